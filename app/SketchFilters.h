@@ -1,0 +1,30 @@
+// The pixel filters both conversion dialogs share. Each works on 32-bit
+// copies, hands its result back by Assign and advances `progress` once per
+// processed row, setting it back to 0 when its pixel pass ends.
+#pragma once
+
+#include <cstdint>
+
+#include "app/Image32.h"
+#include "platform/core/Progress.h"
+
+namespace sketch {
+
+// Pencil tone curve of src into dst; angle 1..89.
+void convertimg1(int32_t Angle, TBitmap32& Src, TBitmap32& Dst, IProgressBar& progress);
+// Two-level pen picture of src's red channel, with alpha; no progress.
+void twovaluetopen(int32_t Threshold, TBitmap32& Src, TBitmap32& Dst);
+// Dark-on-white edge sketch. invertRect is the rectangle inverted at the
+// end (the source pane's picture bounds; the whole picture for the dialogs).
+void picsobel(TBitmap32& Bmp, IProgressBar& progress);
+void picsobel(TBitmap32& Bmp, const TRect& invertRect, IProgressBar& progress);
+void sharpen(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
+void soften(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
+void dosoften(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
+void Blur(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
+// Note the order: bitmap first. Leaves Bmp at 24 bits per pixel.
+void Exposure(TBitmap32& Bmp, int32_t Threshold, IProgressBar& progress);
+// Sorts samples ascending and stores soften's weighted value in samples[4].
+void SelectionSort(int32_t (&Samples)[9], int32_t Last);
+
+}  // namespace sketch

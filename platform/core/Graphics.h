@@ -1,0 +1,414 @@
+// The graphics core: colours, palettes, bitmaps with their pixel formats,
+// canvases, the abstract graphic and the picture registry. Nothing here
+// depends on a window system.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+
+// ------------------------------------------------------------ geometry
+
+struct TPoint {
+    int32_t X = 0, Y = 0;
+};
+
+// Right and bottom are exclusive.
+struct TRect {
+    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+    int32_t Width() const { return Right - Left; }
+    int32_t Height() const { return Bottom - Top; }
+    bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
+    bool operator==(const TRect&) const = default;
+};
+
+inline TRect Rect(int32_t left, int32_t top, int32_t right, int32_t bottom) { return {left, top, right, bottom}; }
+inline TRect Bounds(int32_t left, int32_t top, int32_t width, int32_t height) {
+    return {left, top, left + width, top + height};
+}
+inline bool EqualRect(const TRect& a, const TRect& b) { return a == b; }
+// Stores the intersection in dst and returns whether it is non-empty
+// (an empty intersection is stored as 0, 0, 0, 0).
+bool IntersectRect(TRect& dst, const TRect& a, const TRect& b);
+
+// ------------------------------------------------------------ colours
+
+// 0x00BBGGRR, red in the low byte. Values with the top bit set name a
+// system colour (index in the low byte), resolved by ColorToRGB.
+using TColor = int32_t;
+
+constexpr TColor clBlack = 0x000000;
+constexpr TColor clMaroon = 0x000080;
+constexpr TColor clGreen = 0x008000;
+constexpr TColor clOlive = 0x008080;
+constexpr TColor clNavy = 0x800000;
+constexpr TColor clPurple = 0x800080;
+constexpr TColor clTeal = 0x808000;
+constexpr TColor clGray = 0x808080;
+constexpr TColor clSilver = 0xC0C0C0;
+constexpr TColor clRed = 0x0000FF;
+constexpr TColor clLime = 0x00FF00;
+constexpr TColor clYellow = 0x00FFFF;
+constexpr TColor clBlue = 0xFF0000;
+constexpr TColor clFuchsia = 0xFF00FF;
+constexpr TColor clAqua = 0xFFFF00;
+constexpr TColor clWhite = 0xFFFFFF;
+constexpr TColor clMoneyGreen = 0xC0DCC0;
+constexpr TColor clSkyBlue = 0xF0CAA6;
+constexpr TColor clCream = 0xF0FBFF;
+constexpr TColor clMedGray = 0xA4A0A0;
+constexpr TColor clNone = 0x1FFFFFFF;
+constexpr TColor clDefault = 0x20000000;
+
+constexpr TColor SystemColor(int index) { return static_cast<TColor>(0x80000000u | static_cast<uint32_t>(index)); }
+constexpr TColor clScrollBar = SystemColor(0);
+constexpr TColor clBackground = SystemColor(1);
+constexpr TColor clActiveCaption = SystemColor(2);
+constexpr TColor clInactiveCaption = SystemColor(3);
+constexpr TColor clMenu = SystemColor(4);
+constexpr TColor clWindow = SystemColor(5);
+constexpr TColor clWindowFrame = SystemColor(6);
+constexpr TColor clMenuText = SystemColor(7);
+constexpr TColor clWindowText = SystemColor(8);
+constexpr TColor clCaptionText = SystemColor(9);
+constexpr TColor clActiveBorder = SystemColor(10);
+constexpr TColor clInactiveBorder = SystemColor(11);
+constexpr TColor clAppWorkSpace = SystemColor(12);
+constexpr TColor clHighlight = SystemColor(13);
+constexpr TColor clHighlightText = SystemColor(14);
+constexpr TColor clBtnFace = SystemColor(15);
+constexpr TColor clBtnShadow = SystemColor(16);
+constexpr TColor clGrayText = SystemColor(17);
+constexpr TColor clBtnText = SystemColor(18);
+constexpr TColor clInactiveCaptionText = SystemColor(19);
+constexpr TColor clBtnHighlight = SystemColor(20);
+constexpr TColor clGradientActiveCaption = SystemColor(27);
+constexpr TColor clGradientInactiveCaption = SystemColor(28);
+
+// Resolves system colours through the platform's fixed table (window white,
+// window text black, ...); other values are returned unchanged.
+TColor ColorToRGB(TColor color);
+constexpr uint8_t GetRValue(TColor c) { return static_cast<uint8_t>(c & 0xFF); }
+constexpr uint8_t GetGValue(TColor c) { return static_cast<uint8_t>((c >> 8) & 0xFF); }
+constexpr uint8_t GetBValue(TColor c) { return static_cast<uint8_t>((c >> 16) & 0xFF); }
+constexpr TColor RGB(uint8_t r, uint8_t g, uint8_t b) { return r | (g << 8) | (b << 16); }
+
+// ------------------------------------------------------------ palettes
+
+struct TPaletteEntry {
+    uint8_t peRed = 0, peGreen = 0, peBlue = 0, peFlags = 0;
+    bool operator==(const TPaletteEntry&) const = default;
+};
+constexpr uint8_t PC_NOCOLLAPSE = 4;
+
+// Stand-in for a logical palette handle. A palette that CreatePalette or
+// CopyPalette returns belongs to the caller, who deletes it or hands it to
+// a bitmap; a palette handed into a function is never deleted by it.
+struct TPaletteObject;
+using HPALETTE = TPaletteObject*;
+
+// 1..256 entries, else nullptr.
+HPALETTE CreatePalette(const TPaletteEntry* entries, int count);
+HPALETTE CopyPalette(HPALETTE palette);
+// Copies up to count entries from start; returns the number copied. With
+// out == nullptr returns the palette's entry count.
+int GetPaletteEntries(HPALETTE palette, int start, int count, TPaletteEntry* out);
+int PaletteEntryCount(HPALETTE palette);
+// Deletes a palette; null and stock palettes are ignored. Returns true when
+// the handle was valid.
+bool DeleteObject(HPALETTE palette);
+// The stock default palette: the 20 static system colours (never deleted).
+HPALETTE DefaultPalette();
+// Fixed colour tables of the platform.
+const std::array<TPaletteEntry, 20>& SystemPalette20();
+const std::array<TPaletteEntry, 16>& SystemPalette16();
+const std::array<TPaletteEntry, 256>& HalftonePalette256();
+
+// ------------------------------------------------------------ graphic base
+
+class TCanvas;
+class TGraphic;
+
+// Class identity for the picture registry and for class tests: one static
+// descriptor per graphic class.
+struct TGraphicClass {
+    const char* name;
+    const TGraphicClass* parent;
+    std::unique_ptr<TGraphic> (*create)();
+    bool InheritsFrom(const TGraphicClass& other) const;
+};
+
+#define QUILLARC_DECLARE_GRAPHIC(Class)                                           \
+public:                                                                           \
+    static const TGraphicClass& StaticClass();                                    \
+    const TGraphicClass& ClassType() const override { return StaticClass(); }
+
+#define QUILLARC_DEFINE_GRAPHIC(Class, Parent)                                    \
+    const TGraphicClass& Class::StaticClass() {                                   \
+        static const TGraphicClass cls{#Class, &Parent::StaticClass(),            \
+                                       []() -> std::unique_ptr<TGraphic> {        \
+                                           return std::make_unique<Class>();      \
+                                       }};                                        \
+        return cls;                                                               \
+    }
+
+enum class TProgressStage { psStarting, psRunning, psEnding };
+using TProgressEvent = std::function<void(TObject* sender, TProgressStage stage, uint8_t percent,
+                                          bool redrawNow, const TRect& rect, const std::string& msg)>;
+
+class TGraphic : public TPersistent {
+public:
+    static const TGraphicClass& StaticClass();
+    virtual const TGraphicClass& ClassType() const = 0;
+    const char* ClassName() const override { return ClassType().name; }
+    bool InheritsFrom(const TGraphicClass& cls) const { return ClassType().InheritsFrom(cls); }
+
+    // Draws the graphic stretched into rect of the canvas.
+    virtual void Draw(TCanvas& canvas, const TRect& rect) = 0;
+    virtual bool Empty() const = 0;
+    virtual int32_t Width() const = 0;
+    virtual int32_t Height() const = 0;
+    virtual void SetWidth(int32_t value) = 0;
+    virtual void SetHeight(int32_t value) = 0;
+    virtual HPALETTE Palette() const { return nullptr; }
+    virtual void SetPalette(HPALETTE palette);  // default: deletes it (not kept)
+    virtual bool Transparent() const { return transparent_; }
+    virtual void SetTransparent(bool value);
+    virtual bool Equals(const TGraphic& other) const;
+
+    virtual void LoadFromStream(TStream& stream) = 0;
+    virtual void SaveToStream(TStream& stream) = 0;
+    // Opens the file read-only (other writers denied) and calls LoadFromStream.
+    virtual void LoadFromFile(const std::string& fileName);
+    // Saves through a memory stream and a temporary file renamed into place.
+    virtual void SaveToFile(const std::string& fileName);
+    virtual void ReadData(TStream& stream) { LoadFromStream(stream); }
+    virtual void WriteData(TStream& stream) { SaveToStream(stream); }
+
+    virtual void Changed(TObject* sender);
+    virtual void Progress(TObject* sender, TProgressStage stage, uint8_t percent, bool redrawNow,
+                          const TRect& rect, const std::string& msg);
+
+    TNotifyEvent OnChange;
+    TProgressEvent OnProgress;
+    bool Modified = false;
+    bool PaletteModified = false;
+
+protected:
+    bool transparent_ = false;
+};
+
+// ------------------------------------------------------------ bitmap
+
+enum class TPixelFormat : uint8_t {
+    pfDevice = 0,  // no pixel format chosen yet; stored as 32 bits per pixel
+    pf1bit = 1,    // indices, most significant bit first
+    pf4bit = 2,    // first pixel in the high nibble
+    pf8bit = 3,
+    pf15bit = 4,   // little-endian 0RRRRRGGGGGBBBBB
+    pf16bit = 5,   // little-endian RRRRRGGGGGGBBBBB
+    pf24bit = 6,   // blue, green, red
+    pf32bit = 7,   // blue, green, red, alpha
+    pfCustom = 8,
+};
+int BitsPerPixel(TPixelFormat format);  // pfDevice and pfCustom: 32
+
+enum class TTransparentMode { tmAuto, tmFixed };
+
+// Largest bitmap the core creates; larger requests raise EOutOfMemory
+// before anything is allocated.
+constexpr int64_t kMaxBitmapPixels = int64_t(1) << 28;  // 268 million pixels
+constexpr int32_t kMaxBitmapSide = 1 << 16;
+
+// A device-independent bitmap held in memory, rows top-down, each row
+// padded to a multiple of 4 bytes.
+class TBitmap : public TGraphic {
+    QUILLARC_DECLARE_GRAPHIC(TBitmap)
+public:
+    TBitmap();
+    ~TBitmap() override;
+    TBitmap(const TBitmap&) = delete;
+    TBitmap& operator=(const TBitmap&) = delete;
+
+    void Draw(TCanvas& canvas, const TRect& rect) override;
+    bool Empty() const override { return width_ == 0 || height_ == 0; }
+    int32_t Width() const override { return width_; }
+    int32_t Height() const override { return height_; }
+    // Size changes keep the overlapping pixels, the format and the palette;
+    // new pixels are zero.
+    void SetWidth(int32_t value) override;
+    void SetHeight(int32_t value) override;
+    void SetSize(int32_t width, int32_t height);
+
+    TPixelFormat PixelFormat() const { return format_; }
+    // Converts the pixels in place (24 to 32 bits leaves alpha 0; indexed
+    // formats keep indices when the new format can hold them, else take the
+    // nearest palette colour; conversions to indexed formats map colours to
+    // the nearest palette entry).
+    void SetPixelFormat(TPixelFormat format);
+
+    // Row 0 is the top row. Rows outside 0..Height-1 raise
+    // EInvalidGraphicOperation "Scan line index out of range".
+    uint8_t* ScanLine(int32_t row);
+    const uint8_t* ScanLine(int32_t row) const;
+    int32_t RowBytes() const { return stride_; }  // distance between rows
+
+    // The bitmap's own palette handle (nullptr for formats without a colour
+    // table); the bitmap keeps ownership.
+    HPALETTE Palette() const override;
+    // Takes ownership of palette; its entries become the colour table.
+    void SetPalette(HPALETTE palette) override;
+    // The colour table of the indexed formats (2, 16 or 256 entries or fewer).
+    const std::vector<TPaletteEntry>& ColorTable() const { return colors_; }
+    void SetColorTable(const std::vector<TPaletteEntry>& colors);
+
+    TCanvas& Canvas();
+    // Empties the bitmap and forgets its pixel format (reads back as pfDevice).
+    void ReleaseImage();
+    // Drops the pixels of a bitmap, keeping format and palette.
+    void FreeImage();
+
+    void Assign(const TPersistent* source) override;
+    void LoadFromStream(TStream& stream) override;  // BMP file
+    void SaveToStream(TStream& stream) override;    // BMP file in the current format
+    bool Transparent() const override { return transparent_; }
+    TColor TransparentColor() const;  // tmAuto: colour of the bottom-left pixel
+    void SetTransparentColor(TColor color);
+    TTransparentMode TransparentMode() const { return transparentMode_; }
+    void SetTransparentMode(TTransparentMode mode) { transparentMode_ = mode; }
+    // Pixel colour of any format as 0x00BBGGRR (alpha ignored).
+    TColor Pixel(int32_t x, int32_t y) const;
+    void SetPixel(int32_t x, int32_t y, TColor color);
+
+protected:
+    void AssignTo(TPersistent* dest) const override;
+    void Reallocate(int32_t width, int32_t height, TPixelFormat format, bool keepPixels);
+
+    int32_t width_ = 0, height_ = 0, stride_ = 0;
+    TPixelFormat format_ = TPixelFormat::pfDevice;
+    std::vector<uint8_t> pixels_;
+    std::vector<TPaletteEntry> colors_;
+    mutable HPALETTE palette_ = nullptr;
+    mutable bool paletteStale_ = true;
+    std::unique_ptr<TCanvas> canvas_;
+    TColor transparentColor_ = clDefault;
+    TTransparentMode transparentMode_ = TTransparentMode::tmAuto;
+};
+
+// ------------------------------------------------------------ canvas
+
+using HDC = TCanvas*;
+
+enum TCopyMode : uint32_t {
+    cmBlackness = 0x00000042,
+    cmDstInvert = 0x00550009,
+    cmMergeCopy = 0x00C000CA,
+    cmMergePaint = 0x00BB0226,
+    cmNotSrcCopy = 0x00330008,
+    cmNotSrcErase = 0x001100A6,
+    cmPatCopy = 0x00F00021,
+    cmPatInvert = 0x005A0049,
+    cmPatPaint = 0x00FB0A09,
+    cmSrcAnd = 0x008800C6,
+    cmSrcCopy = 0x00CC0020,
+    cmSrcErase = 0x00440328,
+    cmSrcInvert = 0x00660046,
+    cmSrcPaint = 0x00EE0086,
+    cmWhiteness = 0x00FF0062,
+};
+
+struct TBrush {
+    TColor Color = clWhite;
+};
+
+// A drawing surface. The canvas of a bitmap draws into its pixels; a
+// metafile canvas records what is drawn. Drawing outside the surface is
+// clipped. Every drawing operation fires OnChange.
+class TCanvas : public TPersistent {
+public:
+    explicit TCanvas(TBitmap* target) : target_(target) {}
+    const char* ClassName() const override { return "TCanvas"; }
+
+    virtual TRect ClipRect() const;
+    virtual void Draw(int32_t x, int32_t y, TGraphic& graphic);
+    virtual void StretchDraw(const TRect& rect, TGraphic& graphic);
+    virtual void FillRect(const TRect& rect);  // with Brush.Color
+    virtual void CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRect);
+    // Stretches srcRect of source into destRect (nearest neighbour) with
+    // CopyMode. Where mask (a bitmap of srcRect's size space, any format) has
+    // a non-black pixel the destination is kept.
+    virtual void StretchBlt(const TRect& destRect, const TBitmap& source, const TRect& srcRect,
+                            const TBitmap* mask = nullptr);
+    // Each colour byte c inside rect becomes 255 - c (alpha untouched).
+    virtual void InvertRect(const TRect& rect);
+
+    TColor Pixel(int32_t x, int32_t y) const;
+    void SetPixel(int32_t x, int32_t y, TColor color);
+    void Lock() {}
+    void Unlock() {}
+    HDC Handle() { return this; }
+    TBitmap* Target() const { return target_; }
+    virtual void Changed();
+
+    TBrush Brush;
+    TCopyMode CopyMode = cmSrcCopy;
+    TNotifyEvent OnChange;
+
+protected:
+    TBitmap* target_;
+};
+
+// The platform call: inverts the colour bytes of rect on the canvas.
+void InvertRect(HDC dc, const TRect& rect);
+
+// ------------------------------------------------------------ picture registry
+
+struct TFileFormat {
+    std::string extension;  // without the dot, lower case
+    std::string description;
+    const TGraphicClass* graphicClass;
+};
+
+class TPicture : public TPersistent {
+public:
+    TPicture();
+    ~TPicture() override;
+    const char* ClassName() const override { return "TPicture"; }
+
+    TGraphic* Graphic() const { return graphic_.get(); }
+    // Takes a copy of graphic (a new object of its class, then Assign);
+    // nullptr empties the picture.
+    void SetGraphic(const TGraphic* graphic);
+    // The graphic as a bitmap; replaces a graphic of another class by an
+    // empty bitmap first.
+    TBitmap& Bitmap();
+    int32_t Width() const;
+    int32_t Height() const;
+
+    // Picks the class by the extension (case ignored); an unknown extension
+    // raises EInvalidGraphic "Unknown picture file extension (.<ext>)".
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName);
+    void Assign(const TPersistent* source) override;
+
+    static void RegisterFileFormat(const std::string& extension, const std::string& description,
+                                   const TGraphicClass& graphicClass);
+    static void RegisterClipboardFormat(uint32_t format, const TGraphicClass& graphicClass);
+    // Removes every extension and clipboard format of the class.
+    static void UnregisterGraphicClass(const TGraphicClass& graphicClass);
+    static const TGraphicClass* ClassForExtension(const std::string& extension);
+    static std::vector<TFileFormat> FileFormats();
+    // "All (*.a;*.b)|*.a;*.b|Desc (*.a)|*.a|..." over classes inheriting from base.
+    static std::string GraphicFilter(const TGraphicClass& base);
+
+    TNotifyEvent OnChange;
+
+private:
+    void Changed();
+    std::unique_ptr<TGraphic> graphic_;
+};

@@ -1,0 +1,32 @@
+// The Standard conversion: seven preset styles, named by their radio buttons.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/Image32.h"
+
+enum class TRevision { Current, Earlier };
+
+struct TStandardSettings {
+    // 1 "Color Pencil", 2 "Color Pen", 3 "Black and White Pencil",
+    // 4 "Black and White Pen", 5 "Oil Painting", 6 "Crayon", 7 "Pen && Ink".
+    int32_t Style = 1;
+    int32_t TrackBar1 = 67;  // B&W pencil angle
+    int32_t TrackBar2 = 67;  // colour pencil angle
+    int32_t TrackBar3 = 191; // colour pen level
+    int32_t TrackBar4 = 10;  // pen and ink sigma
+    int32_t TrackBar5 = 18;  // pen and ink low ratio
+    int32_t TrackBar6 = 30;  // pen and ink high ratio
+    int32_t TrackBar7 = 191; // B&W pen level
+    int32_t TrackBar8 = 4;   // oil painting
+    int32_t TrackBar9 = 5;   // crayon (earlier revision: 1..26, default 13)
+    TRevision Revision = TRevision::Current;
+
+    static TStandardSettings Defaults(TRevision revision);
+    // "RadioButtonN" with value 1 selects style N; "TrackBarN" sets a slider.
+    bool Set(const std::string& control, int32_t value);
+};
+
+// Converts source into result; sets MakeMode to 1. "Done" and the batch share it.
+void RunStandard(const TStandardSettings& settings, const TBitmap& source, TBitmap& result);
