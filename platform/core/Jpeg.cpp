@@ -1,0 +1,357 @@
+#include "Jpeg.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+// libjpeg's headers expect these to be declared first.
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace {
+
+// ------------------------------------------------------------ errors
+
+// libjpeg's default error_exit ends the process; ours jumps back to the
+// caller, which turns the message into EInvalidGraphic.
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX + 32];
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    std::snprintf(err->message, sizeof err->message, "JPEG error #%d: %s", cinfo->err->msg_code, text);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data that libjpeg decodes around) and trace messages are
+// ignored, as the platform's JPEG class does.
+void EmitMessage(j_common_ptr, int) {}
+void OutputMessage(j_common_ptr) {}
+
+void InstallErrorManager(ErrorManager& err) {
+    jpeg_std_error(&err.pub);
+    err.pub.error_exit = ErrorExit;
+    err.pub.emit_message = EmitMessage;
+    err.pub.output_message = OutputMessage;
+    err.message[0] = '\0';
+}
+
+// ------------------------------------------------------------ source
+
+struct MemorySource {
+    jpeg_source_mgr pub;
+    // Set once every scan line is out: a file that ends without its EOI
+    // marker (common from cameras and cut downloads) is then accepted.
+    // Before that point running out of data is an error, not grey rows.
+    bool allowMissingEnd;
+};
+
+const JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
+
+void InitSource(j_decompress_ptr) {}
+void TermSource(j_decompress_ptr) {}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    if (!src->allowMissingEnd) ERREXIT(cinfo, JERR_INPUT_EOF);
+    src->pub.next_input_byte = kFakeEoi;
+    src->pub.bytes_in_buffer = 2;
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+    if (count <= 0) return;
+    auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    if (static_cast<unsigned long>(count) > src->pub.bytes_in_buffer) {
+        FillInputBuffer(cinfo);  // raises, or supplies the fake EOI
+        return;
+    }
+    src->pub.next_input_byte += count;
+    src->pub.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+// ------------------------------------------------------------ destination
+
+// Grows a malloc'd buffer: nothing that throws may run inside libjpeg.
+struct MemoryDestination {
+    jpeg_destination_mgr pub;
+    JOCTET* buffer;
+    size_t capacity;
+};
+
+void InitDestination(j_compress_ptr cinfo) {
+    auto* dst = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    dst->pub.next_output_byte = dst->buffer;
+    dst->pub.free_in_buffer = dst->capacity;
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+    auto* dst = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    size_t used = dst->capacity;  // libjpeg calls this only when the buffer is full
+    if (dst->capacity > std::numeric_limits<size_t>::max() / 2) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    size_t grown = dst->capacity * 2;
+    auto* bigger = static_cast<JOCTET*>(std::realloc(dst->buffer, grown));
+    if (bigger == nullptr) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 2);
+    dst->buffer = bigger;
+    dst->capacity = grown;
+    dst->pub.next_output_byte = bigger + used;
+    dst->pub.free_in_buffer = grown - used;
+    return TRUE;
+}
+
+void TermDestination(j_compress_ptr) {}
+
+// ------------------------------------------------------------ limits
+
+// Every Huffman-coded 8 x 8 block costs at least one bit of scan data, so
+// a complete file cannot describe more than 512 pixels per byte. Arithmetic
+// coding can do better on flat pictures; give it 64 times more room. A
+// header claiming more is hostile or cut short: refuse it before libjpeg or
+// the bitmap allocate for it.
+bool PlausibleSize(uint32_t width, uint32_t height, size_t bytes, bool arithmetic) {
+    if (width == 0 || height == 0) return false;
+    if (width > static_cast<uint32_t>(kMaxBitmapSide) || height > static_cast<uint32_t>(kMaxBitmapSide))
+        return false;
+    uint64_t pixels = uint64_t(width) * height;
+    if (pixels > static_cast<uint64_t>(kMaxBitmapPixels)) return false;
+    uint64_t perByte = arithmetic ? 512u * 64u : 512u;
+    return pixels / perByte <= bytes;
+}
+
+uint8_t MulDiv255(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }
+
+// One decoded row into blue, green, red.
+void StoreRow(const JSAMPLE* in, uint8_t* out, uint32_t width, int components, bool adobeCmyk) {
+    if (components == 1) {
+        for (uint32_t x = 0; x < width; ++x, out += 3) out[0] = out[1] = out[2] = in[x];
+    } else if (components == 3) {
+        for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+        }
+    } else if (adobeCmyk) {
+        // Adobe writes CMYK inverted: the stored values are 255 - ink.
+        for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
+            out[0] = MulDiv255(in[2], in[3]);
+            out[1] = MulDiv255(in[1], in[3]);
+            out[2] = MulDiv255(in[0], in[3]);
+        }
+    } else {
+        for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
+            out[0] = MulDiv255(255u - in[2], 255u - in[3]);
+            out[1] = MulDiv255(255u - in[1], 255u - in[3]);
+            out[2] = MulDiv255(255u - in[0], 255u - in[3]);
+        }
+    }
+}
+
+// Every C++ object lives outside the setjmp region's scope, so the jump
+// back skips no destructor; the guard frees libjpeg's memory on every path.
+struct DecompressGuard {
+    jpeg_decompress_struct* cinfo;
+    ~DecompressGuard() { jpeg_destroy_decompress(cinfo); }
+};
+struct CompressGuard {
+    jpeg_compress_struct* cinfo;
+    MemoryDestination* dest;
+    ~CompressGuard() {
+        jpeg_destroy_compress(cinfo);
+        std::free(dest->buffer);
+    }
+};
+
+void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, std::vector<JSAMPLE>& row) {
+    jpeg_decompress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);  // destroying a never-created struct is then harmless
+    ErrorManager err;
+    InstallErrorManager(err);
+    cinfo.err = &err.pub;
+    MemorySource src;
+    std::memset(&src, 0, sizeof src);
+    DecompressGuard guard{&cinfo};
+
+    if (setjmp(err.jump)) throw EInvalidGraphic(err.message);
+
+    jpeg_create_decompress(&cinfo);
+    src.pub.init_source = InitSource;
+    src.pub.fill_input_buffer = FillInputBuffer;
+    src.pub.skip_input_data = SkipInputData;
+    src.pub.resync_to_restart = jpeg_resync_to_restart;
+    src.pub.term_source = TermSource;
+    src.pub.next_input_byte = data;
+    src.pub.bytes_in_buffer = size;
+    src.allowMissingEnd = false;
+    cinfo.src = &src.pub;
+
+    jpeg_read_header(&cinfo, TRUE);
+    if (!PlausibleSize(cinfo.image_width, cinfo.image_height, size, cinfo.arith_code))
+        throw EInvalidGraphic(Format("JPEG image is not valid: %u x %u pixels in %zu bytes",
+                                     cinfo.image_width, cinfo.image_height, size));
+
+    bool adobeCmyk = false;
+    switch (cinfo.jpeg_color_space) {
+        case JCS_GRAYSCALE:
+            cinfo.out_color_space = JCS_GRAYSCALE;
+            break;
+        case JCS_CMYK:
+        case JCS_YCCK:
+            cinfo.out_color_space = JCS_CMYK;
+            adobeCmyk = cinfo.saw_Adobe_marker;
+            break;
+        case JCS_YCbCr:
+            cinfo.out_color_space = grayscale ? JCS_GRAYSCALE : JCS_RGB;
+            break;
+        default:
+            cinfo.out_color_space = JCS_RGB;
+            break;
+    }
+    jpeg_start_decompress(&cinfo);
+
+    const uint32_t width = cinfo.output_width;
+    const int components = cinfo.output_components;
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSize(static_cast<int32_t>(width), static_cast<int32_t>(cinfo.output_height));
+    row.resize(size_t(width) * static_cast<size_t>(components));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        uint8_t* out = bitmap.ScanLine(static_cast<int32_t>(cinfo.output_scanline));
+        JSAMPROW rows[1] = {row.data()};
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) throw EInvalidGraphic("JPEG image is not valid");
+        StoreRow(row.data(), out, width, components, adobeCmyk);
+    }
+    src.allowMissingEnd = true;
+    jpeg_finish_decompress(&cinfo);
+}
+
+void Encode(const TBitmap& bitmap, int quality, bool progressive, bool grayscale, std::vector<JSAMPLE>& row,
+            TStream& stream) {
+    jpeg_compress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    ErrorManager err;
+    InstallErrorManager(err);
+    cinfo.err = &err.pub;
+    MemoryDestination dst;
+    std::memset(&dst, 0, sizeof dst);
+    CompressGuard guard{&cinfo, &dst};
+
+    if (setjmp(err.jump)) throw EInvalidGraphic(err.message);
+
+    jpeg_create_compress(&cinfo);
+    dst.capacity = 65536;
+    dst.buffer = static_cast<JOCTET*>(std::malloc(dst.capacity));
+    if (dst.buffer == nullptr) ERREXIT1(&cinfo, JERR_OUT_OF_MEMORY, 0);
+    dst.pub.init_destination = InitDestination;
+    dst.pub.empty_output_buffer = EmptyOutputBuffer;
+    dst.pub.term_destination = TermDestination;
+    cinfo.dest = &dst.pub;
+
+    const int32_t width = bitmap.Width();
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.dct_method = JDCT_FLOAT;
+    if (grayscale) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+    if (progressive) jpeg_simple_progression(&cinfo);
+    row.resize(size_t(width) * 3);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        // Stock libjpeg takes red, green, blue; the bitmap holds blue first.
+        const uint8_t* in = bitmap.ScanLine(static_cast<int32_t>(cinfo.next_scanline));
+        JSAMPLE* out = row.data();
+        for (int32_t x = 0; x < width; ++x, in += 3, out += 3) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    stream.WriteBuffer(dst.buffer, static_cast<int64_t>(dst.capacity - dst.pub.free_in_buffer));
+}
+
+struct Registration {
+    Registration() {
+        TPicture::RegisterFileFormat("jpg", "JPEG Image File", TJPEGImage::StaticClass());
+        TPicture::RegisterFileFormat("jpeg", "JPEG Image File", TJPEGImage::StaticClass());
+    }
+} registration;
+
+}  // namespace
+
+QUILLARC_DEFINE_GRAPHIC(TJPEGImage, TGraphic)
+
+TJPEGImage::TJPEGImage() : bitmap_(std::make_unique<TBitmap>()) { bitmap_->SetPixelFormat(TPixelFormat::pf24bit); }
+
+TJPEGImage::~TJPEGImage() = default;
+
+void TJPEGImage::Draw(TCanvas& canvas, const TRect& rect) {
+    if (!Empty()) canvas.StretchDraw(rect, *bitmap_);
+}
+
+void TJPEGImage::SetWidth(int32_t) { throw EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
+void TJPEGImage::SetHeight(int32_t) { throw EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
+
+void TJPEGImage::SetCompressionQuality(int value) { quality_ = value < 1 ? 1 : (value > 100 ? 100 : value); }
+
+void TJPEGImage::LoadFromStream(TStream& stream) {
+    int64_t size = stream.Remaining();
+    // libjpeg counts input in size_t but the platform's streams stop at 2 GB.
+    if (size > std::numeric_limits<int32_t>::max()) throw EInvalidGraphic("JPEG image is too large");
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    stream.ReadBuffer(data.data(), size);
+    auto bitmap = std::make_unique<TBitmap>();
+    std::vector<JSAMPLE> row;
+    Decode(data.data(), data.size(), grayscale_, *bitmap, row);
+    bitmap_ = std::move(bitmap);
+    Changed(this);
+}
+
+void TJPEGImage::SaveToStream(TStream& stream) {
+    if (Empty()) throw EInvalidGraphic("Cannot save an empty JPEG image");
+    std::vector<JSAMPLE> row;
+    Encode(*bitmap_, quality_, progressive_, grayscale_, row, stream);
+}
+
+void TJPEGImage::Assign(const TPersistent* source) {
+    if (auto* jpeg = dynamic_cast<const TJPEGImage*>(source)) {
+        if (jpeg == this) return;
+        auto copy = std::make_unique<TBitmap>();
+        copy->Assign(jpeg->bitmap_.get());
+        bitmap_ = std::move(copy);
+        quality_ = jpeg->quality_;
+        progressive_ = jpeg->progressive_;
+        grayscale_ = jpeg->grayscale_;
+        Changed(this);
+        return;
+    }
+    if (auto* graphic = dynamic_cast<const TGraphic*>(source)) {
+        auto copy = std::make_unique<TBitmap>();
+        copy->Assign(graphic);
+        copy->SetPixelFormat(TPixelFormat::pf24bit);
+        bitmap_ = std::move(copy);
+        Changed(this);
+        return;
+    }
+    TGraphic::Assign(source);
+}
+
+void TJPEGImage::AssignTo(TPersistent* dest) const {
+    if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
+        // The base class's copy: a derived bitmap's Assign would come back here.
+        bitmap->TBitmap::Assign(bitmap_.get());
+        bitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        return;
+    }
+    TGraphic::AssignTo(dest);
+}
