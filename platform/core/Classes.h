@@ -120,6 +120,7 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override;
     void SetSize(int64_t newSize) override;
     const std::string& FileName() const { return fileName_; }
     const char* ClassName() const override { return "TFileStream"; }
@@ -127,4 +128,5 @@ public:
 private:
     std::string fileName_;
     int fd_ = -1;
+    int64_t pos_ = 0;  // kept here so positions past the end behave as in memory
 };

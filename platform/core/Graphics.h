@@ -288,6 +288,8 @@ public:
 protected:
     void AssignTo(TPersistent* dest) const override;
     void Reallocate(int32_t width, int32_t height, TPixelFormat format, bool keepPixels);
+    // Moves the pixels, size, format and colour table of other into this.
+    void TakeImage(TBitmap& other);
 
     int32_t width_ = 0, height_ = 0, stride_ = 0;
     TPixelFormat format_ = TPixelFormat::pfDevice;
@@ -361,6 +363,7 @@ public:
 
 protected:
     TBitmap* target_;
+    int changeDepth_ = 0;  // > 0 while Draw or StretchDraw runs a graphic's Draw
 };
 
 // The platform call: inverts the colour bytes of rect on the canvas.

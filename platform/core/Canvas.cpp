@@ -1,0 +1,240 @@
+// The canvas of a bitmap: fills, blits with raster operations, stretching.
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "platform/core/Graphics.h"
+#include "platform/core/PixelRows.h"
+
+namespace px {
+namespace {
+
+// A ternary raster operation on whole words: bit i of the operation code's
+// index byte gives the result for pattern, source and destination bits
+// (P, S, D) with i = 4P + 2S + D.
+inline uint32_t Rop3(uint8_t index, uint32_t p, uint32_t s, uint32_t d) {
+    switch (index) {
+        case 0xCC: return s;
+        case 0x88: return s & d;
+        case 0xEE: return s | d;
+        case 0x66: return s ^ d;
+        case 0x33: return ~s;
+        case 0x44: return s & ~d;
+        case 0x11: return ~(s | d);
+        case 0xBB: return ~s | d;
+        case 0xC0: return s & p;
+        case 0x55: return ~d;
+        case 0x5A: return p ^ d;
+        case 0xF0: return p;
+        case 0x00: return 0;
+        case 0xFF: return 0xFFFFFFFFu;
+        case 0xAA: return d;
+        default: break;
+    }
+    uint32_t r = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (!((index >> i) & 1)) continue;
+        r |= ((i & 4) ? p : ~p) & ((i & 2) ? s : ~s) & ((i & 1) ? d : ~d);
+    }
+    return r;
+}
+
+// Nearest-neighbour source coordinate of destination pixel i of n, over
+// source span [from, from + span): the centre of the destination pixel
+// mapped back, rounded down.
+inline int64_t SourceCoord(int64_t from, int64_t span, int64_t i, int64_t n) {
+    return from + ((2 * i + 1) * span) / (2 * n);
+}
+
+}  // namespace
+
+void Blit(TBitmap& dst, const TRect& destRect, const TBitmap& src, const TRect& srcRect, const TBitmap* mask,
+          uint32_t rop, TColor brush, int64_t keyColor) {
+    if (destRect.IsEmpty() || srcRect.IsEmpty() || dst.Empty()) return;
+    const int32_t x0 = std::max<int32_t>(destRect.Left, 0);
+    const int32_t x1 = std::min<int32_t>(destRect.Right, dst.Width());
+    const int32_t y0 = std::max<int32_t>(destRect.Top, 0);
+    const int32_t y1 = std::min<int32_t>(destRect.Bottom, dst.Height());
+    if (x0 >= x1 || y0 >= y1) return;
+
+    // Drawing a bitmap onto itself reads from a snapshot.
+    std::unique_ptr<TBitmap> snapshot;
+    const TBitmap* source = &src;
+    if (&src == &dst && !src.Empty()) {
+        snapshot = std::make_unique<TBitmap>();
+        snapshot->Assign(&src);
+        source = snapshot.get();
+    }
+
+    const int64_t dw = destRect.Width(), dh = destRect.Height();
+    const int64_t sw = srcRect.Width(), sh = srcRect.Height();
+    const int32_t n = x1 - x0;
+    std::vector<int32_t> columns(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        const int64_t sx = SourceCoord(srcRect.Left, sw, x0 + i - destRect.Left, dw);
+        columns[static_cast<size_t>(i)] = (sx >= 0 && sx < source->Width()) ? static_cast<int32_t>(sx) : -1;
+    }
+
+    const uint8_t index = static_cast<uint8_t>(rop >> 16);
+    const uint32_t pattern = ColorToWord(brush);
+    const bool needSource = ((index >> 2) & 0x33) != (index & 0x33);
+    const TPixelFormat sf = source->PixelFormat();
+    const TPixelFormat df = dst.PixelFormat();
+    const bool indexedDest = IsIndexed(df);
+    const uint32_t key = keyColor >= 0 ? ColorToWord(static_cast<TColor>(keyColor)) : 0;
+
+    const RowCodec srcCodec(sf, source->ColorTable());
+    RowCodec dstCodec(df, dst.ColorTable());
+    std::unique_ptr<RowCodec> maskCodec;
+    if (mask != nullptr && !mask->Empty())
+        maskCodec = std::make_unique<RowCodec>(mask->PixelFormat(), mask->ColorTable());
+    else
+        mask = nullptr;
+
+    // Only the source columns this blit reaches are decoded per row.
+    int32_t lo = INT32_MAX, hi = -1;
+    for (const int32_t c : columns) {
+        if (c < 0) continue;
+        lo = std::min(lo, c);
+        hi = std::max(hi, c);
+    }
+    const bool anyColumn = hi >= 0;
+    if (!anyColumn) {
+        lo = 0;
+        hi = 0;
+    }
+    const int32_t span = hi - lo + 1;
+    const int32_t maskSpan = mask ? std::max(0, std::min(hi + 1, mask->Width()) - lo) : 0;
+    for (int32_t& c : columns)
+        if (c >= 0) c -= lo;
+    std::vector<uint32_t> srcRow(static_cast<size_t>(span));
+    std::vector<uint32_t> maskRow(static_cast<size_t>(span), 0u);
+    std::vector<uint32_t> out(static_cast<size_t>(n));
+    int64_t loadedRow = -1;
+    for (int32_t y = y0; y < y1; ++y) {
+        const int64_t sy = SourceCoord(srcRect.Top, sh, y - destRect.Top, dh);
+        if (needSource && (sy < 0 || sy >= source->Height())) continue;
+        if (needSource && sy != loadedRow) {
+            if (anyColumn)
+                srcCodec.Read(source->ScanLine(static_cast<int32_t>(sy)), lo, span, srcRow.data());
+            if (mask != nullptr) {
+                std::fill(maskRow.begin(), maskRow.end(), 0u);
+                if (sy < mask->Height() && maskSpan > 0)
+                    maskCodec->Read(mask->ScanLine(static_cast<int32_t>(sy)), lo, maskSpan, maskRow.data());
+            }
+            loadedRow = sy;
+        }
+        uint8_t* row = dst.ScanLine(y);
+        dstCodec.Read(row, x0, n, out.data());
+        for (int32_t i = 0; i < n; ++i) {
+            uint32_t s = 0;
+            if (needSource) {
+                const int32_t sx = columns[static_cast<size_t>(i)];
+                if (sx < 0) continue;
+                s = srcRow[static_cast<size_t>(sx)];
+                if (keyColor >= 0 && (s & 0xFFFFFF) == key) continue;
+                if (mask != nullptr && (maskRow[static_cast<size_t>(sx)] & 0xFFFFFF) != 0)
+                    continue;
+            }
+            uint32_t& d = out[static_cast<size_t>(i)];
+            d = Rop3(index, pattern, s, d);
+            // An index written back could pick another entry of the same
+            // colour, so indexed pixels are written only where drawn.
+            if (indexedDest) dstCodec.Write(row, x0 + i, 1, &d);
+        }
+        if (!indexedDest) dstCodec.Write(row, x0, n, out.data());
+    }
+}
+
+}  // namespace px
+
+// ------------------------------------------------------------ canvas
+
+namespace {
+// Nested drawing (a graphic drawing itself through canvas calls) reports
+// one change, from the outermost call.
+struct ChangeBatch {
+    explicit ChangeBatch(int& depth) : depth_(depth) { ++depth_; }
+    ~ChangeBatch() { --depth_; }
+    int& depth_;
+};
+}  // namespace
+
+TRect TCanvas::ClipRect() const {
+    if (target_ == nullptr) return TRect{};
+    return Rect(0, 0, target_->Width(), target_->Height());
+}
+
+void TCanvas::Draw(int32_t x, int32_t y, TGraphic& graphic) {
+    if (graphic.Empty()) return;
+    {
+        ChangeBatch batch(changeDepth_);
+        graphic.Draw(*this, Bounds(x, y, graphic.Width(), graphic.Height()));
+    }
+    Changed();
+}
+
+void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
+    if (graphic.Empty()) return;
+    {
+        ChangeBatch batch(changeDepth_);
+        graphic.Draw(*this, rect);
+    }
+    Changed();
+}
+
+void TCanvas::FillRect(const TRect& rect) {
+    if (target_ == nullptr || target_->Empty()) return;
+    TRect r;
+    if (!IntersectRect(r, rect, ClipRect())) return;
+    const uint32_t word = px::ColorToWord(ColorToRGB(Brush.Color));
+    px::RowCodec codec(target_->PixelFormat(), target_->ColorTable());
+    std::vector<uint32_t> fill(static_cast<size_t>(r.Width()), word);
+    for (int32_t y = r.Top; y < r.Bottom; ++y) codec.Write(target_->ScanLine(y), r.Left, r.Width(), fill.data());
+    Changed();
+}
+
+void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRect) {
+    if (target_ == nullptr || source.Target() == nullptr) return;
+    px::Blit(*target_, dest, *source.Target(), sourceRect, nullptr, CopyMode, ColorToRGB(Brush.Color), -1);
+    Changed();
+}
+
+void TCanvas::StretchBlt(const TRect& destRect, const TBitmap& source, const TRect& srcRect, const TBitmap* mask) {
+    if (target_ == nullptr) return;
+    px::Blit(*target_, destRect, source, srcRect, mask, CopyMode, ColorToRGB(Brush.Color), -1);
+    Changed();
+}
+
+void TCanvas::InvertRect(const TRect& rect) {
+    if (target_ == nullptr || target_->Empty()) return;
+    TRect r;
+    if (!IntersectRect(r, rect, ClipRect())) return;
+    px::RowCodec codec(target_->PixelFormat(), target_->ColorTable());
+    std::vector<uint32_t> row(static_cast<size_t>(r.Width()));
+    for (int32_t y = r.Top; y < r.Bottom; ++y) {
+        uint8_t* line = target_->ScanLine(y);
+        codec.Read(line, r.Left, r.Width(), row.data());
+        for (uint32_t& w : row) w ^= 0x00FFFFFFu;
+        codec.Write(line, r.Left, r.Width(), row.data());
+    }
+    Changed();
+}
+
+TColor TCanvas::Pixel(int32_t x, int32_t y) const { return target_ ? target_->Pixel(x, y) : -1; }
+
+void TCanvas::SetPixel(int32_t x, int32_t y, TColor color) {
+    if (target_ == nullptr) return;
+    target_->SetPixel(x, y, color);
+    Changed();
+}
+
+void TCanvas::Changed() {
+    if (changeDepth_ > 0) return;
+    if (OnChange) OnChange(this);
+    if (target_ != nullptr) target_->Changed(target_);
+}
+
+void InvertRect(HDC dc, const TRect& rect) {
+    if (dc != nullptr) dc->InvertRect(rect);
+}
