@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/core/Graphics.h"
+
+namespace {
+
+void Fill24(TBitmap& b) {
+    for (int32_t y = 0; y < b.Height(); ++y) {
+        uint8_t* row = b.ScanLine(y);
+        for (int32_t x = 0; x < b.Width(); ++x) {
+            row[3 * x] = static_cast<uint8_t>(x * 40 + y);
+            row[3 * x + 1] = static_cast<uint8_t>(y * 30);
+            row[3 * x + 2] = static_cast<uint8_t>(255 - x * 9);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Bitmap, NewBitmapIsEmptyDeviceFormat) {
+    TBitmap b;
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pfDevice);
+    EXPECT_EQ(b.Palette(), nullptr);
+    b.SetWidth(3);
+    EXPECT_TRUE(b.Empty());
+    b.SetHeight(2);
+    EXPECT_EQ(b.RowBytes(), 12);  // pfDevice is 32 bits per pixel
+    EXPECT_EQ(b.ScanLine(1) - b.ScanLine(0), 12);
+}
+
+TEST(Bitmap, RowsArePaddedToFourBytes) {
+    const struct {
+        TPixelFormat f;
+        int32_t w;
+        int32_t stride;
+    } cases[] = {{TPixelFormat::pf1bit, 1, 4},  {TPixelFormat::pf1bit, 33, 8},  {TPixelFormat::pf4bit, 9, 8},
+                 {TPixelFormat::pf8bit, 5, 8},  {TPixelFormat::pf15bit, 3, 8}, {TPixelFormat::pf16bit, 2, 4},
+                 {TPixelFormat::pf24bit, 5, 16}, {TPixelFormat::pf32bit, 3, 12}};
+    for (const auto& c : cases) {
+        TBitmap b;
+        b.SetPixelFormat(c.f);
+        b.SetSize(c.w, 2);
+        EXPECT_EQ(b.RowBytes(), c.stride) << static_cast<int>(c.f) << " x " << c.w;
+    }
+}
+
+TEST(Bitmap, ScanLineOutOfRangeRaises) {
+    TBitmap b;
+    b.SetSize(2, 2);
+    for (int32_t row : {-1, 2}) {
+        try {
+            b.ScanLine(row);
+            FAIL();
+        } catch (const EInvalidGraphicOperation& e) {
+            EXPECT_EQ(e.Message(), "Scan line index out of range");
+        }
+    }
+    TBitmap empty;
+    EXPECT_THROW(empty.ScanLine(0), EInvalidGraphicOperation);
+}
+
+TEST(Bitmap, SizeLimitsAreCheckedBeforeAllocating) {
+    TBitmap b;
+    EXPECT_THROW(b.SetSize(-1, 5), EInvalidGraphic);
+    EXPECT_THROW(b.SetSize(kMaxBitmapSide + 1, 1), EOutOfMemory);
+    EXPECT_THROW(b.SetSize(kMaxBitmapSide, kMaxBitmapSide), EOutOfMemory);
+    try {
+        b.SetSize(100000, 100000);
+        FAIL();
+    } catch (const EOutOfMemory& e) {
+        EXPECT_EQ(e.Message(), "Out of memory");
+    }
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.Width(), 0);
+}
+
+TEST(Bitmap, ResizeKeepsOverlapFormatAndPalette) {
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    b.SetSize(4, 3);
+    Fill24(b);
+    const TColor keep = b.Pixel(1, 1);
+    b.SetSize(2, 5);
+    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_EQ(b.Pixel(1, 1), keep);
+    EXPECT_EQ(b.Pixel(1, 4), 0);
+    b.SetWidth(4);
+    EXPECT_EQ(b.Pixel(3, 0), 0) << "cut-off pixels do not come back";
+
+    TBitmap m;
+    m.SetPixelFormat(TPixelFormat::pf1bit);
+    m.SetSize(8, 1);
+    m.ScanLine(0)[0] = 0xFF;
+    m.SetWidth(3);
+    m.SetWidth(8);
+    EXPECT_EQ(m.ScanLine(0)[0], 0xE0);
+    ASSERT_EQ(m.ColorTable().size(), 2u);
+}
+
+TEST(Bitmap, TwentyFourToThirtyTwoAndBack) {
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    b.SetSize(5, 3);
+    Fill24(b);
+    TBitmap original;
+    original.Assign(&b);
+    b.SetPixelFormat(TPixelFormat::pf32bit);
+    for (int32_t x = 0; x < 5; ++x) EXPECT_EQ(b.ScanLine(2)[4 * x + 3], 0) << "alpha starts at 0";
+    b.ScanLine(0)[3] = 200;
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(b.ScanLine(y), original.ScanLine(y), 15), 0);
+}
+
+TEST(Bitmap, OneAndFourBitsWidenKeepingIndices) {
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf1bit);
+    b.SetSize(10, 2);
+    b.ScanLine(0)[0] = 0xA5;  // 1010 0101
+    b.ScanLine(1)[1] = 0x40;  // pixel 9 set
+    b.SetPixelFormat(TPixelFormat::pf8bit);
+    EXPECT_EQ(b.ColorTable().size(), 2u);
+    const uint8_t* r0 = b.ScanLine(0);
+    EXPECT_EQ(r0[0], 1);
+    EXPECT_EQ(r0[1], 0);
+    EXPECT_EQ(r0[7], 1);
+    EXPECT_EQ(b.ScanLine(1)[9], 1);
+    EXPECT_EQ(b.Pixel(0, 0), clWhite);
+    EXPECT_EQ(b.Pixel(1, 0), clBlack);
+
+    TBitmap n;
+    n.SetPixelFormat(TPixelFormat::pf4bit);
+    n.SetSize(3, 1);
+    n.ScanLine(0)[0] = 0x9C;
+    n.ScanLine(0)[1] = 0xF0;
+    n.SetPixelFormat(TPixelFormat::pf8bit);
+    EXPECT_EQ(n.ScanLine(0)[0], 9);
+    EXPECT_EQ(n.ScanLine(0)[1], 12);
+    EXPECT_EQ(n.ScanLine(0)[2], 15);
+    EXPECT_EQ(n.ColorTable().size(), 16u);
+}
+
+TEST(Bitmap, IndexedToTrueColourUsesTheTable) {
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf8bit);
+    b.SetColorTable({{10, 20, 30, 0}, {200, 100, 50, 0}});
+    b.SetSize(3, 1);
+    b.ScanLine(0)[0] = 1;
+    b.ScanLine(0)[2] = 77;  // outside the table: black
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    const uint8_t* p = b.ScanLine(0);
+    EXPECT_EQ(p[0], 50);
+    EXPECT_EQ(p[1], 100);
+    EXPECT_EQ(p[2], 200);
+    EXPECT_EQ(p[3], 30);
+    EXPECT_EQ(p[6] | p[7] | p[8], 0);
+    EXPECT_EQ(b.Palette(), nullptr);
+    EXPECT_TRUE(b.ColorTable().empty());
+}
+
+TEST(Bitmap, TrueColourToIndexedTakesTheNearestEntry) {
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    b.SetSize(3, 1);
+    b.SetPixel(0, 0, RGB(250, 250, 250));
+    b.SetPixel(1, 0, RGB(20, 5, 0));
+    b.SetPixel(2, 0, RGB(127, 127, 127));
+    b.SetPixelFormat(TPixelFormat::pf1bit);
+    EXPECT_EQ(b.ScanLine(0)[0], 0x80);
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    b.SetPixelFormat(TPixelFormat::pf8bit);
+    ASSERT_EQ(b.ColorTable().size(), 256u);
+    EXPECT_EQ(b.Pixel(0, 0), clWhite);
+
+    // A palette set before the conversion is the one mapped onto.
+    TBitmap c;
+    c.SetPixelFormat(TPixelFormat::pf24bit);
+    c.SetSize(2, 1);
+    c.SetPixel(0, 0, RGB(255, 0, 0));
+    c.SetPixel(1, 0, RGB(0, 0, 250));
+    const TPaletteEntry entries[3] = {{0, 0, 0, 0}, {0, 0, 255, 0}, {255, 0, 0, 0}};
+    c.SetPalette(CreatePalette(entries, 3));
+    c.SetPixelFormat(TPixelFormat::pf8bit);
+    EXPECT_EQ(c.ScanLine(0)[0], 2);
+    EXPECT_EQ(c.ScanLine(0)[1], 1);
+}
+
+TEST(Bitmap, FifteenAndSixteenBitPacking) {
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    b.SetSize(2, 1);
+    b.SetPixel(0, 0, RGB(255, 0, 8));
+    b.SetPixel(1, 0, RGB(0, 255, 0));
+    TBitmap c;
+    c.Assign(&b);
+    b.SetPixelFormat(TPixelFormat::pf15bit);
+    const uint8_t* p = b.ScanLine(0);
+    EXPECT_EQ(p[0] | (p[1] << 8), 0x7C01);
+    EXPECT_EQ(p[2] | (p[3] << 8), 0x03E0);
+    EXPECT_EQ(b.Pixel(0, 0), RGB(255, 0, 8));
+    c.SetPixelFormat(TPixelFormat::pf16bit);
+    p = c.ScanLine(0);
+    EXPECT_EQ(p[0] | (p[1] << 8), 0xF801);
+    EXPECT_EQ(p[2] | (p[3] << 8), 0x07E0);
+    EXPECT_EQ(c.Pixel(1, 0), RGB(0, 255, 0));
+}
+
+TEST(Bitmap, FormatOnAnEmptyBitmapThenSizeThenPalette) {
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf1bit);  // harmless on an empty bitmap
+    b.ReleaseImage();
+    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pfDevice);
+    b.SetPixelFormat(TPixelFormat::pf8bit);
+    const TPaletteEntry grey[2] = {{0, 0, 0, 0}, {128, 128, 128, 0}};
+    b.SetPalette(CreatePalette(grey, 2));
+    b.SetSize(4, 4);
+    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf8bit);
+    ASSERT_EQ(PaletteEntryCount(b.Palette()), 2);
+    b.ScanLine(3)[3] = 1;
+    EXPECT_EQ(b.Pixel(3, 3), RGB(128, 128, 128));
+    b.FreeImage();
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf8bit);
+}
+
+TEST(Bitmap, AssignCopiesAndNullEmpties) {
+    TBitmap a;
+    a.SetPixelFormat(TPixelFormat::pf8bit);
+    a.SetSize(3, 2);
+    a.ScanLine(1)[2] = 42;
+    TBitmap b;
+    b.Assign(&a);
+    a.ScanLine(1)[2] = 1;
+    EXPECT_EQ(b.ScanLine(1)[2], 42);
+    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf8bit);
+    EXPECT_EQ(b.ColorTable(), a.ColorTable());
+    int changes = 0;
+    b.OnChange = [&](TObject*) { ++changes; };
+    b.Assign(nullptr);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(changes, 1);
+}
+
+TEST(Palette, HandlesAreCheckedAndOwned) {
+    const TPaletteEntry e[3] = {{1, 2, 3, 0}, {4, 5, 6, PC_NOCOLLAPSE}, {7, 8, 9, 0}};
+    EXPECT_EQ(CreatePalette(e, 0), nullptr);
+    EXPECT_EQ(CreatePalette(e, 257), nullptr);
+    HPALETTE p = CreatePalette(e, 3);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(GetPaletteEntries(p, 0, 0, nullptr), 3);
+    TPaletteEntry out[256];
+    EXPECT_EQ(GetPaletteEntries(p, 1, 256, out), 2);
+    EXPECT_EQ(out[0], e[1]);
+    EXPECT_EQ(GetPaletteEntries(p, 3, 1, out), 0);
+    HPALETTE q = CopyPalette(p);
+    EXPECT_TRUE(DeleteObject(p));
+    EXPECT_FALSE(DeleteObject(p)) << "a second delete is refused";
+    EXPECT_EQ(PaletteEntryCount(p), 0);
+    EXPECT_EQ(PaletteEntryCount(q), 3);
+    EXPECT_TRUE(DeleteObject(q));
+    EXPECT_TRUE(DeleteObject(DefaultPalette()));
+    EXPECT_EQ(PaletteEntryCount(DefaultPalette()), 20) << "the stock palette survives";
+    EXPECT_FALSE(DeleteObject(nullptr));
+}
+
+TEST(Palette, FixedTables) {
+    EXPECT_EQ(SystemPalette20()[7], (TPaletteEntry{0xC0, 0xC0, 0xC0, 0}));
+    EXPECT_EQ(SystemPalette16()[8], (TPaletteEntry{0x80, 0x80, 0x80, 0}));
+    EXPECT_EQ(SystemPalette16()[15], (TPaletteEntry{255, 255, 255, 0}));
+    EXPECT_EQ(HalftonePalette256()[0], (TPaletteEntry{0, 0, 0, 0}));
+    EXPECT_EQ(HalftonePalette256()[255], (TPaletteEntry{255, 255, 255, 0}));
+    EXPECT_EQ(HalftonePalette256()[10 + 5 * 36 + 0 * 6 + 1], (TPaletteEntry{255, 0, 51, 0}));
+    EXPECT_EQ(ColorToRGB(clWindow), clWhite);
+    EXPECT_EQ(ColorToRGB(clWindowText), clBlack);
+    EXPECT_EQ(ColorToRGB(clBtnFace), 0xF0F0F0);
+    EXPECT_EQ(ColorToRGB(clRed), clRed);
+    EXPECT_EQ(ColorToRGB(clNone), clNone);
+}
+
+TEST(Geometry, IntersectRect) {
+    TRect r;
+    EXPECT_TRUE(IntersectRect(r, Rect(0, 0, 10, 10), Rect(5, -5, 20, 7)));
+    EXPECT_EQ(r, Rect(5, 0, 10, 7));
+    EXPECT_FALSE(IntersectRect(r, Rect(0, 0, 10, 10), Rect(10, 0, 20, 10)));
+    EXPECT_EQ(r, Rect(0, 0, 0, 0));
+    EXPECT_TRUE(EqualRect(Bounds(1, 2, 3, 4), Rect(1, 2, 4, 6)));
+}
