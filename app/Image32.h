@@ -20,6 +20,11 @@ public:
     // Both work only on their arguments.
     static void SetAlphaChannel(TBitmap& bitmap, uint8_t value);
     static void BlendPixel(uint32_t& dest, uint32_t src);
+
+    // Exchanges pixel storage and size with other when both hold 32 bits per
+    // pixel, so a filter can hand back its output without copying it.
+    // Returns false (and changes nothing) otherwise.
+    bool SwapPixels(TBitmap32& other);
 };
 
 // 32-bit pixel words as read little-endian: alpha in bits 24..31.
