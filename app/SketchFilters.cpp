@@ -119,14 +119,18 @@ void SharpenRow(const pix::Window3& win, uint8_t* __restrict out, int32_t i0, in
     }
 }
 
-inline void Order(int32_t& a, int32_t& b) {
-    const int32_t lo = std::min(a, b), hi = std::max(a, b);
+inline void Order(uint8_t& a, uint8_t& b) {
+    const uint8_t lo = std::min(a, b), hi = std::max(a, b);
     a = lo;
     b = hi;
 }
 
+// Ties of a rounded quotient q + r/d go to even: up when r > d/2, or when
+// r = d/2 and q is odd; written as one comparison so it vectorises.
+constexpr uint16_t RoundUp(uint16_t q, uint16_t r, uint16_t half) { return uint16_t(r + (q & 1) > half); }
+
 // soften's value needs only the median and the sum of the nine samples:
-// (5 (sum - s4) + 60 s4) / 100 = (5 sum + 55 s4) / 100.
+// (5 (sum - s4) + 60 s4) / 100 = (5 sum + 55 s4) / 100, at most 25500.
 QUILLARC_VECTORIZE
 void SoftenRow(const pix::Window3& win, uint8_t* __restrict out, int32_t i0, int32_t i1) {
     const uint8_t* __restrict up = win.up;
@@ -134,10 +138,10 @@ void SoftenRow(const pix::Window3& win, uint8_t* __restrict out, int32_t i0, int
     const uint8_t* __restrict down = win.down;
     const int32_t s = win.step;
     for (int32_t i = i0; i < i1; ++i) {
-        int32_t p0 = up[i - s], p1 = up[i], p2 = up[i + s];
-        int32_t p3 = mid[i - s], p4 = mid[i], p5 = mid[i + s];
-        int32_t p6 = down[i - s], p7 = down[i], p8 = down[i + s];
-        const int32_t sum = p0 + p1 + p2 + p3 + p4 + p5 + p6 + p7 + p8;
+        uint8_t p0 = up[i - s], p1 = up[i], p2 = up[i + s];
+        uint8_t p3 = mid[i - s], p4 = mid[i], p5 = mid[i + s];
+        uint8_t p6 = down[i - s], p7 = down[i], p8 = down[i + s];
+        const uint16_t sum = uint16_t(p0 + p1 + p2 + p3 + p4 + p5 + p6 + p7 + p8);
         // Median of nine by a fixed exchange network.
         Order(p1, p2), Order(p4, p5), Order(p7, p8);
         Order(p0, p1), Order(p3, p4), Order(p6, p7);
@@ -146,10 +150,10 @@ void SoftenRow(const pix::Window3& win, uint8_t* __restrict out, int32_t i0, int
         Order(p3, p6), Order(p1, p4), Order(p2, p5);
         Order(p4, p7), Order(p4, p2), Order(p6, p4);
         Order(p4, p2);
-        const int32_t n = 5 * sum + 55 * p4;  // 0 .. 25500
-        const int32_t q = n / 100, r = n - 100 * q;
-        const int32_t v = q + ((r > 50) | ((r == 50) & (q & 1))) + 10;
-        out[i] = uint8_t(std::min(255, v));
+        const uint16_t n = uint16_t(5 * sum + 55 * p4);
+        const uint16_t q = uint16_t(n / 100), r = uint16_t(n - 100 * q);
+        const uint16_t v = uint16_t(q + RoundUp(q, r, 50) + 10);
+        out[i] = uint8_t(std::min<uint16_t>(255, v));
     }
 }
 
@@ -160,11 +164,11 @@ void BlurRow(const pix::Window3& win, uint8_t* __restrict out, int32_t i0, int32
     const uint8_t* __restrict down = win.down;
     const int32_t s = win.step;
     for (int32_t i = i0; i < i1; ++i) {
-        const int32_t sum = up[i - s] + 2 * up[i] + up[i + s] + 2 * mid[i - s] + 4 * mid[i] + 2 * mid[i + s] +
-                            down[i - s] + 2 * down[i] + down[i + s];
-        // Round(sum / 16), ties to even; sum <= 4080, so no clamp is needed.
-        const int32_t q = sum >> 4, r = sum & 15;
-        out[i] = uint8_t(q + ((r > 8) | ((r == 8) & (q & 1))));
+        const uint16_t sum = uint16_t(up[i - s] + 2 * up[i] + up[i + s] + 2 * mid[i - s] + 4 * mid[i] +
+                                      2 * mid[i + s] + down[i - s] + 2 * down[i] + down[i + s]);
+        // Round(sum / 16); sum <= 4080, so the result needs no clamp.
+        const uint16_t q = sum >> 4, r = sum & 15;
+        out[i] = uint8_t(q + RoundUp(q, r, 8));
     }
 }
 
