@@ -192,25 +192,30 @@ struct PencilCurve {
     }
 };
 
-// Per-pixel filters from Src to Dst: in place when they are one 32-bit
-// bitmap, else through the scratch.
+// Per-pixel filters from Src to Dst. Dst is written directly when it is
+// Src itself or already a 32-bit bitmap of Src's size (each pixel depends
+// on its own input only), else through the scratch.
 template <class PixelFn>
 void MapPixels(TBitmap32& Src, TBitmap32& Dst, IProgressBar* progress, const PixelFn& fn) {
     std::unique_ptr<TBitmap32> held;
     const TBitmap& src = Readable32(Src, held);
-    const bool inPlace = &src == static_cast<TBitmap*>(&Dst);
+    const int32_t w = src.Width(), h = src.Height();
+    const bool direct = &src == static_cast<TBitmap*>(&Dst) ||
+                        (Dst.PixelFormat() == TPixelFormat::pf32bit && Dst.Width() == w && Dst.Height() == h);
     if (src.Empty()) {
-        if (!inPlace) Dst.Assign(&src);
+        if (&src != static_cast<TBitmap*>(&Dst)) Dst.Assign(&src);
         return;
     }
-    const int32_t w = src.Width();
-    TBitmap& out = inPlace ? static_cast<TBitmap&>(Dst) : pix::Scratch(w, src.Height());
-    pix::ForEachRow(0, src.Height(), progress, [&](int32_t y) {
+    TBitmap& out = direct ? static_cast<TBitmap&>(Dst) : pix::Scratch(w, h);
+    pix::ForEachRow(0, h, progress, [&](int32_t y) {
         const uint32_t* s = PixelRow(src, y);
         uint32_t* d = PixelRow(out, y);
         for (int32_t x = 0; x < w; ++x) d[x] = fn(s[x]);
     });
-    if (!inPlace) pix::CommitScratch(Dst);
+    if (direct)
+        Dst.Changed(&Dst);
+    else
+        pix::CommitScratch(Dst);
 }
 
 }  // namespace

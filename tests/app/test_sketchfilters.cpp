@@ -293,6 +293,9 @@ std::vector<Case> Cases() {
         add("convertimg1 " + std::to_string(a),
             [a](TBitmap32& m, IProgressBar& p) { TBitmap32 d; sketch::convertimg1(a, m, d, p); m.Assign(&d); },
             [a](TBitmap32& m, IProgressBar& p) { TBitmap32 d; sketch::ref::convertimg1(a, m, d, p); m.Assign(&d); });
+        add("convertimg1 into a sized bitmap " + std::to_string(a),
+            [a](TBitmap32& m, IProgressBar& p) { TBitmap32 d; d.SetSize(m.Width(), m.Height()); sketch::convertimg1(a, m, d, p); m.Assign(&d); },
+            [a](TBitmap32& m, IProgressBar& p) { TBitmap32 d; sketch::ref::convertimg1(a, m, d, p); m.Assign(&d); });
         add("convertimg1 in place " + std::to_string(a),
             [a](TBitmap32& m, IProgressBar& p) { sketch::convertimg1(a, m, m, p); },
             [a](TBitmap32& m, IProgressBar& p) { sketch::ref::convertimg1(a, m, m, p); });
