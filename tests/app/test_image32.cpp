@@ -132,19 +132,6 @@ TEST(DrawTo, OntoItselfReadsTheUnchangedSource) {
     EXPECT_EQ(PixelRow(bmp, 0)[2], Px(2, 0, 0, 255));
 }
 
-TEST(SwapPixels, ExchangesSizeAndPixels) {
-    TBitmap32 a, b;
-    Fill(a, 2, 3, Px(1, 1, 1, 1));
-    Fill(b, 4, 1, Px(2, 2, 2, 2));
-    ASSERT_TRUE(a.SwapPixels(b));
-    EXPECT_EQ(a.Width(), 4);
-    EXPECT_EQ(b.Height(), 3);
-    EXPECT_EQ(PixelRow(a, 0)[3], Px(2, 2, 2, 2));
-    EXPECT_EQ(PixelRow(b, 2)[1], Px(1, 1, 1, 1));
-    b.SetPixelFormat(TPixelFormat::pf24bit);
-    EXPECT_FALSE(a.SwapPixels(b));
-}
-
 TEST(PixelOps, RoundDivTiesToEven) {
     EXPECT_EQ(pix::RoundDiv(25, 10), 2);
     EXPECT_EQ(pix::RoundDiv(35, 10), 4);
@@ -155,18 +142,6 @@ TEST(PixelOps, RoundDivTiesToEven) {
     EXPECT_EQ(pix::RoundDiv(41, 16), 3);
     for (int32_t n = -500; n <= 500; ++n)
         EXPECT_EQ(pix::RoundDiv(n, 100), num::Round32(static_cast<long double>(n) / 100)) << n;
-}
-
-TEST(PixelOps, BorderFillTakesInnerColoursAndKeepsAlpha) {
-    TBitmap32 bmp;
-    Fill(bmp, 4, 3, 0);
-    for (int32_t y = 0; y < 3; ++y)
-        for (int32_t x = 0; x < 4; ++x) PixelRow(bmp, y)[x] = Px(uint8_t(10 * y + x), 0, 0, uint8_t(x));
-    pix::FillBorderColours(bmp);
-    EXPECT_EQ(PixelRow(bmp, 0)[0], Px(11, 0, 0, 0));  // corner from its diagonal
-    EXPECT_EQ(PixelRow(bmp, 0)[2], Px(12, 0, 0, 2));
-    EXPECT_EQ(PixelRow(bmp, 1)[3], Px(12, 0, 0, 3));
-    EXPECT_EQ(PixelRow(bmp, 2)[3], Px(12, 0, 0, 3));
 }
 
 }  // namespace
