@@ -66,7 +66,7 @@ Region Interior(const TBitmap& bmp, int32_t reach, int32_t reachX) {
 template <class Kernel>
 void WindowPass(TBitmap32& bmp, const TBitmap& src, const Region& region, int32_t q, int32_t p,
                 IProgressBar& progress, const Kernel& kernel) {
-    if (src.Empty()) return;
+    if (src.Empty() || region.first >= region.last) return;  // nothing changes
     const int32_t w = src.Width(), h = src.Height();
     TBitmap32& out = pix::Scratch(w, h);
     const size_t rowBytes = size_t(w) * 4;
