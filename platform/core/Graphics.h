@@ -249,7 +249,11 @@ public:
     // Converts the pixels in place (24 to 32 bits leaves alpha 0; indexed
     // formats keep indices when the new format can hold them, else take the
     // nearest palette colour; conversions to indexed formats map colours to
-    // the nearest palette entry).
+    // the nearest palette entry). The palette of an indexed target is the
+    // bitmap's own when it fits (also one set while the format had none),
+    // else the default: black and white, SystemPalette16 or
+    // HalftonePalette256. 15 and 16 bits widen by repeating their top bits
+    // and narrow by truncation, so 15/16 -> 24 -> 15/16 is exact.
     void SetPixelFormat(TPixelFormat format);
 
     // Row 0 is the top row. Rows outside 0..Height-1 raise
@@ -273,15 +277,21 @@ public:
     // Drops the pixels of a bitmap, keeping format and palette.
     void FreeImage();
 
+    // From a bitmap: a copy. From nullptr: empty (as ReleaseImage). From
+    // another graphic: its AssignTo, or, when that refuses, the graphic
+    // drawn onto a zeroed 32-bit bitmap of its size.
     void Assign(const TPersistent* source) override;
-    void LoadFromStream(TStream& stream) override;  // BMP file
+    // A BMP file; on any failure (EInvalidGraphic) the bitmap is unchanged.
+    void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;    // BMP file in the current format
     bool Transparent() const override { return transparent_; }
     TColor TransparentColor() const;  // tmAuto: colour of the bottom-left pixel
     void SetTransparentColor(TColor color);
     TTransparentMode TransparentMode() const { return transparentMode_; }
     void SetTransparentMode(TTransparentMode mode) { transparentMode_ = mode; }
-    // Pixel colour of any format as 0x00BBGGRR (alpha ignored).
+    // Pixel colour of any format as 0x00BBGGRR (alpha ignored); -1 outside
+    // the bitmap. SetPixel writes like ScanLine does: alpha 0, the nearest
+    // table entry for indexed formats, nothing outside, no OnChange.
     TColor Pixel(int32_t x, int32_t y) const;
     void SetPixel(int32_t x, int32_t y, TColor color);
 
@@ -339,7 +349,8 @@ public:
     virtual TRect ClipRect() const;
     virtual void Draw(int32_t x, int32_t y, TGraphic& graphic);
     virtual void StretchDraw(const TRect& rect, TGraphic& graphic);
-    virtual void FillRect(const TRect& rect);  // with Brush.Color
+    // With Brush.Color; 32-bit pixels get alpha 0, as from any blit.
+    virtual void FillRect(const TRect& rect);
     virtual void CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRect);
     // Stretches srcRect of source into destRect (nearest neighbour) with
     // CopyMode. Where mask (a bitmap of srcRect's size space, any format) has
