@@ -128,7 +128,7 @@ private:
             }
             ++job.blocksFinished;
         }
-        done_.notify_all();
+        done_.notify_one();  // only the caller waits on it
         return true;
     }
 
@@ -147,7 +147,7 @@ private:
             }
             lock.lock();
             --busyWorkers_;
-            done_.notify_all();
+            done_.notify_one();
         }
     }
 
