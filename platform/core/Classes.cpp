@@ -323,3 +323,60 @@ void TFileStream::SetSize(int64_t newSize) {
         throw EWriteError(Format("Cannot write file \"%s\". %s", fileName_.c_str(), ErrorText(errno).c_str()));
     if (pos_ > newSize) pos_ = newSize;
 }
+
+// ---------------------------------------------------------------- lists
+
+namespace {
+[[noreturn]] void ListIndexError(int index) { throw EListError(Format("List index out of bounds (%d)", index)); }
+}  // namespace
+
+void TList::Insert(int index, void* item) {
+    if (index < 0 || index > Count()) ListIndexError(index);
+    items_.insert(items_.begin() + index, item);
+}
+
+void TList::Delete(int index) {
+    if (index < 0 || index >= Count()) ListIndexError(index);
+    items_.erase(items_.begin() + index);
+}
+
+int TList::IndexOf(void* item) const {
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i] == item) return static_cast<int>(i);
+    return -1;
+}
+
+int TList::Remove(void* item) {
+    const int index = IndexOf(item);
+    if (index >= 0) items_.erase(items_.begin() + index);
+    return index;
+}
+
+void* TList::Extract(void* item) { return Remove(item) >= 0 ? item : nullptr; }
+
+void* TList::Items(int index) const {
+    if (index < 0 || index >= Count()) ListIndexError(index);
+    return items_[static_cast<size_t>(index)];
+}
+
+TList& TThreadList::LockList() {
+    mutex_.lock();
+    return list_;
+}
+
+void TThreadList::UnlockList() { mutex_.unlock(); }
+
+void TThreadList::Add(void* item) {
+    std::lock_guard lock(mutex_);
+    if (list_.IndexOf(item) < 0) list_.Add(item);
+}
+
+void TThreadList::Remove(void* item) {
+    std::lock_guard lock(mutex_);
+    list_.Remove(item);
+}
+
+void TThreadList::Clear() {
+    std::lock_guard lock(mutex_);
+    list_.Clear();
+}

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,47 @@ public:
 
 private:
     std::vector<std::string> lines_;
+};
+
+// A list of untyped pointers; owning lists are built on it.
+class TList : public TObject {
+public:
+    int Add(void* item) {
+        items_.push_back(item);
+        return static_cast<int>(items_.size()) - 1;
+    }
+    void Insert(int index, void* item);  // raises EListError outside 0..Count
+    void Delete(int index);              // raises EListError outside the list
+    int Remove(void* item);              // the index it had, or -1
+    int IndexOf(void* item) const;
+    void* Extract(void* item);           // removes it; returns it, or nullptr
+    void Clear() { items_.clear(); }
+    int Count() const { return static_cast<int>(items_.size()); }
+    void* Items(int index) const;        // raises EListError outside the list
+    void* operator[](int index) const { return Items(index); }
+    void* First() const { return Items(0); }
+    void* Last() const { return Items(Count() - 1); }
+    const char* ClassName() const override { return "TList"; }
+
+private:
+    std::vector<void*> items_;
+};
+
+// A TList behind a recursive lock: the thread holding it may lock it again,
+// as a painter's Draw does while Detach runs on the same thread. Add ignores
+// an item already in the list.
+class TThreadList : public TObject {
+public:
+    TList& LockList();
+    void UnlockList();
+    void Add(void* item);
+    void Remove(void* item);
+    void Clear();
+    const char* ClassName() const override { return "TThreadList"; }
+
+private:
+    std::recursive_mutex mutex_;
+    TList list_;
 };
 
 // ---------------------------------------------------------------- streams

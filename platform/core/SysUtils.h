@@ -40,6 +40,8 @@ QUILLARC_EXCEPTION(EWriteError, EStreamError)
 QUILLARC_EXCEPTION(EFOpenError, EStreamError)
 QUILLARC_EXCEPTION(EFCreateError, EStreamError)
 QUILLARC_EXCEPTION(EInOutError, Exception)
+QUILLARC_EXCEPTION(EListError, Exception)
+QUILLARC_EXCEPTION(EThread, Exception)
 
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,102 @@
+// Worker threads that hand their drawing to the window thread, events and
+// timing: what animation painters need of the platform.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "Classes.h"
+
+// The thread that started the program (the window thread).
+bool IsMainThread();
+
+// Runs the steps other threads have queued through TThread::Synchronize, on
+// the calling thread, which must be the main thread. Waits up to timeoutMs
+// for a first step. Returns whether it ran something.
+bool CheckSynchronize(int timeoutMs = 0);
+// Called (on the queuing thread) whenever a step is queued, so that the
+// window loop can run CheckSynchronize soon. Returns the previous hook.
+std::function<void()> SetWakeMainThreadHook(std::function<void()> hook);
+
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Construction never starts the thread (the derived part is not built yet):
+// pass createSuspended = true and call Resume or Start afterwards.
+class TThread : public TObject {
+public:
+    explicit TThread(bool createSuspended = true);
+    // Terminates and waits for a started thread (not for a FreeOnTerminate
+    // one, which deletes itself).
+    ~TThread() override;
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+    void Resume();  // starts a suspended thread; later calls do nothing
+    void Start() { Resume(); }
+    void Terminate() { terminated_ = true; }
+    bool Terminated() const { return terminated_; }
+    bool Finished() const { return finished_; }
+    // Waits until Execute has returned (running queued steps meanwhile when
+    // called on the main thread). Returns ReturnValue.
+    int32_t WaitFor();
+    // Runs step on the main thread while this thread waits; an exception
+    // raised by step is raised here again. On the main thread: runs at once.
+    void Synchronize(const std::function<void()>& step);
+    static void Synchronize(TThread* thread, const std::function<void()>& step);
+    // The exception that ended Execute, if one did.
+    std::exception_ptr FatalException() const { return fatal_; }
+    const char* ClassName() const override { return "TThread"; }
+
+    // Set before the thread starts. With FreeOnTerminate the object deletes
+    // itself on its own thread once Execute and OnTerminate are done.
+    bool FreeOnTerminate = false;
+    // Runs on the main thread (through Synchronize) after Execute.
+    TNotifyEvent OnTerminate;
+    // Accepted and ignored on this platform.
+    TThreadPriority Priority = TThreadPriority::tpNormal;
+    int32_t ReturnValue = 0;
+
+protected:
+    virtual void Execute() = 0;
+
+private:
+    void Run();
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable finishedSignal_;
+    bool started_ = false;
+    volatile bool terminated_ = false;
+    volatile bool finished_ = false;
+    std::exception_ptr fatal_;
+};
+
+// An unnamed event: auto-reset (one waiter released per SetEvent) or
+// manual-reset, initially unsignalled unless asked.
+class TEvent : public TObject {
+public:
+    enum TWaitResult { wrSignaled, wrTimeout };
+    static constexpr uint32_t INFINITE = 0xFFFFFFFFu;
+
+    explicit TEvent(bool manualReset = false, bool initialState = false)
+        : manual_(manualReset), signalled_(initialState) {}
+    void SetEvent();
+    void ResetEvent();
+    TWaitResult WaitFor(uint32_t timeoutMs);
+    const char* ClassName() const override { return "TEvent"; }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool manual_;
+    bool signalled_;
+};
+
+// Gives up the processor for ms milliseconds (0: yields once).
+void Sleep(uint32_t ms);
+// Milliseconds since an arbitrary start, wrapping around at 2^32.
+uint32_t timeGetTime();
