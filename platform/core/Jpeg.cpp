@@ -30,9 +30,21 @@ void ErrorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
+struct MemorySource {
+    jpeg_source_mgr pub;
+    bool hitEnd;  // the data ran out and a fake EOI marker was supplied
+};
+
 // Warnings (corrupt data that libjpeg decodes around) and trace messages are
-// ignored, as the platform's JPEG class does.
-void EmitMessage(j_common_ptr, int) {}
+// ignored, as the platform's JPEG class does, with one exception: entropy
+// data that stops at the end of the file means the file was cut short,
+// which is an error rather than grey rows.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    auto* src = reinterpret_cast<MemorySource*>(reinterpret_cast<j_decompress_ptr>(cinfo)->src);
+    if (cinfo->is_decompressor && src != nullptr && src->hitEnd && cinfo->err->msg_code == JWRN_HIT_MARKER)
+        ERREXIT(cinfo, JERR_INPUT_EOF);
+}
 void OutputMessage(j_common_ptr) {}
 
 void InstallErrorManager(ErrorManager& err) {
@@ -45,22 +57,18 @@ void InstallErrorManager(ErrorManager& err) {
 
 // ------------------------------------------------------------ source
 
-struct MemorySource {
-    jpeg_source_mgr pub;
-    // Set once every scan line is out: a file that ends without its EOI
-    // marker (common from cameras and cut downloads) is then accepted.
-    // Before that point running out of data is an error, not grey rows.
-    bool allowMissingEnd;
-};
-
 const JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
 
 void InitSource(j_decompress_ptr) {}
 void TermSource(j_decompress_ptr) {}
 
+// At the end of the data libjpeg gets an EOI marker, as from its own file
+// source: the decoder reads ahead past the last entropy bytes, and a file
+// that lacks only its EOI (common from cameras) is whole. Real truncation
+// shows as a warning (EmitMessage) or an unfinished progression (Decode).
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
     auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
-    if (!src->allowMissingEnd) ERREXIT(cinfo, JERR_INPUT_EOF);
+    src->hitEnd = true;
     src->pub.next_input_byte = kFakeEoi;
     src->pub.bytes_in_buffer = 2;
     return TRUE;
@@ -70,11 +78,20 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
     if (count <= 0) return;
     auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
     if (static_cast<unsigned long>(count) > src->pub.bytes_in_buffer) {
-        FillInputBuffer(cinfo);  // raises, or supplies the fake EOI
+        FillInputBuffer(cinfo);
         return;
     }
     src->pub.next_input_byte += count;
     src->pub.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+// True when every coefficient of every component reached full precision.
+bool ProgressionComplete(const jpeg_decompress_struct& cinfo) {
+    if (!cinfo.progressive_mode || cinfo.coef_bits == nullptr) return true;
+    for (int c = 0; c < cinfo.num_components; ++c)
+        for (int k = 0; k < DCTSIZE2; ++k)
+            if (cinfo.coef_bits[c][k] != 0) return false;
+    return true;
 }
 
 // ------------------------------------------------------------ destination
@@ -188,7 +205,7 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
     src.pub.term_source = TermSource;
     src.pub.next_input_byte = data;
     src.pub.bytes_in_buffer = size;
-    src.allowMissingEnd = false;
+    src.hitEnd = false;
     cinfo.src = &src.pub;
 
     jpeg_read_header(&cinfo, TRUE);
@@ -226,8 +243,8 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
         if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) throw EInvalidGraphic("JPEG image is not valid");
         StoreRow(row.data(), out, width, components, adobeCmyk);
     }
-    src.allowMissingEnd = true;
     jpeg_finish_decompress(&cinfo);
+    if (src.hitEnd && !ProgressionComplete(cinfo)) throw EInvalidGraphic("JPEG image is not valid: the file is cut short");
 }
 
 void Encode(const TBitmap& bitmap, int quality, bool progressive, bool grayscale, std::vector<JSAMPLE>& row,

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "platform/core/Jpeg.h"
+
+namespace {
+
+std::unique_ptr<TBitmap> Filled(int w, int h, uint8_t b, uint8_t g, uint8_t r) {
+    auto bmp = std::make_unique<TBitmap>();
+    bmp->SetPixelFormat(TPixelFormat::pf24bit);
+    bmp->SetSize(w, h);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* p = bmp->ScanLine(y);
+        for (int x = 0; x < w; ++x) p[3 * x] = b, p[3 * x + 1] = g, p[3 * x + 2] = r;
+    }
+    return bmp;
+}
+
+std::unique_ptr<TBitmap> Gradient(int w, int h) {
+    auto bmp = Filled(w, h, 0, 0, 0);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* p = bmp->ScanLine(y);
+        for (int x = 0; x < w; ++x) {
+            p[3 * x] = static_cast<uint8_t>(x * 255 / (w - 1));
+            p[3 * x + 1] = static_cast<uint8_t>(y * 255 / (h - 1));
+            p[3 * x + 2] = static_cast<uint8_t>(128 + (x - y) / 4);
+        }
+    }
+    return bmp;
+}
+
+std::vector<uint8_t> Save(const TBitmap& bmp) {
+    TJPEGImage jpeg;
+    jpeg.Assign(&bmp);
+    TMemoryStream ms;
+    jpeg.SaveToStream(ms);
+    return std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size());
+}
+
+void LoadBytes(TJPEGImage& jpeg, const std::vector<uint8_t>& bytes) {
+    TMemoryStream ms;
+    ms.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    ms.SetPosition(0);
+    jpeg.LoadFromStream(ms);
+}
+
+std::string LoadError(const std::vector<uint8_t>& bytes) {
+    TJPEGImage jpeg;
+    try {
+        LoadBytes(jpeg, bytes);
+    } catch (const EInvalidGraphic& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+size_t FindMarker(const std::vector<uint8_t>& b, uint8_t marker) {
+    for (size_t i = 0; i + 1 < b.size(); ++i)
+        if (b[i] == 0xFF && b[i + 1] == marker) return i;
+    return std::string::npos;
+}
+
+// Encodes raw samples straight through libjpeg, for comparison and for
+// colour spaces the class never writes.
+std::vector<uint8_t> EncodeRaw(const std::vector<uint8_t>& samples, int w, int h, int comps, J_COLOR_SPACE space,
+                               bool floatDct) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = w;
+    c.image_height = h;
+    c.input_components = comps;
+    c.in_color_space = space;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    if (floatDct) c.dct_method = JDCT_FLOAT;
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<JSAMPLE*>(&samples[size_t(c.next_scanline) * w * comps]);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<uint8_t> bytes(out, out + size);
+    jpeg_destroy_compress(&c);
+    std::free(out);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(Jpeg, DefaultsAreQuality90BaselineColour) {
+    TJPEGImage jpeg;
+    EXPECT_EQ(jpeg.CompressionQuality(), 90);
+    EXPECT_FALSE(jpeg.ProgressiveEncoding());
+    EXPECT_FALSE(jpeg.Grayscale());
+    EXPECT_TRUE(jpeg.Empty());
+    EXPECT_EQ(TPicture::ClassForExtension("jpg"), &TJPEGImage::StaticClass());
+    EXPECT_EQ(TPicture::ClassForExtension("jpeg"), &TJPEGImage::StaticClass());
+}
+
+TEST(Jpeg, SavesExactlyWhatLibjpegWritesWithFloatDctAtQuality90) {
+    auto bmp = Gradient(37, 21);
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < 21; ++y) {
+        const uint8_t* p = bmp->ScanLine(y);
+        for (int x = 0; x < 37; ++x) rgb.insert(rgb.end(), {p[3 * x + 2], p[3 * x + 1], p[3 * x]});
+    }
+    const std::vector<uint8_t> ours = Save(*bmp);
+    EXPECT_EQ(ours, EncodeRaw(rgb, 37, 21, 3, JCS_RGB, true));
+    EXPECT_NE(ours, EncodeRaw(rgb, 37, 21, 3, JCS_RGB, false));  // the slow integer DCT differs
+    EXPECT_NE(FindMarker(ours, 0xC0), std::string::npos);        // baseline frame
+    EXPECT_EQ(FindMarker(ours, 0xC2), std::string::npos);        // not progressive
+}
+
+TEST(Jpeg, PureRedStaysRedThroughSaveAndLoad) {
+    auto red = Filled(8, 8, 0, 0, 255);
+    TJPEGImage jpeg;
+    LoadBytes(jpeg, Save(*red));
+    ASSERT_EQ(jpeg.Width(), 8);
+    ASSERT_EQ(jpeg.Height(), 8);
+    EXPECT_EQ(jpeg.Bitmap().PixelFormat(), TPixelFormat::pf24bit);
+    for (int y = 0; y < 8; ++y) {
+        const uint8_t* p = jpeg.Bitmap().ScanLine(y);
+        for (int x = 0; x < 8; ++x) {
+            EXPECT_LE(p[3 * x], 8);       // blue
+            EXPECT_LE(p[3 * x + 1], 8);   // green
+            EXPECT_GE(p[3 * x + 2], 247); // red
+        }
+    }
+}
+
+TEST(Jpeg, RoundTripKeepsPixelsClose) {
+    auto bmp = Gradient(64, 48);
+    TJPEGImage jpeg;
+    LoadBytes(jpeg, Save(*bmp));
+    int worst = 0;
+    for (int y = 0; y < 48; ++y) {
+        const uint8_t* a = bmp->ScanLine(y);
+        const uint8_t* b = jpeg.Bitmap().ScanLine(y);
+        for (int i = 0; i < 64 * 3; ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+    }
+    EXPECT_LE(worst, 12);
+}
+
+TEST(Jpeg, AssignGivesAndTakes24BitCopies) {
+    auto src = Filled(5, 3, 10, 20, 30);
+    src->SetPixelFormat(TPixelFormat::pf32bit);
+    TJPEGImage jpeg;
+    jpeg.Assign(src.get());
+    EXPECT_EQ(jpeg.Bitmap().PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_EQ(jpeg.Bitmap().Pixel(4, 2), RGB(30, 20, 10));
+    TBitmap out;
+    out.Assign(&jpeg);
+    EXPECT_EQ(out.PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_EQ(out.Width(), 5);
+    EXPECT_EQ(out.Pixel(0, 0), RGB(30, 20, 10));
+    EXPECT_THROW(jpeg.SetWidth(3), EInvalidGraphicOperation);
+}
+
+TEST(Jpeg, GreyFilesComeOutInColourChannels) {
+    TJPEGImage writer;
+    auto bmp = Gradient(16, 16);
+    writer.Assign(bmp.get());
+    writer.SetGrayscale(true);
+    TMemoryStream ms;
+    writer.SaveToStream(ms);
+    ms.SetPosition(0);
+    TJPEGImage jpeg;
+    jpeg.LoadFromStream(ms);
+    const uint8_t* p = jpeg.Bitmap().ScanLine(7);
+    for (int x = 0; x < 16; ++x) {
+        EXPECT_EQ(p[3 * x], p[3 * x + 1]);
+        EXPECT_EQ(p[3 * x], p[3 * x + 2]);
+    }
+}
+
+TEST(Jpeg, AdobeCmykIsConvertedToColour) {
+    // Adobe stores inverted inks: red is C 0, M 255, Y 255, K 0 stored as
+    // 255, 0, 0, 255.
+    std::vector<uint8_t> cmyk;
+    for (int i = 0; i < 16 * 16; ++i) cmyk.insert(cmyk.end(), {255, 0, 0, 255});
+    TJPEGImage jpeg;
+    LoadBytes(jpeg, EncodeRaw(cmyk, 16, 16, 4, JCS_CMYK, false));
+    const TColor c = jpeg.Bitmap().Pixel(8, 8);
+    EXPECT_GE(GetRValue(c), 245);
+    EXPECT_LE(GetGValue(c), 10);
+    EXPECT_LE(GetBValue(c), 10);
+}
+
+TEST(Jpeg, BadDataRaisesInvalidGraphicWithLibjpegText) {
+    EXPECT_EQ(LoadError({}).rfind("JPEG error #", 0), 0u);
+    const std::string msg = LoadError({'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
+    EXPECT_EQ(msg.rfind("JPEG error #", 0), 0u) << msg;
+    EXPECT_NE(msg.find("Not a JPEG file"), std::string::npos) << msg;
+}
+
+TEST(Jpeg, TruncatedFileRaisesButAMissingEndMarkerIsAccepted) {
+    const std::vector<uint8_t> full = Save(*Gradient(64, 64));
+    std::vector<uint8_t> half(full.begin(), full.begin() + full.size() / 2);
+    EXPECT_NE(LoadError(half), "");
+    std::vector<uint8_t> headerOnly(full.begin(), full.begin() + static_cast<long>(FindMarker(full, 0xDA)) + 4);
+    EXPECT_NE(LoadError(headerOnly), "");
+    std::vector<uint8_t> noEoi(full.begin(), full.end() - 2);
+    EXPECT_EQ(LoadError(noEoi), "");
+}
+
+TEST(Jpeg, ProgressiveFileCutBetweenScansRaises) {
+    TJPEGImage writer;
+    auto bmp = Gradient(32, 32);
+    writer.Assign(bmp.get());
+    writer.SetProgressiveEncoding(true);
+    TMemoryStream ms;
+    writer.SaveToStream(ms);
+    std::vector<uint8_t> full(ms.Memory(), ms.Memory() + ms.Size());
+    EXPECT_NE(FindMarker(full, 0xC2), std::string::npos);
+    EXPECT_EQ(LoadError(full), "");
+    // Cut just before the third scan header: the first two scans are whole.
+    size_t at = 0;
+    for (int scan = 0; scan < 3; ++scan) {
+        at = FindMarker(std::vector<uint8_t>(full.begin() + static_cast<long>(at) + 1, full.end()), 0xDA) + at + 1;
+    }
+    std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<long>(at));
+    EXPECT_NE(LoadError(cut), "");
+}
+
+TEST(Jpeg, HugeDimensionsInASmallFileAreRefusedBeforeDecoding) {
+    std::vector<uint8_t> bytes = Save(*Filled(8, 8, 1, 2, 3));
+    const size_t sof = FindMarker(bytes, 0xC0);
+    ASSERT_NE(sof, std::string::npos);
+    bytes[sof + 5] = 0xEA, bytes[sof + 6] = 0x60;  // 60000 rows
+    bytes[sof + 7] = 0xEA, bytes[sof + 8] = 0x60;  // 60000 columns
+    const std::string msg = LoadError(bytes);
+    EXPECT_NE(msg.find("60000 x 60000"), std::string::npos) << msg;
+}
+
+TEST(Jpeg, SavingAnEmptyPictureRaises) {
+    TJPEGImage jpeg;
+    TMemoryStream ms;
+    EXPECT_THROW(jpeg.SaveToStream(ms), EInvalidGraphic);
+    EXPECT_EQ(ms.Size(), 0);
+}
