@@ -383,3 +383,19 @@ void TBitmap::SetPixel(int32_t x, int32_t y, TColor color) {
     const uint32_t word = px::ColorToWord(ColorToRGB(color));
     px::RowCodec(format_, colors_).Write(pixels_.data() + static_cast<size_t>(y) * stride_, x, 1, &word);
 }
+
+std::unique_ptr<TBitmap> CreateMonochromeBitmap(int32_t width, int32_t height, const uint8_t* bits) {
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->SetPixelFormat(TPixelFormat::pf1bit);
+    bitmap->SetSize(width, height);
+    if (bits == nullptr || bitmap->Empty()) return bitmap;
+    const size_t sourceStride = static_cast<size_t>((width + 15) / 16) * 2;
+    const size_t used = static_cast<size_t>((width + 7) / 8);
+    const int rest = width % 8;
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = bitmap->ScanLine(y);
+        std::memcpy(row, bits + static_cast<size_t>(y) * sourceStride, used);
+        if (rest != 0) row[used - 1] &= static_cast<uint8_t>(0xFF << (8 - rest));
+    }
+    return bitmap;
+}

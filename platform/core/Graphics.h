@@ -312,6 +312,13 @@ protected:
     TTransparentMode transparentMode_ = TTransparentMode::tmAuto;
 };
 
+// A 1-bit bitmap (index 0 black, 1 white) from rows padded to 16 bits, the
+// most significant bit leftmost; bits holds ((width + 15) / 16) * 2 * height
+// bytes, or is nullptr for an all-black bitmap.
+std::unique_ptr<TBitmap> CreateMonochromeBitmap(int32_t width, int32_t height, const uint8_t* bits);
+// Colour depth of the screen the pictures are shown on: always true colour.
+constexpr int kScreenBitsPerPixel = 32;
+
 // ------------------------------------------------------------ canvas
 
 using HDC = TCanvas*;

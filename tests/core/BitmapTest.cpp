@@ -287,3 +287,20 @@ TEST(Geometry, IntersectRect) {
     EXPECT_EQ(r, Rect(0, 0, 0, 0));
     EXPECT_TRUE(EqualRect(Bounds(1, 2, 3, 4), Rect(1, 2, 4, 6)));
 }
+
+TEST(Bitmap, MonochromeRowsArePaddedToSixteenBits) {
+    const uint8_t bits[] = {0xFF, 0xC0,   // row 0: 10 pixels set
+                            0x80, 0x7F};  // row 1: pixels 0 and 9 set, the rest is padding
+    auto m = CreateMonochromeBitmap(10, 2, bits);
+    EXPECT_EQ(m->PixelFormat(), TPixelFormat::pf1bit);
+    EXPECT_EQ(m->ScanLine(0)[0], 0xFF);
+    EXPECT_EQ(m->ScanLine(0)[1], 0xC0);
+    EXPECT_EQ(m->ScanLine(1)[0], 0x80);
+    EXPECT_EQ(m->ScanLine(1)[1], 0x40) << "only pixels 8 and 9 of the second byte";
+    EXPECT_EQ(m->Pixel(9, 0), clWhite);
+    EXPECT_EQ(m->Pixel(1, 1), clBlack);
+    m->SetPixelFormat(TPixelFormat::pf8bit);  // masks: black 0, white non-zero
+    EXPECT_EQ(m->ScanLine(1)[0], 1);
+    EXPECT_EQ(m->ScanLine(1)[1], 0);
+    EXPECT_TRUE(CreateMonochromeBitmap(0, 0, bits)->Empty());
+}
