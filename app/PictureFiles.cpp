@@ -1,0 +1,84 @@
+#include "app/PictureFiles.h"
+
+#include "platform/core/Dialogs.h"
+#include "platform/core/Icon.h"
+#include "platform/core/Jpeg.h"
+#include "platform/core/Metafile.h"
+#include "platform/core/SysUtils.h"
+
+namespace {
+
+// The picture class is chosen by the name, not the content: the last four
+// characters, upper-cased (".jpeg" gives "JPEG").
+std::string LastFourUpper(const std::string& fileName) {
+    return UpperCase(fileName.size() > 4 ? fileName.substr(fileName.size() - 4) : fileName);
+}
+
+void LoadIcon(TBitmap& result, const std::string& fileName) {
+    // The one branch that reports its own failure and goes on with whatever
+    // the result holds (an unreadable icon leaves it empty).
+    try {
+        TIcon icon;
+        icon.LoadFromFile(fileName);
+        result.SetWidth(icon.Width());
+        result.SetHeight(icon.Height());
+        result.SetPixelFormat(TPixelFormat::pf32bit);
+        result.Canvas().Draw(0, 0, icon);
+    } catch (const Exception& e) {
+        MessageBoxA("Input picture" + fileName + "Error." + e.Message(), "Exit", MB_OK);
+    }
+}
+
+void LoadJpeg(TBitmap& result, const std::string& fileName) {
+    {
+        TJPEGImage jpeg;
+        jpeg.LoadFromFile(fileName);
+        result.Assign(&jpeg);
+    }  // the decoded copy goes before the 32-bit conversion allocates
+    result.SetPixelFormat(TPixelFormat::pf32bit);
+}
+
+void LoadMetafile(TBitmap& result, const std::string& fileName) {
+    TMetafile metafile;
+    metafile.LoadFromFile(fileName);
+    result.SetHeight(metafile.Height());
+    result.SetWidth(metafile.Width());
+    result.SetPixelFormat(TPixelFormat::pf32bit);
+    result.Canvas().Draw(0, 0, metafile);
+}
+
+}  // namespace
+
+std::unique_ptr<TBitmap> LoadPictureFile(const std::string& fileName) {
+    if (!FileExists(fileName)) return nullptr;
+    const std::string ext = LastFourUpper(fileName);
+    auto result = std::make_unique<TBitmap>();
+    if (ext == ".BMP") {
+        result->LoadFromFile(fileName);
+    } else if (ext == ".ICO") {
+        LoadIcon(*result, fileName);
+    } else if (ext == ".JPG" || ext == "JPEG") {
+        LoadJpeg(*result, fileName);
+    } else if (ext == ".GIF") {
+        // GIF hook: the GIF picture class loads here (first frame, then
+        // 32 bits per pixel) once the codec is part of the program. Until
+        // then a GIF file gives the empty result of an unknown extension.
+    } else if (ext == ".WMF" || ext == ".EMF") {
+        LoadMetafile(*result, fileName);
+    }
+    return result;
+}
+
+void SaveAsMetafile(const TGraphic& graphic, const std::string& fileName) {
+    TMetafile metafile;
+    {
+        TBitmap bitmap;
+        bitmap.Assign(&graphic);
+        bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        metafile.SetHeight(bitmap.Height());
+        metafile.SetWidth(bitmap.Width());
+        TMetafileCanvas canvas(&metafile, nullptr);
+        canvas.Draw(0, 0, bitmap);
+    }  // the canvas goes first: that completes the recording
+    metafile.SaveToFile(ChangeFileExt(fileName, ".wmf"));
+}
