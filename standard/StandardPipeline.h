@@ -28,5 +28,8 @@ struct TStandardSettings {
     bool Set(const std::string& control, int32_t value);
 };
 
+// The crayon cell edge for a TrackBar9 position: round(256 / pos).
+int32_t CrayonCellSizeFor(int32_t position);
+
 // Converts source into result; sets MakeMode to 1. "Done" and the batch share it.
 void RunStandard(const TStandardSettings& settings, const TBitmap& source, TBitmap& result);

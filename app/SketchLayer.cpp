@@ -1,0 +1,75 @@
+#include "app/SketchLayer.h"
+
+#include <array>
+#include <cmath>
+
+#include "app/PixelOps.h"
+#include "app/SketchFilters.h"
+#include "platform/core/Numeric.h"
+
+namespace sketch {
+namespace {
+
+// The three weighted channels at extended precision, added in the order the
+// expression reads, so a table lookup gives the same sum as the arithmetic.
+struct GreyWeights {
+    std::array<long double, 256> red, green, blue;
+    std::array<uint8_t, 256> alpha;
+    GreyWeights() {
+        for (int v = 0; v < 256; ++v) {
+            red[v] = 0.3L * v;
+            green[v] = 0.59L * v;
+            blue[v] = 0.11L * v;
+            alpha[v] = static_cast<uint8_t>(num::Clamp255(num::Round32(sqrtl(65025.0L - v * v))));
+        }
+    }
+};
+
+const GreyWeights& Weights() {
+    static const GreyWeights weights;
+    return weights;
+}
+
+}  // namespace
+
+uint8_t GreyValue(uint8_t r, uint8_t g, uint8_t b) {
+    const GreyWeights& w = Weights();
+    return num::ClampByte(num::Round32(w.red[r] + w.green[g] + w.blue[b]));
+}
+
+uint8_t GreyAlpha(uint8_t t) { return Weights().alpha[t]; }
+
+void MakeGreyLayer(TBitmap32& bmp, bool withAlpha) {
+    pix::Ensure32(bmp);
+    const int32_t width = bmp.Width();
+    Weights();  // built once, before the threads read it
+    pix::ForRowBlocks(0, bmp.Height(), nullptr, [&](int32_t begin, int32_t end) {
+        for (int32_t y = begin; y < end; ++y) {
+            uint32_t* row = PixelRow(bmp, y);
+            for (int32_t x = 0; x < width; ++x) {
+                const uint32_t p = row[x];
+                const uint8_t t = GreyValue(pix::RedOf(p), pix::GreenOf(p), pix::BlueOf(p));
+                const uint8_t a = withAlpha ? GreyAlpha(t) : pix::AlphaOf(p);
+                row[x] = pix::MakePixel(t, t, t, a);
+            }
+        }
+    });
+}
+
+void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, TBitmap32& layer,
+                      IProgressBar& progress) {
+    // The edge sketch is turned grey in place: the grey copy and the tone
+    // copy of the dialogs would hold the same pixels.
+    TBitmap32 tone;
+    tone.Assign(&source);
+    picsobel(tone, progress);
+    if (shape == TSketchShape::Pencil) {
+        MakeGreyLayer(tone, true);
+        convertimg1(level, tone, layer, progress);
+    } else {
+        MakeGreyLayer(tone, false);
+        twovaluetopen(level, tone, layer);
+    }
+}
+
+}  // namespace sketch

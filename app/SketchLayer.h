@@ -1,0 +1,30 @@
+// The grey sketch layer both conversion dialogs lay over their colour base:
+// an edge sketch turned grey, with alpha following its darkness, shaped as
+// pencil strokes or pen lines.
+#pragma once
+
+#include <cstdint>
+
+#include "app/Image32.h"
+#include "platform/core/Progress.h"
+
+namespace sketch {
+
+// t := round(0.3 R + 0.59 G + 0.11 B) at extended precision, ties to even.
+uint8_t GreyValue(uint8_t r, uint8_t g, uint8_t b);
+// round(sqrt(65025 - t * t)): black opaque, white transparent.
+uint8_t GreyAlpha(uint8_t t);
+
+// Turns every pixel into its grey value; with withAlpha the alpha follows
+// the darkness, otherwise it is left as it was.
+void MakeGreyLayer(TBitmap32& bmp, bool withAlpha);
+
+enum class TSketchShape { Pencil, Pen };
+
+// Builds the sketch layer of source into layer: edge sketch, grey layer,
+// then the pencil curve at `level` (angle 1..89) or the pen threshold at
+// `level` (1..255). Filters advance `progress`.
+void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, TBitmap32& layer,
+                      IProgressBar& progress);
+
+}  // namespace sketch

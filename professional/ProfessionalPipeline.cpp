@@ -1,0 +1,91 @@
+#include "professional/ProfessionalPipeline.h"
+
+#include <map>
+
+#include "app/PixelOps.h"
+#include "app/SketchFilters.h"
+#include "app/SketchLayer.h"
+#include "app/SketchState.h"
+#include "professional/ProfessionalFilters.h"
+
+bool TProfessionalSettings::Set(const std::string& control, int32_t value) {
+    const std::map<std::string, bool TProfessionalSettings::*> boxes = {
+        {"CheckBox1", &TProfessionalSettings::CheckBox1}, {"CheckBox2", &TProfessionalSettings::CheckBox2},
+        {"CheckBox3", &TProfessionalSettings::CheckBox3}, {"CheckBox4", &TProfessionalSettings::CheckBox4},
+        {"CheckBox5", &TProfessionalSettings::CheckBox5}, {"CheckBox6", &TProfessionalSettings::CheckBox6},
+        {"CheckBox7", &TProfessionalSettings::CheckBox7}, {"CheckBox8", &TProfessionalSettings::CheckBox8},
+    };
+    const std::map<std::string, int32_t TProfessionalSettings::*> bars = {
+        {"TrackBar1", &TProfessionalSettings::TrackBar1}, {"TrackBar2", &TProfessionalSettings::TrackBar2},
+        {"TrackBar3", &TProfessionalSettings::TrackBar3}, {"TrackBar4", &TProfessionalSettings::TrackBar4},
+        {"TrackBar5", &TProfessionalSettings::TrackBar5}, {"TrackBar6", &TProfessionalSettings::TrackBar6},
+        {"TrackBar7", &TProfessionalSettings::TrackBar7}, {"TrackBar8", &TProfessionalSettings::TrackBar8},
+        {"TrackBar9", &TProfessionalSettings::TrackBar9},
+    };
+    if (auto it = boxes.find(control); it != boxes.end()) {
+        this->*(it->second) = value != 0;
+        if (control == "CheckBox1") CheckBox7Enabled = value != 0;
+        return true;
+    }
+    if (auto it = bars.find(control); it != bars.end()) {
+        this->*(it->second) = value;
+        return true;
+    }
+    // Radio buttons: selecting one (value 1) unchecks its group.
+    if (control == "RadioButton1" || control == "RadioButton2" || control == "RadioButton3") {
+        if (value) Artistic = control.back() - '0';
+        return true;
+    }
+    if (control == "RadioButton4") {
+        if (value) Pencil = true;
+        return true;
+    }
+    if (control == "RadioButton5") {
+        if (value) Pencil = false;
+        return true;
+    }
+    return false;
+}
+
+void RunProfessional(const TProfessionalSettings& s, const TBitmap& source, TBitmap& result) {
+    MakeMode = 2;
+    IProgressBar& progress = SharedProgressBar();
+
+    TBitmap32 layer;
+    if (s.CheckBox1) {
+        sketch::BuildSketchLayer(source, s.Pencil ? sketch::TSketchShape::Pencil : sketch::TSketchShape::Pen,
+                                 s.Pencil ? s.TrackBar1 : s.TrackBar7, layer, progress);
+    }
+
+    TBitmap32 base;
+    base.Assign(&source);
+    if (s.CheckBox8) pro::colorzone(s.TrackBar9 - 13, base, progress);
+    if (s.CheckBox2) {
+        sketch::Exposure(base, s.TrackBar2, progress);
+        base.SetPixelFormat(TPixelFormat::pf32bit);
+    }
+    if (s.CheckBox5) {
+        if (s.Artistic == 1) pro::fringe1(base, progress);
+        else if (s.Artistic == 2) pro::fringe2(base, progress);
+        else pro::fringe3(base, progress);
+    }
+    if (s.CheckBox3) {
+        pro::Brume(s.TrackBar6, base, progress);
+        sketch::Blur(s.TrackBar6, base, progress);
+    }
+    if (s.CheckBox4) sketch::dosoften(s.TrackBar8, base, progress);
+    if (s.CheckBox6) pro::hsladjust(s.TrackBar3, s.TrackBar4, s.TrackBar5, base, progress);
+    if (s.CheckBox7 && s.CheckBox7Enabled && s.CheckBox1) {
+        pro::pinghua(layer, progress);
+        layer.SetPixelFormat(TPixelFormat::pf32bit);
+    }
+
+    const bool anyEffect = s.CheckBox2 || s.CheckBox3 || s.CheckBox4 || s.CheckBox5 || s.CheckBox6 || s.CheckBox8;
+    if (s.CheckBox1 && !anyEffect) {
+        result.Assign(&layer);  // the sketch alone, without colour
+    } else {
+        result.Assign(&base);
+        if (s.CheckBox1) layer.DrawTo(0, 0, result);
+    }
+    pix::ReleaseScratch();
+}
