@@ -1,0 +1,122 @@
+#include "professional/ProfessionalPipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/PixelOps.h"
+#include "app/SketchLayer.h"
+#include "app/SketchState.h"
+#include "platform/core/Parallel.h"
+#include "professional/ProfessionalFilters.h"
+#include "app/Random.h"
+
+namespace {
+
+const TBitmap32& Sample() {
+    static TBitmap32 bmp;
+    if (bmp.Empty()) {
+        bmp.LoadFromFile(QUILLARC_SAMPLE);
+        TBitmap32::SetAlphaChannel(bmp, 255);
+    }
+    return bmp;
+}
+
+bool SameBytes(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
+    for (int32_t y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), size_t(a.Width()) * 4) != 0) return false;
+    return true;
+}
+
+TProfessionalSettings NoEffects() {
+    TProfessionalSettings s;
+    s.CheckBox8 = false;
+    s.CheckBox6 = false;
+    return s;
+}
+
+TEST(ProfessionalPipeline, SetsMakeModeAndKeepsTheSize) {
+    const TBitmap32& src = Sample();
+    TBitmap32 out;
+    MakeMode = 0;
+    RunProfessional(TProfessionalSettings{}, src, out);
+    EXPECT_EQ(MakeMode, 2);
+    EXPECT_EQ(out.Width(), 364);
+    EXPECT_EQ(out.Height(), 384);
+    EXPECT_EQ(out.PixelFormat(), TPixelFormat::pf32bit);
+}
+
+TEST(ProfessionalPipeline, SketchWithoutEffectsIsTheLayerAlone) {
+    const TBitmap32& src = Sample();
+    TBitmap32 out;
+    RunProfessional(NoEffects(), src, out);
+    TBitmap32 layer;
+    TNullProgressBar bar;
+    sketch::BuildSketchLayer(src, sketch::TSketchShape::Pencil, 65, layer, bar);
+    EXPECT_TRUE(SameBytes(out, layer));
+    // Grey strokes, no colour.
+    for (int32_t x = 0; x < out.Width(); ++x) {
+        const uint32_t p = PixelRow(out, 100)[x];
+        ASSERT_EQ(pix::RedOf(p), pix::GreenOf(p));
+        ASSERT_EQ(pix::GreenOf(p), pix::BlueOf(p));
+    }
+}
+
+TEST(ProfessionalPipeline, WithoutSketchTheBaseIsShownAndSmoothDoesNothing) {
+    const TBitmap32& src = Sample();
+    TProfessionalSettings s;
+    s.CheckBox1 = false;
+    s.CheckBox7 = true;
+    TBitmap32 out;
+    RunProfessional(s, src, out);
+    TBitmap32 base;
+    base.Assign(&src);
+    TNullProgressBar bar;
+    pro::colorzone(0, base, bar);
+    pro::hsladjust(170, 100, 120, base, bar);
+    EXPECT_TRUE(SameBytes(out, base));
+}
+
+TEST(ProfessionalPipeline, PenAtTopLevelCoversTheBaseInBlack) {
+    const TBitmap32& src = Sample();
+    TProfessionalSettings s;
+    s.Set("RadioButton5", 1);
+    s.Set("TrackBar7", 255);
+    TBitmap32 out;
+    RunProfessional(s, src, out);
+    for (int32_t y = 0; y < out.Height(); ++y)
+        for (int32_t x = 0; x < out.Width(); ++x) ASSERT_EQ(PixelRow(out, y)[x], 0xFF000000u);
+}
+
+TEST(ProfessionalPipeline, SettingsByControlName) {
+    TProfessionalSettings s;
+    EXPECT_TRUE(s.Set("CheckBox3", 1));
+    EXPECT_TRUE(s.CheckBox3);
+    EXPECT_TRUE(s.Set("RadioButton2", 1));
+    EXPECT_EQ(s.Artistic, 2);
+    EXPECT_TRUE(s.Set("TrackBar9", 26));
+    EXPECT_EQ(s.TrackBar9, 26);
+    EXPECT_FALSE(s.Set("TrackBar10", 1));
+    EXPECT_FALSE(s.Set("Button1", 1));
+}
+
+TEST(ProfessionalPipeline, SameBytesForEveryThreadCount) {
+    const TBitmap32& src = Sample();
+    TProfessionalSettings all;
+    all.CheckBox2 = all.CheckBox3 = all.CheckBox4 = all.CheckBox5 = all.CheckBox7 = true;
+    for (const TProfessionalSettings& s : {TProfessionalSettings{}, all}) {
+        TBitmap32 one, eight;
+        const int saved = par::ThreadCount();
+        par::SetThreadCount(1);
+        const uint32_t seed = rnd::Seed();
+        RunProfessional(s, src, one);
+        par::SetThreadCount(8);
+        rnd::SetSeed(seed);
+        RunProfessional(s, src, eight);
+        par::SetThreadCount(saved);
+        EXPECT_TRUE(SameBytes(one, eight));
+    }
+}
+
+}  // namespace
