@@ -243,8 +243,10 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
         if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) throw EInvalidGraphic("JPEG image is not valid");
         StoreRow(row.data(), out, width, components, adobeCmyk);
     }
-    jpeg_finish_decompress(&cinfo);
+    // A multi-scan file has been read whole by now; the progression table
+    // lives in libjpeg's image pool, which finishing frees.
     if (src.hitEnd && !ProgressionComplete(cinfo)) throw EInvalidGraphic("JPEG image is not valid: the file is cut short");
+    jpeg_finish_decompress(&cinfo);
 }
 
 void Encode(const TBitmap& bitmap, int quality, bool progressive, bool grayscale, std::vector<JSAMPLE>& row,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <functional>
 #include <vector>
 
@@ -304,4 +306,30 @@ TEST(Icon, PngEntriesArePassedOver) {
     Load(icon, Ico({png, Dib(Solid(16, 8, kGreenWord))}, {{32, 32}, {16, 16}}));
     EXPECT_EQ(icon.Width(), 16);
     EXPECT_EQ(icon.ColorBitmap().Pixel(0, 0), clLime);
+}
+
+// Files the fuzzer found: each loads or raises EInvalidGraphic, and what
+// loads can be drawn.
+TEST(Icon, FuzzRegressionFilesLoadOrRaise) {
+    const std::filesystem::path dir = std::filesystem::path(QUILLARC_TEST_DATA) / "fuzz" / "icon";
+    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no regression files";
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() == ".txt") continue;
+        TIcon icon;
+        try {
+            icon.LoadFromFile(entry.path().string());
+            TBitmap out;
+            out.Assign(&icon);
+        } catch (const EInvalidGraphic&) {
+        }
+    }
+}
+
+TEST(Icon, FuzzSeedsAreValidIcons) {
+    const std::filesystem::path dir = std::filesystem::path(QUILLARC_TEST_DATA) / ".." / ".." / "fuzz" / "corpus" / "icon";
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        TIcon icon;
+        EXPECT_NO_THROW(icon.LoadFromFile(entry.path().string())) << entry.path();
+        EXPECT_FALSE(icon.Empty()) << entry.path();
+    }
 }

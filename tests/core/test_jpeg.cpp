@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -248,4 +250,29 @@ TEST(Jpeg, SavingAnEmptyPictureRaises) {
     TMemoryStream ms;
     EXPECT_THROW(jpeg.SaveToStream(ms), EInvalidGraphic);
     EXPECT_EQ(ms.Size(), 0);
+}
+
+// Files the fuzzer found: each loads or raises EInvalidGraphic, nothing else.
+TEST(Jpeg, FuzzRegressionFilesLoadOrRaise) {
+    const std::filesystem::path dir = std::filesystem::path(QUILLARC_TEST_DATA) / "jpeg" / "fuzz";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() == ".txt") continue;
+        ++files;
+        TJPEGImage jpeg;
+        try {
+            jpeg.LoadFromFile(entry.path().string());
+        } catch (const EInvalidGraphic&) {
+        }
+    }
+    EXPECT_GT(files, 0);
+}
+
+TEST(Jpeg, FuzzSeedsAreValidPictures) {
+    const std::filesystem::path dir = std::filesystem::path(QUILLARC_TEST_DATA) / ".." / ".." / "fuzz" / "corpus" / "jpeg";
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        TJPEGImage jpeg;
+        EXPECT_NO_THROW(jpeg.LoadFromFile(entry.path().string())) << entry.path();
+        EXPECT_FALSE(jpeg.Empty()) << entry.path();
+    }
 }

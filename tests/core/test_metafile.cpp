@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -459,4 +461,32 @@ TEST(Metafile, SaveToFileReplacesOnlyWhenTheSaveSucceeds) {
     still.LoadFromFile(path);
     EXPECT_EQ(still.Width(), 2);
     std::remove(path.c_str());
+}
+
+// Files the fuzzer found: each loads or raises EInvalidGraphic, and what
+// loads plays.
+TEST(Metafile, FuzzRegressionFilesLoadOrRaise) {
+    const std::filesystem::path dir = std::filesystem::path(QUILLARC_TEST_DATA) / "fuzz" / "metafile";
+    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no regression files";
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() == ".txt") continue;
+        TMetafile mf;
+        try {
+            mf.LoadFromFile(entry.path().string());
+            TBitmap out;
+            out.SetPixelFormat(TPixelFormat::pf32bit);
+            out.SetSize(48, 32);
+            out.Canvas().StretchDraw(Rect(0, 0, 48, 32), mf);
+        } catch (const EInvalidGraphic&) {
+        }
+    }
+}
+
+TEST(Metafile, FuzzSeedsAreValidMetafiles) {
+    const std::filesystem::path dir = std::filesystem::path(QUILLARC_TEST_DATA) / ".." / ".." / "fuzz" / "corpus" / "metafile";
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        TMetafile mf;
+        EXPECT_NO_THROW(mf.LoadFromFile(entry.path().string())) << entry.path();
+        EXPECT_GT(mf.Width(), 0) << entry.path();
+    }
 }
