@@ -1,0 +1,336 @@
+// The fast pen-and-ink detector: every stage over rows on the worker
+// threads, small arrays (one byte per pixel for the smoothed image, the
+// magnitudes and the edges; the gradients are recomputed from the smoothed
+// bytes where the suppression needs them), the smoothing in row strips.
+#include "standard/Canny.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "platform/core/Parallel.h"
+#include "platform/core/SysUtils.h"
+
+namespace stdf::canny {
+namespace {
+
+// A double variable assigned from an extended-precision expression.
+inline double Store(long double v) { return static_cast<double>(v); }
+
+// Nearest integer, ties to even, in the default rounding mode. llrintl is
+// one instruction, where nearbyintl is a library call that would cost more
+// than the arithmetic around it in the per-pixel loops.
+inline int64_t RoundNear(long double v) { return std::llrintl(v); }
+
+constexpr int32_t kMaxSquaredGradient = 2 * 255 * 255;
+
+// mag for every dx dx + dy dy the central differences of bytes can give.
+const uint8_t* MagnitudeTable() {
+    static const std::vector<uint8_t> table = [] {
+        std::vector<uint8_t> t(kMaxSquaredGradient + 1);
+        for (int32_t s = 0; s <= kMaxSquaredGradient; ++s) {
+            const int64_t m = RoundNear(std::sqrt(static_cast<long double>(s)) + 0.5L);
+            t[s] = static_cast<uint8_t>(std::min<int64_t>(255, m));
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+// The running sum of the weights a pixel's window keeps, for every position
+// along an axis of length len: the same additions, in the same order, as
+// the per-pixel sum (taps outside the picture are left out).
+std::vector<double> WindowNorms(const std::vector<double>& w, int32_t c, int32_t len) {
+    std::vector<double> norms(len);
+    for (int32_t i = 0; i < len; ++i) {
+        const int32_t kmin = std::max(-c, -i), kmax = std::min(c, len - 1 - i);
+        double norm = 0.0;
+        for (int32_t k = kmin; k <= kmax; ++k) norm = Store(static_cast<long double>(norm) + w[c + k]);
+        norms[i] = norm;
+    }
+    return norms;
+}
+
+// One row of the horizontal pass.
+void SmoothRowAcross(const uint8_t* g, int32_t width, const double* w, int32_t c, const double* norms,
+                     double* out) {
+    const int32_t n = 2 * c + 1;
+    const int32_t xa = std::min(c, width);
+    const int32_t xb = std::max(width - c, xa);
+    auto border = [&](int32_t x) {
+        const int32_t kmin = std::max(-c, -x), kmax = std::min(c, width - 1 - x);
+        double dot = 0.0;
+        for (int32_t k = kmin; k <= kmax; ++k)
+            dot = Store(static_cast<long double>(dot) + static_cast<long double>(g[x + k]) * w[c + k]);
+        out[x] = Store(static_cast<long double>(dot) / norms[x]);
+    };
+    for (int32_t x = 0; x < xa; ++x) border(x);
+    for (int32_t x = xa; x < xb; ++x) {
+        const uint8_t* tap = g + x - c;
+        double dot = 0.0;
+        for (int32_t k = 0; k < n; ++k)
+            dot = Store(static_cast<long double>(dot) + static_cast<long double>(tap[k]) * w[k]);
+        out[x] = Store(static_cast<long double>(dot) / norms[x]);
+    }
+    for (int32_t x = xb; x < width; ++x) border(x);
+}
+
+}  // namespace
+
+double SigmaOf(int32_t trackBar4) { return Store(trackBar4 * 0.05L); }
+double LowRatioOf(int32_t trackBar5) { return Store(trackBar5 * 0.05L); }
+double HighRatioOf(int32_t trackBar6) { return Store(trackBar6 * 0.025L); }
+
+bool MakeGaussianKernel(double sigma, std::vector<double>& kernel, int32_t& windowSize) {
+    if (!(sigma > 0.0 && sigma <= kMaxSigma))
+        throw EConvertError(Format("Edge detector: smoothing sigma %g is outside 0 to %g", sigma, kMaxSigma));
+    const long double s = sigma;
+    windowSize = 1 + 2 * static_cast<int32_t>(std::ceil(3.0L * s));
+    const int32_t c = windowSize / 2;
+    kernel.assign(windowSize, 0.0);
+    const long double scale = std::sqrt(6.2831852L) * s;
+    double sum = 0.0;
+    for (int32_t i = 0; i < windowSize; ++i) {
+        const double x = i - c;
+        kernel[i] = Store(std::exp(-0.5L * x * x / (s * s)) / scale);
+        sum = Store(static_cast<long double>(sum) + kernel[i]);
+    }
+    for (double& wi : kernel) wi = Store(static_cast<long double>(wi) / sum);
+    return true;
+}
+
+int32_t MagnitudeOf(int32_t dx, int32_t dy) {
+    const int64_t m = RoundNear(std::sqrt(static_cast<long double>(dx * dx + dy * dy)) + 0.5L);
+    return static_cast<int32_t>(std::clamp<int64_t>(m, 0, 255));
+}
+
+bool IsLocalMaximum(int32_t m, int32_t dx, int32_t dy, const TNeighbourMags& n) {
+    const int32_t ax = dx < 0 ? -dx : dx;
+    const int32_t ay = dy < 0 ? -dy : dy;
+    if (ax == 0 && ay == 0) return false;  // no direction (mag is 0 then)
+    const bool sameSign = dx * dy > 0;
+    double w;
+    int32_t s1, s2, d1, d2;
+    if (ax < ay) {
+        w = Store(static_cast<long double>(ax) / ay);
+        s1 = n.Up;
+        s2 = n.Down;
+        d1 = sameSign ? n.UpLeft : n.UpRight;
+        d2 = sameSign ? n.DownRight : n.DownLeft;
+    } else {
+        w = Store(static_cast<long double>(ay) / ax);
+        s1 = n.Right;
+        s2 = n.Left;
+        d1 = sameSign ? n.DownRight : n.UpRight;
+        d2 = sameSign ? n.UpLeft : n.DownLeft;
+    }
+    const long double lw = w;
+    const double i1 = Store(d1 * lw + (1.0L - lw) * s1);
+    const double i2 = Store(d2 * lw + (1.0L - lw) * s2);
+    return m >= i1 && m >= i2;
+}
+
+void ThresholdsFromHistogram(const int64_t (&hist)[256], double thigh, double tlow, int32_t& high, int32_t& low) {
+    int64_t total = 0;
+    for (int64_t h : hist) total += h;
+    int32_t maxmag = 0;
+    for (int32_t m = 255; m >= 1; --m) {
+        if (hist[m] > 0) {
+            maxmag = m;
+            break;
+        }
+    }
+    // Clamped before the conversion so that no ratio can overflow it; every
+    // value beyond the clamp acts exactly like the clamp itself.
+    const long double wanted = std::clamp(total * static_cast<long double>(thigh) + 0.5L, -1.0L, total + 1.0L);
+    const int64_t highcount = RoundNear(wanted);
+    int32_t r = 1;
+    int64_t count = hist[1];
+    while (r < maxmag - 1 && count < highcount) {
+        ++r;
+        count += hist[r];
+    }
+    high = r;
+    low = static_cast<int32_t>(RoundNear(std::clamp(high * static_cast<long double>(tlow) + 0.5L, -1.0L, 256.0L)));
+}
+
+void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma, std::vector<uint8_t>& smoothed) {
+    const int32_t W = size.Width, H = size.Height;
+    std::vector<double> w;
+    int32_t n = 0;
+    MakeGaussianKernel(sigma, w, n);
+    const int32_t c = n / 2;
+    smoothed.resize(static_cast<size_t>(W) * static_cast<size_t>(H));
+    if (W <= 0 || H <= 0) return;
+    const std::vector<double> normsX = WindowNorms(w, c, W);
+    const std::vector<double> normsY = WindowNorms(w, c, H);
+    const int32_t ringRows = std::min(n, H);
+
+    par::ForRows(H, [&](int32_t y0, int32_t y1) {
+        // The horizontal results of the rows y - c .. y + c, row r in slot r mod ringRows.
+        std::vector<double> ring(static_cast<size_t>(ringRows) * W);
+        std::vector<double> acc(W);
+        auto slot = [&](int32_t r) { return ring.data() + static_cast<size_t>(r % ringRows) * W; };
+        int32_t nextRow = std::max(0, y0 - c);
+        for (int32_t y = y0; y < y1; ++y) {
+            const int32_t kmin = std::max(-c, -y), kmax = std::min(c, H - 1 - y);
+            for (; nextRow <= y + kmax; ++nextRow)
+                SmoothRowAcross(grey.data() + static_cast<size_t>(nextRow) * W, W, w.data(), c, normsX.data(),
+                                slot(nextRow));
+            std::fill(acc.begin(), acc.end(), 0.0);
+            for (int32_t k = kmin; k <= kmax; ++k) {
+                const double* t = slot(y + k);
+                const long double wk = w[c + k];
+                for (int32_t x = 0; x < W; ++x) acc[x] = Store(static_cast<long double>(acc[x]) + t[x] * wk);
+            }
+            const long double norm = normsY[y];
+            uint8_t* out = smoothed.data() + static_cast<size_t>(y) * W;
+            for (int32_t x = 0; x < W; ++x) out[x] = static_cast<uint8_t>(RoundNear(acc[x] / norm));
+        }
+    });
+}
+
+void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<uint8_t>& edges, int32_t high,
+                int32_t low) {
+    const int32_t W = size.Width, H = size.Height;
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
+    if (mag.size() != count || edges.size() != count)
+        throw EConvertError("Edge detector: magnitudes and edges must hold one value per pixel");
+    if (W < 3 || H < 3) {
+        std::fill(edges.begin(), edges.end(), uint8_t(0));
+        return;
+    }
+    // No candidate on the border, so that the following never looks past it.
+    std::fill_n(edges.begin(), W, uint8_t(0));
+    std::fill_n(edges.end() - W, W, uint8_t(0));
+    for (int32_t y = 1; y < H - 1; ++y) {
+        edges[static_cast<size_t>(y) * W] = 0;
+        edges[static_cast<size_t>(y) * W + W - 1] = 0;
+    }
+    // Edge following from every strong candidate. The set it marks is every
+    // candidate joined to a strong one through candidates of at least low,
+    // whatever the order, so one thread and a growing stack of pixel indices
+    // serve (every pixel is marked before it is pushed, so it is pushed once).
+    const ptrdiff_t w = W;
+    const ptrdiff_t step[8] = {1, w + 1, w, w - 1, -1, -w - 1, -w, -w + 1};
+    std::vector<uint32_t> stack;
+    uint8_t* e = edges.data();
+    const uint8_t* m = mag.data();
+    for (int32_t y = 1; y < H - 1; ++y) {
+        const size_t row = static_cast<size_t>(y) * W;
+        for (int32_t x = 1; x < W - 1; ++x) {
+            const size_t p = row + x;
+            if (e[p] != 128 || m[p] < high) continue;
+            e[p] = 255;
+            stack.push_back(static_cast<uint32_t>(p));
+            while (!stack.empty()) {
+                const ptrdiff_t q = stack.back();
+                stack.pop_back();
+                for (ptrdiff_t d : step) {
+                    const ptrdiff_t r = q + d;
+                    if (e[r] == 128 && m[r] >= low) {
+                        e[r] = 255;
+                        stack.push_back(static_cast<uint32_t>(r));
+                    }
+                }
+            }
+        }
+    }
+
+    // Whatever is not an edge now is none.
+    par::ForRows(H, [&](int32_t y0, int32_t y1) {
+        uint8_t* p = edges.data() + static_cast<size_t>(y0) * W;
+        uint8_t* end = edges.data() + static_cast<size_t>(y1) * W;
+        for (; p < end; ++p)
+            if (*p != 255) *p = 0;
+    });
+}
+
+}  // namespace stdf::canny
+
+namespace stdf {
+
+using canny::TNeighbourMags;
+
+bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<uint8_t>& edges, double sigma,
+                double tlow, double thigh) {
+    const int32_t W = size.Width, H = size.Height;
+    if (W < 0 || H < 0 || static_cast<int64_t>(W) * H > kMaxBitmapPixels)
+        throw EConvertError(Format("Edge detector: picture size %d x %d is not supported", W, H));
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
+    if (grey.size() != count)
+        throw EConvertError(Format("Edge detector: %zu grey values for a picture of %d x %d", grey.size(), W, H));
+    if (!std::isfinite(tlow) || !std::isfinite(thigh))
+        throw EConvertError("Edge detector: the hysteresis ratios must be numbers");
+    std::vector<double> kernel;
+    int32_t window = 0;
+    canny::MakeGaussianKernel(sigma, kernel, window);  // rejects a bad sigma before any work
+
+    edges.assign(count, 0);
+    // Candidates exist only inside the one-pixel border.
+    if (W < 3 || H < 3) return true;
+
+    std::vector<uint8_t> smoothed;
+    canny::SmoothRows(grey, size, sigma, smoothed);
+
+    const uint8_t* table = canny::MagnitudeTable();
+    std::vector<uint8_t> mag(count);
+    par::ForRows(H, [&](int32_t y0, int32_t y1) {
+        for (int32_t y = y0; y < y1; ++y) {
+            uint8_t* m = mag.data() + static_cast<size_t>(y) * W;
+            if (y == 0 || y == H - 1) {
+                std::memset(m, 0, W);
+                continue;
+            }
+            const uint8_t* up = smoothed.data() + static_cast<size_t>(y - 1) * W;
+            const uint8_t* mid = up + W;
+            const uint8_t* down = mid + W;
+            m[0] = 0;
+            m[W - 1] = 0;
+            for (int32_t x = 1; x < W - 1; ++x) {
+                const int32_t dx = mid[x + 1] - mid[x - 1];
+                const int32_t dy = down[x] - up[x];
+                m[x] = table[dx * dx + dy * dy];
+            }
+        }
+    });
+
+    // Suppression, with the candidates' histogram summed over the blocks
+    // (integer counts: the order of the sums does not matter).
+    int64_t hist[256] = {};
+    std::mutex histMutex;
+    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
+        int64_t local[256] = {};
+        for (int32_t y = b0 + 1; y < b1 + 1; ++y) {
+            const size_t row = static_cast<size_t>(y) * W;
+            const uint8_t* s = smoothed.data() + row;
+            const uint8_t* mu = mag.data() + row - W;
+            const uint8_t* mm = mag.data() + row;
+            const uint8_t* md = mag.data() + row + W;
+            uint8_t* e = edges.data() + row;
+            for (int32_t x = 1; x < W - 1; ++x) {
+                const int32_t m = mm[x];
+                if (m == 0) continue;
+                const int32_t dx = s[x + 1] - s[x - 1];
+                const int32_t dy = s[x + W] - s[x - W];
+                const TNeighbourMags n{mu[x - 1], mu[x], mu[x + 1], mm[x - 1], mm[x + 1], md[x - 1], md[x], md[x + 1]};
+                if (canny::IsLocalMaximum(m, dx, dy, n)) {
+                    e[x] = 128;
+                    ++local[m];
+                }
+            }
+        }
+        std::lock_guard lock(histMutex);
+        for (int32_t i = 0; i < 256; ++i) hist[i] += local[i];
+    });
+    smoothed = {};
+
+    int32_t high = 1, low = 0;
+    canny::ThresholdsFromHistogram(hist, thigh, tlow, high, low);
+
+    canny::TraceEdges(mag, size, edges, high, low);
+    return true;
+}
+
+}  // namespace stdf

@@ -1,0 +1,132 @@
+#include "standard/StandardFilters.h"
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+
+#include "app/PixelOps.h"
+#include "platform/core/Numeric.h"
+#include "standard/Canny.h"
+
+namespace stdf {
+
+int32_t CrayonCellSize = 0;
+
+namespace {
+
+constexpr int32_t kCellsPerAxis = 16;
+constexpr int32_t kCellCount = kCellsPerAxis * kCellsPerAxis * kCellsPerAxis;
+
+// Sums are 64-bit: a large picture of one colour would overflow 32 bits
+// (255 x 12 million pixels is 3e9), and the means are the same wherever 32
+// bits would have held them.
+struct TColourCell {
+    int64_t Blue = 0, Green = 0, Red = 0, Count = 0;
+};
+
+// Cell index per channel value. Sizes below 16 would reach past the table
+// (and 0 would divide by zero), so they are taken as 16.
+struct TCellIndex {
+    int32_t Red[256], Green[256], Blue[256];
+
+    explicit TCellIndex(int32_t cellSize) {
+        const int32_t size = std::max(cellSize, kCellsPerAxis);
+        for (int32_t v = 0; v < 256; ++v) {
+            const int32_t cell = num::Div(v, size);
+            Red[v] = cell * kCellsPerAxis * kCellsPerAxis;
+            Green[v] = cell * kCellsPerAxis;
+            Blue[v] = cell;
+        }
+    }
+    int32_t Of(uint32_t p) const { return Red[pix::RedOf(p)] + Green[pix::GreenOf(p)] + Blue[pix::BlueOf(p)]; }
+};
+
+uint8_t MeanOf(int64_t sum, int64_t count) {
+    return static_cast<uint8_t>(num::RoundEven(static_cast<long double>(sum) / static_cast<long double>(count)));
+}
+
+}  // namespace
+
+void crayonpic(TBitmap32& Bmp, IProgressBar& progress) {
+    pix::Ensure32(Bmp);
+    const int32_t W = Bmp.Width(), H = Bmp.Height();
+    const TCellIndex index(CrayonCellSize);
+
+    std::vector<TColourCell> table(kCellCount);
+    std::mutex tableMutex;
+    pix::ForRowBlocks(1, H, &progress, [&](int32_t y0, int32_t y1) {
+        std::vector<TColourCell> part(kCellCount);
+        for (int32_t y = y0; y < y1; ++y) {
+            const uint32_t* row = PixelRow(std::as_const(Bmp), y);
+            for (int32_t x = 1; x < W; ++x) {
+                const uint32_t p = row[x];
+                TColourCell& cell = part[index.Of(p)];
+                cell.Blue += pix::BlueOf(p);
+                cell.Green += pix::GreenOf(p);
+                cell.Red += pix::RedOf(p);
+                cell.Count += 1;
+            }
+        }
+        // Integer sums: the order in which the blocks arrive does not matter.
+        std::lock_guard lock(tableMutex);
+        for (int32_t i = 0; i < kCellCount; ++i) {
+            table[i].Blue += part[i].Blue;
+            table[i].Green += part[i].Green;
+            table[i].Red += part[i].Red;
+            table[i].Count += part[i].Count;
+        }
+    });
+    pix::ResetProgress(&progress);
+
+    std::vector<uint32_t> mean(kCellCount, 0);
+    for (int32_t i = 0; i < kCellCount; ++i) {
+        const TColourCell& c = table[i];
+        if (c.Count > 0)
+            mean[i] = pix::MakePixel(MeanOf(c.Blue, c.Count), MeanOf(c.Green, c.Count), MeanOf(c.Red, c.Count), 255);
+    }
+
+    // Each pixel is read before it is overwritten, so the copy the pass
+    // would write into is the picture itself.
+    pix::ForEachRow(1, H, &progress, [&](int32_t y) {
+        uint32_t* row = PixelRow(Bmp, y);
+        for (int32_t x = 1; x < W; ++x) row[x] = mean[index.Of(row[x])];
+    });
+    pix::ResetProgress(&progress);
+}
+
+void PenInkBmp(TBitmap32& Bmp, const TPenInkParams& params, IProgressBar& progress) {
+    pix::Ensure32(Bmp);
+    const int32_t W = Bmp.Width(), H = Bmp.Height();
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
+
+    std::vector<uint8_t> grey(count);
+    pix::ForEachRow(0, H, nullptr, [&](int32_t y) {
+        const uint32_t* row = PixelRow(std::as_const(Bmp), y);
+        uint8_t* g = grey.data() + static_cast<size_t>(y) * W;
+        for (int32_t x = 0; x < W; ++x) g[x] = canny::GreyOf(pix::RedOf(row[x]), pix::GreenOf(row[x]), pix::BlueOf(row[x]));
+    });
+
+    // Positions outside the sliders' ranges are taken as the trackbars would.
+    const double sigma = canny::SigmaOf(std::clamp(params.TrackBar4, 1, 101));
+    const double tlow = canny::LowRatioOf(std::clamp(params.TrackBar5, 0, 20));
+    const double thigh = canny::HighRatioOf(std::clamp(params.TrackBar6, 0, 40));
+    progress.SetPosition(80);
+
+    std::vector<uint8_t> edges;
+    CannyEdges(grey, TImageSize{W, H}, edges, sigma, tlow, thigh);
+    grey = {};
+
+    // Edge value into the colour bytes, then inverted (c -> 255 - c) over
+    // the whole picture: black lines on white.
+    pix::ForEachRow(0, H, &progress, [&](int32_t y) {
+        uint32_t* row = PixelRow(Bmp, y);
+        const uint8_t* e = edges.data() + static_cast<size_t>(y) * W;
+        for (int32_t x = 0; x < W; ++x) {
+            const uint8_t v = static_cast<uint8_t>(255 - e[x]);
+            row[x] = (row[x] & pix::kAlphaMask) | pix::MakePixel(v, v, v, 0);
+        }
+    });
+    pix::ResetProgress(&progress);
+}
+
+}  // namespace stdf
