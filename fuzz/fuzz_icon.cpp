@@ -17,8 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         target.SetPixelFormat(TPixelFormat::pf32bit);
         target.SetSize(40, 40);
         target.Canvas().StretchDraw(Rect(-3, 2, 37, 45), icon);
-        target.SetPixelFormat(TPixelFormat::pf8bit);
-        target.Canvas().Draw(1, 1, icon);
+        // A small indexed target: mapping colours to a palette is the slow
+        // part of that path, and not the icon reader's.
+        TBitmap indexed;
+        indexed.SetPixelFormat(TPixelFormat::pf4bit);
+        indexed.SetSize(12, 12);
+        indexed.Canvas().StretchDraw(Rect(1, 1, 11, 12), icon);
     } catch (const Exception&) {
     }
     return 0;
