@@ -89,7 +89,7 @@ std::vector<uint8_t> Ico(const std::vector<std::vector<uint8_t>>& images, const 
 }
 
 Image Solid(int size, int bits, uint32_t rgb) {
-    Image im{size, size, bits, [rgb](int, int) { return rgb; }};
+    Image im{size, size, bits, [rgb](int, int) { return rgb; }, {}};
     if (bits <= 8) {
         im.palette = {0, rgb};
         im.color = [](int, int) { return 1u; };
@@ -154,7 +154,7 @@ TEST(Icon, WithoutA32PixelImageTakesTheNearestSizeAndTheEarlierOnATie) {
 
 TEST(Icon, DecodesEachDepthInItsColours) {
     for (int bits : {1, 4, 8, 24, 32}) {
-        Image im{16, 16, bits, [](int x, int) { return uint32_t(x & 1); }};
+        Image im{16, 16, bits, [](int x, int) { return uint32_t(x & 1); }, {}};
         if (bits <= 8) {
             im.palette = {kBlueWord, kRedWord};
         } else {
