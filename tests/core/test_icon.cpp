@@ -25,7 +25,7 @@ struct Image {
     std::function<uint32_t(int, int)> color;
     std::function<bool(int, int)> masked = [](int, int) { return false; };
     std::function<uint8_t(int, int)> alpha = [](int, int) { return uint8_t(0); };
-    std::vector<uint32_t> palette;  // 0x00RRGGBB as stored (blue first)
+    std::vector<uint32_t> palette = {};  // 0x00RRGGBB as stored (blue first)
     bool writeMask = true;
 };
 
@@ -89,7 +89,7 @@ std::vector<uint8_t> Ico(const std::vector<std::vector<uint8_t>>& images, const 
 }
 
 Image Solid(int size, int bits, uint32_t rgb) {
-    Image im{size, size, bits, [rgb](int, int) { return rgb; }, {}};
+    Image im{size, size, bits, [rgb](int, int) { return rgb; }};
     if (bits <= 8) {
         im.palette = {0, rgb};
         im.color = [](int, int) { return 1u; };
@@ -154,7 +154,7 @@ TEST(Icon, WithoutA32PixelImageTakesTheNearestSizeAndTheEarlierOnATie) {
 
 TEST(Icon, DecodesEachDepthInItsColours) {
     for (int bits : {1, 4, 8, 24, 32}) {
-        Image im{16, 16, bits, [](int x, int) { return uint32_t(x & 1); }, {}};
+        Image im{16, 16, bits, [](int x, int) { return uint32_t(x & 1); }};
         if (bits <= 8) {
             im.palette = {kBlueWord, kRedWord};
         } else {
