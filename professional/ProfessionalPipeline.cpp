@@ -1,5 +1,6 @@
 #include "professional/ProfessionalPipeline.h"
 
+#include <algorithm>
 #include <map>
 
 #include "app/PixelOps.h"
@@ -15,12 +16,22 @@ bool TProfessionalSettings::Set(const std::string& control, int32_t value) {
         {"CheckBox5", &TProfessionalSettings::CheckBox5}, {"CheckBox6", &TProfessionalSettings::CheckBox6},
         {"CheckBox7", &TProfessionalSettings::CheckBox7}, {"CheckBox8", &TProfessionalSettings::CheckBox8},
     };
-    const std::map<std::string, int32_t TProfessionalSettings::*> bars = {
-        {"TrackBar1", &TProfessionalSettings::TrackBar1}, {"TrackBar2", &TProfessionalSettings::TrackBar2},
-        {"TrackBar3", &TProfessionalSettings::TrackBar3}, {"TrackBar4", &TProfessionalSettings::TrackBar4},
-        {"TrackBar5", &TProfessionalSettings::TrackBar5}, {"TrackBar6", &TProfessionalSettings::TrackBar6},
-        {"TrackBar7", &TProfessionalSettings::TrackBar7}, {"TrackBar8", &TProfessionalSettings::TrackBar8},
-        {"TrackBar9", &TProfessionalSettings::TrackBar9},
+    // The sliders with their ranges; a track bar never holds a position
+    // outside its own.
+    struct Slider {
+        int32_t TProfessionalSettings::*field;
+        int32_t min, max;
+    };
+    const std::map<std::string, Slider> bars = {
+        {"TrackBar1", {&TProfessionalSettings::TrackBar1, 1, 89}},
+        {"TrackBar2", {&TProfessionalSettings::TrackBar2, 0, 255}},
+        {"TrackBar3", {&TProfessionalSettings::TrackBar3, 0, 360}},
+        {"TrackBar4", {&TProfessionalSettings::TrackBar4, 0, 200}},
+        {"TrackBar5", {&TProfessionalSettings::TrackBar5, 0, 200}},
+        {"TrackBar6", {&TProfessionalSettings::TrackBar6, 1, 10}},
+        {"TrackBar7", {&TProfessionalSettings::TrackBar7, 1, 255}},
+        {"TrackBar8", {&TProfessionalSettings::TrackBar8, 2, 11}},
+        {"TrackBar9", {&TProfessionalSettings::TrackBar9, 1, 26}},
     };
     if (auto it = boxes.find(control); it != boxes.end()) {
         this->*(it->second) = value != 0;
@@ -28,7 +39,7 @@ bool TProfessionalSettings::Set(const std::string& control, int32_t value) {
         return true;
     }
     if (auto it = bars.find(control); it != bars.end()) {
-        this->*(it->second) = value;
+        this->*(it->second.field) = std::clamp(value, it->second.min, it->second.max);
         return true;
     }
     // Radio buttons: selecting one (value 1) unchecks its group.

@@ -30,7 +30,8 @@ struct TProfessionalSettings {
     int32_t TrackBar9 = 13;   // crayon 1..26
 
     // Sets a control by name ("CheckBox3", "RadioButton5", "TrackBar1");
-    // returns false for an unknown name.
+    // returns false for an unknown name. A slider takes a position outside
+    // its range at the nearest end, as a track bar does.
     bool Set(const std::string& control, int32_t value);
 };
 

@@ -24,12 +24,15 @@ struct TStandardSettings {
     TRevision Revision = TRevision::Current;
 
     static TStandardSettings Defaults(TRevision revision);
-    // "RadioButtonN" with value 1 selects style N; "TrackBarN" sets a slider.
+    // "RadioButtonN" with value 1 selects style N; "TrackBarN" sets a slider,
+    // a position outside its range taken at the nearest end as a track bar
+    // does. Set Revision first: false for a control the revision lacks.
     bool Set(const std::string& control, int32_t value);
 };
 
 // The crayon cell edge for a TrackBar9 position: round(256 / pos).
 int32_t CrayonCellSizeFor(int32_t position);
 
-// Converts source into result; sets MakeMode to 1. "Done" and the batch share it.
+// Converts source into result; sets MakeMode to 1. "Done" and the batch share
+// it. A style the revision lacks raises EConvertError.
 void RunStandard(const TStandardSettings& settings, const TBitmap& source, TBitmap& result);
