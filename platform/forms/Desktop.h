@@ -1,0 +1,196 @@
+// Everything that waits for a person or hands work to the desktop goes
+// through IDesktop: message boxes, file and folder dialogs, the print
+// dialog, the mail client and the browser. The default implementation uses
+// Qt and the freedesktop commands; tests install TScriptedDesktop so that no
+// test waits for anyone.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/core/Dialogs.h"
+#include "platform/core/Graphics.h"
+
+constexpr unsigned MB_OKCANCEL = 0x1;
+constexpr unsigned MB_YESNO = 0x4;
+constexpr unsigned MB_ICONQUESTION = 0x20;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// Simple-mail result codes and flags, as the program's mail code uses them.
+constexpr unsigned long MAPI_LOGON_UI = 0x1;
+constexpr unsigned long MAPI_NEW_SESSION = 0x2;
+constexpr unsigned long MAPI_DIALOG = 0x8;
+constexpr int SUCCESS_SUCCESS = 0;
+constexpr int MAPI_USER_ABORT = 1;
+constexpr int MAPI_E_FAILURE = 2;
+constexpr int MAPI_E_LOGIN_FAILURE = 3;
+constexpr unsigned long MAPI_TO = 1;
+
+struct TMailRecipient {
+    unsigned long RecipClass = MAPI_TO;
+    std::string Name;     // display name
+    std::string Address;  // e.g. "SMTP:someone@example.org"
+};
+
+struct TMailAttachment {
+    std::string PathName;  // full path
+    std::string FileName;  // name shown to the mail client
+    long Position = -1;
+};
+
+struct TMailMessage {
+    std::string Subject;
+    std::string NoteText;
+    std::vector<TMailRecipient> Recipients;
+    std::vector<TMailAttachment> Attachments;
+    unsigned long Flags = 0;      // MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_DIALOG
+    unsigned long UIParent = 0;   // 0: no window
+};
+
+// ------------------------------------------------------------ printer
+
+// The printer the program draws on: the device the print dialog chose
+// (any installed printer, or a PDF file).
+class TPrinter {
+public:
+    TPrinter();
+    ~TPrinter();
+    TPrinter(const TPrinter&) = delete;
+    TPrinter& operator=(const TPrinter&) = delete;
+
+    // Printing to a PDF file instead of a printer ("" = the chosen printer).
+    void SetOutputFileName(const std::string& pdfPath);
+    std::string OutputFileName() const;
+    std::string PrinterName() const;
+
+    void BeginDoc();
+    void EndDoc();
+    void Abort();
+    void NewPage();
+    bool Printing() const { return printing_; }
+
+    // Page size in device dots and the device's resolution.
+    int PageWidth() const;
+    int PageHeight() const;
+    int DotsPerInchX() const;
+    int DotsPerInchY() const;
+    double DotsPerMillimetreX() const { return DotsPerInchX() / 25.4; }
+    double DotsPerMillimetreY() const { return DotsPerInchY() / 25.4; }
+
+    // Draws graphic stretched into rect, in device dots, between BeginDoc
+    // and EndDoc.
+    void StretchDraw(const TRect& rect, TGraphic& graphic);
+    // Draws graphic into rect given at dotsPerMillimetre dots per
+    // millimetre from the page's top-left corner: the picture lands at the
+    // same millimetres whatever the device's resolution.
+    void StretchDrawAtScale(const TRect& rect, double dotsPerMillimetre, TGraphic& graphic);
+
+    // The Qt printer (QPrinter*), for the print dialog.
+    void* Device();
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> impl_;
+    bool printing_ = false;
+};
+
+// The one printer object.
+TPrinter& Printer();
+
+// ------------------------------------------------------------ desktop
+
+class IDesktop {
+public:
+    virtual ~IDesktop() = default;
+    // Returns IDOK, IDCANCEL, IDYES or IDNO.
+    virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
+    // The simple message dialog: caption = the application's title.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // filter: "desc|pattern|desc|pattern". fileName in: the initial name;
+    // out: the chosen file. False when cancelled.
+    virtual bool OpenPictureDialog(const std::string& filter, std::string& fileName) = 0;
+    // filterIndex in/out: 1-based.
+    virtual bool SavePictureDialog(const std::string& filter, std::string& fileName, int& filterIndex) = 0;
+    // Opens on initialDir (else the home folder); path out.
+    virtual bool BrowseForFolder(const std::string& title, const std::string& initialDir, std::string& path) = 0;
+    // Lets the person choose the printer; sets printer up. False when cancelled.
+    virtual bool PrintDialog(TPrinter& printer) = 0;
+    // Hands the message to the mail client; a simple-mail result code.
+    virtual int SendMail(const TMailMessage& message) = 0;
+    // Opens the address in the browser.
+    virtual bool OpenURL(const std::string& url) = 0;
+};
+
+// The desktop in use (the Qt one unless a test installed another).
+IDesktop& Desktop();
+// Installs desktop (nullptr: the Qt one again); returns the previous one.
+std::unique_ptr<IDesktop> SetDesktop(std::unique_ptr<IDesktop> desktop);
+// The Qt implementation.
+std::unique_ptr<IDesktop> CreateQtDesktop();
+// The platform calls the program makes.
+void ShowMessage(const std::string& text);
+
+// The argument list the Qt desktop hands to xdg-email (tests).
+std::vector<std::string> MailCommandArguments(const TMailMessage& message);
+
+// Answers from queues and records every call. An empty queue answers
+// "cancel" (false / IDCANCEL / MAPI_USER_ABORT), never waits.
+class TScriptedDesktop : public IDesktop {
+public:
+    struct TMessageCall {
+        std::string text, caption;
+        unsigned flags;
+    };
+    struct TFileCall {
+        std::string filter, initialName;
+        int filterIndex;
+    };
+    struct TFolderCall {
+        std::string title, initialDir;
+    };
+    struct TFileAnswer {
+        bool ok;
+        std::string fileName;
+        int filterIndex;
+    };
+    struct TFolderAnswer {
+        bool ok;
+        std::string path;
+    };
+    struct TPrintAnswer {
+        bool ok;
+        std::string pdfPath;  // the printer prints to this PDF file
+    };
+
+    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    void ShowMessage(const std::string& text) override;
+    bool OpenPictureDialog(const std::string& filter, std::string& fileName) override;
+    bool SavePictureDialog(const std::string& filter, std::string& fileName, int& filterIndex) override;
+    bool BrowseForFolder(const std::string& title, const std::string& initialDir, std::string& path) override;
+    bool PrintDialog(TPrinter& printer) override;
+    int SendMail(const TMailMessage& message) override;
+    bool OpenURL(const std::string& url) override;
+
+    // Answers.
+    std::deque<int> messageBoxAnswers;  // empty: IDOK
+    std::deque<TFileAnswer> openAnswers;
+    std::deque<TFileAnswer> saveAnswers;
+    std::deque<TFolderAnswer> folderAnswers;
+    std::deque<TPrintAnswer> printAnswers;
+    std::deque<int> mailResults;  // empty: SUCCESS_SUCCESS
+    bool openURLResult = true;
+
+    // Records.
+    std::vector<TMessageCall> messageBoxes;
+    std::vector<std::string> messages;  // ShowMessage texts
+    std::vector<TFileCall> openCalls;
+    std::vector<TFileCall> saveCalls;
+    std::vector<TFolderCall> folderCalls;
+    int printCalls = 0;
+    std::vector<TMailMessage> mails;
+    std::vector<std::string> urls;
+};
