@@ -51,55 +51,7 @@ struct TMailMessage {
     unsigned long UIParent = 0;   // 0: no window
 };
 
-// ------------------------------------------------------------ printer
-
-// The printer the program draws on: the device the print dialog chose
-// (any installed printer, or a PDF file).
-class TPrinter {
-public:
-    TPrinter();
-    ~TPrinter();
-    TPrinter(const TPrinter&) = delete;
-    TPrinter& operator=(const TPrinter&) = delete;
-
-    // Printing to a PDF file instead of a printer ("" = the chosen printer).
-    void SetOutputFileName(const std::string& pdfPath);
-    std::string OutputFileName() const;
-    std::string PrinterName() const;
-
-    void BeginDoc();
-    void EndDoc();
-    void Abort();
-    void NewPage();
-    bool Printing() const { return printing_; }
-
-    // Page size in device dots and the device's resolution.
-    int PageWidth() const;
-    int PageHeight() const;
-    int DotsPerInchX() const;
-    int DotsPerInchY() const;
-    double DotsPerMillimetreX() const { return DotsPerInchX() / 25.4; }
-    double DotsPerMillimetreY() const { return DotsPerInchY() / 25.4; }
-
-    // Draws graphic stretched into rect, in device dots, between BeginDoc
-    // and EndDoc.
-    void StretchDraw(const TRect& rect, TGraphic& graphic);
-    // Draws graphic into rect given at dotsPerMillimetre dots per
-    // millimetre from the page's top-left corner: the picture lands at the
-    // same millimetres whatever the device's resolution.
-    void StretchDrawAtScale(const TRect& rect, double dotsPerMillimetre, TGraphic& graphic);
-
-    // The Qt printer (QPrinter*), for the print dialog.
-    void* Device();
-
-private:
-    struct TImpl;
-    std::unique_ptr<TImpl> impl_;
-    bool printing_ = false;
-};
-
-// The one printer object.
-TPrinter& Printer();
+class TPrinter;
 
 // ------------------------------------------------------------ desktop
 
@@ -123,6 +75,9 @@ public:
     virtual int SendMail(const TMailMessage& message) = 0;
     // Opens the address in the browser.
     virtual bool OpenURL(const std::string& url) = 0;
+    // The size of the screen the forms are shown on.
+    virtual int ScreenWidth() const = 0;
+    virtual int ScreenHeight() const = 0;
 };
 
 // The desktop in use (the Qt one unless a test installed another).
@@ -137,8 +92,9 @@ void ShowMessage(const std::string& text);
 // The argument list the Qt desktop hands to xdg-email (tests).
 std::vector<std::string> MailCommandArguments(const TMailMessage& message);
 
-// Answers from queues and records every call. An empty queue answers
-// "cancel" (false / IDCANCEL / MAPI_USER_ABORT), never waits.
+// Answers from queues and records every call; never waits. An empty queue
+// answers a dialog with "cancel" (false), a message box with IDOK, a mail
+// with SUCCESS_SUCCESS.
 class TScriptedDesktop : public IDesktop {
 public:
     struct TMessageCall {
@@ -174,6 +130,8 @@ public:
     bool PrintDialog(TPrinter& printer) override;
     int SendMail(const TMailMessage& message) override;
     bool OpenURL(const std::string& url) override;
+    int ScreenWidth() const override { return screenWidth; }
+    int ScreenHeight() const override { return screenHeight; }
 
     // Answers.
     std::deque<int> messageBoxAnswers;  // empty: IDOK
@@ -183,6 +141,7 @@ public:
     std::deque<TPrintAnswer> printAnswers;
     std::deque<int> mailResults;  // empty: SUCCESS_SUCCESS
     bool openURLResult = true;
+    int screenWidth = 1024, screenHeight = 768;
 
     // Records.
     std::vector<TMessageCall> messageBoxes;

@@ -36,10 +36,6 @@ class TControl;
 class TWinControl;
 class TForm;
 
-// A form description names an unknown class, property, value, component or
-// handler; the message names the file and line.
-QUILLARC_EXCEPTION(EFormError, Exception)
-
 // ------------------------------------------------------------ event types
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
@@ -433,7 +429,7 @@ public:
     TSpeedButton();
     const char* ClassName() const override { return "TSpeedButton"; }
     void SetCaption(const std::string& caption) override;
-    // A picture resource (see Resources.h) or a bitmap.
+    // A picture resource (quillarc_embed_resources) or a bitmap.
     void SetGlyph(const std::string& resourceName);
     void SetGlyph(const TBitmap& bitmap);
     bool HasGlyph() const { return hasGlyph_; }
@@ -742,8 +738,6 @@ public:
     std::string Title;
     bool SetProperty(const std::string& name, const TFormValue& value) override;
 
-protected:
-    TFileDialogKind kind_ = TFileDialogKind::fdOpen;
 };
 
 // Filter defaults to the registry's picture filter; the open one previews.
@@ -755,8 +749,8 @@ public:
 
 class TSaveDialog : public TOpenDialog {
 public:
-    TSaveDialog();
     const char* ClassName() const override { return "TSaveDialog"; }
+    bool Execute() override;
 };
 
 class TSavePictureDialog : public TSaveDialog {
@@ -830,7 +824,7 @@ public:
     ~TForm() override;
     const char* ClassName() const override { return "TForm"; }
 
-    // ":/forms/<name>.qfm" (see Resources.h), or a name with its extension.
+    // The embedded description "<name>.form" (quillarc_embed_forms).
     void LoadFromResource(const std::string& name);
     void LoadFromText(const std::string& text, const std::string& fileName);
     void LoadFromDescription(const TFormObject& root);
@@ -1052,3 +1046,14 @@ std::string ResolveFontFamily(const std::string& name);
 // Draws a graphic at its own size into a 32-bit image (alpha ignored, as the
 // platform's blits do). Empty graphics give a null image.
 QImage GraphicToImage(TGraphic& graphic);
+
+// ------------------------------------------------------------ resources
+
+// The bytes of an embedded resource: a picture by file name ("open.xpm",
+// quillarc_embed_resources) or a description ("MainForm.form",
+// quillarc_embed_forms). Raises EFormError "Resource not found: <name>".
+std::vector<uint8_t> LoadResource(const std::string& name);
+bool ResourceExists(const std::string& name);
+// A picture resource as a graphic of the class the registry gives its
+// extension; formats only Qt reads (png, xpm) become 32-bit bitmaps.
+std::unique_ptr<TGraphic> LoadPictureResource(const std::string& name);
