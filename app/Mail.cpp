@@ -26,42 +26,43 @@ TMailSender SetMailSender(TMailSender sender) {
     return previous;
 }
 
-TMapiMessage BuildMailMessage(const TStringList& message) {
-    TMapiMessage mail;
+TMailMessage BuildMailMessage(uintptr_t window, const TStringList& message) {
+    TMailMessage mail;
     const std::string to = message.Value("to");
     if (!to.empty()) {
-        TMapiRecipDesc recipient;
-        recipient.ulRecipClass = MAPI_TO;
-        recipient.lpszName = to;
-        recipient.lpszAddress = "SMTP:" + to;
-        mail.lpRecips.push_back(std::move(recipient));
+        TMailRecipient recipient;
+        recipient.RecipClass = MAPI_TO;
+        recipient.Name = to;
+        recipient.Address = "SMTP:" + to;
+        mail.Recipients.push_back(std::move(recipient));
     }
     for (int index = 0;; ++index) {
         const std::string path = message.Value("attachment" + std::to_string(index));
         if (path.empty()) break;
-        TMapiFileDesc file;
-        file.lpszPathName = path;
-        file.lpszFileName = ExtractFileName(path);
-        mail.lpFiles.push_back(std::move(file));
+        TMailAttachment file;
+        file.PathName = path;
+        file.FileName = ExtractFileName(path);
+        file.Position = -1;  // not placed in the text
+        mail.Attachments.push_back(std::move(file));
     }
-    mail.lpszSubject = message.Value("subject");
-    mail.lpszNoteText = message.Value("body");
+    mail.Subject = message.Value("subject");
+    mail.NoteText = message.Value("body");
+    mail.UIParent = static_cast<unsigned long>(window);
+    // With a window the client shows its compose window for the person to
+    // finish and send the message.
+    mail.Flags = window != 0 ? MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_DIALOG : MAPI_LOGON_UI | MAPI_NEW_SESSION;
     return mail;
 }
 
-uint32_t MailFlags(uintptr_t window) {
-    return window != 0 ? MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_DIALOG : MAPI_LOGON_UI | MAPI_NEW_SESSION;
-}
-
-uint32_t SendMailMessage(uintptr_t window, const TStringList& message) {
-    const TMapiMessage mail = BuildMailMessage(message);
+int SendMailMessage(uintptr_t window, const TStringList& message) {
+    const TMailMessage mail = BuildMailMessage(window, message);
     TMailSender sender;
     {
         std::lock_guard lock(senderMutex);
         sender = Sender();
     }
     if (!sender) return MAPI_E_FAILURE;
-    return sender(window, mail, MailFlags(window));
+    return sender(mail);
 }
 
 std::string TellAFriendBody() {
@@ -88,7 +89,7 @@ std::string ProgramFolder() {
     }
 }
 
-uint32_t TellAFriend(const TBitmap& bitmap, const std::string& folder, uintptr_t window) {
+int TellAFriend(const TBitmap& bitmap, const std::string& folder, uintptr_t window) {
     const std::string base = folder + "mywork";
     const std::string fileName = ChangeFileExt(base, ".jpg");
     {

@@ -175,11 +175,3 @@ TRect TPrintLayout::PrintRectangle() const {
     }
     return r;
 }
-
-TDeviceRect MapToDevice(const TRect& dots, long double dpiX, long double dpiY, long double originX,
-                        long double originY) {
-    const long double sx = dpiX / (kMillimetresToDots * kMillimetresPerInch);
-    const long double sy = dpiY / (kMillimetresToDots * kMillimetresPerInch);
-    return {dots.Left * sx - originX, dots.Top * sy - originY, dots.Right * sx - originX,
-            dots.Bottom * sy - originY};
-}

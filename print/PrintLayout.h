@@ -10,11 +10,11 @@
 #include "platform/core/Graphics.h"
 
 // Picture pixels per millimetre for the initial size, and the dots per
-// millimetre of the printed rectangle before it is mapped onto the device.
+// millimetre of the printed rectangle (the printer maps it onto its own
+// resolution).
 inline constexpr long double kMillimetresToDots = 14.4L;
 inline constexpr int32_t kPageWidthMm = 210;
 inline constexpr int32_t kPageHeightMm = 297;
-inline constexpr long double kMillimetresPerInch = 25.4L;
 
 inline constexpr const char* kInvalidIntegerText = "Please input a valid integer value.";
 
@@ -79,14 +79,3 @@ public:
 
 // The placement "Fit the page" gives: the page less 5 mm on each side.
 TPlacement FitPlacement(int32_t w, int32_t h);
-
-// Maps a rectangle in 14.4-dots, counted from the paper's corner, onto a
-// device of the given resolution whose drawing origin lies originX,
-// originY device dots from the paper's corner (the printable area's
-// margin). The picture then lands at the same millimetres whatever the
-// device's resolution.
-struct TDeviceRect {
-    long double Left = 0, Top = 0, Right = 0, Bottom = 0;
-};
-TDeviceRect MapToDevice(const TRect& dots, long double dpiX, long double dpiY, long double originX,
-                        long double originY);

@@ -18,11 +18,11 @@ namespace {
 class MailTest : public testing::Test {
 protected:
     void SetUp() override {
-        previous_ = SetMailSender([this](uintptr_t window, const TMapiMessage& m, uint32_t flags) {
+        previous_ = SetMailSender([this](const TMailMessage& m) {
             ++calls_;
-            window_ = window;
+            window_ = m.UIParent;
             sent_ = m;
-            flags_ = flags;
+            flags_ = m.Flags;
             return result_;
         });
     }
@@ -30,10 +30,10 @@ protected:
 
     TMailSender previous_;
     int calls_ = 0;
-    uintptr_t window_ = 0;
-    TMapiMessage sent_;
-    uint32_t flags_ = 0;
-    uint32_t result_ = SUCCESS_SUCCESS;
+    unsigned long window_ = 0;
+    TMailMessage sent_;
+    unsigned long flags_ = 0;
+    int result_ = SUCCESS_SUCCESS;
 };
 
 TEST_F(MailTest, FlagsWithAndWithoutAWindow) {
@@ -41,35 +41,34 @@ TEST_F(MailTest, FlagsWithAndWithoutAWindow) {
     list.SetValue("subject", "s");
     EXPECT_EQ(SendMailMessage(77, list), SUCCESS_SUCCESS);
     EXPECT_EQ(flags_, 11u);
-    EXPECT_EQ(window_, 77u);
+    EXPECT_EQ(window_, 77ul);
     SendMailMessage(0, list);
     EXPECT_EQ(flags_, 3u);
 }
 
 TEST_F(MailTest, ResultCodeIsPassedBack) {
-    result_ = MAPI_E_USER_ABORT;
+    result_ = MAPI_USER_ABORT;
     TStringList list;
-    EXPECT_EQ(SendMailMessage(1, list), MAPI_E_USER_ABORT);
+    EXPECT_EQ(SendMailMessage(1, list), MAPI_USER_ABORT);
 }
 
 TEST_F(MailTest, RecipientNameUnchangedAndAddressWithSmtp) {
     TStringList list;
     list.SetValue("to", "friend@example.org");
     SendMailMessage(0, list);
-    ASSERT_EQ(sent_.lpRecips.size(), 1u);
-    EXPECT_EQ(sent_.lpRecips[0].ulRecipClass, MAPI_TO);
-    EXPECT_EQ(sent_.lpRecips[0].lpszName, "friend@example.org");
-    EXPECT_EQ(sent_.lpRecips[0].lpszAddress, "SMTP:friend@example.org");
-    EXPECT_EQ(sent_.lpRecips[0].ulEIDSize, 0u);
+    ASSERT_EQ(sent_.Recipients.size(), 1u);
+    EXPECT_EQ(sent_.Recipients[0].RecipClass, MAPI_TO);
+    EXPECT_EQ(sent_.Recipients[0].Name, "friend@example.org");
+    EXPECT_EQ(sent_.Recipients[0].Address, "SMTP:friend@example.org");
 }
 
 TEST_F(MailTest, NoToLineNoRecipientAndEmptyTextsStayEmpty) {
     TStringList list;
     SendMailMessage(0, list);
-    EXPECT_TRUE(sent_.lpRecips.empty());
-    EXPECT_TRUE(sent_.lpFiles.empty());
-    EXPECT_EQ(sent_.lpszSubject, "");
-    EXPECT_EQ(sent_.lpszNoteText, "");
+    EXPECT_TRUE(sent_.Recipients.empty());
+    EXPECT_TRUE(sent_.Attachments.empty());
+    EXPECT_EQ(sent_.Subject, "");
+    EXPECT_EQ(sent_.NoteText, "");
 }
 
 TEST_F(MailTest, AttachmentsUpToTheFirstGap) {
@@ -77,21 +76,19 @@ TEST_F(MailTest, AttachmentsUpToTheFirstGap) {
     list.SetValue("attachment0", "/a/first.jpg");
     list.SetValue("attachment2", "/a/third.jpg");
     SendMailMessage(0, list);
-    ASSERT_EQ(sent_.lpFiles.size(), 1u);
-    EXPECT_EQ(sent_.lpFiles[0].lpszPathName, "/a/first.jpg");
-    EXPECT_EQ(sent_.lpFiles[0].lpszFileName, "first.jpg");
-    EXPECT_EQ(sent_.lpFiles[0].nPosition, 0xFFFFFFFFu);
-    EXPECT_EQ(sent_.lpFiles[0].flFlags, 0u);
-    EXPECT_EQ(sent_.lpFiles[0].ulReserved, 0u);
+    ASSERT_EQ(sent_.Attachments.size(), 1u);
+    EXPECT_EQ(sent_.Attachments[0].PathName, "/a/first.jpg");
+    EXPECT_EQ(sent_.Attachments[0].FileName, "first.jpg");
+    EXPECT_EQ(sent_.Attachments[0].Position, -1);
 
     list.SetValue("attachment1", "");  // an empty value ends the list too
     SendMailMessage(0, list);
-    EXPECT_EQ(sent_.lpFiles.size(), 1u);
+    EXPECT_EQ(sent_.Attachments.size(), 1u);
     list.SetValue("attachment1", "/b/second.bmp");
     SendMailMessage(0, list);
-    ASSERT_EQ(sent_.lpFiles.size(), 3u);
-    EXPECT_EQ(sent_.lpFiles[1].lpszFileName, "second.bmp");
-    EXPECT_EQ(sent_.lpFiles[2].lpszFileName, "third.jpg");
+    ASSERT_EQ(sent_.Attachments.size(), 3u);
+    EXPECT_EQ(sent_.Attachments[1].FileName, "second.bmp");
+    EXPECT_EQ(sent_.Attachments[2].FileName, "third.jpg");
 }
 
 TEST(Mail, WithoutAMailSystemTheSendFails) {
@@ -136,12 +133,12 @@ TEST_F(MailTest, TellAFriendSavesMyworkThenMailsIt) {
     EXPECT_EQ(jpeg.Width(), 6);
     EXPECT_EQ(calls_, 1);
     EXPECT_EQ(flags_, 11u);
-    EXPECT_EQ(sent_.lpszSubject, "Give you my great work, wonderful color sketch!");
-    EXPECT_EQ(sent_.lpszNoteText, TellAFriendBody());
-    EXPECT_TRUE(sent_.lpRecips.empty());
-    ASSERT_EQ(sent_.lpFiles.size(), 1u);
-    EXPECT_EQ(sent_.lpFiles[0].lpszPathName, file);
-    EXPECT_EQ(sent_.lpFiles[0].lpszFileName, "mywork.jpg");
+    EXPECT_EQ(sent_.Subject, "Give you my great work, wonderful color sketch!");
+    EXPECT_EQ(sent_.NoteText, TellAFriendBody());
+    EXPECT_TRUE(sent_.Recipients.empty());
+    ASSERT_EQ(sent_.Attachments.size(), 1u);
+    EXPECT_EQ(sent_.Attachments[0].PathName, file);
+    EXPECT_EQ(sent_.Attachments[0].FileName, "mywork.jpg");
     fs::remove_all(dir);
 }
 

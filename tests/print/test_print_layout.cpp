@@ -231,22 +231,4 @@ TEST(PrintLayout, HugeValuesSaturateInsteadOfWrapping) {
     EXPECT_EQ(r.Right, INT32_MAX);
 }
 
-TEST(MapToDevice, AtTheFixedResolutionNothingMoves) {
-    const TDeviceRect d = MapToDevice(Rect(72, 619, 2952, 3657), 365.76L, 365.76L, 0, 0);
-    EXPECT_NEAR(d.Left, 72, 1e-9);
-    EXPECT_NEAR(d.Bottom, 3657, 1e-9);
-}
-
-TEST(MapToDevice, MillimetresKeptOnOtherResolutionsAndMargins) {
-    // 5 mm at 72 dpi is 14.17 points; at 600 dpi 118.11 dots.
-    const TDeviceRect pt = MapToDevice(Rect(72, 619, 2952, 3657), 72, 72, 0, 0);
-    EXPECT_NEAR(pt.Left, 5 / 25.4 * 72, 1e-9);
-    EXPECT_NEAR(pt.Top, 619 / 14.4 / 25.4 * 72, 1e-9);
-    EXPECT_NEAR(pt.Right - pt.Left, 200 / 25.4 * 72, 1e-9);
-    const TDeviceRect dots = MapToDevice(Rect(72, 72, 144, 144), 600, 300, 50, 25);
-    EXPECT_NEAR(dots.Left, 5 / 25.4 * 600 - 50, 1e-9);
-    EXPECT_NEAR(dots.Top, 5 / 25.4 * 300 - 25, 1e-9);
-    EXPECT_NEAR(dots.Right, 10 / 25.4 * 600 - 50, 1e-9);
-}
-
 }  // namespace
