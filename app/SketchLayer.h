@@ -27,4 +27,8 @@ enum class TSketchShape { Pencil, Pen };
 void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, TBitmap32& layer,
                       IProgressBar& progress);
 
+// to takes from's picture, without a copy when to is a 32-bit TBitmap32;
+// from is left with to's old pixels (or unchanged when it was copied).
+void HandOver(TBitmap32& from, TBitmap& to);
+
 }  // namespace sketch

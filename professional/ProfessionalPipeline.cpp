@@ -93,9 +93,9 @@ void RunProfessional(const TProfessionalSettings& s, const TBitmap& source, TBit
 
     const bool anyEffect = s.CheckBox2 || s.CheckBox3 || s.CheckBox4 || s.CheckBox5 || s.CheckBox6 || s.CheckBox8;
     if (s.CheckBox1 && !anyEffect) {
-        result.Assign(&layer);  // the sketch alone, without colour
+        sketch::HandOver(layer, result);  // the sketch alone, without colour
     } else {
-        result.Assign(&base);
+        sketch::HandOver(base, result);
         if (s.CheckBox1) layer.DrawTo(0, 0, result);
     }
     pix::ReleaseScratch();

@@ -83,6 +83,17 @@ int32_t CrayonCellSizeFor(int32_t position) {
     return num::Round32(LD(256) / LD(std::max(position, 1)));
 }
 
+THslArguments ColorPencilBase(int32_t position) {
+    const int32_t d = std::max(num::Round32(LD(position - 67) / 24 * 60), -24);
+    return {170, 100, 140 - d};
+}
+
+THslArguments ColorPenBase(int32_t position) {
+    const int32_t e = std::max(num::Round32(LD(position - 191) / 60 * 40), -50);
+    const int32_t s = std::max(num::Round32(LD(position - 191) / 128 * 40), -20);
+    return {170, 140 - s, 120 - e};
+}
+
 void RunStandard(const TStandardSettings& s, const TBitmap& source, TBitmap& result) {
     const int32_t styles = s.Revision == TRevision::Earlier ? 6 : 7;
     if (s.Style < 1 || s.Style > styles)
@@ -93,14 +104,15 @@ void RunStandard(const TStandardSettings& s, const TBitmap& source, TBitmap& res
     TBitmap32 layer;
     if (IsSketchStyle(s.Style)) {
         const bool pencil = s.Style == 1 || s.Style == 3;
-        const int32_t level = s.Style == 1 ? s.TrackBar2 : s.Style == 3 ? s.TrackBar1 : s.Style == 2 ? s.TrackBar3 : s.TrackBar7;
+        const int32_t levels[] = {s.TrackBar2, s.TrackBar3, s.TrackBar1, s.TrackBar7};  // styles 1..4
+        const int32_t level = levels[s.Style - 1];
         sketch::BuildSketchLayer(source, pencil ? sketch::TSketchShape::Pencil : sketch::TSketchShape::Pen, level,
                                  layer, progress);
     }
     // The black and white styles show the sketch layer alone; their base
     // would only be copied and thrown away.
     if (s.Style == 3 || s.Style == 4) {
-        result.Assign(&layer);
+        sketch::HandOver(layer, result);
         pix::ReleaseScratch();
         return;
     }
@@ -123,19 +135,18 @@ void RunStandard(const TStandardSettings& s, const TBitmap& source, TBitmap& res
             stdf::PenInkBmp(base, {s.TrackBar4, s.TrackBar5, s.TrackBar6}, StandardProgressBar());
             break;
         case 1: {
-            const int32_t d = std::max(num::Round32(LD(s.TrackBar2 - 67) / 24 * 60), -24);
-            pro::hsladjust(170, 100, 140 - d, base, progress);
+            const THslArguments a = ColorPencilBase(s.TrackBar2);
+            pro::hsladjust(a.Hue, a.Saturation, a.Lightness, base, progress);
             break;
         }
         case 2: {
-            const int32_t e = std::max(num::Round32(LD(s.TrackBar3 - 191) / 60 * 40), -50);
-            const int32_t sat = std::max(num::Round32(LD(s.TrackBar3 - 191) / 128 * 40), -20);
-            pro::hsladjust(170, 140 - sat, 120 - e, base, progress);
+            const THslArguments a = ColorPenBase(s.TrackBar3);
+            pro::hsladjust(a.Hue, a.Saturation, a.Lightness, base, progress);
             break;
         }
     }
 
-    result.Assign(&base);
+    sketch::HandOver(base, result);
     if (IsSketchStyle(s.Style)) layer.DrawTo(0, 0, result);
     pix::ReleaseScratch();
 }

@@ -33,6 +33,14 @@ struct TStandardSettings {
 // The crayon cell edge for a TrackBar9 position: round(256 / pos).
 int32_t CrayonCellSizeFor(int32_t position);
 
+// The hsladjust arguments of the colour styles' base for their slider's
+// position: "Color Pencil" (TrackBar2) and "Color Pen" (TrackBar3).
+struct THslArguments {
+    int32_t Hue, Saturation, Lightness;
+};
+THslArguments ColorPencilBase(int32_t position);
+THslArguments ColorPenBase(int32_t position);
+
 // Converts source into result; sets MakeMode to 1. "Done" and the batch share
 // it. A style the revision lacks raises EConvertError.
 void RunStandard(const TStandardSettings& settings, const TBitmap& source, TBitmap& result);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/PixelOps.h"
+#include "app/SketchFilters.h"
 #include "app/SketchLayer.h"
 #include "app/SketchState.h"
 #include "platform/core/Parallel.h"
@@ -18,6 +19,27 @@ const TBitmap32& Sample() {
     if (bmp.Empty()) {
         bmp.LoadFromFile(QUILLARC_SAMPLE);
         TBitmap32::SetAlphaChannel(bmp, 255);
+    }
+    return bmp;
+}
+
+// About a megapixel of odd size: gradients, hashed noise and hard edges.
+const TBitmap32& Synthetic() {
+    static TBitmap32 bmp;
+    if (bmp.Empty()) {
+        bmp.SetSize(1001, 999);
+        for (int32_t y = 0; y < bmp.Height(); ++y) {
+            uint32_t* row = PixelRow(bmp, y);
+            for (int32_t x = 0; x < bmp.Width(); ++x) {
+                uint32_t h = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u;
+                h ^= h >> 13;
+                const bool disc = (x - 500) * (x - 500) + (y - 480) * (y - 480) < 200 * 200;
+                const uint8_t r = uint8_t(disc ? 230 - (h & 15) : (x * 255) / 1000);
+                const uint8_t g = uint8_t(((y * 255) / 998 + (h & 31)) & 0xFF);
+                const uint8_t b = uint8_t((x / 37 + y / 41) % 2 ? 40 + (h & 7) : 200);
+                row[x] = pix::MakePixel(b, g, r, 255);
+            }
+        }
     }
     return bmp;
 }
@@ -99,6 +121,64 @@ TEST(ProfessionalPipeline, SettingsByControlName) {
     EXPECT_EQ(s.TrackBar9, 26);
     EXPECT_FALSE(s.Set("TrackBar10", 1));
     EXPECT_FALSE(s.Set("Button1", 1));
+}
+
+TEST(ProfessionalPipeline, SlidersStayInsideTheirRanges) {
+    TProfessionalSettings s;
+    s.Set("TrackBar1", 90);  // tan(90 degrees)
+    EXPECT_EQ(s.TrackBar1, 89);
+    s.Set("TrackBar8", 0);
+    EXPECT_EQ(s.TrackBar8, 2);
+    s.Set("TrackBar9", -3);
+    EXPECT_EQ(s.TrackBar9, 1);
+    s.Set("TrackBar3", 1000);
+    EXPECT_EQ(s.TrackBar3, 360);
+    s.Set("CheckBox1", 0);
+    EXPECT_FALSE(s.CheckBox7Enabled);  // "Smooth" follows "Sketch"
+}
+
+// Every box ticked: the effects run on the base in their fixed order, the
+// smoothing on the layer, and the layer is blended over the base.
+TEST(ProfessionalPipeline, EveryEffectInItsOrder) {
+    const TBitmap32& src = Sample();
+    TProfessionalSettings s;
+    for (const char* box : {"CheckBox2", "CheckBox3", "CheckBox4", "CheckBox5", "CheckBox7"}) s.Set(box, 1);
+    s.Set("RadioButton3", 1);
+    s.Set("TrackBar6", 2);
+    s.Set("TrackBar9", 20);
+    const uint32_t seed = rnd::Seed();
+    TBitmap32 out;
+    RunProfessional(s, src, out);
+
+    rnd::SetSeed(seed);
+    TNullProgressBar bar;
+    TBitmap32 layer, base;
+    sketch::BuildSketchLayer(src, sketch::TSketchShape::Pencil, 65, layer, bar);
+    base.Assign(&src);
+    pro::colorzone(7, base, bar);
+    sketch::Exposure(base, 102, bar);
+    base.SetPixelFormat(TPixelFormat::pf32bit);
+    pro::fringe3(base, bar);
+    pro::Brume(2, base, bar);  // one slider for both halves of "Blur"
+    sketch::Blur(2, base, bar);
+    sketch::dosoften(4, base, bar);
+    pro::hsladjust(170, 100, 120, base, bar);
+    pro::pinghua(layer, bar);
+    layer.SetPixelFormat(TPixelFormat::pf32bit);
+    layer.DrawTo(0, 0, base);
+    EXPECT_TRUE(SameBytes(out, base));
+}
+
+TEST(ProfessionalPipeline, SameBytesForEveryThreadCountOnAMegapixel) {
+    const TBitmap32& src = Synthetic();
+    TBitmap32 one, eight;
+    const int saved = par::ThreadCount();
+    par::SetThreadCount(1);
+    RunProfessional(TProfessionalSettings{}, src, one);
+    par::SetThreadCount(8);
+    RunProfessional(TProfessionalSettings{}, src, eight);
+    par::SetThreadCount(saved);
+    EXPECT_TRUE(SameBytes(one, eight));
 }
 
 TEST(ProfessionalPipeline, SameBytesForEveryThreadCount) {

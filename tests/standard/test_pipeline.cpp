@@ -1,0 +1,339 @@
+#include "standard/StandardPipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include "app/PixelOps.h"
+#include "app/SketchFilters.h"
+#include "app/SketchLayer.h"
+#include "app/SketchState.h"
+#include "platform/core/Parallel.h"
+#include "platform/core/SysUtils.h"
+#include "professional/ProfessionalFilters.h"
+#include "standard/StandardFilters.h"
+
+namespace {
+
+const TBitmap32& Sample() {
+    static TBitmap32 bmp;
+    if (bmp.Empty()) {
+        bmp.LoadFromFile(QUILLARC_SAMPLE);
+        TBitmap32::SetAlphaChannel(bmp, 255);
+    }
+    return bmp;
+}
+
+// About a megapixel of odd size: smooth gradients, hashed noise and hard
+// edges, so that every filter has edges, flat areas and noise to work on.
+const TBitmap32& Synthetic() {
+    static TBitmap32 bmp;
+    if (bmp.Empty()) {
+        bmp.SetSize(1001, 999);
+        for (int32_t y = 0; y < bmp.Height(); ++y) {
+            uint32_t* row = PixelRow(bmp, y);
+            for (int32_t x = 0; x < bmp.Width(); ++x) {
+                uint32_t h = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u;
+                h ^= h >> 13;
+                const bool disc = (x - 500) * (x - 500) + (y - 480) * (y - 480) < 200 * 200;
+                const uint8_t r = uint8_t(disc ? 230 - (h & 15) : (x * 255) / 1000);
+                const uint8_t g = uint8_t(((y * 255) / 998 + (h & 31)) & 0xFF);
+                const uint8_t b = uint8_t((x / 37 + y / 41) % 2 ? 40 + (h & 7) : 200);
+                row[x] = pix::MakePixel(b, g, r, 255);
+            }
+        }
+    }
+    return bmp;
+}
+
+bool SameBytes(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
+    for (int32_t y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), size_t(a.Width()) * 4) != 0) return false;
+    return true;
+}
+
+TStandardSettings Style(int32_t n, TRevision revision = TRevision::Current) {
+    TStandardSettings s = TStandardSettings::Defaults(revision);
+    EXPECT_TRUE(s.Set("RadioButton" + std::to_string(n), 1));
+    return s;
+}
+
+// The colour style's result by hand: base adjusted, the layer over it.
+std::unique_ptr<TBitmap32> ColourStyleByHand(const TBitmap32& src, sketch::TSketchShape shape, int32_t level,
+                                             THslArguments hsl) {
+    TNullProgressBar bar;
+    TBitmap32 layer;
+    auto result = std::make_unique<TBitmap32>();
+    TBitmap32& base = *result;
+    sketch::BuildSketchLayer(src, shape, level, layer, bar);
+    base.Assign(&src);
+    pro::hsladjust(hsl.Hue, hsl.Saturation, hsl.Lightness, base, bar);
+    layer.DrawTo(0, 0, base);
+    return result;
+}
+
+// ------------------------------------------------------------ settings
+
+TEST(StandardSettings, DefaultsOfBothRevisions) {
+    const TStandardSettings now = TStandardSettings::Defaults(TRevision::Current);
+    EXPECT_EQ(now.Style, 1);
+    EXPECT_EQ(now.TrackBar9, 5);
+    EXPECT_EQ(now.TrackBar4, 10);
+    EXPECT_EQ(now.TrackBar5, 18);
+    EXPECT_EQ(now.TrackBar6, 30);
+    const TStandardSettings earlier = TStandardSettings::Defaults(TRevision::Earlier);
+    EXPECT_EQ(earlier.Revision, TRevision::Earlier);
+    EXPECT_EQ(earlier.TrackBar9, 13);
+    EXPECT_EQ(earlier.TrackBar8, 4);
+}
+
+TEST(StandardSettings, EarlierRevisionHasNoPenAndInk) {
+    TStandardSettings s = TStandardSettings::Defaults(TRevision::Earlier);
+    EXPECT_FALSE(s.Set("RadioButton7", 1));
+    EXPECT_FALSE(s.Set("TrackBar4", 20));
+    EXPECT_FALSE(s.Set("TrackBar6", 20));
+    EXPECT_TRUE(s.Set("RadioButton6", 1));
+    EXPECT_EQ(s.Style, 6);
+    TBitmap32 out;
+    s.Style = 7;
+    EXPECT_THROW(RunStandard(s, Sample(), out), EConvertError);
+    TStandardSettings now = TStandardSettings::Defaults(TRevision::Current);
+    EXPECT_FALSE(now.Set("RadioButton8", 1));
+    EXPECT_FALSE(now.Set("RadioButton0", 1));
+    EXPECT_FALSE(now.Set("TrackBar10", 1));
+}
+
+TEST(StandardSettings, SlidersStayInsideTheirRanges) {
+    TStandardSettings s = TStandardSettings::Defaults(TRevision::Current);
+    s.Set("TrackBar9", 0);  // would divide by zero in the cell size
+    EXPECT_EQ(s.TrackBar9, 2);
+    s.Set("TrackBar9", 99);
+    EXPECT_EQ(s.TrackBar9, 15);
+    s.Set("TrackBar1", -5);
+    EXPECT_EQ(s.TrackBar1, 1);
+    s.Set("TrackBar2", 90);  // tan(90 degrees)
+    EXPECT_EQ(s.TrackBar2, 89);
+    s.Set("TrackBar5", -1);
+    EXPECT_EQ(s.TrackBar5, 0);
+    TStandardSettings e = TStandardSettings::Defaults(TRevision::Earlier);
+    e.Set("TrackBar9", 0);
+    EXPECT_EQ(e.TrackBar9, 1);
+    e.Set("TrackBar9", 30);
+    EXPECT_EQ(e.TrackBar9, 26);
+}
+
+// ------------------------------------------------------------ arithmetic
+
+TEST(StandardArithmetic, CrayonCellSizes) {
+    const int32_t expected[] = {128, 85, 64, 51, 43, 37, 32, 28, 26, 23, 21, 20, 18, 17};
+    for (int32_t pos = 2; pos <= 15; ++pos) EXPECT_EQ(CrayonCellSizeFor(pos), expected[pos - 2]) << pos;
+    EXPECT_EQ(CrayonCellSizeFor(0), 256);  // never a division by zero
+}
+
+TEST(StandardArithmetic, ColorPencilLightness) {
+    EXPECT_EQ(ColorPencilBase(67).Lightness, 140);  // +40
+    EXPECT_EQ(ColorPencilBase(1).Lightness, 164);   // d capped at -24, not 205
+    EXPECT_EQ(ColorPencilBase(57).Lightness, 164);  // -25 capped
+    EXPECT_EQ(ColorPencilBase(89).Lightness, 85);   // -15
+    // (pos - 67) / 24 x 60 lands on halves: ties to even.
+    EXPECT_EQ(ColorPencilBase(58).Lightness, 162);  // -22.5 -> -22
+    EXPECT_EQ(ColorPencilBase(66).Lightness, 142);  // -2.5 -> -2
+    EXPECT_EQ(ColorPencilBase(68).Lightness, 138);  // 2.5 -> 2
+    EXPECT_EQ(ColorPencilBase(70).Lightness, 132);  // 7.5 -> 8
+    EXPECT_EQ(ColorPencilBase(67).Hue, 170);
+    EXPECT_EQ(ColorPencilBase(67).Saturation, 100);
+}
+
+TEST(StandardArithmetic, ColorPenSaturationAndLightness) {
+    auto check = [](int32_t pos, int32_t sat, int32_t light) {
+        const THslArguments a = ColorPenBase(pos);
+        EXPECT_EQ(a.Hue, 170) << pos;
+        EXPECT_EQ(a.Saturation, sat) << pos;
+        EXPECT_EQ(a.Lightness, light) << pos;
+    };
+    check(191, 140, 120);
+    check(1, 160, 170);   // both caps
+    check(255, 120, 77);  // e = round(42.67) = 43
+    check(199, 138, 115); // s = 2.5 -> 2, e = 5.33 -> 5
+    check(183, 142, 125); // s = -2.5 -> -2, e = -5.33 -> -5
+}
+
+// ------------------------------------------------------------ styles
+
+TEST(StandardPipeline, SetsMakeModeAndTheStandardBarOnly) {
+    class Recorder final : public IProgressBar {
+    public:
+        int32_t Position() const override { return position; }
+        void SetPosition(int32_t p) override {
+            position = p;
+            ++calls;
+        }
+        int32_t position = 0, calls = 0;
+    } standard, professional;
+    SetStandardProgressBar(&standard);
+    SetProfessionalProgressBar(&professional);
+    MakeMode = 2;
+    TBitmap32 out;
+    RunStandard(Style(1), Sample(), out);
+    RunStandard(Style(7), Sample(), out);
+    SetStandardProgressBar(nullptr);
+    SetProfessionalProgressBar(nullptr);
+    EXPECT_EQ(MakeMode, 1);
+    EXPECT_GT(standard.calls, 0);
+    EXPECT_EQ(standard.position, 0);
+    EXPECT_EQ(professional.calls, 0);
+}
+
+TEST(StandardPipeline, ColorPencilIsTheLayerOverTheLightenedBase) {
+    const TBitmap32& src = Sample();
+    TBitmap32 out;
+    RunStandard(Style(1), src, out);
+    EXPECT_TRUE(SameBytes(out, *ColourStyleByHand(src, sketch::TSketchShape::Pencil, 67, {170, 100, 140})));
+    TStandardSettings left = Style(1);
+    left.Set("TrackBar2", 1);
+    RunStandard(left, src, out);
+    EXPECT_TRUE(SameBytes(out, *ColourStyleByHand(src, sketch::TSketchShape::Pencil, 1, {170, 100, 164})));
+}
+
+TEST(StandardPipeline, ColorPenIsThePenLayerOverTheAdjustedBase) {
+    const TBitmap32& src = Sample();
+    TBitmap32 out;
+    RunStandard(Style(2), src, out);
+    EXPECT_TRUE(SameBytes(out, *ColourStyleByHand(src, sketch::TSketchShape::Pen, 191, {170, 140, 120})));
+}
+
+TEST(StandardPipeline, BlackAndWhitePencilIsGreyOnWhite) {
+    TBitmap32 out;
+    RunStandard(Style(3), Sample(), out);
+    TBitmap32 layer;
+    TNullProgressBar bar;
+    sketch::BuildSketchLayer(Sample(), sketch::TSketchShape::Pencil, 67, layer, bar);
+    EXPECT_TRUE(SameBytes(out, layer));
+    int64_t white = 0;
+    for (int32_t y = 0; y < out.Height(); ++y)
+        for (int32_t x = 0; x < out.Width(); ++x) {
+            const uint32_t p = PixelRow(out, y)[x];
+            ASSERT_EQ(pix::RedOf(p), pix::GreenOf(p));
+            ASSERT_EQ(pix::GreenOf(p), pix::BlueOf(p));
+            white += pix::RedOf(p) == 255;
+        }
+    EXPECT_GT(white * 2, int64_t(out.Width()) * out.Height());
+}
+
+TEST(StandardPipeline, BlackAndWhitePenIsBlackOnWhite) {
+    TBitmap32 out;
+    RunStandard(Style(4), Sample(), out);
+    int64_t black = 0;
+    for (int32_t y = 0; y < out.Height(); ++y)
+        for (int32_t x = 0; x < out.Width(); ++x) {
+            const uint32_t p = PixelRow(out, y)[x];
+            ASSERT_TRUE(p == 0xFF000000u || p == 0x00FFFFFFu) << x << "," << y;
+            black += p == 0xFF000000u;
+        }
+    EXPECT_GT(black, 0);
+    EXPECT_LT(black * 2, int64_t(out.Width()) * out.Height());
+}
+
+TEST(StandardPipeline, OilPaintingIsTheSoftenedBase) {
+    TBitmap32 out, expected;
+    RunStandard(Style(5), Sample(), out);
+    expected.Assign(&Sample());
+    TNullProgressBar bar;
+    sketch::dosoften(4, expected, bar);
+    EXPECT_TRUE(SameBytes(out, expected));
+}
+
+TEST(StandardPipeline, CrayonByItsRadioAloneComputesTheCellSize) {
+    stdf::CrayonCellSize = 0;  // as at start, before any slider change
+    TBitmap32 out, expected;
+    RunStandard(Style(6), Sample(), out);
+    EXPECT_EQ(stdf::CrayonCellSize, 51);
+    expected.Assign(&Sample());
+    TNullProgressBar bar;
+    stdf::crayonpic(expected, bar);
+    EXPECT_TRUE(SameBytes(out, expected));
+}
+
+TEST(StandardPipeline, EarlierCrayonPosterises) {
+    stdf::CrayonCellSize = 0;
+    TStandardSettings s = Style(6, TRevision::Earlier);
+    TBitmap32 out, expected;
+    RunStandard(s, Sample(), out);
+    EXPECT_EQ(stdf::CrayonCellSize, 0);  // no cell size in that revision
+    expected.Assign(&Sample());
+    TNullProgressBar bar;
+    pro::colorzone(0, expected, bar);
+    EXPECT_TRUE(SameBytes(out, expected));
+    // Seven levels per channel inside row 0 and column 0.
+    std::set<uint8_t> reds;
+    for (int32_t y = 1; y < out.Height(); ++y)
+        for (int32_t x = 1; x < out.Width(); ++x) reds.insert(pix::RedOf(PixelRow(out, y)[x]));
+    EXPECT_LE(reds.size(), 7u);
+
+    s.Set("TrackBar9", 1);  // offset -12
+    RunStandard(s, Sample(), out);
+    expected.Assign(&Sample());
+    pro::colorzone(-12, expected, bar);
+    EXPECT_TRUE(SameBytes(out, expected));
+}
+
+TEST(StandardPipeline, PenAndInkIsTheDetectorOnTheBase) {
+    TBitmap32 out, expected;
+    RunStandard(Style(7), Sample(), out);
+    expected.Assign(&Sample());
+    TNullProgressBar bar;
+    stdf::PenInkBmp(expected, {10, 18, 30}, bar);
+    EXPECT_TRUE(SameBytes(out, expected));
+}
+
+TEST(StandardPipeline, ResultReplacesWhateverTheTargetHeld) {
+    TBitmap out;  // a plain bitmap of another size and format
+    out.SetPixelFormat(TPixelFormat::pf8bit);
+    out.SetSize(5, 7);
+    RunStandard(Style(3), Sample(), out);
+    EXPECT_EQ(out.Width(), 364);
+    EXPECT_EQ(out.Height(), 384);
+    EXPECT_EQ(out.PixelFormat(), TPixelFormat::pf32bit);
+}
+
+TEST(StandardPipeline, TinyPicturesConvertWithoutFault) {
+    for (const auto& [w, h] : {std::pair{1, 1}, {1, 9}, {9, 1}, {2, 2}, {3, 3}, {7, 5}}) {
+        TBitmap32 src;
+        src.SetSize(w, h);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) PixelRow(src, y)[x] = pix::MakePixel(uint8_t(30 * x), 90, uint8_t(40 * y), 255);
+        for (int32_t n = 1; n <= 7; ++n) {
+            TBitmap32 out;
+            RunStandard(Style(n), src, out);
+            EXPECT_EQ(out.Width(), w);
+            EXPECT_EQ(out.Height(), h);
+        }
+    }
+}
+
+// ------------------------------------------------------------ threads
+
+void ExpectSameForOneAndEightThreads(const TBitmap32& src) {
+    std::vector<TStandardSettings> runs;
+    for (int32_t n = 1; n <= 7; ++n) runs.push_back(Style(n));
+    runs.push_back(Style(6, TRevision::Earlier));
+    const int saved = par::ThreadCount();
+    for (const TStandardSettings& s : runs) {
+        TBitmap32 one, eight;
+        par::SetThreadCount(1);
+        RunStandard(s, src, one);
+        par::SetThreadCount(8);
+        RunStandard(s, src, eight);
+        EXPECT_TRUE(SameBytes(one, eight)) << "style " << s.Style;
+    }
+    par::SetThreadCount(saved);
+}
+
+TEST(StandardPipeline, SameBytesForEveryThreadCountOnTheSample) { ExpectSameForOneAndEightThreads(Sample()); }
+
+TEST(StandardPipeline, SameBytesForEveryThreadCountOnAMegapixel) { ExpectSameForOneAndEightThreads(Synthetic()); }
+
+}  // namespace
