@@ -419,3 +419,23 @@ TEST(ProfessionalInput, TwentyFourBitInputIsReadAsThirtyTwoBitsWithAlphaZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProfessionalInput, EmptyBitmapsPassEveryFilter) {
+    const int32_t kernel[9] = {1, 2, 1, 0, 0, 0, -1, -1, -1};
+    TBitmap32 bmp;
+    rnd::SetSeed(5);
+    EXPECT_NO_THROW(pro::hsladjust(170, 100, 120, bmp, bar));
+    EXPECT_NO_THROW(pro::colorzone(0, bmp, bar));
+    EXPECT_NO_THROW(pro::Brume(3, bmp, bar));
+    EXPECT_NO_THROW(pro::Convolve(kernel, 1, bmp, bar));
+    EXPECT_NO_THROW(pro::fringe1(bmp, bar));
+    EXPECT_NO_THROW(pro::fringe2(bmp, bar));
+    EXPECT_NO_THROW(pro::fringe3(bmp, bar));
+    EXPECT_NO_THROW(pro::pinghua(bmp, bar));
+    EXPECT_TRUE(bmp.Empty());
+    EXPECT_EQ(rnd::Seed(), 5u);
+}
+
+}  // namespace
