@@ -11,8 +11,8 @@
 
 // Every filter computes each output row from rows nobody writes during the
 // pass (the input, or the pixel itself for the point filters), so the bytes
-// never depend on how the rows are spread over the threads. The spec'd
-// working copies are semantics: the point filters work in place, the
+// never depend on how the rows are spread over the threads. The
+// working copies the steps describe are semantics only: the point filters work in place, the
 // neighbourhood filters write one reused output buffer and swap it in.
 
 namespace pro {
