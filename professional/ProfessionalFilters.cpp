@@ -11,9 +11,9 @@
 
 // Every filter computes each output row from rows nobody writes during the
 // pass (the input, or the pixel itself for the point filters), so the bytes
-// never depend on how the rows are spread over the threads. The
-// working copies the steps describe are semantics only: the point filters work in place, the
-// neighbourhood filters write one reused output buffer and swap it in.
+// never depend on how the rows are spread over the threads. Working copies
+// are not made: the point filters work in place, the neighbourhood filters
+// write one reused output buffer and swap it in.
 
 namespace pro {
 namespace {
