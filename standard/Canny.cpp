@@ -5,6 +5,7 @@
 #include "standard/Canny.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -22,6 +23,11 @@ inline double Store(long double v) { return static_cast<double>(v); }
 // one instruction, where nearbyintl is a library call that would cost more
 // than the arithmetic around it in the per-pixel loops.
 inline int64_t RoundNear(long double v) { return std::llrintl(v); }
+
+// The same for values known to lie within +-2^53, without the library call:
+// frndint rounds in the current mode, and the integral result converts to
+// double and back to an integer exactly.
+inline int32_t RoundSmall(long double v) { return static_cast<int32_t>(static_cast<double>(__builtin_rintl(v))); }
 
 constexpr int32_t kMaxSquaredGradient = 2 * 255 * 255;
 
@@ -76,6 +82,59 @@ void SmoothRowAcross(const uint8_t* g, int32_t width, const double* w, int32_t c
     for (int32_t x = xb; x < width; ++x) border(x);
 }
 
+// One side of the non-maximum test, m >= d w + (1 - w) s with w = num / den
+// held as a double, decided from integers where that is exact: 1 passes, 0
+// fails, -1 needs the floating-point test.
+// - d = s or w = 0: the computed value is s itself (its rounding errors
+//   stay far below half a double's step at s), so the test is m >= s.
+// - otherwise m - (d w + (1 - w) s) = N / den for the exact ratio, with
+//   N = (m - s) den - num (d - s) an integer: when N is not 0 the difference
+//   is at least 1/255, far beyond the rounding of w and of the sum, so the
+//   sign of N decides.
+// - N = 0 and w a short binary fraction (den over the common divisor a power
+//   of two, so 1/2, 3/4, 1): every step is exact and the value is m, which
+//   passes. Any other N = 0 is left to the floating-point test.
+inline int32_t SideTest(int32_t m, int32_t num, int32_t den, int32_t d, int32_t s) {
+    if (d == s || num == 0) return m >= s ? 1 : 0;
+    const int32_t n = (m - s) * den - num * (d - s);
+    if (n != 0) return n > 0 ? 1 : 0;
+    const int32_t oddPart = den >> __builtin_ctz(static_cast<uint32_t>(den));
+    return num % oddPart == 0 ? 1 : -1;
+}
+
+// The non-maximum test of one interior pixel with m > 0, deciding nearly
+// every pixel from the integers alone.
+inline bool KeepsCandidate(int32_t m, int32_t dx, int32_t dy, const uint8_t* up, const uint8_t* mid,
+                           const uint8_t* down, int32_t x) {
+    const int32_t ax = dx < 0 ? -dx : dx;
+    const int32_t ay = dy < 0 ? -dy : dy;
+    const bool sameSign = dx * dy > 0;
+    int32_t num, den, s1, s2, d1, d2;
+    if (ax < ay) {
+        num = ax;
+        den = ay;
+        s1 = up[x];
+        s2 = down[x];
+        d1 = sameSign ? up[x - 1] : up[x + 1];
+        d2 = sameSign ? down[x + 1] : down[x - 1];
+    } else {
+        num = ay;
+        den = ax;
+        s1 = mid[x + 1];
+        s2 = mid[x - 1];
+        d1 = sameSign ? down[x + 1] : up[x + 1];
+        d2 = sameSign ? up[x - 1] : down[x - 1];
+    }
+    if (den == 0) return false;  // no direction: 0/0 compares false, as in the exact test
+    const int32_t first = SideTest(m, num, den, d1, s1);
+    if (first == 0) return false;
+    const int32_t second = SideTest(m, num, den, d2, s2);
+    if (second == 0) return false;
+    if (first == 1 && second == 1) return true;
+    const TNeighbourMags n{up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x + 1], down[x - 1], down[x], down[x + 1]};
+    return IsLocalMaximum(m, dx, dy, n);
+}
+
 }  // namespace
 
 double SigmaOf(int32_t trackBar4) { return Store(trackBar4 * 0.05L); }
@@ -108,7 +167,7 @@ int32_t MagnitudeOf(int32_t dx, int32_t dy) {
 bool IsLocalMaximum(int32_t m, int32_t dx, int32_t dy, const TNeighbourMags& n) {
     const int32_t ax = dx < 0 ? -dx : dx;
     const int32_t ay = dy < 0 ? -dy : dy;
-    if (ax == 0 && ay == 0) return false;  // no direction (mag is 0 then)
+    if (ax == 0 && ay == 0) return false;  // no direction: w would be 0/0, and NaN compares false
     const bool sameSign = dx * dy > 0;
     double w;
     int32_t s1, s2, d1, d2;
@@ -186,8 +245,45 @@ void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma,
             }
             const long double norm = normsY[y];
             uint8_t* out = smoothed.data() + static_cast<size_t>(y) * W;
-            for (int32_t x = 0; x < W; ++x) out[x] = static_cast<uint8_t>(RoundNear(acc[x] / norm));
+            for (int32_t x = 0; x < W; ++x) out[x] = static_cast<uint8_t>(RoundSmall(acc[x] / norm));
         }
+    });
+}
+
+void SuppressNonMaxima(const std::vector<uint8_t>& smoothed, const std::vector<uint8_t>& mag, TImageSize size,
+                       std::vector<uint8_t>& edges, int64_t (&hist)[256]) {
+    const int32_t W = size.Width, H = size.Height;
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
+    if (smoothed.size() != count || mag.size() != count)
+        throw EConvertError("Edge detector: smoothed image and magnitudes must hold one value per pixel");
+    edges.assign(count, 0);
+    std::fill(std::begin(hist), std::end(hist), 0);
+    if (W < 3 || H < 3) return;
+    // The histogram is summed over the blocks: integer counts, so the order
+    // of the sums does not matter.
+    std::mutex histMutex;
+    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
+        int64_t local[256] = {};
+        for (int32_t y = b0 + 1; y < b1 + 1; ++y) {
+            const size_t row = static_cast<size_t>(y) * W;
+            const uint8_t* s = smoothed.data() + row;
+            const uint8_t* mu = mag.data() + row - W;
+            const uint8_t* mm = mag.data() + row;
+            const uint8_t* md = mag.data() + row + W;
+            uint8_t* e = edges.data() + row;
+            for (int32_t x = 1; x < W - 1; ++x) {
+                const int32_t m = mm[x];
+                if (m == 0) continue;
+                const int32_t dx = s[x + 1] - s[x - 1];
+                const int32_t dy = s[x + W] - s[x - W];
+                if (KeepsCandidate(m, dx, dy, mu, mm, md, x)) {
+                    e[x] = 128;
+                    ++local[m];
+                }
+            }
+        }
+        std::lock_guard lock(histMutex);
+        for (int32_t i = 0; i < 256; ++i) hist[i] += local[i];
     });
 }
 
@@ -208,35 +304,41 @@ void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<ui
         edges[static_cast<size_t>(y) * W] = 0;
         edges[static_cast<size_t>(y) * W + W - 1] = 0;
     }
-    // Edge following from every strong candidate. The set it marks is every
-    // candidate joined to a strong one through candidates of at least low,
-    // whatever the order, so one thread and a growing stack of pixel indices
-    // serve (every pixel is marked before it is pushed, so it is pushed once).
+    // Edge following from every strong candidate, on the worker threads.
+    // The set it marks is every candidate joined to a strong one through
+    // candidates of at least low, whatever the order in which the pixels are
+    // reached, so the result does not depend on the threads. A pixel is
+    // claimed (128 -> 255) by one atomic exchange, so exactly one thread
+    // pushes it, once.
     const ptrdiff_t w = W;
     const ptrdiff_t step[8] = {1, w + 1, w, w - 1, -1, -w - 1, -w, -w + 1};
-    std::vector<uint32_t> stack;
     uint8_t* e = edges.data();
     const uint8_t* m = mag.data();
-    for (int32_t y = 1; y < H - 1; ++y) {
-        const size_t row = static_cast<size_t>(y) * W;
-        for (int32_t x = 1; x < W - 1; ++x) {
-            const size_t p = row + x;
-            if (e[p] != 128 || m[p] < high) continue;
-            e[p] = 255;
-            stack.push_back(static_cast<uint32_t>(p));
-            while (!stack.empty()) {
-                const ptrdiff_t q = stack.back();
-                stack.pop_back();
-                for (ptrdiff_t d : step) {
-                    const ptrdiff_t r = q + d;
-                    if (e[r] == 128 && m[r] >= low) {
-                        e[r] = 255;
-                        stack.push_back(static_cast<uint32_t>(r));
+    auto claim = [e](ptrdiff_t p) {
+        std::atomic_ref<uint8_t> cell(e[p]);
+        if (cell.load(std::memory_order_relaxed) != 128) return false;
+        uint8_t expected = 128;
+        return cell.compare_exchange_strong(expected, 255, std::memory_order_relaxed);
+    };
+    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
+        std::vector<uint32_t> stack;
+        for (int32_t y = b0 + 1; y < b1 + 1; ++y) {
+            const size_t row = static_cast<size_t>(y) * W;
+            for (int32_t x = 1; x < W - 1; ++x) {
+                const size_t p = row + x;
+                if (m[p] < high || !claim(p)) continue;
+                stack.push_back(static_cast<uint32_t>(p));
+                while (!stack.empty()) {
+                    const ptrdiff_t q = stack.back();
+                    stack.pop_back();
+                    for (ptrdiff_t d : step) {
+                        const ptrdiff_t r = q + d;
+                        if (m[r] >= low && claim(r)) stack.push_back(static_cast<uint32_t>(r));
                     }
                 }
             }
         }
-    }
+    });
 
     // Whatever is not an edge now is none.
     par::ForRows(H, [&](int32_t y0, int32_t y1) {
@@ -250,8 +352,6 @@ void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<ui
 }  // namespace stdf::canny
 
 namespace stdf {
-
-using canny::TNeighbourMags;
 
 bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<uint8_t>& edges, double sigma,
                 double tlow, double thigh) {
@@ -296,34 +396,8 @@ bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<u
         }
     });
 
-    // Suppression, with the candidates' histogram summed over the blocks
-    // (integer counts: the order of the sums does not matter).
     int64_t hist[256] = {};
-    std::mutex histMutex;
-    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
-        int64_t local[256] = {};
-        for (int32_t y = b0 + 1; y < b1 + 1; ++y) {
-            const size_t row = static_cast<size_t>(y) * W;
-            const uint8_t* s = smoothed.data() + row;
-            const uint8_t* mu = mag.data() + row - W;
-            const uint8_t* mm = mag.data() + row;
-            const uint8_t* md = mag.data() + row + W;
-            uint8_t* e = edges.data() + row;
-            for (int32_t x = 1; x < W - 1; ++x) {
-                const int32_t m = mm[x];
-                if (m == 0) continue;
-                const int32_t dx = s[x + 1] - s[x - 1];
-                const int32_t dy = s[x + W] - s[x - W];
-                const TNeighbourMags n{mu[x - 1], mu[x], mu[x + 1], mm[x - 1], mm[x + 1], md[x - 1], md[x], md[x + 1]};
-                if (canny::IsLocalMaximum(m, dx, dy, n)) {
-                    e[x] = 128;
-                    ++local[m];
-                }
-            }
-        }
-        std::lock_guard lock(histMutex);
-        for (int32_t i = 0; i < 256; ++i) hist[i] += local[i];
-    });
+    canny::SuppressNonMaxima(smoothed, mag, size, edges, hist);
     smoothed = {};
 
     int32_t high = 1, low = 0;

@@ -28,7 +28,9 @@ double HighRatioOf(int32_t trackBar6);  // pos x 0.025
 // round(0.3 R + 0.59 G + 0.11 B), summed left to right.
 inline uint8_t GreyOf(uint8_t red, uint8_t green, uint8_t blue) {
     const long double v = 0.3L * red + 0.59L * green + 0.11L * blue;
-    return static_cast<uint8_t>(std::llrintl(v));  // ties to even in the default rounding mode
+    // Ties to even in the default rounding mode; frndint inline, and the
+    // integral result converts exactly.
+    return static_cast<uint8_t>(static_cast<int32_t>(static_cast<double>(__builtin_rintl(v))));
 }
 
 // Largest sigma the detector accepts: the sliders reach 5.05; far larger
@@ -56,6 +58,11 @@ void ThresholdsFromHistogram(const int64_t (&hist)[256], double thigh, double tl
 // The same smoothing as the straightforward GaussianSmooth, computed in row
 // strips on the worker threads (no full-size array of doubles).
 void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma, std::vector<uint8_t>& smoothed);
+
+// Candidates (128, else 0) of the non-maximum test with the gradients taken
+// from the smoothed image, and the histogram of their magnitudes.
+void SuppressNonMaxima(const std::vector<uint8_t>& smoothed, const std::vector<uint8_t>& mag, TImageSize size,
+                       std::vector<uint8_t>& edges, int64_t (&hist)[256]);
 
 // Marks 255 every candidate (128) of magnitude >= high and every candidate
 // of magnitude >= low joined to one through such candidates (8-neighbours);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -27,6 +28,15 @@ std::vector<uint8_t> RandomGrey(TImageSize size, uint32_t seed) {
     std::mt19937 gen(seed);
     std::vector<uint8_t> g(static_cast<size_t>(size.Width) * size.Height);
     for (auto& v : g) v = static_cast<uint8_t>(gen() & 0xFF);
+    return g;
+}
+
+// Low-contrast noise: many equal magnitudes side by side, the ties of the
+// non-maximum test.
+std::vector<uint8_t> FaintGrey(TImageSize size, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::vector<uint8_t> g(static_cast<size_t>(size.Width) * size.Height);
+    for (auto& v : g) v = static_cast<uint8_t>(100 + gen() % 4 * 3);
     return g;
 }
 
@@ -217,6 +227,59 @@ TEST(CannyNonMax, AlongTheGradient) {
     EXPECT_TRUE(IsLocalMaximum(14, 2, -1, n));    // opposite: up-left plays no part
 }
 
+// Magnitudes and gradients chosen freely (not derived from each other), in
+// small ranges so that interpolated values often equal the magnitude
+// exactly or within a rounding: the fast test's integer shortcuts against
+// the floating-point one.
+TEST(CannyNonMax, FastSuppressionMatchesTheReference) {
+    const TImageSize s{61, 47};
+    const size_t n = 61 * 47;
+    for (int threads : {1, 8}) {
+        ThreadCount tc(threads);
+        for (uint32_t seed = 1; seed <= 40; ++seed) {
+            std::mt19937 gen(seed);
+            const uint32_t range = 2 + seed % 19;
+            std::vector<uint8_t> smoothed(n), mag8(n);
+            for (auto& v : smoothed) v = static_cast<uint8_t>(gen() % (seed % 3 == 0 ? 256 : 7));
+            for (auto& v : mag8) v = static_cast<uint8_t>(gen() % range * (seed % 2 ? 1 : 3));
+            std::vector<int32_t> dx(n, 0), dy(n, 0), mag(mag8.begin(), mag8.end());
+            for (int32_t y = 1; y < s.Height - 1; ++y)
+                for (int32_t x = 1; x < s.Width - 1; ++x) {
+                    const size_t i = x + size_t(y) * s.Width;
+                    dx[i] = smoothed[i + 1] - smoothed[i - 1];
+                    dy[i] = smoothed[i + s.Width] - smoothed[i - s.Width];
+                }
+            std::vector<uint8_t> want(n, 0), got;
+            ref::NonMaxSuppress(mag, dx, dy, s, want);
+            int64_t hist[256];
+            SuppressNonMaxima(smoothed, mag8, s, got, hist);
+            ASSERT_EQ(got, want) << "seed " << seed << " threads " << threads;
+            int64_t total = 0;
+            for (int64_t h : hist) total += h;
+            EXPECT_EQ(total, std::count(want.begin(), want.end(), 128));
+        }
+    }
+}
+
+TEST(CannyNonMax, ExactTieDecidedByTheDoubleWeight) {
+    // Centre m = 3 with gradient (2, 3): w = 2/3 in doubles, up-left 0 and
+    // up 9 interpolate to 3 exactly in rationals, just above 3 in doubles.
+    TNeighbourMags n{};
+    n.UpLeft = 0;
+    n.Up = 9;
+    EXPECT_FALSE(IsLocalMaximum(3, 2, 3, n));
+    const std::vector<uint8_t> smoothed{0, 0, 0,  //
+                                        0, 0, 2,  //
+                                        0, 3, 0};
+    const std::vector<uint8_t> mag{0, 9, 0,  //
+                                   0, 3, 0,  //
+                                   0, 0, 0};
+    std::vector<uint8_t> edges;
+    int64_t hist[256];
+    SuppressNonMaxima(smoothed, mag, {3, 3}, edges, hist);
+    EXPECT_EQ(edges[4], 0);
+}
+
 TEST(CannyNonMax, UniformPictureHasNoCandidates) {
     const TImageSize s{9, 7};
     const std::vector<uint8_t> flat(63, 140);
@@ -370,12 +433,14 @@ TEST(CannyEdges, FastMatchesReferenceOnOddSizes) {
     struct P {
         double sigma, tlow, thigh;
     };
-    const P params[] = {{0.5, 0.9, 0.75}, {0.05, 0.0, 0.0}, {5.05, 1.0, 1.0}, {1.5, 0.45, 0.3}};
+    const P params[] = {{0.5, 0.9, 0.75}, {0.05, 0.0, 0.0}, {5.05, 1.0, 1.0}, {1.5, 0.45, 0.3}, {0.05, 0.5, 0.5}};
     for (int threads : {1, 8}) {
         ThreadCount tc(threads);
         for (const TImageSize s : sizes) {
-            for (int kind = 0; kind < 2; ++kind) {
-                const auto grey = kind ? BlobGrey(s, 11) : RandomGrey(s, 7 + s.Width);
+            for (int kind = 0; kind < 3; ++kind) {
+                const auto grey = kind == 0   ? RandomGrey(s, 7 + s.Width)
+                                  : kind == 1 ? BlobGrey(s, 11)
+                                              : FaintGrey(s, 13);
                 for (const P& p : params) {
                     std::vector<uint8_t> want, got;
                     ref::CannyEdges(grey, s, want, p.sigma, p.tlow, p.thigh);
