@@ -270,4 +270,28 @@ TEST_F(BatchFolder, WholeFolderThroughTheHelpers) {
     }
 }
 
+long ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Each item's pictures are freed before the next one is loaded: the peak of
+// the last five items is no higher than that of the first five.
+TEST_F(BatchFolder, MemoryDoesNotGrowFromItemToItem) {
+    for (int i = 0; i < 3; ++i) WriteJpeg("p" + std::to_string(i) + ".jpg", 1600, 1200);
+    const std::vector<std::string> list = ListBatchFolder(dir_.string());
+    std::unique_ptr<TBitmap32> pane;
+    long firstPeak = 0, lastPeak = 0;
+    for (int item = 1; item <= 10; ++item) {
+        pane = LoadBatchPicture(JoinPath(dir_.string(), list[(item - 1) % 3]));
+        ASSERT_TRUE(pane);
+        SaveBatchPicture(*pane, Path("out.jpg"));
+        long& peak = item <= 5 ? firstPeak : lastPeak;
+        peak = std::max(peak, ResidentKiB());
+    }
+    EXPECT_LT(lastPeak - firstPeak, 1024);  // one picture is 7.5 MB
+}
+
 }  // namespace
