@@ -216,12 +216,14 @@ void ThresholdsFromHistogram(const int64_t (&hist)[256], double thigh, double tl
 
 void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma, std::vector<uint8_t>& smoothed) {
     const int32_t W = size.Width, H = size.Height;
+    if (W < 0 || H < 0 || grey.size() != static_cast<size_t>(W) * static_cast<size_t>(H))
+        throw EConvertError(Format("Edge detector: %zu grey values for a picture of %d x %d", grey.size(), W, H));
     std::vector<double> w;
     int32_t n = 0;
     MakeGaussianKernel(sigma, w, n);
     const int32_t c = n / 2;
-    smoothed.resize(static_cast<size_t>(W) * static_cast<size_t>(H));
-    if (W <= 0 || H <= 0) return;
+    smoothed.resize(grey.size());
+    if (W == 0 || H == 0) return;
     const std::vector<double> normsX = WindowNorms(w, c, W);
     const std::vector<double> normsY = WindowNorms(w, c, H);
     const int32_t ringRows = std::min(n, H);
