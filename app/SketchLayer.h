@@ -12,6 +12,9 @@ namespace sketch {
 
 // t := round(0.3 R + 0.59 G + 0.11 B) at extended precision, ties to even.
 uint8_t GreyValue(uint8_t r, uint8_t g, uint8_t b);
+// The same value from integer arithmetic, falling back to GreyValue only at
+// decimal ties.
+uint8_t FastGreyValue(uint8_t r, uint8_t g, uint8_t b);
 // round(sqrt(65025 - t * t)): black opaque, white transparent.
 uint8_t GreyAlpha(uint8_t t);
 

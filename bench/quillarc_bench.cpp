@@ -49,7 +49,8 @@ const char kUsage[] =
     "  Blur A, Exposure T, hsladjust H S L, colorzone OFFSET, Brume N, fringe1, fringe2,\n"
     "  fringe3, pinghua, crayonpic CELLSIZE, PenInkBmp TB4 TB5 TB6\n"
     "--repeat N runs the work N times (1..1000, default 1); --threads N uses N threads\n"
-    "  (1..256, default: one per core).\n";
+    "  (1..256, default: one per core). The random generator starts from seed 0 and each\n"
+    "  repeat draws on where the last stopped; OUTPUT holds the first repeat's result.\n";
 
 struct UsageError {
     std::string message;

@@ -16,6 +16,19 @@ TEST(SketchLayerGrey, DecimalTiesAreDecidedAtExtendedPrecision) {
     EXPECT_EQ(sketch::GreyValue(0, 2, 12), 2);    // 2.5
 }
 
+TEST(SketchLayerGrey, IntegerPathMatchesExtendedPrecisionForEveryColour) {
+    int64_t ties = 0;
+    for (int32_t r = 0; r < 256; ++r)
+        for (int32_t g = 0; g < 256; ++g)
+            for (int32_t b = 0; b < 256; ++b) {
+                const uint8_t slow = sketch::GreyValue(uint8_t(r), uint8_t(g), uint8_t(b));
+                const uint8_t fast = sketch::FastGreyValue(uint8_t(r), uint8_t(g), uint8_t(b));
+                if (slow != fast) FAIL() << r << "," << g << "," << b;
+                ties += (30 * r + 59 * g + 11 * b) % 100 == 50;
+            }
+    EXPECT_GT(ties, 0);
+}
+
 TEST(SketchLayerGrey, WeightsAndExtremes) {
     EXPECT_EQ(sketch::GreyValue(0, 0, 0), 0);
     EXPECT_EQ(sketch::GreyValue(255, 255, 255), 255);
