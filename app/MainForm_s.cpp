@@ -1,6 +1,7 @@
 #include "app/MainForm_s.h"
 
 #include "app/About_Us_s.h"
+#include "app/BatchFiles.h"
 #include "app/Mail.h"
 #include "app/PictureFiles.h"
 #include "app/SketchState.h"
@@ -185,7 +186,10 @@ void TMainForm::SpeedButton3Click(TObject*) {
     if (Print_Setup) Print_Setup->Show();
 }
 
-void TMainForm::SpeedButton5Click(TObject*) { TellAFriend(ResultBitmap(), ProgramFolder(), 0); }
+// The main window is the mail client's parent, so its compose window shows.
+void TMainForm::SpeedButton5Click(TObject*) {
+    TellAFriend(ResultBitmap(), ProgramFolder(), reinterpret_cast<uintptr_t>(this));
+}
 
 void TMainForm::SpeedButton6Click(TObject*) { Desktop().OpenURL(kProductPage); }
 
@@ -212,4 +216,59 @@ void TMainForm::Image2DblClick(TObject*) {
     ViewForm->Image1->Picture().Bitmap().Assign(&ResultBitmap());
     ViewForm->Show();
     ViewForm->ResetView();
+}
+
+bool BrowseForFolder(const std::string& Title, std::string& Path) {
+    std::string chosen;
+    if (!Desktop().BrowseForFolder(Title, InputDir, chosen) || chosen.empty()) return false;
+    // Folders come back without a trailing "/", the root keeping its own.
+    while (chosen.size() > 1 && chosen.back() == '/') chosen.pop_back();
+    Path = chosen;
+    return true;
+}
+
+void TMainForm::OpenDir() {
+    std::string folder;
+    if (!BrowseForFolder("Open a directory to input pictures to convert.", folder)) return;
+    InputDir = folder;
+    ListView1->Items().Clear();
+    for (const std::string& name : ListBatchFolder(folder)) {
+        TListItem* item = ListView1->Items().Add();
+        item->Caption = name;
+        item->ImageIndex = 0;
+    }
+}
+
+void TMainForm::OpenDir2() {
+    std::string folder;
+    if (BrowseForFolder("Open a directory to output pictures.", folder)) OutputDir = folder;
+}
+
+bool TMainForm::InputPicture(int I) {
+    const std::string path = JoinPath(InputDir, ListView1->Items().Item(I - 1)->Caption);
+    std::unique_ptr<TBitmap32> picture = LoadBatchPicture(path);
+    if (!picture) return false;
+    SourceBitmap().Assign(picture.get());
+    picture.reset();
+    ResultBitmap().Assign(&SourceBitmap());
+    Display(Image1, ImgPanel1);
+    Display(Image2, ImgPanel2);
+    return true;
+}
+
+void TMainForm::outputpicture(int I, const std::string& Suffix) {
+    SaveBatchPicture(ResultBitmap(), BatchOutputName(OutputDir, ListView1->Items().Item(I - 1)->Caption, Suffix));
+}
+
+void TMainForm::BatchConvert(const std::string& InputText, const std::string& OutputText,
+                             const std::function<void()>& convert) {
+    TBatchSteps steps;
+    steps.InputPicture = [this](int i) { return InputPicture(i); };
+    // The window thread stays busy for the whole batch: the panes are
+    // painted now, before and after each conversion.
+    steps.Refresh = [this] { Refresh(); };
+    steps.Convert = convert;
+    steps.OutputPicture = [this](int i) { outputpicture(i, kBatchSuffix); };
+    steps.ShowMessage = [](const std::string& text) { ShowMessage(text); };
+    RunBatch(InputText, OutputText, ListView1->Items().Count(), steps);
 }

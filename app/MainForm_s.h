@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -75,6 +76,20 @@ public:
     // Runs the save dialog and writes Graphic as JPEG, 24-bit BMP or metafile.
     void savepic1(TGraphic& Graphic);
 
+    // Batch conversion. OpenDir asks for the input folder and refills
+    // ListView1 with its pictures; OpenDir2 asks for the output folder.
+    void OpenDir();
+    void OpenDir2();
+    // Loads batch item I (1-based) into both panes and fits them; false
+    // (after the loader's message) when it could not be loaded.
+    bool InputPicture(int I);
+    // Saves the result pane as JPEG under the name derived from item I.
+    void outputpicture(int I, const std::string& Suffix);
+    // The "Convert" button of both dialogs' batch panel: every listed item
+    // loaded, converted by convert, repainted and saved.
+    void BatchConvert(const std::string& InputText, const std::string& OutputText,
+                      const std::function<void()>& convert);
+
     // The panes' pictures as the dialogs read and write them.
     TBitmap& SourceBitmap() { return Image1->Picture().Bitmap(); }
     TBitmap& ResultBitmap() { return Image2->Picture().Bitmap(); }
@@ -87,3 +102,8 @@ private:
 };
 
 extern TMainForm* MainForm;
+
+// The desktop's folder browser, opening on InputDir (both pickers do, so
+// the output picker also starts at the input folder). Path is set only
+// when a folder was chosen.
+bool BrowseForFolder(const std::string& Title, std::string& Path);

@@ -210,8 +210,17 @@ void TSetup_For_Color_Sketch::SpeedButton5Click(TObject*) {
     SetHeight(Height() == kExpandedHeight ? kCollapsedHeight : kExpandedHeight);
 }
 
-// Input and output folders and "Convert" of the batch panel: bound so the
-// panel is complete, but the batch run is a later addition.
-void TSetup_For_Color_Sketch::SpeedButton2Click(TObject*) {}
-void TSetup_For_Color_Sketch::SpeedButton3Click(TObject*) {}
-void TSetup_For_Color_Sketch::SpeedButton4Click(TObject*) {}
+// The batch panel: input and output folders, and "Convert".
+void TSetup_For_Color_Sketch::SpeedButton2Click(TObject*) {
+    MainForm->OpenDir();
+    Edit1->SetText(InputDir);
+}
+
+void TSetup_For_Color_Sketch::SpeedButton3Click(TObject*) {
+    MainForm->OpenDir2();
+    Edit2->SetText(OutputDir);
+}
+
+void TSetup_For_Color_Sketch::SpeedButton4Click(TObject*) {
+    MainForm->BatchConvert(Edit1->Text(), Edit2->Text(), [this] { batchconvert(); });
+}

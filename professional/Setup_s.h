@@ -94,7 +94,7 @@ public:
     void TrackBar5Change(TObject* sender);
 
     void SpeedButton5Click(TObject* sender);
-    // The batch panel's buttons; the batch run itself is not wired yet.
+    // The batch panel's buttons.
     void SpeedButton2Click(TObject* sender);
     void SpeedButton3Click(TObject* sender);
     void SpeedButton4Click(TObject* sender);

@@ -186,8 +186,17 @@ void TStandard::SpeedButton5Click(TObject*) {
     SetHeight(Height() == kExpandedHeight ? kCollapsedHeight : kExpandedHeight);
 }
 
-// Input and output folders and "Convert" of the batch panel: bound so the
-// panel is complete, but the batch run is a later addition.
-void TStandard::SpeedButton2Click(TObject*) {}
-void TStandard::SpeedButton3Click(TObject*) {}
-void TStandard::SpeedButton4Click(TObject*) {}
+// The batch panel: input and output folders, and "Convert".
+void TStandard::SpeedButton2Click(TObject*) {
+    MainForm->OpenDir();
+    Edit1->SetText(InputDir);
+}
+
+void TStandard::SpeedButton3Click(TObject*) {
+    MainForm->OpenDir2();
+    Edit2->SetText(OutputDir);
+}
+
+void TStandard::SpeedButton4Click(TObject*) {
+    MainForm->BatchConvert(Edit1->Text(), Edit2->Text(), [this] { batchconvert2(); });
+}

@@ -82,7 +82,7 @@ public:
     void RadioButton7Click(TObject* sender);
 
     void SpeedButton5Click(TObject* sender);
-    // The batch panel's buttons; the batch run itself is not wired yet.
+    // The batch panel's buttons.
     void SpeedButton2Click(TObject* sender);
     void SpeedButton3Click(TObject* sender);
     void SpeedButton4Click(TObject* sender);
