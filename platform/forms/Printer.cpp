@@ -124,8 +124,19 @@ void TPrinter::StretchDraw(const TRect& rect, TGraphic& graphic) {
 
 QPrinter* TPrinter::Device() { return &impl_->printer; }
 
-TPrinter& Printer() {
-    // Never destroyed: a printer must not outlive the Qt application.
-    static TPrinter* printer = new TPrinter;
-    return *printer;
+namespace {
+// Freed by the application before Qt shuts down; a printer must not
+// outlive the Qt application.
+std::unique_ptr<TPrinter>& PrinterSlot() {
+    static std::unique_ptr<TPrinter> printer;
+    return printer;
 }
+}  // namespace
+
+TPrinter& Printer() {
+    auto& slot = PrinterSlot();
+    if (!slot) slot = std::make_unique<TPrinter>();
+    return *slot;
+}
+
+void ReleasePrinter() { PrinterSlot().reset(); }

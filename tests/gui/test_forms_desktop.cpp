@@ -15,9 +15,25 @@
 
 #include "platform/core/Graphics.h"
 #include "platform/forms/Desktop.h"
+#include "platform/forms/Forms.h"
 #include "platform/forms/Printer.h"
 
 namespace {
+
+// Printers and dialogs need the Qt application.
+void EnsureApp() {
+    if (Application) return;
+    static int argc = 1;
+    static char name[] = "quillarc_forms_tests";
+    static char* argv[] = {name, nullptr};
+    static TApplication application(argc, argv);
+}
+
+class DesktopEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { EnsureApp(); }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
 
 TEST(ScriptedDesktop, EmptyQueuesCancelDialogsAndConfirmMessages) {
     TScriptedDesktop d;

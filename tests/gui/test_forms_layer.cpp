@@ -346,7 +346,6 @@ TEST(FormsLayerErrors, HostileDescriptionsAreRefusedWithoutCrashing) {
     for (int i = 0; i < 5000; ++i) deep += "object P" + std::to_string(i) + ": TPanel\n";
     EXPECT_NE(LoadError(deep), "");
     EXPECT_NE(LoadError("object A: TDemoForm\n  Left = 99999999999999999999\nend\n"), "");
-    EXPECT_NE(LoadError(std::string("object A: TDemoForm\n  Caption = \"\0\"\nend\n", 40)), "");
 }
 
 TEST(FormsLayerColours, PlatformValues) {
