@@ -186,10 +186,10 @@ public:
     ~TControl() override;
     const char* ClassName() const override { return "TControl"; }
 
-    int Left() const;
-    int Top() const;
-    int Width() const;
-    int Height() const;
+    virtual int Left() const;
+    virtual int Top() const;
+    virtual int Width() const;
+    virtual int Height() const;
     void SetLeft(int value);
     void SetTop(int value);
     void SetWidth(int value);
@@ -245,6 +245,8 @@ public:
     TPoint ScreenToClient(const TPoint& p) const;
 
     QWidget* Widget() const { return widget_; }
+    // ContentChanged on this control and every control inside it.
+    void ContentChangedTree();
 
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
@@ -271,6 +273,9 @@ protected:
     virtual void ApplyColors();
     virtual void ApplyFont();
     virtual void BoundsChanged(bool resized);
+    // The picture or text may have changed behind the control's back (a
+    // bitmap written through ScanLine): re-render on the next paint.
+    virtual void ContentChanged() {}
     // Whether the control fills its background with Color.
     virtual bool Opaque() const { return !parentColor_; }
     TColor EffectiveColor() const;
@@ -305,6 +310,9 @@ public:
     // bottom, left, right, and the client-aligned one in what is left.
     void AlignControls();
 
+    // The area the aligned children share (a panel's bevel is inside it).
+    virtual TRect AlignRect() const;
+
 protected:
     friend class TControl;
     void BoundsChanged(bool resized) override;
@@ -324,6 +332,7 @@ public:
     bool SetProperty(const std::string& name, const TFormValue& value) override;
 
 private:
+    TRect AlignRect() const override;
     TBevelCut bevelOuter_ = bvRaised;
     TBevelCut bevelInner_ = bvNone;
 };
@@ -372,6 +381,7 @@ public:
 
 private:
     void AdjustSize();
+    void ApplyFont() override;
     bool autoSize_ = true;
     bool wordWrap_ = false;
     TAlignment alignment_ = taLeftJustify;
@@ -556,8 +566,11 @@ public:
 private:
     friend class TImageWidget;
     void PictureChanged();
+    void ContentChanged() override { dirty_ = true; }
     std::unique_ptr<TPicture> picture_;
     std::unique_ptr<QImage> rendered_;
+    std::unique_ptr<QImage> scaled_;
+    bool keepAlpha_ = false;  // a png/xpm resource: draw with its alpha
     bool dirty_ = true;
     bool stretch_ = false;
     bool autoSize_ = false;
@@ -787,6 +800,8 @@ public:
     int Increment() const { return increment_; }
     void SetIncrement(int value);
     int ScrollPos() const { return position_; }
+    // The largest position the bar allows now (0 while it is not shown).
+    int MaxPosition() const;
 
 private:
     friend class TForm;
@@ -818,7 +833,7 @@ class TForm : public TWinControl {
 public:
     static constexpr int kFrameWidth = 4;
     static constexpr int kCaptionHeight = 27;  // caption plus the top frame
-    static constexpr int kMenuHeight = 20;
+    static constexpr int kMenuHeight = 23;
 
     TForm();
     ~TForm() override;
@@ -841,6 +856,8 @@ public:
     template <class T>
     T* FindComponentAs(const std::string& name) const { return FindControl<T>(name); }
     int ComponentCount() const { return static_cast<int>(components_.size()); }
+    // Adds a component made in code (a control still needs SetParent).
+    TComponent* InsertComponent(std::unique_ptr<TComponent> component);
     TComponent* Components(int index) const { return components_.at(static_cast<size_t>(index)).get(); }
 
     // Handler registration by name (the names the description uses).
@@ -882,6 +899,8 @@ public:
     std::string Caption() const override { return caption_; }
     void SetCaption(const std::string& caption) override;
     void SetBounds(int left, int top, int width, int height) override;
+    int Width() const override;
+    int Height() const override;
     int ClientWidth() const override;
     int ClientHeight() const override;
     void SetClientWidth(int value);
@@ -946,7 +965,10 @@ private:
     void ScrollBy(int dx, int dy);
     void NotifyResize();
     void ApplyFixedSize();
-    int NonClientHeight() const;
+    void ResizeWindow(int width, int height);
+    void ApplyColors() override;
+    void ApplyFont() override;
+    int ScrollBarExtent(bool horizontal) const;
 
     friend class TControlScrollBar;
     std::vector<std::unique_ptr<TComponent>> components_;
@@ -967,6 +989,12 @@ private:
     bool layingOut_ = false;
     int lastWidth_ = -1, lastHeight_ = -1;
     int clientW_ = 0, clientH_ = 0;
+    int layoutClientW_ = -1, layoutClientH_ = -1;
+    int hscrollExtent_ = 0, vscrollExtent_ = 0;
+    bool scrolling_ = false;
+    bool showAfterCreate_ = false;
+    std::string pendingMenu_;
+    int pendingMenuLine_ = 0;
     std::string fileName_;
 };
 
@@ -1003,7 +1031,12 @@ public:
     void CreateForm(T*& ref, const std::string& resourceName) {
         auto form = std::make_unique<T>();
         ref = form.get();
-        AdoptForm(std::move(form), resourceName);
+        try {
+            AdoptForm(std::move(form), resourceName);
+        } catch (...) {
+            ref = nullptr;
+            throw;
+        }
     }
     TForm* MainForm() const { return mainForm_; }
     // Shows the main form and runs the event loop until it closes.
@@ -1031,6 +1064,7 @@ private:
     TForm* mainForm_ = nullptr;
     bool terminated_ = false;
     std::string title_;
+    TMessageBoxHandler previousHandler_;
 };
 
 // The one application object (nullptr before it is constructed).

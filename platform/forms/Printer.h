@@ -63,3 +63,5 @@ QUILLARC_EXCEPTION(EPrinter, Exception)
 
 // The one printer object (created on first use; needs the QApplication).
 TPrinter& Printer();
+// Frees the printer object (the application does so before Qt shuts down).
+void ReleasePrinter();
