@@ -658,6 +658,8 @@ void TForm::Close() {
     Fire(OnClose, this, action);
     if (action == caNone) return;
     if (Application && Application->MainForm() == this) {
+        // The main window goes away, then the message loop ends.
+        Hide();
         Application->Terminate();
         return;
     }
