@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -237,7 +238,11 @@ void TControl::SetParent(TWinControl* parent) {
 }
 
 void TControl::BringToFront() {
-    if (widget_) widget_->raise();
+    if (!widget_) return;
+    // The offscreen platform of the tests has no stacking order to change.
+    if (widget_->isWindow() && QGuiApplication::platformName() == "offscreen") return;
+    widget_->raise();
+    if (widget_->isWindow()) widget_->activateWindow();
 }
 void TControl::SendToBack() {
     if (widget_) widget_->lower();
@@ -270,14 +275,18 @@ TPoint TControl::ScreenToClient(const TPoint& p) const {
     return {q.x(), q.y()};
 }
 
-void TControl::Click() { Fire(OnClick, this); }
-void TControl::DblClick() { Fire(OnDblClick, this); }
+// These stand for the person's input, so an exception ends in the
+// application's handler as it would from the event loop.
+void TControl::Click() { InvokeHandler([this] { Fire(OnClick, this); }); }
+void TControl::DblClick() { InvokeHandler([this] { Fire(OnDblClick, this); }); }
 void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
-    Fire(OnMouseDown, this, button, shift, x, y);
+    InvokeHandler([&] { Fire(OnMouseDown, this, button, shift, x, y); });
 }
-void TControl::MouseMove(TShiftState shift, int x, int y) { Fire(OnMouseMove, this, shift, x, y); }
+void TControl::MouseMove(TShiftState shift, int x, int y) {
+    InvokeHandler([&] { Fire(OnMouseMove, this, shift, x, y); });
+}
 void TControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
-    Fire(OnMouseUp, this, button, shift, x, y);
+    InvokeHandler([&] { Fire(OnMouseUp, this, button, shift, x, y); });
 }
 
 bool TControl::SetProperty(const std::string& name, const TFormValue& v) {
@@ -560,8 +569,8 @@ void TEdit::SetCaption(const std::string& text) {
 
 bool TEdit::ReadOnly() const { return static_cast<QLineEdit*>(widget_)->isReadOnly(); }
 void TEdit::SetReadOnly(bool value) { static_cast<QLineEdit*>(widget_)->setReadOnly(value); }
-void TEdit::KeyDown(uint16_t& key, TShiftState shift) { Fire(OnKeyDown, this, key, shift); }
-void TEdit::KeyUp(uint16_t& key, TShiftState shift) { Fire(OnKeyUp, this, key, shift); }
+void TEdit::KeyDown(uint16_t& key, TShiftState shift) { InvokeHandler([&] { Fire(OnKeyDown, this, key, shift); }); }
+void TEdit::KeyUp(uint16_t& key, TShiftState shift) { InvokeHandler([&] { Fire(OnKeyUp, this, key, shift); }); }
 
 bool TEdit::SetProperty(const std::string& name, const TFormValue& v) {
     if (name == "ReadOnly") SetReadOnly(v.AsBool());
@@ -932,7 +941,7 @@ void TRadioButton::SetChecked(bool value) {
         for (int i = 0; i < parent_->ControlCount(); ++i)
             if (auto* other = dynamic_cast<TRadioButton*>(parent_->Controls(i)); other && other != this)
                 other->SetChecked(false);
-    if (!Loading()) Click();
+    if (!Loading()) Fire(OnClick, this);
 }
 
 bool TRadioButton::SetProperty(const std::string& name, const TFormValue& v) {
@@ -970,7 +979,7 @@ void TCheckBox::SetChecked(bool value) {
     w->setChecked(value);
     if (checked_ == value) return;
     checked_ = value;
-    if (!Loading()) Click();
+    if (!Loading()) Fire(OnClick, this);
 }
 
 bool TCheckBox::SetProperty(const std::string& name, const TFormValue& v) {

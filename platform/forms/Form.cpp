@@ -164,7 +164,7 @@ void TMenuItem::Add(TMenuItem* item) {
     items_.push_back(item);
 }
 
-void TMenuItem::Click() { Fire(OnClick, this); }
+void TMenuItem::Click() { InvokeHandler([this] { Fire(OnClick, this); }); }
 
 void TMenuItem::Build(QWidget* parent) {
     auto* bar = dynamic_cast<QMenuBar*>(parent);
@@ -262,7 +262,10 @@ void TTimer::Restart() {
     else timer_->stop();
 }
 
-void TTimer::Tick() { Fire(OnTimer, this); }
+// A disabled timer does not tick.
+void TTimer::Tick() {
+    if (enabled_) InvokeHandler([this] { Fire(OnTimer, this); });
+}
 void TTimer::Loaded() { Restart(); }
 
 bool TTimer::SetProperty(const std::string& name, const TFormValue& v) {
@@ -671,10 +674,7 @@ bool TForm::CloseQuery() { return true; }
 
 bool TForm::Active() const { return widget_->isActiveWindow(); }
 
-void TForm::SetFocus() {
-    widget_->raise();
-    widget_->activateWindow();
-}
+void TForm::SetFocus() { BringToFront(); }
 
 void TForm::SetCaption(const std::string& caption) {
     caption_ = caption;
