@@ -124,19 +124,17 @@ void TPrinter::StretchDraw(const TRect& rect, TGraphic& graphic) {
 
 QPrinter* TPrinter::Device() { return &impl_->printer; }
 
-namespace {
-// Freed by the application before Qt shuts down; a printer must not
-// outlive the Qt application.
-std::unique_ptr<TPrinter>& PrinterSlot() {
-    static std::unique_ptr<TPrinter> printer;
-    return printer;
-}
-}  // namespace
+// Freed by the application before Qt shuts down (a printer must not
+// outlive the Qt application). A plain pointer, not a static object: it
+// must still be valid when the application object is destroyed at exit.
+static TPrinter* thePrinter = nullptr;
 
 TPrinter& Printer() {
-    auto& slot = PrinterSlot();
-    if (!slot) slot = std::make_unique<TPrinter>();
-    return *slot;
+    if (!thePrinter) thePrinter = new TPrinter;
+    return *thePrinter;
 }
 
-void ReleasePrinter() { PrinterSlot().reset(); }
+void ReleasePrinter() {
+    delete thePrinter;
+    thePrinter = nullptr;
+}
