@@ -96,8 +96,9 @@ void Fire(const E& event, A&&... args) {
 
 TControl::~TControl() = default;
 
-void TControl::Attach(QWidget* widget) {
+void TControl::Attach(QWidget* widget, int width, int height) {
     widget_ = widget;
+    widget_->setGeometry(0, 0, width, height);
     widget_->setAttribute(Qt::WA_DeleteOnClose, false);
     font_.OnChange = [this] {
         parentFont_ = false;
@@ -404,7 +405,7 @@ void TWinControl::AlignControls() {
 
 TPanel::TPanel() {
     parentColor_ = false;
-    Attach(new TPlainWidget(this));
+    Attach(new TPlainWidget(this), 185, 41);
     SetBevelOuter(bvRaised);
 }
 
@@ -441,7 +442,7 @@ bool TPanel::SetProperty(const std::string& name, const TFormValue& v) {
     return true;
 }
 
-TGroupBox::TGroupBox() { Attach(new TEventWidget<QGroupBox>(this, true)); }
+TGroupBox::TGroupBox() { Attach(new TEventWidget<QGroupBox>(this, true), 185, 105); }
 
 void TGroupBox::SetCaption(const std::string& caption) {
     caption_ = caption;
@@ -450,7 +451,7 @@ void TGroupBox::SetCaption(const std::string& caption) {
 
 TToolBar::TToolBar() {
     parentColor_ = false;
-    Attach(new TPlainWidget(this));
+    Attach(new TPlainWidget(this), 150, 29);
 }
 
 bool TToolBar::SetProperty(const std::string& name, const TFormValue& v) {
@@ -464,7 +465,7 @@ bool TToolBar::SetProperty(const std::string& name, const TFormValue& v) {
 
 TControlBar::TControlBar() {
     parentColor_ = false;
-    Attach(new TPlainWidget(this));
+    Attach(new TPlainWidget(this), 100, 50);
 }
 
 // ------------------------------------------------------------ TLabel
@@ -472,7 +473,7 @@ TControlBar::TControlBar() {
 TLabel::TLabel() {
     auto* w = new TEventWidget<QLabel>(this, true);
     w->setTextFormat(Qt::PlainText);
-    Attach(w);
+    Attach(w, 65, 17);
 }
 
 void TLabel::SetCaption(const std::string& caption) {
@@ -552,7 +553,7 @@ TEdit::TEdit() {
     parentColor_ = false;
     color_ = clWindow;
     auto* w = new TLineEditWidget(this);
-    Attach(w);
+    Attach(w, 121, 21);
     QObject::connect(w, &QLineEdit::textEdited, w, [this](const QString&) {
         InvokeHandler([this] { Fire(OnChange, this); });
     });
@@ -596,7 +597,7 @@ TMemo::TMemo() {
     w->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Attach(w);
+    Attach(w, 185, 89);
 }
 
 std::vector<std::string> TMemo::Lines() const {
@@ -657,7 +658,7 @@ bool TMemo::SetProperty(const std::string& name, const TFormValue& v) {
 
 TButton::TButton() {
     auto* w = new TEventWidget<QPushButton>(this, false);
-    Attach(w);
+    Attach(w, 75, 25);
     QObject::connect(w, &QPushButton::clicked, w, [this] { InvokeHandler([this] { Click(); }); });
 }
 
@@ -669,7 +670,7 @@ void TButton::SetCaption(const std::string& caption) {
 TSpeedButton::TSpeedButton() {
     auto* w = new TEventWidget<QToolButton>(this, false);
     w->setFocusPolicy(Qt::NoFocus);
-    Attach(w);
+    Attach(w, 23, 22);
     QObject::connect(w, &QToolButton::clicked, w, [this] { InvokeHandler([this] { Click(); }); });
     UpdateStyle();
 }
@@ -756,7 +757,7 @@ TTrackBar::TTrackBar() {
     w->setPageStep(2);
     w->setSingleStep(1);
     w->setTracking(true);
-    Attach(w);
+    Attach(w, 150, 45);
     UpdateTicks();
     // Only the person's moves come through the signal: the program's own
     // changes block it and fire OnChange directly, so an exception from the
@@ -863,7 +864,7 @@ TProgressBar::TProgressBar() {
     w->setRange(0, 100);
     w->setValue(0);
     w->setTextVisible(false);
-    Attach(w);
+    Attach(w, 150, 16);
 }
 
 int TProgressBar::Min() const { return BarOf(widget_)->minimum(); }
@@ -921,7 +922,7 @@ private:
     TRadioButton* radio_;
 };
 
-TRadioButton::TRadioButton() { Attach(new TRadioWidget(this)); }
+TRadioButton::TRadioButton() { Attach(new TRadioWidget(this), 113, 17); }
 
 void TRadioButton::SetCaption(const std::string& caption) {
     caption_ = caption;
@@ -967,7 +968,7 @@ private:
 };
 }  // namespace
 
-TCheckBox::TCheckBox() { Attach(new TCheckWidget(this)); }
+TCheckBox::TCheckBox() { Attach(new TCheckWidget(this), 97, 17); }
 
 void TCheckBox::SetCaption(const std::string& caption) {
     caption_ = caption;
@@ -1021,7 +1022,7 @@ private:
 };
 
 TImage::TImage() : picture_(std::make_unique<TPicture>()), rendered_(std::make_unique<QImage>()) {
-    Attach(new TImageWidget(this));
+    Attach(new TImageWidget(this), 105, 105);
     picture_->OnChange = [this](TObject*) { PictureChanged(); };
 }
 
@@ -1114,7 +1115,7 @@ TListItem* TListItems::Item(int index) const {
 TListView::TListView() {
     parentColor_ = false;
     color_ = clWindow;
-    Attach(new TEventWidget<QListWidget>(this, true));
+    Attach(new TEventWidget<QListWidget>(this, true), 250, 150);
     items_.OnChange = [this] { Sync(); };
 }
 
@@ -1168,7 +1169,7 @@ private:
 
 TStatusBar::TStatusBar() {
     parentColor_ = false;
-    Attach(new TStatusBarWidget(this));
+    Attach(new TStatusBarWidget(this), 100, 19);
     align_ = alBottom;
 }
 
@@ -1270,10 +1271,9 @@ private:
 };
 
 TSplitter::TSplitter() {
-    Attach(new TSplitterWidget(this));
+    Attach(new TSplitterWidget(this), 3, 100);
     align_ = alLeft;
     SetCursor(crHSplit);
-    widget_->resize(3, 100);
 }
 
 TControl* TSplitter::Neighbour() const {

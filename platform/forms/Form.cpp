@@ -707,15 +707,23 @@ void TForm::SetBounds(int left, int top, int width, int height) {
     ResizeWindow(width - 2 * kFrameWidth, height - kCaptionHeight - kFrameWidth);
 }
 
+// A bar may come or go with the new size, so the size is settled in up to
+// two rounds.
 void TForm::SetClientWidth(int value) {
     if (loading_) clientW_ = value;
-    ResizeWindow(value + (vscroll_.showing_ ? ScrollBarExtent(false) : 0), widget_->height());
+    for (int round = 0; round < 2; ++round) {
+        ResizeWindow(value + (vscroll_.showing_ ? ScrollBarExtent(false) : 0), widget_->height());
+        if (ClientWidth() == value) break;
+    }
 }
 
 void TForm::SetClientHeight(int value) {
     if (loading_) clientH_ = value;
     const int menu = menu_ ? kMenuHeight : 0;
-    ResizeWindow(widget_->width(), value + menu + (hscroll_.showing_ ? ScrollBarExtent(true) : 0));
+    for (int round = 0; round < 2; ++round) {
+        ResizeWindow(widget_->width(), value + menu + (hscroll_.showing_ ? ScrollBarExtent(true) : 0));
+        if (ClientHeight() == value) break;
+    }
 }
 
 void TForm::SetColor(TColor color) { TControl::SetColor(color); }
@@ -804,7 +812,7 @@ void TForm::LayoutWindow() {
     int availW = w, availH = h - menuH;
     bool showH = false, showV = false;
     // Showing one bar narrows the other axis; two rounds settle it.
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 2 && !loading_; ++round) {
         showH = hscroll_.visible_ && (autoScroll_ || hscroll_.range_ > 0) && rangeX > availW;
         showV = vscroll_.visible_ && (autoScroll_ || vscroll_.range_ > 0) && rangeY > availH;
         availW = w - (showV ? sbW : 0);

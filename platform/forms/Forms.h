@@ -268,7 +268,8 @@ public:
 protected:
     // widget becomes this control's widget (the control does not delete it:
     // the Qt parent does).
-    void Attach(QWidget* widget);
+    // The platform's default size for the class until the description sets one.
+    void Attach(QWidget* widget, int width = 100, int height = 30);
     // Re-applies colour, font colour and font to the widget.
     virtual void ApplyColors();
     virtual void ApplyFont();
