@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/PixelOps.h"
+#include "app/SketchLayer.h"
 #include "platform/core/Numeric.h"
 #include "standard/Canny.h"
 
@@ -103,7 +104,9 @@ void PenInkBmp(TBitmap32& Bmp, const TPenInkParams& params, IProgressBar& progre
     pix::ForEachRow(0, H, nullptr, [&](int32_t y) {
         const uint32_t* row = PixelRow(std::as_const(Bmp), y);
         uint8_t* g = grey.data() + static_cast<size_t>(y) * W;
-        for (int32_t x = 0; x < W; ++x) g[x] = canny::GreyOf(pix::RedOf(row[x]), pix::GreenOf(row[x]), pix::BlueOf(row[x]));
+        // canny::GreyOf's value, in integers away from decimal ties.
+        for (int32_t x = 0; x < W; ++x)
+            g[x] = sketch::FastGreyValue(pix::RedOf(row[x]), pix::GreenOf(row[x]), pix::BlueOf(row[x]));
     });
 
     // Positions outside the sliders' ranges are taken as the trackbars would.
