@@ -39,17 +39,6 @@ uint8_t GreyValue(uint8_t r, uint8_t g, uint8_t b) {
 
 uint8_t GreyAlpha(uint8_t t) { return Weights().alpha[t]; }
 
-uint8_t FastGreyValue(uint8_t r, uint8_t g, uint8_t b) {
-    // 100 times the decimal sum is an integer. Away from a decimal tie the
-    // extended-precision sum rounds the same way (its error is far below
-    // the 0.01 that separates it from a half); at a tie only the extended
-    // constants can decide.
-    const int32_t hundredths = 30 * r + 59 * g + 11 * b;
-    const int32_t q = hundredths / 100, rest = hundredths - 100 * q;
-    if (rest == 50) return GreyValue(r, g, b);
-    return static_cast<uint8_t>(q + (rest > 50));
-}
-
 void MakeGreyLayer(TBitmap32& bmp, bool withAlpha) {
     pix::Ensure32(bmp);
     const int32_t width = bmp.Width();

@@ -12,9 +12,16 @@ namespace sketch {
 
 // t := round(0.3 R + 0.59 G + 0.11 B) at extended precision, ties to even.
 uint8_t GreyValue(uint8_t r, uint8_t g, uint8_t b);
-// The same value from integer arithmetic, falling back to GreyValue only at
-// decimal ties.
-uint8_t FastGreyValue(uint8_t r, uint8_t g, uint8_t b);
+// The same value from integer arithmetic. 100 times the decimal sum is an
+// integer; away from a decimal tie the extended-precision sum rounds the
+// same way (its error is far below the 0.01 that separates it from a half),
+// and at a tie only the extended constants can decide.
+inline uint8_t FastGreyValue(uint8_t r, uint8_t g, uint8_t b) {
+    const int32_t hundredths = 30 * r + 59 * g + 11 * b;
+    const int32_t q = hundredths / 100, rest = hundredths - 100 * q;
+    if (rest == 50) return GreyValue(r, g, b);
+    return static_cast<uint8_t>(q + (rest > 50));
+}
 // round(sqrt(65025 - t * t)): black opaque, white transparent.
 uint8_t GreyAlpha(uint8_t t);
 
