@@ -72,6 +72,11 @@ bool TComponent::SetProperty(const std::string& name, const TFormValue& value) {
         tag_ = value.AsInt();
         return true;
     }
+    // Where a non-visual component sat in the designer; nothing here.
+    if (name == "Left" || name == "Top") {
+        value.AsInt();
+        return true;
+    }
     return false;
 }
 
@@ -1110,6 +1115,13 @@ void TListItems::Delete(int index) {
 TListItem* TListItems::Item(int index) const {
     if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
     return items_[static_cast<size_t>(index)].get();
+}
+
+bool TListView::SetProperty(const std::string& name, const TFormValue& v) {
+    if (name == "ViewStyle" || name == "Columns" || name == "ReadOnly" || name == "LargeImages" || name == "SmallImages")
+        (void)v;
+    else return TControl::SetProperty(name, v);
+    return true;
 }
 
 TListView::TListView() {

@@ -325,6 +325,13 @@ TSavePictureDialog::TSavePictureDialog() { Filter = TPicture::GraphicFilter(TGra
 
 bool TPrintDialog::Execute() { return Desktop().PrintDialog(Printer()); }
 
+bool TPrintDialog::SetProperty(const std::string& name, const TFormValue& v) {
+    if (name == "Copies") Copies = v.AsInt();
+    else if (name == "Options" || name == "MinPage" || name == "MaxPage" || name == "PrintRange") (void)v;
+    else return TComponent::SetProperty(name, v);
+    return true;
+}
+
 // ------------------------------------------------------------ scroll bars
 
 int TControlScrollBar::MaxPosition() const {
@@ -408,6 +415,16 @@ TForm::~TForm() {
 
 void TForm::ApplyColors() {
     TControl::ApplyColors();
+    // The menu bar keeps the platform's menu colour, whatever the form's.
+    if (menuBar_) {
+        QPalette mp = menuBar_->palette();
+        mp.setColor(QPalette::Window, ToQColor(clMenu));
+        mp.setColor(QPalette::Button, ToQColor(clMenu));
+        mp.setColor(QPalette::WindowText, ToQColor(clMenuText));
+        mp.setColor(QPalette::ButtonText, ToQColor(clMenuText));
+        menuBar_->setPalette(mp);
+        menuBar_->setAutoFillBackground(true);
+    }
     if (auto* c = static_cast<TPlainWidget*>(client_)) {
         c->fill = true;
         c->color = ToQColor(color_);

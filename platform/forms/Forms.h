@@ -604,6 +604,7 @@ public:
     TListView();
     const char* ClassName() const override { return "TListView"; }
     TListItems& Items() { return items_; }
+    bool SetProperty(const std::string& name, const TFormValue& value) override;
 
 private:
     void Sync();
@@ -779,6 +780,7 @@ public:
     const char* ClassName() const override { return "TPrintDialog"; }
     bool Execute();
     int Copies = 1;
+    bool SetProperty(const std::string& name, const TFormValue& value) override;
 };
 
 // ------------------------------------------------------------ form
