@@ -3,8 +3,16 @@
 // uses it, menus, timers, showing and closing, and the picture drawing.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QSlider>
 #include <memory>
 #include <string>
 #include <vector>
@@ -460,6 +468,166 @@ TEST(FormDrawing, ImageRedrawsAfterItsBitmapChanges) {
     image->Picture().Bitmap().SetPixel(0, 0, clWhite);  // no change event
     image->Invalidate();
     EXPECT_EQ(image->Rendered().pixel(0, 0), qRgb(255, 255, 255));
+}
+
+// ---------------------------------------------------------------- input through the widgets
+
+class TInputForm : public TForm {
+public:
+    TInputForm() {
+        RegisterHandler("RadioClick", &TInputForm::RadioClick);
+        RegisterHandler("CheckClick", &TInputForm::CheckClick);
+        RegisterHandler("BarChange", &TInputForm::BarChange);
+        RegisterHandler("EditKeyUp", &TInputForm::EditKeyUp);
+        RegisterHandler("ImageDown", &TInputForm::ImageDown);
+        RegisterHandler("ImageMove", &TInputForm::ImageMove);
+        RegisterHandler("MenuClick", &TInputForm::MenuClick);
+    }
+    void RadioClick(TObject* s) { log.push_back(static_cast<TComponent*>(s)->Name()); }
+    void CheckClick(TObject*) { log.push_back(FindControl<TCheckBox>("C1")->Checked() ? "C1 on" : "C1 off"); }
+    void BarChange(TObject*) { log.push_back("bar " + std::to_string(FindControl<TTrackBar>("B1")->Position())); }
+    void EditKeyUp(TObject*, uint16_t& key, TShiftState) {
+        log.push_back("key " + std::to_string(key) + " " + FindControl<TEdit>("E1")->Text());
+    }
+    void ImageDown(TObject*, TMouseButton b, TShiftState s, int x, int y) {
+        log.push_back("down " + std::to_string(b) + " " + std::to_string((s & ssLeft) != 0) + " " + std::to_string(x) +
+                      "," + std::to_string(y));
+    }
+    void ImageMove(TObject*, TShiftState s, int x, int y) {
+        log.push_back("move " + std::to_string((s & ssLeft) != 0) + " " + std::to_string(x) + "," + std::to_string(y));
+    }
+    void MenuClick(TObject*) { throw Exception("menu failed"); }
+    std::vector<std::string> log;
+};
+
+const char* kInput = R"(object InputForm: TInputForm
+  ClientWidth = 300
+  ClientHeight = 200
+  Menu = M
+  object R1: TRadioButton
+    Top = 0
+    OnClick = RadioClick
+  end
+  object R2: TRadioButton
+    Top = 20
+    Checked = True
+    OnClick = RadioClick
+  end
+  object C1: TCheckBox
+    Top = 40
+    OnClick = CheckClick
+  end
+  object B1: TTrackBar
+    Top = 60
+    Min = 0
+    Max = 10
+    PageSize = 3
+    OnChange = BarChange
+  end
+  object E1: TEdit
+    Top = 110
+    OnKeyUp = EditKeyUp
+  end
+  object I1: TImage
+    Left = 150
+    Top = 100
+    OnMouseDown = ImageDown
+    OnMouseMove = ImageMove
+  end
+  object M: TMainMenu
+    object F: TMenuItem
+      Caption = "File"
+      object X: TMenuItem
+        Caption = "Explode"
+        OnClick = MenuClick
+      end
+    end
+  end
+end
+)";
+
+class FormInput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto d = std::make_unique<TScriptedDesktop>();
+        desktop = d.get();
+        previous = SetDesktop(std::move(d));
+        form = std::make_unique<TInputForm>();
+        form->LoadFromText(kInput, "Input.form");
+    }
+    void TearDown() override {
+        form.reset();
+        SetDesktop(std::move(previous));
+    }
+    QWidget* W(const std::string& name) { return form->FindControl<TControl>(name)->Widget(); }
+    TScriptedDesktop* desktop = nullptr;
+    std::unique_ptr<IDesktop> previous;
+    std::unique_ptr<TInputForm> form;
+};
+
+TEST_F(FormInput, ClickingARadioButtonChecksItOnceAndUnchecksItsGroup) {
+    static_cast<QAbstractButton*>(W("R1"))->click();
+    EXPECT_TRUE(form->FindControl<TRadioButton>("R1")->Checked());
+    EXPECT_FALSE(form->FindControl<TRadioButton>("R2")->Checked());
+    EXPECT_FALSE(static_cast<QAbstractButton*>(W("R2"))->isChecked());
+    // A click on the checked button leaves it checked and fires nothing.
+    static_cast<QAbstractButton*>(W("R1"))->click();
+    EXPECT_TRUE(form->FindControl<TRadioButton>("R1")->Checked());
+    EXPECT_EQ(form->log, (std::vector<std::string>{"R1"}));
+}
+
+TEST_F(FormInput, ClickingACheckBoxToggles) {
+    static_cast<QAbstractButton*>(W("C1"))->click();
+    static_cast<QAbstractButton*>(W("C1"))->click();
+    EXPECT_EQ(form->log, (std::vector<std::string>{"C1 on", "C1 off"}));
+    EXPECT_FALSE(static_cast<QAbstractButton*>(W("C1"))->isChecked());
+}
+
+TEST_F(FormInput, MovingTheSliderFiresOnChangeWithTheNewPosition) {
+    auto* slider = static_cast<QSlider*>(W("B1"));
+    slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    slider->triggerAction(QAbstractSlider::SliderToMaximum);
+    slider->triggerAction(QAbstractSlider::SliderToMaximum);
+    EXPECT_EQ(form->log, (std::vector<std::string>{"bar 3", "bar 10"}));
+}
+
+TEST_F(FormInput, KeyUpComesAfterTheTextChanged) {
+    QWidget* edit = W("E1");
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_7, Qt::NoModifier, "7");
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_7, Qt::NoModifier, "7");
+    QApplication::sendEvent(edit, &press);
+    QApplication::sendEvent(edit, &release);
+    QKeyEvent minus(QEvent::KeyPress, Qt::Key_Minus, Qt::NoModifier, "-");
+    QKeyEvent minusUp(QEvent::KeyRelease, Qt::Key_Minus, Qt::NoModifier, "-");
+    QApplication::sendEvent(edit, &minus);
+    QApplication::sendEvent(edit, &minusUp);
+    EXPECT_EQ(form->log, (std::vector<std::string>{"key 55 7", "key 189 7-"}));
+}
+
+TEST_F(FormInput, MouseEventsCarryControlCoordinatesAndButtons) {
+    QWidget* image = W("I1");
+    QMouseEvent down(QEvent::MouseButtonPress, QPointF(5, 6), QPointF(155, 106), Qt::LeftButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(9, 8), QPointF(159, 108), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(9, 8), QPointF(159, 108), Qt::LeftButton, Qt::NoButton,
+                   Qt::NoModifier);
+    QApplication::sendEvent(image, &down);
+    QApplication::sendEvent(image, &move);
+    QApplication::sendEvent(image, &up);
+    EXPECT_EQ(form->log, (std::vector<std::string>{"down 0 1 5,6", "move 1 9,8"}));
+}
+
+TEST_F(FormInput, AnExceptionFromAMenuSelectionIsShownAndTheProgramGoesOn) {
+    QMenuBar* bar = form->Window()->findChild<QMenuBar*>();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(bar->actions().size(), 1);
+    QMenu* file = bar->actions()[0]->menu();
+    ASSERT_NE(file, nullptr);
+    file->actions()[0]->trigger();
+    ASSERT_EQ(desktop->messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop->messageBoxes[0].text, "menu failed");
+    file->actions()[0]->trigger();
+    EXPECT_EQ(desktop->messageBoxes.size(), 2u);
 }
 
 }  // namespace
