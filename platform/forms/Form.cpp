@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QPointingDevice>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
@@ -923,6 +924,10 @@ TApplication::TApplication(int& argc, char** argv) {
         else ownApp_ = std::make_unique<QApplication>(argc, argv);
     }
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt makes its input devices on first use; made now, they outlive an
+    // application object kept in a static (as test programs do).
+    QPointingDevice::primaryPointingDevice();
+    QInputDevice::primaryKeyboard();
     previousHandler_ = SetMessageBoxHandler(
         [](const std::string& text, const std::string& caption, unsigned flags) { return Desktop().MessageBox(text, caption, flags); });
     Application = this;
