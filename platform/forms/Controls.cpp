@@ -1004,7 +1004,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override {
-        const QImage& img = image_->Rendered();
+        // A picture too large to draw shows nothing rather than ending the
+        // program inside the paint.
+        const QImage* rendered = nullptr;
+        try {
+            rendered = &image_->Rendered();
+        } catch (...) {
+            return;
+        }
+        const QImage& img = *rendered;
         if (img.isNull()) return;
         QPainter p(this);
         if (image_->stretch_) {
@@ -1169,7 +1177,9 @@ protected:
         const size_t n = bar_->panels_.size();
         for (size_t i = 0; i < n; ++i) {
             // The last panel reaches the right edge.
-            const int w = i + 1 == n ? std::max(0, width() - x) : bar_->panels_[i].Width;
+            // The program may set a width below zero (a narrow pane); it
+            // shows as an empty panel.
+            const int w = i + 1 == n ? std::max(0, width() - x) : std::max(0, bar_->panels_[i].Width);
             cell(QRect(x, all.top(), std::max(0, w - 2), all.height()), Q(bar_->panels_[i].Text));
             x += w;
         }

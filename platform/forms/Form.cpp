@@ -65,6 +65,11 @@ protected:
         QWidget::resizeEvent(e);
         form_->WindowResized();
     }
+    void changeEvent(QEvent* e) override {
+        QWidget::changeEvent(e);
+        if (e->type() == QEvent::ActivationChange && isActiveWindow() && form_->OnActivate)
+            InvokeHandler([this] { form_->OnActivate(form_); });
+    }
 };
 
 class TFormClient : public TPlainWidget {

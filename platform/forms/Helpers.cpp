@@ -263,6 +263,8 @@ QImage GraphicToImage(TGraphic& graphic) {
     // Alpha is ignored, as the platform's blits ignore it: the filters leave
     // it at 0.
     QImage image(bitmap->Width(), bitmap->Height(), QImage::Format_RGB32);
+    // Qt gives a null image when it cannot have the memory.
+    if (image.isNull()) return QImage();
     const bool is24 = bitmap->PixelFormat() == TPixelFormat::pf24bit;
     for (int32_t y = 0; y < bitmap->Height(); ++y) {
         const uint8_t* src = bitmap->ScanLine(y);
