@@ -280,6 +280,9 @@ long ResidentKiB() {
 // Each item's pictures are freed before the next one is loaded: the peak of
 // the last five items is no higher than that of the first five.
 TEST_F(BatchFolder, MemoryDoesNotGrowFromItemToItem) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "freed memory waits in the sanitizer's quarantine; its leak check covers this build";
+#endif
     for (int i = 0; i < 3; ++i) WriteJpeg("p" + std::to_string(i) + ".jpg", 1600, 1200);
     const std::vector<std::string> list = ListBatchFolder(dir_.string());
     std::unique_ptr<TBitmap32> pane;
