@@ -42,7 +42,12 @@ QStringList NameFilters(const std::string& filter) {
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString patterns = parts[i + 1];
         patterns.replace(';', ' ');
-        out << parts[i] + " (" + patterns.simplified() + ")";
+        // The platform's file search ignores case: "A.JPG" is listed under
+        // "*.jpg", so each pattern is offered in upper case as well.
+        QStringList each = patterns.simplified().split(' ', Qt::SkipEmptyParts);
+        for (const QString& p : QStringList(each))
+            if (p.toUpper() != p) each << p.toUpper();
+        out << parts[i] + " (" + each.join(' ') + ")";
     }
     if (out.isEmpty()) out << "All files (*)";
     return out;
