@@ -122,6 +122,18 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 
 // ---------------------------------------------------------------- memory stream
 
+// The position a seek asks for, from the current position or the size.
+// A position before the start is kept; reads and writes there move nothing.
+static int64_t SeekTarget(int64_t position, int64_t size, int64_t offset, TSeekOrigin origin) {
+    int64_t base = 0;
+    if (origin == TSeekOrigin::soCurrent) base = position;
+    if (origin == TSeekOrigin::soEnd) base = size;
+    if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) ||
+        (offset < 0 && base < std::numeric_limits<int64_t>::min() - offset))
+        throw EStreamError("Invalid stream operation");
+    return base + offset;
+}
+
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
     const int64_t size = Size();
     if (count <= 0 || pos_ < 0 || pos_ >= size) return 0;
@@ -150,14 +162,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t base = 0;
-    if (origin == TSeekOrigin::soCurrent) base = pos_;
-    if (origin == TSeekOrigin::soEnd) base = Size();
-    // A position before the start is kept; reads and writes there move nothing.
-    if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) ||
-        (offset < 0 && base < std::numeric_limits<int64_t>::min() - offset))
-        throw EStreamError("Invalid stream operation");
-    pos_ = base + offset;
+    pos_ = SeekTarget(pos_, Size(), offset, origin);
     return pos_;
 }
 
@@ -302,13 +307,7 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t base = 0;
-    if (origin == TSeekOrigin::soCurrent) base = pos_;
-    if (origin == TSeekOrigin::soEnd) base = Size();
-    if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) ||
-        (offset < 0 && base < std::numeric_limits<int64_t>::min() - offset))
-        throw EStreamError("Invalid stream operation");
-    pos_ = base + offset;
+    pos_ = SeekTarget(pos_, origin == TSeekOrigin::soEnd ? Size() : 0, offset, origin);
     return pos_;
 }
 
