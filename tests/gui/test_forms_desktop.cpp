@@ -230,7 +230,7 @@ TEST(PrinterPdf, PictureLandsAtItsMillimetres) {
     const std::string base = dir.filePath("page").toStdString();
     const std::string cmd = "pdftoppm -r 254 -singlefile \"" + pdf + "\" \"" + base + "\"";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    int l, t, r, b, w, h;
+    int l = 0, t = 0, r = 0, b = 0, w = 0, h = 0;
     ASSERT_TRUE(DarkBox(base + ".ppm", l, t, r, b, w, h));
     EXPECT_NEAR(w, 2100, 3);  // A4 portrait
     EXPECT_NEAR(h, 2970, 3);

@@ -236,7 +236,9 @@ protected:
         const std::string info = RunCommand("pdfinfo '" + pdf + "'");
         const size_t pages = info.find("Pages:");
         EXPECT_NE(pages, std::string::npos) << info;
-        if (pages != std::string::npos) EXPECT_EQ(std::atoi(info.c_str() + pages + 6), 1) << info;
+        if (pages != std::string::npos) {
+            EXPECT_EQ(std::atoi(info.c_str() + pages + 6), 1) << info;
+        }
         EXPECT_NE(info.find("(A4)"), std::string::npos) << info;
         return InkOnPage(pdf, Path(name));
     }
