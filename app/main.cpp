@@ -5,6 +5,7 @@
 #include <QPixmap>
 
 #include "app/About_Us_s.h"
+#include "app/Codecs.h"
 #include "app/MainForm_s.h"
 #include "app/Mail.h"
 #include "app/ViewForm_s.h"
@@ -24,6 +25,12 @@ void SetProgramIcon() {
 }  // namespace
 
 int ProgramStartup(int argc, char** argv) {
+    // The codecs join the picture registry before any window exists, and
+    // leave it after the last one is gone.
+    RegisterPictureCodecs();
+    struct Unregister {
+        ~Unregister() { UnregisterPictureCodecs(); }
+    } unregister;
     TApplication application(argc, argv);
     Application->Initialize();
     Application->SetTitle("Quillarc");

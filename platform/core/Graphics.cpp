@@ -324,6 +324,27 @@ std::vector<TFileFormat> TPicture::FileFormats() {
     return r.formats;
 }
 
+TPicture::TRegistryState TPicture::SaveRegistry() {
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.mutex);
+    return TRegistryState{r.formats, r.clipboard};
+}
+
+void TPicture::RestoreRegistry(const TRegistryState& state) {
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.mutex);
+    r.formats = state.formats;
+    r.clipboard = state.clipboard;
+}
+
+const TGraphicClass* TPicture::ClassForClipboardFormat(uint32_t format) {
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.mutex);
+    for (const auto& entry : r.clipboard)
+        if (entry.first == format) return entry.second;
+    return nullptr;
+}
+
 std::string TPicture::GraphicFilter(const TGraphicClass& base) {
     std::string all, parts;
     for (const TFileFormat& f : FileFormats()) {

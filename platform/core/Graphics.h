@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Classes.h"
@@ -424,6 +425,16 @@ public:
     static void UnregisterGraphicClass(const TGraphicClass& graphicClass);
     static const TGraphicClass* ClassForExtension(const std::string& extension);
     static std::vector<TFileFormat> FileFormats();
+    // The whole registry (file and clipboard formats) as it stands, and a
+    // way back to it: tests that register or unregister classes restore it,
+    // so no test depends on the order tests run in.
+    struct TRegistryState {
+        std::vector<TFileFormat> formats;
+        std::vector<std::pair<uint32_t, const TGraphicClass*>> clipboard;
+    };
+    static TRegistryState SaveRegistry();
+    static void RestoreRegistry(const TRegistryState& state);
+    static const TGraphicClass* ClassForClipboardFormat(uint32_t format);
     // "All (*.a;*.b)|*.a;*.b|Desc (*.a)|*.a|..." over classes inheriting from base.
     static std::string GraphicFilter(const TGraphicClass& base);
 

@@ -1,0 +1,217 @@
+// Decode driver: loads one picture file through the picture registry, as the
+// open dialog's preview does, turns it into a bitmap and writes that bitmap,
+// so that every reader can be timed and compared with other decoders from
+// outside. Prints the picture's size and pixel format, the median wall time
+// of load plus bitmap assignment, and the peak resident memory.
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Codecs.h"
+#include "platform/core/Graphics.h"
+#include "platform/core/SysUtils.h"
+
+namespace {
+
+constexpr int kBadArguments = 2;
+
+const char kUsage[] =
+    "usage:\n"
+    "  quillarc-decode [--repeat N] INPUT OUTPUT\n"
+    "\n"
+    "INPUT is loaded by the class the picture registry gives its extension (case\n"
+    "ignored), then assigned to a bitmap, which is written by OUTPUT's extension:\n"
+    "  .pam  PAM, TUPLTYPE RGB_ALPHA, rows top first; palettes expanded, alpha 255,\n"
+    "        except that a 32-bit bitmap's fourth byte is written as its alpha\n"
+    "  .bmp  the platform's BMP, in the bitmap's own pixel format\n"
+    "--repeat N loads N times (1..1000, default 1) and reports the median.\n"
+    "A file that cannot be read ends with status 1 and the exception's class and\n"
+    "message on one line.\n";
+
+struct UsageError {
+    std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message) { throw UsageError{message}; }
+
+int32_t ParseInt(const std::string& text, const std::string& what, int64_t min, int64_t max) {
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
+        Fail(what + " must be a whole number, not \"" + text + "\"");
+    const int64_t v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v < min || v > max)
+        Fail(what + " must lie between " + std::to_string(min) + " and " + std::to_string(max) + ", not " + text);
+    return static_cast<int32_t>(v);
+}
+
+// ------------------------------------------------------------ output files
+
+// PAM with alpha: 32-bit bitmaps keep their fourth byte as alpha, every
+// other format is expanded to colours through the platform's own
+// conversion and written opaque.
+void WritePam(const TBitmap& bitmap, const std::string& fileName) {
+    const TBitmap* source = &bitmap;
+    TBitmap expanded;
+    const bool withAlpha = bitmap.PixelFormat() == TPixelFormat::pf32bit;
+    if (!withAlpha) {
+        expanded.Assign(&bitmap);
+        expanded.SetPixelFormat(TPixelFormat::pf24bit);
+        source = &expanded;
+    }
+    const int32_t w = source->Width(), h = source->Height();
+    const std::string header = Format("P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", w, h);
+    TMemoryStream out;
+    out.SetSize(static_cast<int64_t>(header.size()) + int64_t(w) * h * 4);
+    out.WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
+    std::vector<uint8_t> row(size_t(w) * 4);
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* s = source->ScanLine(y);
+        uint8_t* d = row.data();
+        for (int32_t x = 0; x < w; ++x, d += 4) {
+            d[0] = s[2];
+            d[1] = s[1];
+            d[2] = s[0];
+            d[3] = withAlpha ? s[3] : 255;
+            s += withAlpha ? 4 : 3;
+        }
+        out.WriteBuffer(row.data(), static_cast<int64_t>(row.size()));
+    }
+    out.SaveToFile(fileName);
+}
+
+void WriteBmp(const TBitmap& bitmap, const std::string& fileName) {
+    const_cast<TBitmap&>(bitmap).SaveToFile(fileName);
+}
+
+struct OutputKind {
+    const char* extension;  // upper case, with the dot
+    std::function<void(const TBitmap&, const std::string&)> write;
+};
+
+const std::vector<OutputKind>& OutputKinds() {
+    static const std::vector<OutputKind> kinds = {
+        {".PAM", WritePam},
+        {".BMP", WriteBmp},
+    };
+    return kinds;
+}
+
+const OutputKind* OutputFor(const std::string& fileName) {
+    const std::string ext = UpperCase(ExtractFileExt(fileName));
+    for (const OutputKind& k : OutputKinds())
+        if (ext == k.extension) return &k;
+    return nullptr;
+}
+
+// ------------------------------------------------------------ the run
+
+struct Options {
+    int repeat = 1;
+    std::string input, output;
+};
+
+Options ParseArguments(const std::vector<std::string>& args) {
+    Options o;
+    size_t i = 0;
+    while (i < args.size() && args[i].rfind("--", 0) == 0) {
+        const std::string opt = args[i];
+        if (opt != "--repeat") Fail("unknown option " + opt);
+        if (i + 1 >= args.size()) Fail(opt + " needs a number");
+        o.repeat = ParseInt(args[i + 1], "--repeat", 1, 1000);
+        i += 2;
+    }
+    if (i + 2 != args.size()) Fail("expected INPUT OUTPUT");
+    o.input = args[i];
+    o.output = args[i + 1];
+    if (OutputFor(o.output) == nullptr) Fail("OUTPUT must end in .pam or .bmp, not \"" + o.output + "\"");
+    return o;
+}
+
+double PeakResidentBytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) * 1024.0;  // kilobytes on Linux
+}
+
+const char* PixelFormatName(TPixelFormat format) {
+    switch (format) {
+        case TPixelFormat::pf1bit: return "pf1bit";
+        case TPixelFormat::pf4bit: return "pf4bit";
+        case TPixelFormat::pf8bit: return "pf8bit";
+        case TPixelFormat::pf15bit: return "pf15bit";
+        case TPixelFormat::pf16bit: return "pf16bit";
+        case TPixelFormat::pf24bit: return "pf24bit";
+        case TPixelFormat::pf32bit: return "pf32bit";
+        case TPixelFormat::pfCustom: return "pfCustom";
+        case TPixelFormat::pfDevice: break;
+    }
+    return "pfDevice";
+}
+
+// What the preview does with a file: the registry's class loads it and a
+// bitmap takes the loaded graphic.
+std::unique_ptr<TBitmap> Decode(const std::string& fileName) {
+    TPicture picture;
+    picture.LoadFromFile(fileName);
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->Assign(picture.Graphic());
+    return bitmap;
+}
+
+int Run(const Options& o) {
+    std::unique_ptr<TBitmap> bitmap;
+    std::vector<double> seconds;
+    for (int r = 0; r < o.repeat; ++r) {
+        bitmap.reset();
+        const auto start = std::chrono::steady_clock::now();
+        bitmap = Decode(o.input);
+        const auto stop = std::chrono::steady_clock::now();
+        seconds.push_back(std::chrono::duration<double>(stop - start).count());
+    }
+    const double peak = PeakResidentBytes();  // before the output is written
+    OutputFor(o.output)->write(*bitmap, o.output);
+
+    std::sort(seconds.begin(), seconds.end());
+    const size_t n = seconds.size();
+    const double median = n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
+    const double pixels = double(bitmap->Width()) * double(bitmap->Height());
+    std::printf("picture: %d x %d, %s\n", bitmap->Width(), bitmap->Height(), PixelFormatName(bitmap->PixelFormat()));
+    std::printf("median time: %.3f s over %d run%s (fastest %.3f s, slowest %.3f s)\n", median, o.repeat,
+                o.repeat == 1 ? "" : "s", seconds.front(), seconds.back());
+    std::printf("peak resident memory: %.1f MiB (%.1f bytes per pixel)\n", peak / (1024.0 * 1024.0),
+                pixels > 0 ? peak / pixels : 0.0);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    Options options;
+    try {
+        options = ParseArguments(args);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "quillarc-decode: %s\n\n%s", e.message.c_str(), kUsage);
+        return kBadArguments;
+    }
+    RegisterPictureCodecs();
+    int status = 1;
+    try {
+        status = Run(options);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.Message().c_str());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "EOutOfMemory: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Exception: %s\n", e.what());
+    }
+    UnregisterPictureCodecs();
+    return status;
+}
