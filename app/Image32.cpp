@@ -35,6 +35,10 @@ inline void Blend(uint32_t& dest, uint32_t src) {
 TBitmap32::TBitmap32() { SetPixelFormat(TPixelFormat::pf32bit); }
 
 void TBitmap32::Assign(const TPersistent* source) {
+    // A 24- or 32-bit bitmap is widened on the way, instead of copied first
+    // and converted after.
+    if (const auto* bitmap = dynamic_cast<const TBitmap*>(source); bitmap && AssignConverted(*bitmap, TPixelFormat::pf32bit))
+        return;
     TBitmap::Assign(source);
     SetPixelFormat(TPixelFormat::pf32bit);
 }

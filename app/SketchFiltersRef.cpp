@@ -222,4 +222,36 @@ void Exposure(TBitmap32& Bmp, int32_t Threshold, IProgressBar& progress) {
     progress.SetPosition(0);
 }
 
+void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, TBitmap32& layer,
+                      IProgressBar& progress) {
+    TBitmap32 edge, grey, tone;
+    Copy32(edge, source);
+    picsobel(edge, Rect(0, 0, edge.Width(), edge.Height()), progress);
+    Copy32(grey, edge);
+    for (int32_t y = 0; y < grey.Height(); ++y)
+        for (int32_t x = 0; x < grey.Width(); ++x) {
+            const int32_t t = num::ClampByte(num::Round32(0.3L * Get(grey, x, y, 2) + 0.59L * Get(grey, x, y, 1) +
+                                                          0.11L * Get(grey, x, y, 0)));
+            At(grey, x, y, 0) = At(grey, x, y, 1) = At(grey, x, y, 2) = uint8_t(t);
+            if (shape == TSketchShape::Pencil)
+                At(grey, x, y, 3) = uint8_t(num::Round32(sqrtl(65025.0L - LD(t) * t)));
+        }
+    Copy32(tone, grey);
+    if (shape == TSketchShape::Pencil)
+        convertimg1(level, tone, layer, progress);
+    else
+        twovaluetopen(level, tone, layer);
+}
+
+void DrawTo(const TBitmap32& layer, TBitmap& dest) {
+    dest.SetPixelFormat(TPixelFormat::pf32bit);
+    for (int32_t y = dest.Height() - 1; y >= 0; --y)
+        for (int32_t x = 0; x < dest.Width(); ++x) At(dest, x, y, 3) = 255;
+    const int32_t w = std::min(dest.Width(), layer.Width()), h = std::min(dest.Height(), layer.Height());
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            TBitmap32::BlendPixel(reinterpret_cast<uint32_t*>(dest.ScanLine(y))[x],
+                                  reinterpret_cast<const uint32_t*>(layer.ScanLine(y))[x]);
+}
+
 }  // namespace sketch::ref

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/Image32.h"
+#include "app/SketchLayer.h"
 #include "platform/core/Progress.h"
 
 namespace sketch::ref {
@@ -30,5 +31,12 @@ void soften(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
 void dosoften(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
 void Blur(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
 void Exposure(TBitmap32& Bmp, int32_t Threshold, IProgressBar& progress);
+
+// The sketch layer step by step: edge copy, edge sketch, grey copy, tone
+// copy, then the pencil curve or the pen threshold into layer.
+void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, TBitmap32& layer,
+                      IProgressBar& progress);
+// layer's DrawTo at (0, 0), one pixel at a time.
+void DrawTo(const TBitmap32& layer, TBitmap& dest);
 
 }  // namespace sketch::ref

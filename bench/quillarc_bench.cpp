@@ -6,10 +6,19 @@
 // repeat draws on from where the previous one stopped, as pressing "Done"
 // again would; OUTPUT holds the first repeat's result, so it does not
 // depend on --repeat.
+//
+// With --reference the straightforward versions of the same conversion run
+// afterwards on one thread, from seed 0 again, so that the speed-up is
+// measured in one process; their first result must have the same bytes.
+// The peak memory reported is that of loading and the fast runs (writing
+// OUTPUT and the reference runs are left out; with --reference the first
+// result is kept for the comparison, which adds to it).
 
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +36,10 @@
 #include "platform/core/SysUtils.h"
 #include "professional/ProfessionalFilters.h"
 #include "professional/ProfessionalPipeline.h"
+#include "professional/ProfessionalPipelineRef.h"
 #include "standard/StandardFilters.h"
 #include "standard/StandardPipeline.h"
+#include "standard/StandardPipelineRef.h"
 
 namespace {
 
@@ -36,9 +47,9 @@ constexpr int kBadArguments = 2;
 
 const char kUsage[] =
     "usage:\n"
-    "  quillarc-bench [--repeat N] [--threads N] INPUT OUTPUT.bmp pro [Control=Value ...]\n"
-    "  quillarc-bench [--repeat N] [--threads N] INPUT OUTPUT.bmp std [--revision earlier] RadioButtonN "
-    "[Control=Value ...]\n"
+    "  quillarc-bench [--repeat N] [--threads N] [--reference] INPUT OUTPUT.bmp pro [Control=Value ...]\n"
+    "  quillarc-bench [--repeat N] [--threads N] [--reference] INPUT OUTPUT.bmp std [--revision earlier] "
+    "RadioButtonN [Control=Value ...]\n"
     "  quillarc-bench [--repeat N] [--threads N] INPUT OUTPUT.bmp filter NAME [ARG ...]\n"
     "\n"
     "pro controls: CheckBox1..CheckBox8 (0 or 1), RadioButton1..RadioButton5 (1 selects),\n"
@@ -50,7 +61,9 @@ const char kUsage[] =
     "  fringe3, pinghua, crayonpic CELLSIZE, PenInkBmp TB4 TB5 TB6\n"
     "--repeat N runs the work N times (1..1000, default 1); --threads N uses N threads\n"
     "  (1..256, default: one per core). The random generator starts from seed 0 and each\n"
-    "  repeat draws on where the last stopped; OUTPUT holds the first repeat's result.\n";
+    "  repeat draws on where the last stopped; OUTPUT holds the first repeat's result.\n"
+    "--reference then runs the straightforward versions of pro or std N times on one thread\n"
+    "  and prints their median, the speed-up and whether their bytes are the same.\n";
 
 struct UsageError {
     std::string message;
@@ -81,7 +94,11 @@ void ParseControl(const std::string& arg, std::string& name, int32_t& value) {
 // The work of one repeat: turns the input into the result.
 using Work = std::function<void(const TBitmap32& input, TBitmap32& result)>;
 
-Work ProfessionalWork(const std::vector<std::string>& args, size_t i) {
+struct Works {
+    Work fast, reference;  // reference is empty for single filters
+};
+
+Works ProfessionalWork(const std::vector<std::string>& args, size_t i) {
     TProfessionalSettings s;
     for (; i < args.size(); ++i) {
         std::string name;
@@ -89,10 +106,11 @@ Work ProfessionalWork(const std::vector<std::string>& args, size_t i) {
         ParseControl(args[i], name, value);
         if (!s.Set(name, value)) Fail("pro has no control \"" + name + "\"");
     }
-    return [s](const TBitmap32& input, TBitmap32& result) { RunProfessional(s, input, result); };
+    return {[s](const TBitmap32& input, TBitmap32& result) { RunProfessional(s, input, result); },
+            [s](const TBitmap32& input, TBitmap32& result) { RunProfessionalReference(s, input, result); }};
 }
 
-Work StandardWork(const std::vector<std::string>& args, size_t i) {
+Works StandardWork(const std::vector<std::string>& args, size_t i) {
     TRevision revision = TRevision::Current;
     if (i < args.size() && args[i] == "--revision") {
         if (i + 1 >= args.size() || args[i + 1] != "earlier") Fail("--revision takes the value \"earlier\"");
@@ -110,7 +128,8 @@ Work StandardWork(const std::vector<std::string>& args, size_t i) {
         ParseControl(args[i], name, value);
         if (!s.Set(name, value)) Fail("std has no control \"" + name + "\" in this revision");
     }
-    return [s](const TBitmap32& input, TBitmap32& result) { RunStandard(s, input, result); };
+    return {[s](const TBitmap32& input, TBitmap32& result) { RunStandard(s, input, result); },
+            [s](const TBitmap32& input, TBitmap32& result) { RunStandardReference(s, input, result); }};
 }
 
 // Filters that change one bitmap in place. The result starts as a copy of
@@ -221,8 +240,9 @@ Work FilterWork(const std::vector<std::string>& args, size_t i) {
 struct Options {
     int repeat = 1;
     int threads = 0;  // 0: the pool's default
+    bool reference = false;
     std::string input, output;
-    Work work;
+    Works work;
 };
 
 Options ParseArguments(const std::vector<std::string>& args) {
@@ -230,6 +250,11 @@ Options ParseArguments(const std::vector<std::string>& args) {
     size_t i = 0;
     while (i < args.size() && args[i].rfind("--", 0) == 0) {
         const std::string opt = args[i];
+        if (opt == "--reference") {
+            o.reference = true;
+            ++i;
+            continue;
+        }
         if (opt != "--repeat" && opt != "--threads") Fail("unknown option " + opt);
         if (i + 1 >= args.size()) Fail(opt + " needs a number");
         if (opt == "--repeat")
@@ -248,20 +273,54 @@ Options ParseArguments(const std::vector<std::string>& args) {
     else if (mode == "std")
         o.work = StandardWork(args, i);
     else if (mode == "filter")
-        o.work = FilterWork(args, i);
+        o.work = {FilterWork(args, i), {}};
     else
         Fail("expected pro, std or filter, not \"" + mode + "\"");
+    if (o.reference && !o.work.reference) Fail("--reference works with pro and std only");
     return o;
 }
 
+// The process's peak resident memory so far (the kernel's high-water mark,
+// which ResetPeak can lower to the present use).
 double PeakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) * 1024.0;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_maxrss) * 1024.0;  // kilobytes on Linux
 }
 
-int Run(const Options& o) {
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+double Median(std::vector<double> seconds) {
+    std::sort(seconds.begin(), seconds.end());
+    const size_t n = seconds.size();
+    return n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
+}
+
+// Runs work `repeat` times from seed 0; atFirst receives the first result.
+std::vector<double> TimeRuns(const Work& work, const TBitmap32& input, int repeat,
+                             const std::function<void(TBitmap32&)>& atFirst) {
     rnd::SetSeed(0);
+    std::vector<double> seconds;
+    for (int r = 0; r < repeat; ++r) {
+        TBitmap32 result;
+        const auto start = std::chrono::steady_clock::now();
+        work(input, result);
+        const auto stop = std::chrono::steady_clock::now();
+        seconds.push_back(std::chrono::duration<double>(stop - start).count());
+        if (r == 0) {
+            // Exposure leaves 24 bits; the file is always 32 (alpha 0 then).
+            result.SetPixelFormat(TPixelFormat::pf32bit);
+            atFirst(result);
+        }
+    }
+    return seconds;
+}
+
+int Run(const Options& o) {
     if (o.threads > 0) par::SetThreadCount(o.threads);
 
     TBitmap32 input;
@@ -279,31 +338,40 @@ int Run(const Options& o) {
     }
     TBitmap32::SetAlphaChannel(input, 255);
 
-    std::vector<double> seconds;
-    for (int r = 0; r < o.repeat; ++r) {
-        TBitmap32 result;
-        const auto start = std::chrono::steady_clock::now();
-        o.work(input, result);
-        const auto stop = std::chrono::steady_clock::now();
-        seconds.push_back(std::chrono::duration<double>(stop - start).count());
-        if (r == 0) {
-            // Exposure leaves 24 bits; the file is always 32 (alpha 0 then).
-            result.SetPixelFormat(TPixelFormat::pf32bit);
-            result.SaveToFile(o.output);
-        }
-    }
-    std::sort(seconds.begin(), seconds.end());
-    const size_t n = seconds.size();
-    const double median = n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
+    TBitmap32 first;  // kept only for the comparison with the reference
+    double peakFirst = 0;
+    const std::vector<double> seconds = TimeRuns(o.work.fast, input, o.repeat, [&](TBitmap32& result) {
+        peakFirst = PeakResidentBytes();
+        result.SaveToFile(o.output);
+        if (o.reference) first.SwapPixels(result);
+        ResetPeak();
+    });
+    const double peak = std::max(peakFirst, PeakResidentBytes());
+
+    const double median = Median(seconds);
     const double pixels = double(input.Width()) * double(input.Height());
-    const double peak = PeakResidentBytes();
-    std::printf("picture: %d x %d, %d thread%s\n", input.Width(), input.Height(), par::ThreadCount(),
-                par::ThreadCount() == 1 ? "" : "s");
+    const int threads = par::ThreadCount();
+    std::printf("picture: %d x %d, %d thread%s\n", input.Width(), input.Height(), threads, threads == 1 ? "" : "s");
     std::printf("median time: %.3f s over %d run%s (fastest %.3f s, slowest %.3f s)\n", median, o.repeat,
-                o.repeat == 1 ? "" : "s", seconds.front(), seconds.back());
+                o.repeat == 1 ? "" : "s", *std::min_element(seconds.begin(), seconds.end()),
+                *std::max_element(seconds.begin(), seconds.end()));
     std::printf("peak resident memory: %.1f MiB (%.1f bytes per pixel)\n", peak / (1024.0 * 1024.0),
                 pixels > 0 ? peak / pixels : 0.0);
-    return 0;
+    if (!o.reference) return 0;
+
+    par::SetThreadCount(1);
+    TBitmap32 referenceFirst;
+    const double refMedian = Median(
+        TimeRuns(o.work.reference, input, o.repeat, [&](TBitmap32& result) { referenceFirst.SwapPixels(result); }));
+    par::SetThreadCount(threads);
+    bool same = referenceFirst.Width() == first.Width() && referenceFirst.Height() == first.Height();
+    for (int32_t y = 0; same && y < first.Height(); ++y)
+        same = std::memcmp(first.ScanLine(y), referenceFirst.ScanLine(y), size_t(first.Width()) * 4) == 0;
+    std::printf("reference median time: %.3f s over %d run%s on 1 thread\n", refMedian, o.repeat,
+                o.repeat == 1 ? "" : "s");
+    std::printf("speed-up over the reference: %.1fx\n", median > 0 ? refMedian / median : 0.0);
+    std::printf("same bytes as the reference: %s\n", same ? "yes" : "NO");
+    return same ? 0 : 1;
 }
 
 }  // namespace

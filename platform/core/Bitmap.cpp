@@ -5,6 +5,7 @@
 
 #include "platform/core/BmpFormat.h"
 #include "platform/core/Graphics.h"
+#include "platform/core/Parallel.h"
 #include "platform/core/PixelRows.h"
 
 int BitsPerPixel(TPixelFormat format) {
@@ -40,11 +41,29 @@ void CheckSize(int32_t width, int32_t height) {
         throw EOutOfMemory("Out of memory");
 }
 
-std::vector<uint8_t> ZeroedBlock(int64_t bytes) {
-    try {
-        return std::vector<uint8_t>(static_cast<size_t>(bytes), 0);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory("Out of memory");
+TPixelBuffer Block(int64_t bytes, bool zeroed) { return TPixelBuffer::Allocate(static_cast<size_t>(bytes), zeroed); }
+
+// Runs body(begin, end) over blocks of the rows of a picture of `bytes`
+// bytes: on the worker threads when the picture is large enough to gain
+// from it, else on the caller's.
+template <class Body>
+void ForPictureRows(int32_t rows, int64_t bytes, const Body& body) {
+    if (rows <= 0) return;
+    if (bytes < (int64_t(4) << 20)) {
+        body(0, rows);
+        return;
+    }
+    par::ForRows(rows, body);
+}
+
+// The 24-to-32-bit widening (alpha 0), rows [begin, end).
+void Widen24(const uint8_t* src, int32_t srcStride, uint8_t* dst, int32_t dstStride, int32_t width, int32_t begin,
+             int32_t end) {
+    for (int32_t y = begin; y < end; ++y) {
+        const uint8_t* from = src + static_cast<size_t>(y) * srcStride;
+        uint32_t* to = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(y) * dstStride);
+        for (int32_t x = 0; x < width; ++x, from += 3)
+            to[x] = uint32_t(from[0]) | (uint32_t(from[1]) << 8) | (uint32_t(from[2]) << 16);
     }
 }
 
@@ -81,7 +100,7 @@ TBitmap::~TBitmap() { DeleteObject(palette_); }
 void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat format, bool keepPixels) {
     CheckSize(width, height);
     const int32_t stride = StrideFor(width, format);
-    std::vector<uint8_t> block = ZeroedBlock(static_cast<int64_t>(stride) * height);
+    TPixelBuffer block = Block(static_cast<int64_t>(stride) * height, true);
     if (keepPixels && format == format_ && !pixels_.empty()) {
         // Only the overlapping pixels move; a partly used last byte is masked
         // so that bits of cut-off pixels never come back as "new" pixels.
@@ -101,6 +120,31 @@ void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat format, boo
     height_ = height;
     stride_ = stride;
     format_ = format;
+}
+
+void TBitmap::ReplaceBlock(int64_t bytes) {
+    // The old block goes first, so that the pool can hand it back for the
+    // new one; should no block be had, the bitmap is left empty.
+    pixels_.Clear();
+    try {
+        pixels_ = Block(bytes, false);
+    } catch (...) {
+        width_ = height_ = stride_ = 0;
+        throw;
+    }
+}
+
+void TBitmap::NewImage(int32_t width, int32_t height, TPixelFormat format) {
+    CheckSize(width, height);
+    const int32_t stride = StrideFor(width, format);
+    ReplaceBlock(static_cast<int64_t>(stride) * height);
+    width_ = width;
+    height_ = height;
+    stride_ = stride;
+    if (format != format_) paletteStale_ = true;
+    format_ = format;
+    if (px::IsIndexed(format_) && colors_.empty()) colors_ = px::DefaultColors(format_);
+    Changed(this);
 }
 
 void TBitmap::SetWidth(int32_t value) { SetSize(value, height_); }
@@ -139,10 +183,19 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 
     CheckSize(width_, height_);
     const int32_t stride = StrideFor(width_, format);
-    std::vector<uint8_t> block;
+    TPixelBuffer block;
     if (!pixels_.empty()) {
-        block = ZeroedBlock(static_cast<int64_t>(stride) * height_);
+        const int64_t bytes = static_cast<int64_t>(stride) * height_;
         const int32_t w = width_;
+        // Conversions that write every pixel byte take an unfilled block;
+        // the bit-packed ones write into a zeroed one.
+        const bool whole = (format_ == TPixelFormat::pf24bit && IsWordFormat(format)) ||
+                           (IsWordFormat(format_) && format == TPixelFormat::pf24bit);
+        if (IsWordFormat(format_) && IsWordFormat(format)) {
+            block = std::move(pixels_);
+        } else {
+            block = Block(bytes, !whole);
+        }
         if (keepIndices) {
             for (int32_t y = 0; y < height_; ++y) {
                 const uint8_t* from = pixels_.data() + static_cast<size_t>(y) * stride_;
@@ -150,28 +203,31 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
                 for (int32_t x = 0; x < w; ++x) SetIndexAt(to, x, newBits, IndexAt(from, x, oldBits));
             }
         } else if (format_ == TPixelFormat::pf24bit && IsWordFormat(format)) {
-            for (int32_t y = 0; y < height_; ++y) {
-                const uint8_t* from = pixels_.data() + static_cast<size_t>(y) * stride_;
-                uint8_t* to = block.data() + static_cast<size_t>(y) * stride;
-                for (int32_t x = 0; x < w; ++x, from += 3, to += 4) {
-                    to[0] = from[0];
-                    to[1] = from[1];
-                    to[2] = from[2];
-                    to[3] = 0;
-                }
-            }
+            const uint8_t* src = pixels_.data();
+            uint8_t* dst = block.data();
+            const int32_t srcStride = stride_;
+            ForPictureRows(height_, bytes, [&](int32_t begin, int32_t end) {
+                Widen24(src, srcStride, dst, stride, w, begin, end);
+            });
         } else if (IsWordFormat(format_) && format == TPixelFormat::pf24bit) {
-            for (int32_t y = 0; y < height_; ++y) {
-                const uint8_t* from = pixels_.data() + static_cast<size_t>(y) * stride_;
-                uint8_t* to = block.data() + static_cast<size_t>(y) * stride;
-                for (int32_t x = 0; x < w; ++x, from += 4, to += 3) {
-                    to[0] = from[0];
-                    to[1] = from[1];
-                    to[2] = from[2];
+            const uint8_t* src = pixels_.data();
+            uint8_t* dst = block.data();
+            const int32_t srcStride = stride_;
+            const size_t used = size_t(w) * 3;
+            ForPictureRows(height_, bytes, [&](int32_t begin, int32_t end) {
+                for (int32_t y = begin; y < end; ++y) {
+                    const uint8_t* from = src + static_cast<size_t>(y) * srcStride;
+                    uint8_t* to = dst + static_cast<size_t>(y) * stride;
+                    for (int32_t x = 0; x < w; ++x, from += 4, to += 3) {
+                        to[0] = from[0];
+                        to[1] = from[1];
+                        to[2] = from[2];
+                    }
+                    std::memset(to, 0, static_cast<size_t>(stride) - used);  // row padding
                 }
-            }
+            });
         } else if (IsWordFormat(format_) && IsWordFormat(format)) {
-            block = pixels_;
+            // Same bytes: the block moved above.
         } else {
             const px::RowCodec reader(format_, colors_);
             px::RowCodec writer(format, newColors);
@@ -240,8 +296,7 @@ TCanvas& TBitmap::Canvas() {
 }
 
 void TBitmap::ReleaseImage() {
-    pixels_.clear();
-    pixels_.shrink_to_fit();
+    pixels_.Clear();
     width_ = height_ = stride_ = 0;
     format_ = TPixelFormat::pfDevice;
     colors_.clear();
@@ -252,8 +307,7 @@ void TBitmap::ReleaseImage() {
 }
 
 void TBitmap::FreeImage() {
-    pixels_.clear();
-    pixels_.shrink_to_fit();
+    pixels_.Clear();
     width_ = height_ = 0;
     stride_ = 0;
     Changed(this);
@@ -277,12 +331,14 @@ void TBitmap::Assign(const TPersistent* source) {
         return;
     }
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(source)) {
-        std::vector<uint8_t> pixels;
-        try {
-            pixels = bitmap->pixels_;
-        } catch (const std::bad_alloc&) {
-            throw EOutOfMemory("Out of memory");
+        TPixelBuffer pixels;
+        if (pixels_.size() == bitmap->pixels_.size()) {
+            pixels = std::move(pixels_);  // same size: the copy goes into our own block
+        } else {
+            ReplaceBlock(static_cast<int64_t>(bitmap->pixels_.size()));
+            pixels = std::move(pixels_);
         }
+        pixmem::Copy(pixels.data(), bitmap->pixels_.data(), bitmap->pixels_.size());
         pixels_ = std::move(pixels);
         width_ = bitmap->width_;
         height_ = bitmap->height_;
@@ -318,6 +374,37 @@ void TBitmap::Assign(const TPersistent* source) {
     }
     TakeImage(drawn);
     Changed(this);
+}
+
+bool TBitmap::AssignConverted(const TBitmap& src, TPixelFormat format) {
+    if (&src == this || !IsWordFormat(format)) return false;
+    if (src.format_ != TPixelFormat::pf24bit && !IsWordFormat(src.format_)) return false;
+    if (IsWordFormat(src.format_)) {
+        TBitmap::Assign(&src);
+        format_ = format;
+        return true;
+    }
+    const int32_t stride = StrideFor(src.width_, format);
+    const int64_t bytes = static_cast<int64_t>(stride) * src.height_;
+    ReplaceBlock(bytes);
+    TPixelBuffer block = std::move(pixels_);
+    const uint8_t* from = src.pixels_.data();
+    uint8_t* to = block.data();
+    const int32_t w = src.width_, srcStride = src.stride_;
+    ForPictureRows(src.height_, bytes,
+                   [&](int32_t begin, int32_t end) { Widen24(from, srcStride, to, stride, w, begin, end); });
+    pixels_ = std::move(block);
+    width_ = src.width_;
+    height_ = src.height_;
+    stride_ = stride;
+    format_ = format;
+    colors_.clear();
+    paletteStale_ = true;
+    transparent_ = src.transparent_;
+    transparentColor_ = src.transparentColor_;
+    transparentMode_ = src.transparentMode_;
+    Changed(this);
+    return true;
 }
 
 void TBitmap::AssignTo(TPersistent* dest) const {

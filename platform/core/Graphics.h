@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Classes.h"
+#include "PixelBuffer.h"
 
 // ------------------------------------------------------------ geometry
 
@@ -245,6 +246,10 @@ public:
     void SetWidth(int32_t value) override;
     void SetHeight(int32_t value) override;
     void SetSize(int32_t width, int32_t height);
+    // A new image of the given size and format whose every pixel the caller
+    // is about to write: the old pixels go, and the new ones start
+    // undefined (no zero fill). An indexed format keeps its colour table.
+    void NewImage(int32_t width, int32_t height, TPixelFormat format);
 
     TPixelFormat PixelFormat() const { return format_; }
     // Converts the pixels in place (24 to 32 bits leaves alpha 0; indexed
@@ -301,10 +306,16 @@ protected:
     void Reallocate(int32_t width, int32_t height, TPixelFormat format, bool keepPixels);
     // Moves the pixels, size, format and colour table of other into this.
     void TakeImage(TBitmap& other);
+    // Assign from a bitmap, converted on the way to format (a 32-bit word
+    // format) when src holds 24 or 32 bits per pixel; false, changing
+    // nothing, for any other source format.
+    bool AssignConverted(const TBitmap& src, TPixelFormat format);
+    // Drops the pixels and takes an unfilled block of bytes in their place.
+    void ReplaceBlock(int64_t bytes);
 
     int32_t width_ = 0, height_ = 0, stride_ = 0;
     TPixelFormat format_ = TPixelFormat::pfDevice;
-    std::vector<uint8_t> pixels_;
+    TPixelBuffer pixels_;
     std::vector<TPaletteEntry> colors_;
     mutable HPALETTE palette_ = nullptr;
     mutable bool paletteStale_ = true;

@@ -1,4 +1,5 @@
 #include "professional/ProfessionalPipeline.h"
+#include "professional/ProfessionalPipelineRef.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,32 @@ TEST(ProfessionalPipeline, EveryEffectInItsOrder) {
     layer.SetPixelFormat(TPixelFormat::pf32bit);
     layer.DrawTo(0, 0, base);
     EXPECT_TRUE(SameBytes(out, base));
+}
+
+// The defaults, the pen, every effect with each artistic style, and the
+// sketch alone, against the step-by-step version.
+TEST(ProfessionalPipeline, GivesTheReferenceBytes) {
+    std::vector<TProfessionalSettings> runs(1);
+    runs.push_back(NoEffects());
+    runs.emplace_back().Set("RadioButton5", 1);
+    for (const char* style : {"RadioButton1", "RadioButton2", "RadioButton3"}) {
+        TProfessionalSettings& s = runs.emplace_back();
+        for (const char* box : {"CheckBox2", "CheckBox3", "CheckBox4", "CheckBox5", "CheckBox7"}) s.Set(box, 1);
+        s.Set(style, 1);
+    }
+    TBitmap32 tiny;
+    tiny.SetSize(3, 3);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 3; ++x) PixelRow(tiny, y)[x] = 0x9E3779B9u * uint32_t(1 + x + 3 * y);
+    for (const TBitmap32* src : {&Sample(), static_cast<const TBitmap32*>(&tiny)})
+        for (const TProfessionalSettings& s : runs) {
+            TBitmap32 fast, slow;
+            const uint32_t seed = rnd::Seed();
+            RunProfessional(s, *src, fast);
+            rnd::SetSeed(seed);
+            RunProfessionalReference(s, *src, slow);
+            EXPECT_TRUE(SameBytes(fast, slow)) << src->Width();
+        }
 }
 
 TEST(ProfessionalPipeline, SameBytesForEveryThreadCountOnAMegapixel) {

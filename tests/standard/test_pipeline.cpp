@@ -1,4 +1,5 @@
 #include "standard/StandardPipeline.h"
+#include "standard/StandardPipelineRef.h"
 
 #include <gtest/gtest.h>
 
@@ -280,6 +281,31 @@ TEST(StandardPipeline, TinyPicturesConvertWithoutFault) {
             EXPECT_EQ(out.Height(), h);
         }
     }
+}
+
+// Every style, both revisions' crayon, against the step-by-step version,
+// on the sample and on tiny pictures of noise (alpha included).
+TEST(StandardPipeline, EveryStyleGivesTheReferenceBytes) {
+    std::vector<TStandardSettings> runs;
+    for (int32_t n = 1; n <= 7; ++n) runs.push_back(Style(n));
+    runs.push_back(Style(6, TRevision::Earlier));
+    std::vector<TBitmap32> pictures(5);
+    pictures[0].Assign(&Sample());
+    const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 2}, {3, 3}, {7, 5}};
+    uint32_t seed = 7;
+    for (size_t i = 0; i < 4; ++i) {
+        auto [w, h] = sizes[i];
+        pictures[i + 1].SetSize(w, h);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) PixelRow(pictures[i + 1], y)[x] = seed = seed * 1664525u + 1013904223u;
+    }
+    for (const TBitmap32& src : pictures)
+        for (const TStandardSettings& s : runs) {
+            TBitmap32 fast, slow;
+            RunStandard(s, src, fast);
+            RunStandardReference(s, src, slow);
+            EXPECT_TRUE(SameBytes(fast, slow)) << "style " << s.Style << ", " << src.Width() << " x " << src.Height();
+        }
 }
 
 // ------------------------------------------------------------ threads

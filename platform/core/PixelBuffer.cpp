@@ -1,0 +1,218 @@
+#include "platform/core/PixelBuffer.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/core/Parallel.h"
+#include "platform/core/SysUtils.h"
+
+// Under AddressSanitizer every block is plain heap memory of its exact
+// size, so that a read past a bitmap's last row is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILLARC_PLAIN_PIXELS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLARC_PLAIN_PIXELS 1
+#endif
+#endif
+
+namespace {
+
+constexpr size_t kHugePage = size_t(2) << 20;
+// Idle blocks kept at most; beyond it the oldest go back to the system.
+constexpr size_t kMaxIdleBytes = size_t(1) << 30;
+
+size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
+
+// A fresh mapping, aligned to the huge page size so that the system can
+// back it with huge pages; its pages read as zero until written.
+uint8_t* MapBlock(size_t capacity) {
+    const size_t span = capacity + kHugePage;
+    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t aligned = RoundUp(start, kHugePage);
+    if (aligned > start) munmap(p, aligned - start);
+    const uintptr_t end = start + span, used = aligned + capacity;
+    if (end > used) munmap(reinterpret_cast<void*>(used), end - used);
+#ifdef MADV_HUGEPAGE
+    madvise(reinterpret_cast<void*>(aligned), capacity, MADV_HUGEPAGE);  // a hint; refusal is harmless
+#endif
+    return reinterpret_cast<uint8_t*>(aligned);
+}
+
+struct Block {
+    uint8_t* data;
+    size_t capacity;
+};
+
+class Pool {
+public:
+    // A block of at least `capacity` bytes (a multiple of kHugePage); fresh
+    // tells whether it has never been written.
+    uint8_t* Take(size_t capacity, size_t& got, bool& fresh) {
+        std::vector<Block> stale;
+        {
+            std::lock_guard lock(mutex_);
+            // The smallest idle block that fits without wasting much.
+            const size_t slack = std::max(capacity / 4, size_t(4) << 20);
+            size_t best = idle_.size();
+            for (size_t i = 0; i < idle_.size(); ++i) {
+                const size_t c = idle_[i].capacity;
+                if (c >= capacity && c - capacity <= slack && (best == idle_.size() || c < idle_[best].capacity))
+                    best = i;
+            }
+            if (best < idle_.size()) {
+                const Block b = idle_[best];
+                idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(best));
+                idleBytes_ -= b.capacity;
+                got = b.capacity;
+                fresh = false;
+                return b.data;
+            }
+            // A new mapping is needed: idle blocks too small for this request
+            // are left over from pictures of other sizes; let them go first
+            // rather than hold them beside it.
+            for (size_t i = 0; i < idle_.size();) {
+                if (idle_[i].capacity < capacity) {
+                    stale.push_back(idle_[i]);
+                    idleBytes_ -= idle_[i].capacity;
+                    idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
+                } else {
+                    ++i;
+                }
+            }
+        }
+        for (const Block& b : stale) munmap(b.data, b.capacity);
+        uint8_t* p = MapBlock(capacity);
+        if (p == nullptr) {
+            TrimAll();  // one more try with everything idle given back
+            p = MapBlock(capacity);
+        }
+        got = capacity;
+        fresh = true;
+        return p;
+    }
+
+    void Give(uint8_t* data, size_t capacity) {
+        std::vector<Block> evicted;
+        {
+            std::lock_guard lock(mutex_);
+            idle_.push_back({data, capacity});
+            idleBytes_ += capacity;
+            while (idleBytes_ > kMaxIdleBytes && !idle_.empty()) {
+                evicted.push_back(idle_.front());
+                idleBytes_ -= idle_.front().capacity;
+                idle_.erase(idle_.begin());
+            }
+        }
+        for (const Block& b : evicted) munmap(b.data, b.capacity);
+    }
+
+    void TrimAll() {
+        std::vector<Block> all;
+        {
+            std::lock_guard lock(mutex_);
+            all.swap(idle_);
+            idleBytes_ = 0;
+        }
+        for (const Block& b : all) munmap(b.data, b.capacity);
+    }
+
+    size_t IdleBytes() {
+        std::lock_guard lock(mutex_);
+        return idleBytes_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Block> idle_;  // oldest first
+    size_t idleBytes_ = 0;
+};
+
+// Never destroyed: bitmaps in static storage may give their blocks back
+// after every other static object is gone.
+Pool& ThePool() {
+    static Pool* pool = new Pool;
+    return *pool;
+}
+
+// Whole-picture byte work is worth spreading over the threads from a few
+// megabytes on; below that the hand-out costs more than it saves.
+constexpr size_t kParallelBytes = size_t(4) << 20;
+constexpr size_t kChunk = size_t(1) << 20;
+
+template <class Body>
+void ForChunks(size_t bytes, const Body& body) {
+    if (bytes < kParallelBytes) {
+        body(size_t(0), bytes);
+        return;
+    }
+    const auto chunks = static_cast<int32_t>((bytes + kChunk - 1) / kChunk);
+    par::ForRows(chunks, [&](int32_t begin, int32_t end) {
+        const size_t from = size_t(begin) * kChunk;
+        const size_t to = std::min(bytes, size_t(end) * kChunk);
+        body(from, to);
+    });
+}
+
+}  // namespace
+
+TPixelBuffer TPixelBuffer::Allocate(size_t bytes, bool zeroed) {
+    TPixelBuffer b;
+    if (bytes == 0) return b;
+#ifndef QUILLARC_PLAIN_PIXELS
+    if (bytes >= pixmem::kPooledBytes) {
+        size_t capacity = 0;
+        bool fresh = false;
+        uint8_t* p = ThePool().Take(RoundUp(bytes, kHugePage), capacity, fresh);
+        if (p == nullptr) throw EOutOfMemory("Out of memory");
+        b.data_ = p;
+        b.size_ = bytes;
+        b.capacity_ = capacity;
+        b.pooled_ = true;
+        if (zeroed && !fresh) pixmem::Fill(p, 0, bytes);
+        return b;
+    }
+#endif
+    void* p = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+    if (p == nullptr) throw EOutOfMemory("Out of memory");
+    b.data_ = static_cast<uint8_t*>(p);
+    b.size_ = bytes;
+    b.capacity_ = bytes;
+    return b;
+}
+
+void TPixelBuffer::Clear() {
+    if (data_ == nullptr) return;
+    if (pooled_)
+        ThePool().Give(data_, capacity_);
+    else
+        std::free(data_);
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+    pooled_ = false;
+}
+
+namespace pixmem {
+
+void Copy(uint8_t* dst, const uint8_t* src, size_t bytes) {
+    if (bytes == 0) return;
+    ForChunks(bytes, [&](size_t from, size_t to) { std::memcpy(dst + from, src + from, to - from); });
+}
+
+void Fill(uint8_t* dst, uint8_t value, size_t bytes) {
+    if (bytes == 0) return;
+    ForChunks(bytes, [&](size_t from, size_t to) { std::memset(dst + from, value, to - from); });
+}
+
+void TrimPool() { ThePool().TrimAll(); }
+
+size_t IdleBytes() { return ThePool().IdleBytes(); }
+
+}  // namespace pixmem

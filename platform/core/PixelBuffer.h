@@ -1,0 +1,73 @@
+// Pixel storage of bitmaps. A picture-sized block is expensive to get from
+// the system: every page is faulted in and zero-filled on first touch and
+// given back when freed, so a conversion that makes and frees a few copies
+// of a 12-megapixel picture spends more time in the kernel than in its
+// filters. Large blocks therefore come from a pool that keeps freed blocks
+// for the next bitmap of about the same size (asked for in huge pages where
+// the system has them), and a block is zero-filled only when its owner
+// needs zeros.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class TPixelBuffer {
+public:
+    TPixelBuffer() = default;
+    ~TPixelBuffer() { Clear(); }
+    TPixelBuffer(const TPixelBuffer&) = delete;
+    TPixelBuffer& operator=(const TPixelBuffer&) = delete;
+    TPixelBuffer(TPixelBuffer&& other) noexcept { Steal(other); }
+    TPixelBuffer& operator=(TPixelBuffer&& other) noexcept {
+        if (this != &other) {
+            Clear();
+            Steal(other);
+        }
+        return *this;
+    }
+
+    // A block of `bytes`, all zero when zeroed is set, else with undefined
+    // contents. Raises EOutOfMemory when none can be had.
+    static TPixelBuffer Allocate(size_t bytes, bool zeroed);
+
+    uint8_t* data() { return data_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    // Gives the block back (to the pool when it came from there).
+    void Clear();
+
+private:
+    void Steal(TPixelBuffer& other) {
+        data_ = other.data_;
+        size_ = other.size_;
+        capacity_ = other.capacity_;
+        pooled_ = other.pooled_;
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+        other.pooled_ = false;
+    }
+
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+    bool pooled_ = false;
+};
+
+namespace pixmem {
+
+// Blocks at least this large go through the pool; smaller ones are plain
+// heap memory.
+constexpr size_t kPooledBytes = size_t(1) << 20;
+
+// Copies bytes from src to dst, spread over the worker threads when large.
+void Copy(uint8_t* dst, const uint8_t* src, size_t bytes);
+// Sets bytes at dst to value, spread over the worker threads when large.
+void Fill(uint8_t* dst, uint8_t value, size_t bytes);
+
+// Unmaps every idle pooled block (for tests and for leaving a batch).
+void TrimPool();
+// Bytes held by idle pooled blocks.
+size_t IdleBytes();
+
+}  // namespace pixmem
