@@ -10,26 +10,7 @@
 QUILLARC_DEFINE_GRAPHIC(TBitmap32, TBitmap)
 
 namespace {
-
-// The blend rule, inlined into DrawTo's row loop.
-inline void Blend(uint32_t& dest, uint32_t src) {
-    const int32_t a = static_cast<int32_t>(src >> 24);
-    if (a == 255) {
-        dest = src;
-        return;
-    }
-    if (a == 0 || dest == src) return;
-    uint32_t out = dest & pix::kAlphaMask;
-    for (int shift = 0; shift < 24; shift += 8) {
-        const int32_t s = static_cast<int32_t>((src >> shift) & 0xFF);
-        const int32_t d = static_cast<int32_t>((dest >> shift) & 0xFF);
-        // Truncating division keeps the sum between d and s: no clamp needed.
-        const int32_t v = d + num::Div((s - d) * a, 255);
-        out |= static_cast<uint32_t>(v) << shift;
-    }
-    dest = out;
-}
-
+using pix::Blend;
 }  // namespace
 
 TBitmap32::TBitmap32() { SetPixelFormat(TPixelFormat::pf32bit); }

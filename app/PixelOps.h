@@ -35,6 +35,25 @@ inline void Ensure32(TBitmap& bmp) {
     if (bmp.PixelFormat() != TPixelFormat::pf32bit) bmp.SetPixelFormat(TPixelFormat::pf32bit);
 }
 
+// TBitmap32::BlendPixel's rule, inline for the row loops.
+inline void Blend(uint32_t& dest, uint32_t src) {
+    const int32_t a = static_cast<int32_t>(src >> 24);
+    if (a == 255) {
+        dest = src;
+        return;
+    }
+    if (a == 0 || dest == src) return;
+    uint32_t out = dest & kAlphaMask;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int32_t s = static_cast<int32_t>((src >> shift) & 0xFF);
+        const int32_t d = static_cast<int32_t>((dest >> shift) & 0xFF);
+        // Truncating division keeps the sum between d and s: no clamp needed.
+        const int32_t v = d + num::Div((s - d) * a, 255);
+        out |= static_cast<uint32_t>(v) << shift;
+    }
+    dest = out;
+}
+
 // Round(n / d) to the nearest integer, ties to even, exact for every n and
 // every d > 0 (the real quotient of two integers is a tie exactly when the
 // integer remainder is half of d).

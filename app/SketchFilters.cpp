@@ -220,11 +220,21 @@ void MapPixels(TBitmap32& Src, TBitmap32& Dst, IProgressBar* progress, const Pix
 
 }  // namespace
 
+void SobelColours(const TBitmap& Src, int32_t y, uint8_t* out) {
+    SobelRow(pix::WindowAt(Src, y), out, 4, 4 * (Src.Width() - 1), true);
+}
+
+std::array<uint32_t, 256> PencilGreys(int32_t Angle) {
+    const PencilCurve curve(Angle);
+    std::array<uint32_t, 256> grey;
+    for (int32_t v = 0; v < 256; ++v) grey[v] = curve.Apply(v, v, v);
+    return grey;
+}
+
 void convertimg1(int32_t Angle, TBitmap32& Src, TBitmap32& Dst, IProgressBar& progress) {
     const PencilCurve curve(Angle);
     // The sketch layer is grey: one table entry per level covers it.
-    std::array<uint32_t, 256> grey;
-    for (int32_t v = 0; v < 256; ++v) grey[v] = curve.Apply(v, v, v);
+    const std::array<uint32_t, 256> grey = PencilGreys(Angle);
     MapPixels(Src, Dst, &progress, [&](uint32_t p) {
         const uint8_t b = pix::BlueOf(p), g = pix::GreenOf(p), r = pix::RedOf(p);
         const uint32_t colour = (r == g && g == b) ? grey[r] : curve.Apply(r, g, b);

@@ -3,6 +3,7 @@
 // processed row, setting it back to 0 when its pixel pass ends.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "app/Image32.h"
@@ -24,6 +25,13 @@ void dosoften(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
 void Blur(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
 // Note the order: bitmap first. Leaves Bmp at 24 bits per pixel.
 void Exposure(TBitmap32& Bmp, int32_t Threshold, IProgressBar& progress);
+// picsobel's inverted colour bytes of interior row y (1..H-2) of a 32-bit
+// bitmap of at least 3 x 3, for columns 1..W-2, into out (4 W bytes; the
+// alpha bytes and the border columns are left as they were).
+void SobelColours(const TBitmap& Src, int32_t y, uint8_t* out);
+// convertimg1's colour for each grey level v (red = green = blue = v), alpha 0.
+std::array<uint32_t, 256> PencilGreys(int32_t Angle);
+
 // Sorts samples ascending and stores soften's weighted value in samples[4].
 void SelectionSort(int32_t (&Samples)[9], int32_t Last);
 

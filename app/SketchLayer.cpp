@@ -56,8 +56,45 @@ void MakeGreyLayer(TBitmap32& bmp, bool withAlpha) {
     });
 }
 
+TSketchRows::TSketchRows(TSketchShape shape, int32_t level) {
+    if (shape == TSketchShape::Pencil) {
+        // The grey layer's alpha follows t; the pencil curve keeps it.
+        const std::array<uint32_t, 256> greys = PencilGreys(level);
+        for (int32_t t = 0; t < 256; ++t) words_[t] = greys[t] | (uint32_t(GreyAlpha(uint8_t(t))) << 24);
+    } else {
+        // The pen threshold sets colour and alpha from t alone.
+        for (int32_t t = 0; t < 256; ++t) words_[t] = t > level ? pix::kColourMask : pix::kAlphaMask;
+    }
+}
+
+bool TSketchRows::Applies(const TBitmap& source) {
+    return source.PixelFormat() == TPixelFormat::pf32bit && source.Width() >= 3 && source.Height() >= 3;
+}
+
+void TSketchRows::Row(const TBitmap& source, int32_t y, uint32_t* out, uint8_t* work) const {
+    const int32_t w = source.Width();
+    SobelColours(source, std::clamp(y, 1, source.Height() - 2), work);
+    for (int32_t x = 1; x < w - 1; ++x) {
+        const uint8_t* p = work + 4 * x;
+        out[x] = words_[FastGreyValue(p[pix::kRed], p[pix::kGreen], p[pix::kBlue])];
+    }
+    out[0] = out[1];
+    out[w - 1] = out[w - 2];
+}
+
 void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, TBitmap32& layer,
                       IProgressBar& progress) {
+    if (TSketchRows::Applies(source)) {
+        const TSketchRows rows(shape, level);
+        const int32_t w = source.Width();
+        layer.NewImage(w, source.Height(), TPixelFormat::pf32bit);
+        pix::ForRowBlocks(0, source.Height(), &progress, [&](int32_t begin, int32_t end) {
+            std::vector<uint8_t> work(size_t(w) * 4);
+            for (int32_t y = begin; y < end; ++y) rows.Row(source, y, PixelRow(layer, y), work.data());
+        });
+        progress.SetPosition(0);
+        return;
+    }
     // The edge sketch is turned grey in place: the grey copy and the tone
     // copy of the dialogs would hold the same pixels.
     TBitmap32 tone;

@@ -3,9 +3,13 @@
 // pencil strokes or pen lines.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <vector>
 
 #include "app/Image32.h"
+#include "app/PixelOps.h"
 #include "platform/core/Progress.h"
 
 namespace sketch {
@@ -31,11 +35,69 @@ void MakeGreyLayer(TBitmap32& bmp, bool withAlpha);
 
 enum class TSketchShape { Pencil, Pen };
 
+// The sketch layer's rows computed straight from the source, one pass for
+// what edge sketch, grey layer and shaping do one after the other. Each
+// layer pixel is a function of its edge sketch colour alone (the shaping
+// sets alpha from the grey value or from the threshold), so the border,
+// which the edge sketch fills from the pixels inside it, takes the layer
+// words inside it. Needs a 32-bit source of at least 3 x 3.
+class TSketchRows {
+public:
+    TSketchRows(TSketchShape shape, int32_t level);
+    static bool Applies(const TBitmap& source);
+    // Layer row y (0..H-1) of source into out (W words); work holds 4 W bytes.
+    void Row(const TBitmap& source, int32_t y, uint32_t* out, uint8_t* work) const;
+
+private:
+    std::array<uint32_t, 256> words_;  // layer word by grey value
+};
+
 // Builds the sketch layer of source into layer: edge sketch, grey layer,
 // then the pencil curve at `level` (angle 1..89) or the pen threshold at
 // `level` (1..255). Filters advance `progress`.
 void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, TBitmap32& layer,
                       IProgressBar& progress);
+
+// out := base(pixel, x, y) of every source pixel, made opaque and with the
+// sketch layer blended over it when there is one (from rows, else from the
+// bitmap layer), as the dialogs' DrawTo onto their base does; without a
+// layer base's words go in as they are. makeBase() gives each block of rows
+// its own pixel function (so that caches are never shared between
+// threads). One step of progress per row. source is 32-bit; out may be
+// source itself when rows is null.
+template <class MakeBase>
+void ComposeRows(const TBitmap& source, const TSketchRows* rows, const TBitmap* layer, const MakeBase& makeBase,
+                 TBitmap32& out, IProgressBar* progress) {
+    const int32_t w = source.Width(), h = source.Height();
+    if (&out != &source) out.NewImage(w, h, TPixelFormat::pf32bit);
+    const bool blend = rows != nullptr || layer != nullptr;
+    pix::ForRowBlocks(0, h, progress, [&](int32_t begin, int32_t end) {
+        auto base = makeBase();
+        std::vector<uint32_t> layerRow(rows ? size_t(w) : 0);
+        std::vector<uint8_t> work(rows ? size_t(w) * 4 : 0);
+        for (int32_t y = begin; y < end; ++y) {
+            const uint32_t* s = PixelRow(source, y);
+            uint32_t* d = PixelRow(out, y);
+            if (!blend) {
+                for (int32_t x = 0; x < w; ++x) d[x] = base(s[x], x, y);
+                continue;
+            }
+            const uint32_t* l = nullptr;
+            if (rows) {
+                rows->Row(source, y, layerRow.data(), work.data());
+                l = layerRow.data();
+            } else {
+                l = PixelRow(*layer, y);
+            }
+            for (int32_t x = 0; x < w; ++x) {
+                uint32_t p = base(s[x], x, y) | pix::kAlphaMask;
+                pix::Blend(p, l[x]);
+                d[x] = p;
+            }
+        }
+    });
+    pix::ResetProgress(progress);
+}
 
 // to takes from's picture, without a copy when to is a 32-bit TBitmap32;
 // from is left with to's old pixels (or unchanged when it was copied).

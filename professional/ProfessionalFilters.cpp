@@ -48,48 +48,7 @@ uint32_t AdjustColour(uint32_t pixel, int32_t H, int32_t S, int32_t L) {
     return Pack(b, g, r, 255);
 }
 
-// Direct-mapped memo of AdjustColour keyed by the 24-bit colour. After the
-// posteriser a picture has at most 343 colours, so nearly every pixel costs
-// one lookup instead of two HSL conversions; on a photo neighbouring pixels
-// still repeat often enough to halve the time. A miss just recomputes.
-class ColourCache {
-public:
-    ColourCache() { slots_.fill({kEmpty, 0}); }
-
-    template <class Compute>
-    uint32_t Get(uint32_t colour, const Compute& compute) {
-        Slot& slot = slots_[(colour * 0x9E3779B1u) >> (32 - kBits)];
-        if (slot.key != colour) slot = {colour, compute(colour)};
-        return slot.value;
-    }
-
-private:
-    struct Slot {
-        uint32_t key, value;
-    };
-    static constexpr int kBits = 14;                  // 128 KiB per block
-    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;  // no 24-bit colour has it
-    std::array<Slot, 1u << kBits> slots_;
-};
-
 // ------------------------------------------------------------ colorzone
-
-// The seven levels of one channel value, for every value at once.
-std::array<uint8_t, 256> ZoneLevels(int32_t offset) {
-    std::array<uint8_t, 256> lut{};
-    const int64_t o = offset;  // Offset + 255 must not wrap
-    for (int32_t v = 0; v < 256; ++v) {
-        uint8_t level = 255;
-        if (v < o) level = 0;
-        else if (v < o + 51) level = 25;
-        else if (v < o + 102) level = 76;
-        else if (v < o + 153) level = 127;
-        else if (v < o + 204) level = 178;
-        else if (v < o + 255) level = 229;
-        lut[static_cast<size_t>(v)] = level;
-    }
-    return lut;
-}
 
 // ------------------------------------------------------------ Brume
 
@@ -214,15 +173,55 @@ void EdgeStyle(TBitmap32& Bmp, IProgressBar& progress) {
 
 }  // namespace
 
+THslRule::THslRule(int32_t H, int32_t S, int32_t L) : h_(H), s_(S), l_(L), slots_(new Slot[size_t(1) << kBits]) {
+    for (size_t i = 0; i < (size_t(1) << kBits); ++i) slots_[i] = {kEmpty, 0};
+}
+
+uint32_t THslRule::Compute(uint32_t colour) const { return AdjustColour(colour, h_, s_, l_); }
+
+std::array<uint8_t, 256> ZoneLevels(int32_t offset) {
+    std::array<uint8_t, 256> lut{};
+    const int64_t o = offset;  // Offset + 255 must not wrap
+    for (int32_t v = 0; v < 256; ++v) {
+        uint8_t level = 255;
+        if (v < o) level = 0;
+        else if (v < o + 51) level = 25;
+        else if (v < o + 102) level = 76;
+        else if (v < o + 153) level = 127;
+        else if (v < o + 204) level = 178;
+        else if (v < o + 255) level = 229;
+        lut[static_cast<size_t>(v)] = level;
+    }
+    return lut;
+}
+
+void TPointChain::SetZone(int32_t offset) {
+    Zone = true;
+    ZoneLut = ZoneLevels(offset);
+}
+
+void TPointChain::SetExposure(int32_t threshold) {
+    Exposure = true;
+    for (int32_t c = 0; c < 256; ++c) Solarise[c] = uint8_t(c < threshold ? 255 - c : c);
+}
+
+void TPointChain::SetHsl(int32_t h, int32_t s, int32_t l) {
+    Hsl = true;
+    H = h, S = s, L = l;
+}
+
+TPointChain::Fn::Fn(const TPointChain& chain) : c_(&chain) {
+    if (chain.Hsl) rule_ = std::make_unique<THslRule>(chain.H, chain.S, chain.L);
+}
+
 void hsladjust(int32_t H, int32_t S, int32_t L, TBitmap32& Bmp, IProgressBar& progress) {
     pix::Ensure32(Bmp);
     const int32_t width = Bmp.Width();
-    const auto adjust = [H, S, L](uint32_t colour) { return AdjustColour(colour, H, S, L); };
     pix::ForRowBlocks(0, Bmp.Height(), &progress, [&](int32_t begin, int32_t end) {
-        ColourCache cache;  // one per block: no sharing between threads
+        THslRule rule(H, S, L);  // one per block: no sharing between threads
         for (int32_t y = begin; y < end; ++y) {
             uint32_t* row = PixelRow(Bmp, y);
-            for (int32_t x = 0; x < width; ++x) row[x] = cache.Get(row[x] & kColourMask, adjust);
+            for (int32_t x = 0; x < width; ++x) row[x] = rule(row[x]);
         }
     });
     pix::ResetProgress(&progress);

@@ -62,41 +62,68 @@ void RunProfessional(const TProfessionalSettings& s, const TBitmap& source, TBit
     MakeMode = 2;
     IProgressBar& progress = SharedProgressBar();
 
-    TBitmap32 layer;
-    if (s.CheckBox1) {
-        sketch::BuildSketchLayer(source, s.Pencil ? sketch::TSketchShape::Pencil : sketch::TSketchShape::Pen,
-                                 s.Pencil ? s.TrackBar1 : s.TrackBar7, layer, progress);
+    // Every step reads the source as 32-bit pixels; a narrower one is
+    // widened once (as each step's own 32-bit copy of it would be).
+    TBitmap32 widened;
+    const TBitmap* src = &source;
+    if (source.PixelFormat() != TPixelFormat::pf32bit) {
+        widened.Assign(&source);
+        src = &widened;
     }
 
-    TBitmap32 base;
-    base.Assign(&source);
-    if (s.CheckBox8) pro::colorzone(s.TrackBar9 - 13, base, progress);
-    if (s.CheckBox2) {
-        sketch::Exposure(base, s.TrackBar2, progress);
-        base.SetPixelFormat(TPixelFormat::pf32bit);
-    }
-    if (s.CheckBox5) {
-        if (s.Artistic == 1) pro::fringe1(base, progress);
-        else if (s.Artistic == 2) pro::fringe2(base, progress);
-        else pro::fringe3(base, progress);
-    }
-    if (s.CheckBox3) {
-        pro::Brume(s.TrackBar6, base, progress);
-        sketch::Blur(s.TrackBar6, base, progress);
-    }
-    if (s.CheckBox4) sketch::dosoften(s.TrackBar8, base, progress);
-    if (s.CheckBox6) pro::hsladjust(s.TrackBar3, s.TrackBar4, s.TrackBar5, base, progress);
-    if (s.CheckBox7 && s.CheckBox7Enabled && s.CheckBox1) {
-        pro::pinghua(layer, progress);
-        layer.SetPixelFormat(TPixelFormat::pf32bit);
-    }
-
+    const bool smooth = s.CheckBox7 && s.CheckBox7Enabled && s.CheckBox1;
     const bool anyEffect = s.CheckBox2 || s.CheckBox3 || s.CheckBox4 || s.CheckBox5 || s.CheckBox6 || s.CheckBox8;
+    const bool neighbourhood = s.CheckBox3 || s.CheckBox4 || s.CheckBox5;
+    const sketch::TSketchShape shape = s.Pencil ? sketch::TSketchShape::Pencil : sketch::TSketchShape::Pen;
+    const int32_t level = s.Pencil ? s.TrackBar1 : s.TrackBar7;
+
+    // The layer is computed row by row inside the final pass when nothing
+    // works on it as a whole picture and the base needs no neighbourhood.
+    const bool layerInPass = s.CheckBox1 && anyEffect && !smooth && !neighbourhood && sketch::TSketchRows::Applies(*src);
+    TBitmap32 layer;
+    if (s.CheckBox1 && !layerInPass) {
+        sketch::BuildSketchLayer(*src, shape, level, layer, progress);
+        if (smooth) {
+            pro::pinghua(layer, progress);
+            layer.SetPixelFormat(TPixelFormat::pf32bit);
+        }
+    }
     if (s.CheckBox1 && !anyEffect) {
         sketch::HandOver(layer, result);  // the sketch alone, without colour
-    } else {
-        sketch::HandOver(base, result);
-        if (s.CheckBox1) layer.DrawTo(0, 0, result);
+        pix::ReleaseScratch();
+        return;
     }
+
+    // The point filters before the neighbourhood ones, and hsladjust after.
+    pro::TPointChain before, after;
+    if (s.CheckBox8) before.SetZone(s.TrackBar9 - 13);
+    if (s.CheckBox2) before.SetExposure(s.TrackBar2);
+    if (s.CheckBox6) (neighbourhood ? after : before).SetHsl(s.TrackBar3, s.TrackBar4, s.TrackBar5);
+
+    const sketch::TSketchRows rows(shape, level);
+    const TBitmap32* finalLayer = s.CheckBox1 ? &layer : nullptr;
+    TBitmap32 base;
+    if (!neighbourhood) {
+        sketch::ComposeRows(*src, layerInPass ? &rows : nullptr, layerInPass ? nullptr : finalLayer,
+                            [&] { return before.MakeFn(); }, base, &progress);
+    } else {
+        if (before.Empty())
+            base.Assign(src);
+        else
+            sketch::ComposeRows(*src, nullptr, nullptr, [&] { return before.MakeFn(); }, base, &progress);
+        if (s.CheckBox5) {
+            if (s.Artistic == 1) pro::fringe1(base, progress);
+            else if (s.Artistic == 2) pro::fringe2(base, progress);
+            else pro::fringe3(base, progress);
+        }
+        if (s.CheckBox3) {
+            pro::Brume(s.TrackBar6, base, progress);
+            sketch::Blur(s.TrackBar6, base, progress);
+        }
+        if (s.CheckBox4) sketch::dosoften(s.TrackBar8, base, progress);
+        if (!after.Empty() || finalLayer)
+            sketch::ComposeRows(base, nullptr, finalLayer, [&] { return after.MakeFn(); }, base, &progress);
+    }
+    sketch::HandOver(base, result);
     pix::ReleaseScratch();
 }

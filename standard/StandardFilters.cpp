@@ -1,6 +1,7 @@
 #include "standard/StandardFilters.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -50,7 +51,13 @@ uint8_t MeanOf(int64_t sum, int64_t count) {
 
 void crayonpic(TBitmap32& Bmp, IProgressBar& progress) {
     pix::Ensure32(Bmp);
+    crayonpic(Bmp, Bmp, progress);
+}
+
+void crayonpic(const TBitmap& Bmp, TBitmap32& Dst, IProgressBar& progress) {
     const int32_t W = Bmp.Width(), H = Bmp.Height();
+    const bool apart = &Dst != &Bmp;
+    if (apart) Dst.NewImage(W, H, TPixelFormat::pf32bit);
     const TCellIndex index(CrayonCellSize);
 
     std::vector<TColourCell> table(kCellCount);
@@ -87,16 +94,23 @@ void crayonpic(TBitmap32& Bmp, IProgressBar& progress) {
     }
 
     // Each pixel is read before it is overwritten, so the copy the pass
-    // would write into is the picture itself.
+    // would write into can be the picture itself.
+    if (apart && H > 0) std::memcpy(Dst.ScanLine(0), Bmp.ScanLine(0), size_t(W) * 4);
     pix::ForEachRow(1, H, &progress, [&](int32_t y) {
-        uint32_t* row = PixelRow(Bmp, y);
-        for (int32_t x = 1; x < W; ++x) row[x] = mean[index.Of(row[x])];
+        const uint32_t* row = PixelRow(Bmp, y);
+        uint32_t* out = PixelRow(Dst, y);
+        if (W > 0) out[0] = row[0];
+        for (int32_t x = 1; x < W; ++x) out[x] = mean[index.Of(row[x])];
     });
     pix::ResetProgress(&progress);
 }
 
 void PenInkBmp(TBitmap32& Bmp, const TPenInkParams& params, IProgressBar& progress) {
     pix::Ensure32(Bmp);
+    PenInkBmp(Bmp, Bmp, params, progress);
+}
+
+void PenInkBmp(const TBitmap& Bmp, TBitmap32& Dst, const TPenInkParams& params, IProgressBar& progress) {
     const int32_t W = Bmp.Width(), H = Bmp.Height();
     const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
 
@@ -121,12 +135,14 @@ void PenInkBmp(TBitmap32& Bmp, const TPenInkParams& params, IProgressBar& progre
 
     // Edge value into the colour bytes, then inverted (c -> 255 - c) over
     // the whole picture: black lines on white.
+    if (&Dst != &Bmp) Dst.NewImage(W, H, TPixelFormat::pf32bit);
     pix::ForEachRow(0, H, &progress, [&](int32_t y) {
-        uint32_t* row = PixelRow(Bmp, y);
+        const uint32_t* row = PixelRow(Bmp, y);
+        uint32_t* out = PixelRow(Dst, y);
         const uint8_t* e = edges.data() + static_cast<size_t>(y) * W;
         for (int32_t x = 0; x < W; ++x) {
             const uint8_t v = static_cast<uint8_t>(255 - e[x]);
-            row[x] = (row[x] & pix::kAlphaMask) | pix::MakePixel(v, v, v, 0);
+            out[x] = (row[x] & pix::kAlphaMask) | pix::MakePixel(v, v, v, 0);
         }
     });
     pix::ResetProgress(&progress);

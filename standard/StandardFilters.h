@@ -18,6 +18,8 @@ extern int32_t CrayonCellSize;
 // its colour cells, with alpha 255. progress is the Standard dialog's bar,
 // whatever MakeMode says: one step per row of each pass, 0 after each.
 void crayonpic(TBitmap32& Bmp, IProgressBar& progress);
+// The same from a 32-bit Src into Dst (which may be Src).
+void crayonpic(const TBitmap& Src, TBitmap32& Dst, IProgressBar& progress);
 
 struct TPenInkParams {
     int32_t TrackBar4 = 10;  // sigma = pos * 0.05
@@ -29,6 +31,8 @@ struct TPenInkParams {
 // Standard dialog's bar: 80 while detecting, one step per row written back,
 // then 0.
 void PenInkBmp(TBitmap32& Bmp, const TPenInkParams& params, IProgressBar& progress);
+// The same from a 32-bit Src into Dst (which may be Src).
+void PenInkBmp(const TBitmap& Src, TBitmap32& Dst, const TPenInkParams& params, IProgressBar& progress);
 
 struct TImageSize {
     int32_t Width, Height;

@@ -101,52 +101,46 @@ void RunStandard(const TStandardSettings& s, const TBitmap& source, TBitmap& res
     MakeMode = 1;
     IProgressBar& progress = SharedProgressBar();
 
-    TBitmap32 layer;
-    if (IsSketchStyle(s.Style)) {
-        const bool pencil = s.Style == 1 || s.Style == 3;
-        const int32_t levels[] = {s.TrackBar2, s.TrackBar3, s.TrackBar1, s.TrackBar7};  // styles 1..4
-        const int32_t level = levels[s.Style - 1];
-        sketch::BuildSketchLayer(source, pencil ? sketch::TSketchShape::Pencil : sketch::TSketchShape::Pen, level,
-                                 layer, progress);
-    }
-    // The black and white styles show the sketch layer alone; their base
-    // would only be copied and thrown away.
-    if (s.Style == 3 || s.Style == 4) {
-        sketch::HandOver(layer, result);
-        pix::ReleaseScratch();
-        return;
+    // Every step reads the source as 32-bit pixels; a narrower one is
+    // widened once (as each step's own 32-bit copy of it would be).
+    TBitmap32 widened;
+    const TBitmap* src = &source;
+    if (source.PixelFormat() != TPixelFormat::pf32bit) {
+        widened.Assign(&source);
+        src = &widened;
     }
 
+    const bool pencil = s.Style == 1 || s.Style == 3;
+    const int32_t levels[] = {s.TrackBar2, s.TrackBar3, s.TrackBar1, s.TrackBar7};  // styles 1..4
+    const sketch::TSketchShape shape = pencil ? sketch::TSketchShape::Pencil : sketch::TSketchShape::Pen;
     TBitmap32 base;
-    base.Assign(&source);
-    switch (s.Style) {
-        case 5:
-            sketch::dosoften(s.TrackBar8, base, progress);
-            break;
-        case 6:
-            if (s.Revision == TRevision::Earlier) {
-                pro::colorzone(s.TrackBar9 - 13, base, progress);
-            } else {
-                stdf::CrayonCellSize = CrayonCellSizeFor(s.TrackBar9);
-                stdf::crayonpic(base, StandardProgressBar());
-            }
-            break;
-        case 7:
-            stdf::PenInkBmp(base, {s.TrackBar4, s.TrackBar5, s.TrackBar6}, StandardProgressBar());
-            break;
-        case 1: {
-            const THslArguments a = ColorPencilBase(s.TrackBar2);
-            pro::hsladjust(a.Hue, a.Saturation, a.Lightness, base, progress);
-            break;
-        }
-        case 2: {
-            const THslArguments a = ColorPenBase(s.TrackBar3);
-            pro::hsladjust(a.Hue, a.Saturation, a.Lightness, base, progress);
-            break;
-        }
+    if (s.Style == 3 || s.Style == 4) {
+        // The black and white styles show the sketch layer alone.
+        sketch::BuildSketchLayer(*src, shape, levels[s.Style - 1], base, progress);
+    } else if (s.Style == 1 || s.Style == 2) {
+        // The colour styles: the layer, row by row, over the adjusted base.
+        const THslArguments a = s.Style == 1 ? ColorPencilBase(s.TrackBar2) : ColorPenBase(s.TrackBar3);
+        pro::TPointChain chain;
+        chain.SetHsl(a.Hue, a.Saturation, a.Lightness);
+        const sketch::TSketchRows rows(shape, levels[s.Style - 1]);
+        TBitmap32 layer;
+        const bool inPass = sketch::TSketchRows::Applies(*src);
+        if (!inPass) sketch::BuildSketchLayer(*src, shape, levels[s.Style - 1], layer, progress);
+        sketch::ComposeRows(*src, inPass ? &rows : nullptr, inPass ? nullptr : &layer, [&] { return chain.MakeFn(); },
+                            base, &progress);
+    } else if (s.Style == 5) {
+        base.Assign(src);
+        sketch::dosoften(s.TrackBar8, base, progress);
+    } else if (s.Style == 6 && s.Revision == TRevision::Earlier) {
+        pro::TPointChain chain;
+        chain.SetZone(s.TrackBar9 - 13);
+        sketch::ComposeRows(*src, nullptr, nullptr, [&] { return chain.MakeFn(); }, base, &progress);
+    } else if (s.Style == 6) {
+        stdf::CrayonCellSize = CrayonCellSizeFor(s.TrackBar9);
+        stdf::crayonpic(*src, base, StandardProgressBar());
+    } else {
+        stdf::PenInkBmp(*src, base, {s.TrackBar4, s.TrackBar5, s.TrackBar6}, StandardProgressBar());
     }
-
     sketch::HandOver(base, result);
-    if (IsSketchStyle(s.Style)) layer.DrawTo(0, 0, result);
     pix::ReleaseScratch();
 }
