@@ -30,12 +30,10 @@ void LoadIcon(TBitmap& result, const std::string& fileName) {
 }
 
 void LoadJpeg(TBitmap& result, const std::string& fileName) {
-    {
-        TJPEGImage jpeg;
-        jpeg.LoadFromFile(fileName);
-        result.Assign(&jpeg);
-    }  // the decoded copy goes before the 32-bit conversion allocates
-    result.SetPixelFormat(TPixelFormat::pf32bit);
+    // What loading a JPEG picture, assigning it and setting 32 bits gives,
+    // decoded straight into the result's rows.
+    TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+    TJPEGImage::ReadBitmap32(stream, result);
 }
 
 void LoadMetafile(TBitmap& result, const std::string& fileName) {

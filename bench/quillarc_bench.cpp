@@ -51,6 +51,7 @@ const char kUsage[] =
     "  quillarc-bench [--repeat N] [--threads N] [--reference] INPUT OUTPUT.bmp std [--revision earlier] "
     "RadioButtonN [Control=Value ...]\n"
     "  quillarc-bench [--repeat N] [--threads N] INPUT OUTPUT.bmp filter NAME [ARG ...]\n"
+    "  quillarc-bench [--repeat N] [--threads N] INPUT OUTPUT.bmp load\n"
     "\n"
     "pro controls: CheckBox1..CheckBox8 (0 or 1), RadioButton1..RadioButton5 (1 selects),\n"
     "  TrackBar1..TrackBar9; std controls: RadioButton1..RadioButton7 (1..6 in the earlier\n"
@@ -62,6 +63,7 @@ const char kUsage[] =
     "--repeat N runs the work N times (1..1000, default 1); --threads N uses N threads\n"
     "  (1..256, default: one per core). The random generator starts from seed 0 and each\n"
     "  repeat draws on where the last stopped; OUTPUT holds the first repeat's result.\n"
+    "load times the main window's picture loader alone (peak memory: of the loads).\n"
     "--reference then runs the straightforward versions of pro or std N times on one thread\n"
     "  and prints their median, the speed-up and whether their bytes are the same.\n";
 
@@ -241,6 +243,7 @@ struct Options {
     int repeat = 1;
     int threads = 0;  // 0: the pool's default
     bool reference = false;
+    bool loadOnly = false;
     std::string input, output;
     Works work;
 };
@@ -274,8 +277,10 @@ Options ParseArguments(const std::vector<std::string>& args) {
         o.work = StandardWork(args, i);
     else if (mode == "filter")
         o.work = {FilterWork(args, i), {}};
+    else if (mode == "load" && i == args.size())
+        o.loadOnly = true;
     else
-        Fail("expected pro, std or filter, not \"" + mode + "\"");
+        Fail("expected pro, std, filter or load, not \"" + mode + "\"");
     if (o.reference && !o.work.reference) Fail("--reference works with pro and std only");
     return o;
 }
@@ -320,8 +325,43 @@ std::vector<double> TimeRuns(const Work& work, const TBitmap32& input, int repea
     return seconds;
 }
 
+void PrintFigures(int32_t width, int32_t height, const std::vector<double>& seconds, double peak) {
+    const int threads = par::ThreadCount();
+    const double pixels = double(width) * double(height);
+    std::printf("picture: %d x %d, %d thread%s\n", width, height, threads, threads == 1 ? "" : "s");
+    const size_t n = seconds.size();
+    std::printf("median time: %.3f s over %zu run%s (fastest %.3f s, slowest %.3f s)\n", Median(seconds), n,
+                n == 1 ? "" : "s", *std::min_element(seconds.begin(), seconds.end()),
+                *std::max_element(seconds.begin(), seconds.end()));
+    std::printf("peak resident memory: %.1f MiB (%.1f bytes per pixel)\n", peak / (1024.0 * 1024.0),
+                pixels > 0 ? peak / pixels : 0.0);
+}
+
+// The loader alone: LoadPictureFile `repeat` times, each picture freed
+// before the next load.
+int RunLoads(const Options& o) {
+    std::vector<double> seconds;
+    std::unique_ptr<TBitmap> picture;
+    for (int r = 0; r < o.repeat; ++r) {
+        picture.reset();
+        const auto start = std::chrono::steady_clock::now();
+        picture = LoadPictureFile(o.input);
+        const auto stop = std::chrono::steady_clock::now();
+        seconds.push_back(std::chrono::duration<double>(stop - start).count());
+        if (!picture || picture->Empty()) {
+            std::fprintf(stderr, "quillarc-bench: \"%s\" is not a picture this program reads\n", o.input.c_str());
+            return 1;
+        }
+    }
+    const double peak = PeakResidentBytes();
+    picture->SaveToFile(o.output);
+    PrintFigures(picture->Width(), picture->Height(), seconds, peak);
+    return 0;
+}
+
 int Run(const Options& o) {
     if (o.threads > 0) par::SetThreadCount(o.threads);
+    if (o.loadOnly) return RunLoads(o);
 
     TBitmap32 input;
     {
@@ -348,15 +388,9 @@ int Run(const Options& o) {
     });
     const double peak = std::max(peakFirst, PeakResidentBytes());
 
+    PrintFigures(input.Width(), input.Height(), seconds, peak);
     const double median = Median(seconds);
-    const double pixels = double(input.Width()) * double(input.Height());
     const int threads = par::ThreadCount();
-    std::printf("picture: %d x %d, %d thread%s\n", input.Width(), input.Height(), threads, threads == 1 ? "" : "s");
-    std::printf("median time: %.3f s over %d run%s (fastest %.3f s, slowest %.3f s)\n", median, o.repeat,
-                o.repeat == 1 ? "" : "s", *std::min_element(seconds.begin(), seconds.end()),
-                *std::max_element(seconds.begin(), seconds.end()));
-    std::printf("peak resident memory: %.1f MiB (%.1f bytes per pixel)\n", peak / (1024.0 * 1024.0),
-                pixels > 0 ? peak / pixels : 0.0);
     if (!o.reference) return 0;
 
     par::SetThreadCount(1);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <limits>
 
 // libjpeg's headers expect these to be declared first.
@@ -144,25 +145,29 @@ bool PlausibleSize(uint32_t width, uint32_t height, size_t bytes, bool arithmeti
 
 uint8_t MulDiv255(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }
 
-// One decoded row into blue, green, red.
-void StoreRow(const JSAMPLE* in, uint8_t* out, uint32_t width, int components, bool adobeCmyk) {
+// One decoded row into blue, green, red (outBytes 3) or blue, green, red
+// and alpha 0 (outBytes 4).
+void StoreRow(const JSAMPLE* in, uint8_t* out, uint32_t width, int components, bool adobeCmyk, int outBytes) {
+    const int k = outBytes;
+    if (k == 4)
+        for (uint32_t x = 0; x < width; ++x) out[4 * x + 3] = 0;
     if (components == 1) {
-        for (uint32_t x = 0; x < width; ++x, out += 3) out[0] = out[1] = out[2] = in[x];
+        for (uint32_t x = 0; x < width; ++x, out += k) out[0] = out[1] = out[2] = in[x];
     } else if (components == 3) {
-        for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
+        for (uint32_t x = 0; x < width; ++x, in += 3, out += k) {
             out[0] = in[2];
             out[1] = in[1];
             out[2] = in[0];
         }
     } else if (adobeCmyk) {
         // Adobe writes CMYK inverted: the stored values are 255 - ink.
-        for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
+        for (uint32_t x = 0; x < width; ++x, in += 4, out += k) {
             out[0] = MulDiv255(in[2], in[3]);
             out[1] = MulDiv255(in[1], in[3]);
             out[2] = MulDiv255(in[0], in[3]);
         }
     } else {
-        for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
+        for (uint32_t x = 0; x < width; ++x, in += 4, out += k) {
             out[0] = MulDiv255(255u - in[2], 255u - in[3]);
             out[1] = MulDiv255(255u - in[1], 255u - in[3]);
             out[2] = MulDiv255(255u - in[0], 255u - in[3]);
@@ -185,7 +190,10 @@ struct CompressGuard {
     }
 };
 
-void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, std::vector<JSAMPLE>& row) {
+// Decodes into bitmap at 24 bits per pixel, or at 32 (alpha 0, the bytes a
+// 24-bit decode set to 32 bits per pixel would hold) when wide is set.
+void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, std::vector<JSAMPLE>& row,
+            bool wide) {
     jpeg_decompress_struct cinfo;
     std::memset(&cinfo, 0, sizeof cinfo);  // destroying a never-created struct is then harmless
     ErrorManager err;
@@ -230,18 +238,44 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
             cinfo.out_color_space = JCS_RGB;
             break;
     }
+    // Colour pictures decode straight into 32-bit rows, in the bitmap's
+    // byte order; everything else goes through one row of samples.
+    const bool direct = wide && cinfo.out_color_space == JCS_RGB;
+    if (direct) cinfo.out_color_space = JCS_EXT_BGRX;
     jpeg_start_decompress(&cinfo);
 
     const uint32_t width = cinfo.output_width;
+    const int32_t height = static_cast<int32_t>(cinfo.output_height);
     const int components = cinfo.output_components;
-    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap.SetSize(static_cast<int32_t>(width), static_cast<int32_t>(cinfo.output_height));
-    row.resize(size_t(width) * static_cast<size_t>(components));
-    while (cinfo.output_scanline < cinfo.output_height) {
-        uint8_t* out = bitmap.ScanLine(static_cast<int32_t>(cinfo.output_scanline));
-        JSAMPROW rows[1] = {row.data()};
-        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) throw EInvalidGraphic("JPEG image is not valid");
-        StoreRow(row.data(), out, width, components, adobeCmyk);
+    // Every pixel is written below: no zero fill.
+    bitmap.NewImage(static_cast<int32_t>(width), height, wide ? TPixelFormat::pf32bit : TPixelFormat::pf24bit);
+    if (!wide) {
+        const size_t used = size_t(width) * 3, padding = static_cast<size_t>(bitmap.RowBytes()) - used;
+        for (int32_t y = 0; y < height && padding > 0; ++y) std::memset(bitmap.ScanLine(y) + used, 0, padding);
+    }
+    if (direct) {
+        constexpr int kBatch = 16;
+        JSAMPROW rows[kBatch];
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const int32_t first = static_cast<int32_t>(cinfo.output_scanline);
+            const int32_t n = std::min<int32_t>(kBatch, height - first);
+            for (int32_t i = 0; i < n; ++i) rows[i] = bitmap.ScanLine(first + i);
+            const int32_t got = static_cast<int32_t>(jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n)));
+            if (got <= 0) throw EInvalidGraphic("JPEG image is not valid");
+            // The library fills the fourth byte with 255.
+            for (int32_t i = 0; i < got; ++i) {
+                uint8_t* p = rows[i];
+                for (uint32_t x = 0; x < width; ++x) p[4 * x + 3] = 0;
+            }
+        }
+    } else {
+        row.resize(size_t(width) * static_cast<size_t>(components));
+        while (cinfo.output_scanline < cinfo.output_height) {
+            uint8_t* out = bitmap.ScanLine(static_cast<int32_t>(cinfo.output_scanline));
+            JSAMPROW rows[1] = {row.data()};
+            if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) throw EInvalidGraphic("JPEG image is not valid");
+            StoreRow(row.data(), out, width, components, adobeCmyk, wide ? 4 : 3);
+        }
     }
     // A multi-scan file has been read whole by now; the progression table
     // lives in libjpeg's image pool, which finishing frees.
@@ -331,9 +365,18 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
     stream.ReadBuffer(data.data(), size);
     auto bitmap = std::make_unique<TBitmap>();
     std::vector<JSAMPLE> row;
-    Decode(data.data(), data.size(), grayscale_, *bitmap, row);
+    Decode(data.data(), data.size(), grayscale_, *bitmap, row, false);
     bitmap_ = std::move(bitmap);
     Changed(this);
+}
+
+void TJPEGImage::ReadBitmap32(TStream& stream, TBitmap& bitmap) {
+    const int64_t size = stream.Remaining();
+    if (size > std::numeric_limits<int32_t>::max()) throw EInvalidGraphic("JPEG image is too large");
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    stream.ReadBuffer(data.data(), size);
+    std::vector<JSAMPLE> row;
+    Decode(data.data(), data.size(), false, bitmap, row, true);
 }
 
 void TJPEGImage::SaveToStream(TStream& stream) {

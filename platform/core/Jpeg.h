@@ -40,6 +40,12 @@ public:
     bool Grayscale() const { return grayscale_; }
     void SetGrayscale(bool value) { grayscale_ = value; }
 
+    // Decodes the rest of the stream as LoadFromStream does, straight into
+    // bitmap at 32 bits per pixel with alpha 0: the bitmap a load, an
+    // Assign and a change to 32 bits would give, without the 24-bit
+    // picture and its copy. On failure the bitmap's pixels are undefined.
+    static void ReadBitmap32(TStream& stream, TBitmap& bitmap);
+
     // The decoded picture, 24 bits per pixel.
     const TBitmap& Bitmap() const { return *bitmap_; }
 

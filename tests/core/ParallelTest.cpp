@@ -107,9 +107,24 @@ TEST(ForRows, AbortFromProgressStopsTheWork) {
     ThreadCountGuard guard;
     par::SetThreadCount(4);
     std::atomic<int> blocks{0};
-    EXPECT_THROW(par::ForRows(
-                     1600, [&](int32_t, int32_t) { ++blocks; std::this_thread::sleep_for(std::chrono::microseconds(200)); },
-                     [&](int32_t) { throw EAbort("stop"); }),
+    std::atomic<bool> reported{false};
+    const std::thread::id caller = std::this_thread::get_id();
+    // The workers' blocks wait for the caller's first report and then take
+    // a while, so that neither a caller slowed down by a loaded machine nor
+    // the time the abort takes to unwind lets them finish every block first.
+    auto body = [&](int32_t, int32_t) {
+        ++blocks;
+        if (std::this_thread::get_id() == caller) return;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!reported && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    EXPECT_THROW(par::ForRows(1600, body,
+                              [&](int32_t) {
+                                  reported = true;
+                                  throw EAbort("stop");
+                              }),
                  EAbort);
     EXPECT_LT(blocks.load(), 16);
 }

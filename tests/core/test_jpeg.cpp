@@ -186,6 +186,34 @@ TEST(Jpeg, GreyFilesComeOutInColourChannels) {
     }
 }
 
+// Colour, grey and CMYK files of odd sizes: the same bytes as a load, an
+// Assign and a change to 32 bits.
+TEST(Jpeg, ReadBitmap32GivesTheLoadedPictureAt32Bits) {
+    std::vector<uint8_t> grey(37 * 23), cmyk;
+    for (size_t i = 0; i < grey.size(); ++i) grey[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < grey.size(); ++i) cmyk.insert(cmyk.end(), {uint8_t(i), uint8_t(3 * i), 40, uint8_t(200 - i % 90)});
+    const std::vector<std::vector<uint8_t>> files = {Save(*Gradient(37, 23)), Save(*Filled(1, 1, 10, 200, 30)),
+                                                     EncodeRaw(grey, 37, 23, 1, JCS_GRAYSCALE, false),
+                                                     EncodeRaw(cmyk, 37, 23, 4, JCS_CMYK, false)};
+    for (const auto& bytes : files) {
+        TJPEGImage jpeg;
+        LoadBytes(jpeg, bytes);
+        TBitmap expected;
+        expected.Assign(&jpeg);
+        expected.SetPixelFormat(TPixelFormat::pf32bit);
+        TMemoryStream ms;
+        ms.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+        ms.SetPosition(0);
+        TBitmap direct;
+        TJPEGImage::ReadBitmap32(ms, direct);
+        ASSERT_EQ(direct.PixelFormat(), TPixelFormat::pf32bit);
+        ASSERT_EQ(direct.Width(), expected.Width());
+        ASSERT_EQ(direct.Height(), expected.Height());
+        for (int32_t y = 0; y < direct.Height(); ++y)
+            ASSERT_EQ(std::memcmp(direct.ScanLine(y), expected.ScanLine(y), size_t(direct.Width()) * 4), 0) << y;
+    }
+}
+
 TEST(Jpeg, AdobeCmykIsConvertedToColour) {
     // Adobe stores inverted inks: red is C 0, M 255, Y 255, K 0 stored as
     // 255, 0, 0, 255.
