@@ -3,6 +3,7 @@
 // 1, 4, 8, 16, 24 and 32 bits; uncompressed, RLE8, RLE4 and bit fields.
 #include "platform/core/BmpFormat.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -61,14 +62,14 @@ Channel MakeChannel(uint32_t mask) {
     return c;
 }
 
-// A channel value scaled to 0..255: wide channels keep their top 8 bits,
-// narrow ones are scaled with rounding.
+// A channel value scaled to 0..255 with rounding, round(v x 255 / max),
+// whatever its width (the plain 15 and 16-bit formats widen the same way).
 inline uint32_t Scale(uint32_t pixel, const Channel& c) {
     if (c.bits == 0) return 0;
-    const uint32_t v = (pixel & c.mask) >> c.shift;
-    if (c.bits >= 8) return v >> (c.bits - 8);
-    const uint32_t max = (1u << c.bits) - 1;
-    return (v * 255 + max / 2) / max;
+    const uint64_t v = (pixel & c.mask) >> c.shift;
+    if (c.bits == 8) return static_cast<uint32_t>(v);
+    const uint64_t max = (uint64_t(1) << c.bits) - 1;
+    return static_cast<uint32_t>((v * 255 + max / 2) / max);
 }
 
 }  // namespace
@@ -238,9 +239,15 @@ void DecodeRle(const uint8_t* data, int64_t size, bool fourBits, TBitmap& bitmap
     while (i + 2 <= size) {
         const uint8_t count = data[i], value = data[i + 1];
         i += 2;
+        // A run or a literal may go on past the end of its row: writers
+        // encode the row padding, or let the odd last pixel of an RLE4 pair
+        // run over. Its pixels inside the row are drawn and the rest is
+        // consumed; only rows below the bitmap and jumps out of it are
+        // refused.
         if (count > 0) {
-            if (y >= h || x + count > w) Invalid();
-            for (int k = 0; k < count; ++k) {
+            if (y >= h) Invalid();
+            const int n = static_cast<int>(std::min<int64_t>(count, std::max<int64_t>(0, w - x)));
+            for (int k = 0; k < n; ++k) {
                 const uint8_t v = fourBits ? ((k & 1) ? (value & 0x0F) : (value >> 4)) : value;
                 put(x + k, v);
             }
@@ -263,8 +270,9 @@ void DecodeRle(const uint8_t* data, int64_t size, bool fourBits, TBitmap& bitmap
             const int64_t bytes = fourBits ? (value + 1) / 2 : value;
             const int64_t padded = (bytes + 1) & ~int64_t(1);
             if (i + bytes > size) Invalid();
-            if (y >= h || x + value > w) Invalid();
-            for (int k = 0; k < value; ++k) {
+            if (y >= h) Invalid();
+            const int n = static_cast<int>(std::min<int64_t>(value, std::max<int64_t>(0, w - x)));
+            for (int k = 0; k < n; ++k) {
                 const uint8_t b = data[i + (fourBits ? k / 2 : k)];
                 put(x + k, fourBits ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
             }

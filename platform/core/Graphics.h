@@ -258,8 +258,9 @@ public:
     // the nearest palette entry). The palette of an indexed target is the
     // bitmap's own when it fits (also one set while the format had none),
     // else the default: black and white, SystemPalette16 or
-    // HalftonePalette256. 15 and 16 bits widen by repeating their top bits
-    // and narrow by truncation, so 15/16 -> 24 -> 15/16 is exact.
+    // HalftonePalette256. 15 and 16 bits widen each channel v of max 31
+    // (63) to round(v x 255 / max) and narrow by truncation, so
+    // 15/16 -> 24 -> 15/16 is exact.
     void SetPixelFormat(TPixelFormat format);
 
     // Row 0 is the top row. Rows outside 0..Height-1 raise

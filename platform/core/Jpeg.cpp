@@ -129,18 +129,18 @@ void TermDestination(j_compress_ptr) {}
 // ------------------------------------------------------------ limits
 
 // Every Huffman-coded 8 x 8 block costs at least one bit of scan data, so
-// a complete file cannot describe more than 512 pixels per byte. Arithmetic
-// coding can do better on flat pictures; give it 64 times more room. A
-// header claiming more is hostile or cut short: refuse it before libjpeg or
-// the bitmap allocate for it.
+// a complete file cannot describe more than 512 pixels per byte; a header
+// claiming more is hostile or cut short: refuse it before libjpeg or the
+// bitmap allocate for it. Arithmetic coding has no such floor (a flat
+// picture of any size takes a few hundred bytes), so it is held to the
+// pixel limit alone.
 bool PlausibleSize(uint32_t width, uint32_t height, size_t bytes, bool arithmetic) {
     if (width == 0 || height == 0) return false;
     if (width > static_cast<uint32_t>(kMaxBitmapSide) || height > static_cast<uint32_t>(kMaxBitmapSide))
         return false;
     uint64_t pixels = uint64_t(width) * height;
     if (pixels > static_cast<uint64_t>(kMaxBitmapPixels)) return false;
-    uint64_t perByte = arithmetic ? 512u * 64u : 512u;
-    return pixels / perByte <= bytes;
+    return arithmetic || pixels / 512u <= bytes;
 }
 
 uint8_t MulDiv255(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }

@@ -20,6 +20,13 @@ namespace {
 
 [[noreturn]] void InvalidMetafile(const std::string& why) { throw EInvalidGraphic("Metafile is not valid: " + why); }
 
+// A bitmap record whose bitmap this reader cannot draw (a compression it
+// does not decode, a header or a colour table it cannot make sense of).
+// Playback skips such a record and draws the others, as the desktop's
+// does; only damage to the record structure refuses the whole picture.
+struct UndrawableBitmap {};
+[[noreturn]] void Undrawable() { throw UndrawableBitmap{}; }
+
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 int16_t GetS16(const uint8_t* p) { return static_cast<int16_t>(Get16(p)); }
 uint32_t Get32(const uint8_t* p) {
@@ -138,11 +145,14 @@ struct DibInfo {
     int32_t width = 0, height = 0;  // height as stored: negative for top-down rows
     uint32_t headerSize = 0;
     size_t tableBytes = 0;          // header, bit masks and colour table
+    int64_t presentColors = -1;     // entries of a short colour table, else -1
 };
 
-DibInfo ReadDibInfo(const uint8_t* p, size_t n, uint32_t usage) {
+// shortTable: the record says where the header and table end (n), and a
+// colour table shorter than the bits call for keeps the entries present.
+DibInfo ReadDibInfo(const uint8_t* p, size_t n, uint32_t usage, bool shortTable = false) {
     DibInfo info;
-    if (n < 12) InvalidMetafile("bitmap header cut short");
+    if (n < 12) Undrawable();
     info.headerSize = Get32(p);
     int bits = 0;
     uint32_t compression = 0, used = 0;
@@ -151,29 +161,31 @@ DibInfo ReadDibInfo(const uint8_t* p, size_t n, uint32_t usage) {
         info.height = Get16(p + 6);
         bits = Get16(p + 10);
     } else {
-        if (info.headerSize < 40 || info.headerSize > n) InvalidMetafile("bad bitmap header");
+        if (info.headerSize < 40 || info.headerSize > n) Undrawable();
         info.width = GetS32(p + 4);
         info.height = GetS32(p + 8);
         bits = Get16(p + 14);
         compression = Get32(p + 16);
         used = Get32(p + 32);
     }
-    if (info.width <= 0 || info.height == 0 || info.height == std::numeric_limits<int32_t>::min())
-        InvalidMetafile("bad bitmap size");
+    if (info.width <= 0 || info.height == 0 || info.height == std::numeric_limits<int32_t>::min()) Undrawable();
     uint64_t colors = used;
     if (bits <= 8 && bits > 0) {
         if (colors == 0) colors = uint64_t(1) << bits;
-        if (colors > (uint64_t(1) << bits)) InvalidMetafile("bad bitmap colour table");
+        if (colors > (uint64_t(1) << bits)) Undrawable();
     } else if (colors > 256) {
-        InvalidMetafile("bad bitmap colour table");
+        Undrawable();
     }
     uint64_t masks = 0;
     if (info.headerSize == 40 && compression == 3) masks = 12;
     if (info.headerSize == 40 && compression == 6) masks = 16;
     const uint64_t entry = usage == kDibPalColors ? 2 : (info.headerSize == 12 ? 3 : 4);
     const uint64_t table = info.headerSize + masks + colors * entry;
-    if (table > n) InvalidMetafile("bitmap header cut short");
-    info.tableBytes = static_cast<size_t>(table);
+    if (table > n) {
+        if (!shortTable || info.headerSize < 40 || info.headerSize + masks > n || bits > 8) Undrawable();
+        info.presentColors = static_cast<uint32_t>((n - info.headerSize - masks) / entry);
+    }
+    info.tableBytes = static_cast<size_t>(std::min<uint64_t>(table, n));
     return info;
 }
 
@@ -207,6 +219,7 @@ std::shared_ptr<const TBitmap> DecodeDib(const uint8_t* table, const DibInfo& in
     Put32(head, 0);
     Put32(head, static_cast<uint32_t>(14 + info.tableBytes));
     head.insert(head.end(), table, table + info.tableBytes);
+    if (info.presentColors >= 0) Set32(head, 14 + 32, static_cast<uint32_t>(info.presentColors));
     if (rows > 0) {
         if (info.headerSize == 12)
             head[14 + 6] = static_cast<uint8_t>(height), head[14 + 7] = static_cast<uint8_t>(height >> 8);
@@ -217,8 +230,8 @@ std::shared_ptr<const TBitmap> DecodeDib(const uint8_t* table, const DibInfo& in
     auto bitmap = std::make_shared<TBitmap>();
     try {
         bitmap->LoadFromStream(stream);
-    } catch (const Exception& e) {
-        InvalidMetafile("bad bitmap (" + e.Message() + ")");
+    } catch (const Exception&) {
+        Undrawable();
     }
     return bitmap;
 }
@@ -298,7 +311,7 @@ void ParseEmfRecord(const uint8_t* r, uint32_t type, uint32_t size, OpList& ops,
         ref = DibRef{Get32(r + at), Get32(r + at + 4), Get32(r + at + 8), Get32(r + at + 12)};
         if (!InRecord(ref.bmiAt, ref.bmiSize, size) || !InRecord(ref.bitsAt, ref.bitsSize, size))
             InvalidMetafile("bitmap outside its record");
-        info = ReadDibInfo(r + ref.bmiAt, ref.bmiSize, usage);
+        info = ReadDibInfo(r + ref.bmiAt, ref.bmiSize, usage, true);
         info.tableBytes = ref.bmiSize;  // the record says where the table ends
     };
     switch (type) {
@@ -851,7 +864,11 @@ void TMetafile::LoadEnhanced(std::vector<uint8_t> data) {
         if (length < 8 || length % 4 != 0 || length > size - at) InvalidMetafile(Format("bad record length at %zu", at));
         if (type == EMR_EOF) break;
         if (type == EMR_HEADER) InvalidMetafile("second header");
-        ParseEmfRecord(d + at, type, length, ops, budget);
+        try {
+            ParseEmfRecord(d + at, type, length, ops, budget);
+        } catch (const UndrawableBitmap&) {
+            // skipped: the record's bitmap cannot be drawn
+        }
         at += length;
     }
     // Tolerated: a metafile that ends without its EOF record plays the
@@ -901,7 +918,11 @@ void TMetafile::LoadWindows(std::vector<uint8_t> data, size_t start, bool placea
             ended = true;
             break;
         }
-        ParseWmfRecord(d + at, function, static_cast<size_t>(length), ops, budget, frame);
+        try {
+            ParseWmfRecord(d + at, function, static_cast<size_t>(length), ops, budget, frame);
+        } catch (const UndrawableBitmap&) {
+            // skipped: the record's bitmap cannot be drawn
+        }
         at += static_cast<size_t>(length);
     }
     (void)ended;  // tolerated as for enhanced metafiles: a missing end record

@@ -26,10 +26,12 @@ std::vector<TPaletteEntry> DefaultColors(TPixelFormat format) {
 }
 
 namespace {
-// 5 and 6 bit channels widen by repeating their top bits, so that 31 and
-// 63 become 255 and narrowing (which truncates) gives the value back.
-inline uint32_t Widen5(uint32_t v) { return (v << 3) | (v >> 2); }
-inline uint32_t Widen6(uint32_t v) { return (v << 2) | (v >> 4); }
+// 5 and 6 bit channels widen to round(v x 255 / max), the rule of every
+// other narrow channel (BMP bit fields), so that 31 and 63 become 255;
+// the result lies within 8 v .. 8 v + 7 (4 v .. 4 v + 3), so narrowing,
+// which truncates, gives the value back.
+inline uint32_t Widen5(uint32_t v) { return (v * 255 + 15) / 31; }
+inline uint32_t Widen6(uint32_t v) { return (v * 255 + 31) / 63; }
 }  // namespace
 
 RowCodec::RowCodec(TPixelFormat format, const std::vector<TPaletteEntry>& colors) : format_(format) {

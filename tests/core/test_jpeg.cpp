@@ -273,6 +273,18 @@ TEST(Jpeg, HugeDimensionsInASmallFileAreRefusedBeforeDecoding) {
     EXPECT_NE(msg.find("60000 x 60000"), std::string::npos) << msg;
 }
 
+// A flat arithmetic-coded picture of 8 megapixels takes 215 bytes.
+TEST(Jpeg, SmallArithmeticCodedFileOfManyPixelsLoads) {
+    TBitmap bitmap;
+    TFileStream stream(std::string(QUILLARC_TEST_DATA) + "/valid/arith-flat-8mp.jpg", fmOpenRead);
+    TJPEGImage::ReadBitmap32(stream, bitmap);
+    EXPECT_EQ(bitmap.Width(), 3200);
+    EXPECT_EQ(bitmap.Height(), 2600);
+    const TColor c = bitmap.Pixel(1600, 1300);
+    EXPECT_NEAR(GetRValue(c), 90, 2);
+    EXPECT_NEAR(GetBValue(c), 200, 2);
+}
+
 TEST(Jpeg, SavingAnEmptyPictureRaises) {
     TJPEGImage jpeg;
     TMemoryStream ms;

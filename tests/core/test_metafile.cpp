@@ -171,6 +171,26 @@ void Record(TMetafile& mf, const TBitmap& bmp) {
 
 }  // namespace
 
+// A bitmap record that cannot be drawn (a JPEG-compressed bitmap) is
+// skipped, and an 8-bit bitmap whose colour table is shorter than its bits
+// call for keeps the entries present; the other records are drawn.
+TEST(Metafile, RecordsThatCannotBeDrawnAreSkipped) {
+    TMetafile mf;
+    mf.LoadFromFile(std::string(QUILLARC_TEST_DATA) + "/valid/undrawable-records.emf");
+    ASSERT_EQ(mf.Width(), 6);
+    ASSERT_EQ(mf.Height(), 2);
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf32bit);
+    b.SetSize(6, 2);
+    b.Canvas().Brush.Color = clWhite;
+    b.Canvas().FillRect(Rect(0, 0, 6, 2));
+    b.Canvas().Draw(0, 0, mf);
+    EXPECT_EQ(b.Pixel(1, 1), clRed);
+    EXPECT_EQ(b.Pixel(2, 0), clLime);
+    EXPECT_EQ(b.Pixel(3, 1), clBlue);
+    EXPECT_EQ(b.Pixel(4, 0), clWhite);
+}
+
 TEST(Metafile, RegisteredForBothExtensions) {
     EXPECT_EQ(TPicture::ClassForExtension("emf"), &TMetafile::StaticClass());
     EXPECT_EQ(TPicture::ClassForExtension("wmf"), &TMetafile::StaticClass());
