@@ -1,7 +1,13 @@
 #include "app/Codecs.h"
 
+#include "rasterformats/RasterFormats.h"
+
 // Each codec adds its own registration here, in start-up order, and its
 // unregistration in the reverse order.
-void RegisterPictureCodecs() {}
+void RegisterPictureCodecs() {
+    RegisterRasterFormats();
+}
 
-void UnregisterPictureCodecs() {}
+void UnregisterPictureCodecs() {
+    UnregisterRasterFormats();
+}

@@ -18,6 +18,7 @@
 #include "app/Codecs.h"
 #include "platform/core/Graphics.h"
 #include "platform/core/SysUtils.h"
+#include "rasterformats/Targa.h"
 
 namespace {
 
@@ -25,13 +26,15 @@ constexpr int kBadArguments = 2;
 
 const char kUsage[] =
     "usage:\n"
-    "  quillarc-decode [--repeat N] INPUT OUTPUT\n"
+    "  quillarc-decode [--repeat N] [--uncompressed] INPUT OUTPUT\n"
     "\n"
     "INPUT is loaded by the class the picture registry gives its extension (case\n"
     "ignored), then assigned to a bitmap, which is written by OUTPUT's extension:\n"
     "  .pam  PAM, TUPLTYPE RGB_ALPHA, rows top first; palettes expanded, alpha 255,\n"
     "        except that a 32-bit bitmap's fourth byte is written as its alpha\n"
     "  .bmp  the platform's BMP, in the bitmap's own pixel format\n"
+    "  .tga  Truevision, by the raster library's writer: run-length encoded, or\n"
+    "        raw with --uncompressed\n"
     "--repeat N loads N times (1..1000, default 1) and reports the median.\n"
     "A file that cannot be read ends with status 1 and the exception's class and\n"
     "message on one line.\n";
@@ -51,12 +54,18 @@ int32_t ParseInt(const std::string& text, const std::string& what, int64_t min, 
     return static_cast<int32_t>(v);
 }
 
+struct Options {
+    int repeat = 1;
+    bool uncompressed = false;
+    std::string input, output;
+};
+
 // ------------------------------------------------------------ output files
 
 // PAM with alpha: 32-bit bitmaps keep their fourth byte as alpha, every
 // other format is expanded to colours through the platform's own
 // conversion and written opaque.
-void WritePam(const TBitmap& bitmap, const std::string& fileName) {
+void WritePam(const TBitmap& bitmap, const std::string& fileName, const Options&) {
     const TBitmap* source = &bitmap;
     TBitmap expanded;
     const bool withAlpha = bitmap.PixelFormat() == TPixelFormat::pf32bit;
@@ -86,19 +95,28 @@ void WritePam(const TBitmap& bitmap, const std::string& fileName) {
     out.SaveToFile(fileName);
 }
 
-void WriteBmp(const TBitmap& bitmap, const std::string& fileName) {
+void WriteBmp(const TBitmap& bitmap, const std::string& fileName, const Options&) {
     const_cast<TBitmap&>(bitmap).SaveToFile(fileName);
+}
+
+void WriteTarga(const TBitmap& bitmap, const std::string& fileName, const Options& o) {
+    TTargaGraphic targa;
+    targa.Assign(&bitmap);
+    TMemoryStream out;
+    targa.SaveToStreamCompressed(out, !o.uncompressed);
+    out.SaveToFile(fileName);
 }
 
 struct OutputKind {
     const char* extension;  // upper case, with the dot
-    std::function<void(const TBitmap&, const std::string&)> write;
+    std::function<void(const TBitmap&, const std::string&, const Options&)> write;
 };
 
 const std::vector<OutputKind>& OutputKinds() {
     static const std::vector<OutputKind> kinds = {
         {".PAM", WritePam},
         {".BMP", WriteBmp},
+        {".TGA", WriteTarga},
     };
     return kinds;
 }
@@ -112,16 +130,16 @@ const OutputKind* OutputFor(const std::string& fileName) {
 
 // ------------------------------------------------------------ the run
 
-struct Options {
-    int repeat = 1;
-    std::string input, output;
-};
-
 Options ParseArguments(const std::vector<std::string>& args) {
     Options o;
     size_t i = 0;
     while (i < args.size() && args[i].rfind("--", 0) == 0) {
         const std::string opt = args[i];
+        if (opt == "--uncompressed") {
+            o.uncompressed = true;
+            ++i;
+            continue;
+        }
         if (opt != "--repeat") Fail("unknown option " + opt);
         if (i + 1 >= args.size()) Fail(opt + " needs a number");
         o.repeat = ParseInt(args[i + 1], "--repeat", 1, 1000);
@@ -130,7 +148,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
     if (i + 2 != args.size()) Fail("expected INPUT OUTPUT");
     o.input = args[i];
     o.output = args[i + 1];
-    if (OutputFor(o.output) == nullptr) Fail("OUTPUT must end in .pam or .bmp, not \"" + o.output + "\"");
+    if (OutputFor(o.output) == nullptr) Fail("OUTPUT must end in .pam, .bmp or .tga, not \"" + o.output + "\"");
     return o;
 }
 
@@ -176,7 +194,7 @@ int Run(const Options& o) {
         seconds.push_back(std::chrono::duration<double>(stop - start).count());
     }
     const double peak = PeakResidentBytes();  // before the output is written
-    OutputFor(o.output)->write(*bitmap, o.output);
+    OutputFor(o.output)->write(*bitmap, o.output, o);
 
     std::sort(seconds.begin(), seconds.end());
     const size_t n = seconds.size();

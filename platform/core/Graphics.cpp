@@ -200,7 +200,7 @@ bool TGraphicClass::InheritsFrom(const TGraphicClass& other) const {
 }
 
 const TGraphicClass& TGraphic::StaticClass() {
-    static const TGraphicClass cls{"TGraphic", nullptr, nullptr};
+    static const TGraphicClass cls{"TGraphic", nullptr, nullptr, nullptr, nullptr};
     return cls;
 }
 

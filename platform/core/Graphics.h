@@ -137,11 +137,17 @@ class TCanvas;
 class TGraphic;
 
 // Class identity for the picture registry and for class tests: one static
-// descriptor per graphic class.
+// descriptor per graphic class. The two class-level tests are optional: a
+// class that can tell its own files from others fills them in (the raster
+// readers do); for the others they stay null.
 struct TGraphicClass {
     const char* name;
     const TGraphicClass* parent;
     std::unique_ptr<TGraphic> (*create)();
+    // Whether the named file, or the stream at its position (which is kept),
+    // holds this class's format.
+    bool (*acceptsFile)(const std::string& fileName) = nullptr;
+    bool (*acceptsStream)(TStream& stream) = nullptr;
     bool InheritsFrom(const TGraphicClass& other) const;
 };
 
@@ -155,7 +161,8 @@ public:                                                                         
         static const TGraphicClass cls{#Class, &Parent::StaticClass(),            \
                                        []() -> std::unique_ptr<TGraphic> {        \
                                            return std::make_unique<Class>();      \
-                                       }};                                        \
+                                       },                                         \
+                                       nullptr, nullptr};                         \
         return cls;                                                               \
     }
 

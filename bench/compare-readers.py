@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""Times the raster readers against independent decoders, side by side.
+
+usage: bench/compare-readers.py [--repeat N] [--work DIR] [--decode PATH] FAMILY...
+
+For each family the 4000 x 3000 benchmark photograph is stored in the
+family's variants (raw, run-length, ...) and each file is decoded N times
+(default 5) by:
+  quillarc  quillarc-decode --repeat N (load through the picture registry,
+            then a bitmap assignment, timed in-process)
+  Pillow    Image.open + load, timed in-process
+  IM        ImageMagick's convert FILE null:, the whole process
+  netpbm    the family's netpbm converter to /dev/null, the whole process
+Each cell is the median with megapixels per second. The two in-process
+decoders also show, in brackets, their first load in a fresh process: the
+median of repeated loads reuses memory, and glibc hands blocks above 32 MB
+(a 36 MB bitmap) back to the system at every free, while Pillow keeps its
+images in 16 MB blocks that stay in the heap. So that both medians reuse
+memory alike, quillarc-decode runs with MALLOC_MMAP_THRESHOLD_ raised; the
+bracketed figures are the cold loads, with fresh pages for both.
+
+A family is one entry of FAMILIES: how to write each variant (from a PPM of
+the photograph) and which netpbm command reads it.
+"""
+import argparse
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+from PIL import Image
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PHOTO = os.path.join(HERE, "..", "..", "shared", "photos", "seeding-5312x2988.jpg")
+WIDTH, HEIGHT = 4000, 3000
+
+
+def convert(*options):
+    """A variant written by ImageMagick from the photograph's PPM."""
+    def make(ppm, out):
+        subprocess.run(["convert", ppm, *options, out], check=True)
+    return make
+
+
+FAMILIES = {
+    "targa": {
+        "variants": {
+            "24-bit raw": ("tga", convert("-type", "TrueColor", "-compress", "None")),
+            "24-bit RLE": ("tga", convert("-type", "TrueColor", "-compress", "RLE")),
+        },
+        "netpbm": ["tgatoppm"],
+    },
+}
+
+
+def median_of(times):
+    return statistics.median(times)
+
+
+def time_process(command, repeat):
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        times.append(time.perf_counter() - start)
+    return median_of(times)
+
+
+PILLOW_FIRST_LOAD = """
+import sys, time
+from PIL import Image
+start = time.perf_counter()
+with Image.open(sys.argv[1]) as im:
+    im.load()
+print(time.perf_counter() - start)
+"""
+
+
+def time_pillow(path, repeat):
+    """(median of repeated loads after a first one, first load in a fresh process)"""
+    first = float(subprocess.run([sys.executable, "-c", PILLOW_FIRST_LOAD, path], check=True,
+                                 capture_output=True, text=True).stdout)
+    times = []
+    for i in range(repeat + 1):
+        start = time.perf_counter()
+        with Image.open(path) as im:
+            im.load()
+        if i > 0:
+            times.append(time.perf_counter() - start)
+    return median_of(times), first
+
+
+def time_quillarc(decode, path, work, repeat):
+    """(median of repeated loads, first load in a fresh process)"""
+    def run(count, env):
+        result = subprocess.run([decode, "--repeat", str(count), path, os.path.join(work, "out.pam")],
+                                check=True, capture_output=True, text=True, env=env)
+        return float(re.search(r"median time: ([0-9.]+) s", result.stdout).group(1))
+    warm = dict(os.environ, MALLOC_MMAP_THRESHOLD_=str(1 << 30), MALLOC_TRIM_THRESHOLD_=str(1 << 31))
+    return run(repeat, warm), run(1, os.environ)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--work", default="/tmp/quillarc-compare")
+    parser.add_argument("--decode", default=os.path.join(HERE, "..", "build", "release", "bench", "quillarc-decode"))
+    parser.add_argument("families", nargs="+", choices=sorted(FAMILIES))
+    args = parser.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    ppm = os.path.join(args.work, "photo-%dx%d.ppm" % (WIDTH, HEIGHT))
+    if not os.path.exists(ppm):
+        subprocess.run(["convert", PHOTO, "-resize", "%dx%d!" % (WIDTH, HEIGHT), ppm], check=True)
+    megapixels = WIDTH * HEIGHT / 1e6
+    print("%-8s %-12s %6s   %-26s %-26s %-16s %-16s" % ("family", "variant", "MB", "quillarc", "Pillow", "IM", "netpbm"))
+    for family in args.families:
+        spec = FAMILIES[family]
+        for variant, (extension, make) in spec["variants"].items():
+            path = os.path.join(args.work, "%s-%s.%s" % (family, re.sub(r"\W+", "-", variant), extension))
+            if not os.path.exists(path):
+                make(ppm, path)
+            cells = []
+            for run in (lambda: time_quillarc(args.decode, path, args.work, args.repeat),
+                        lambda: time_pillow(path, args.repeat),
+                        lambda: time_process(["convert", path, "null:"], args.repeat),
+                        lambda: time_process(spec["netpbm"] + [path], args.repeat)):
+                try:
+                    seconds = run()
+                    if isinstance(seconds, tuple):
+                        cells.append("%.3f s %4.0f MP/s (%.3f)" % (seconds[0], megapixels / seconds[0], seconds[1]))
+                    else:
+                        cells.append("%.3f s %4.0f MP/s" % (seconds, megapixels / seconds))
+                except (subprocess.CalledProcessError, OSError, ValueError) as error:
+                    cells.append("failed")
+                    print("  %s: %s" % (variant, error), file=sys.stderr)
+            print("%-8s %-12s %6.1f   %-26s %-26s %-16s %-16s" % (family, variant, os.path.getsize(path) / 1e6, *cells))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,319 @@
+#include "rasterformats/RasterCompression.h"
+
+#include <algorithm>
+#include <cstring>
+
+// ------------------------------------------------------------ TDecoder
+
+int64_t TDecoder::Decode(const uint8_t*&, uint8_t*&, int64_t, int64_t) { throw EAbstractError("Abstract Error"); }
+
+void TDecoder::Encode(const uint8_t*, uint8_t*, int64_t, int64_t&) { throw EAbstractError("Abstract Error"); }
+
+void TDecoder::RaiseCompressionError(const std::string& message) { throw EGraphicCompression(message); }
+
+// ------------------------------------------------------------ Truevision
+
+namespace {
+
+uint32_t TargaPixelSize(uint32_t depth) {
+    switch (depth) {
+        case 8: return 1;
+        case 15:
+        case 16: return 2;
+        case 24: return 3;
+        case 32: return 4;
+        default: return 0;
+    }
+}
+
+void FillPixels(uint8_t* d, const uint8_t* pixel, uint32_t size, int64_t n) {
+    switch (size) {
+        case 1:
+            std::memset(d, pixel[0], static_cast<size_t>(n));
+            break;
+        case 2:
+            for (int64_t i = 0; i < n; ++i, d += 2) d[0] = pixel[0], d[1] = pixel[1];
+            break;
+        case 3:
+            for (int64_t i = 0; i < n; ++i, d += 3) d[0] = pixel[0], d[1] = pixel[1], d[2] = pixel[2];
+            break;
+        default:
+            for (int64_t i = 0; i < n; ++i, d += 4) std::memcpy(d, pixel, 4);
+            break;
+    }
+}
+
+}  // namespace
+
+TTargaRLEDecoder::TTargaRLEDecoder(uint32_t colorDepth)
+    : pixelSize_(TargaPixelSize(colorDepth)) {}
+
+void TTargaRLEDecoder::BeginDecode() { pendingRun_ = pendingLiteral_ = 0; }
+
+int64_t TTargaRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    const uint32_t p = pixelSize_;
+    if (p == 0 || source == nullptr || dest == nullptr) return 0;
+    const uint8_t* s = source;
+    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
+    uint8_t* d = dest;
+    int64_t left = unpackedSize;
+    while (left > 0) {
+        if (pendingRun_ > 0) {
+            const int64_t n = std::min<int64_t>(pendingRun_, left);
+            FillPixels(d, runPixel_, p, n);
+            d += n * p;
+            left -= n;
+            pendingRun_ -= static_cast<uint32_t>(n);
+            continue;
+        }
+        if (pendingLiteral_ > 0) {
+            const int64_t n = std::min<int64_t>({pendingLiteral_, left, (end - s) / p});
+            if (n == 0) break;
+            std::memcpy(d, s, static_cast<size_t>(n * p));
+            s += n * p;
+            d += n * p;
+            left -= n;
+            pendingLiteral_ -= static_cast<uint32_t>(n);
+            continue;
+        }
+        if (end - s < 1) break;
+        const uint8_t header = *s;
+        const uint32_t count = (header & 127u) + 1;
+        if (header & 128) {
+            if (end - s < 1 + static_cast<int64_t>(p)) break;  // the run's pixel is not there yet
+            std::memcpy(runPixel_, s + 1, p);
+            s += 1 + p;
+            pendingRun_ = count;
+        } else {
+            s += 1;
+            pendingLiteral_ = count;
+        }
+    }
+    source = s;
+    return unpackedSize - left;
+}
+
+void TTargaRLEDecoder::Encode(const uint8_t* source, uint8_t* dest, int64_t count, int64_t& bytesStored) {
+    bytesStored = 0;
+    const uint32_t p = pixelSize_;
+    if (p == 0 || count <= 0) return;
+    auto equal = [p](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, p) == 0; };
+    const uint8_t* s = source;
+    uint8_t* d = dest;
+    int64_t left = count;
+    while (left > 0) {
+        // D: leading pixels that each differ from their successor; when the
+        // walk reaches the last pixel without an equal pair, the last one
+        // goes out alone in the next pass. Nothing beyond 128 is needed.
+        int64_t differ;
+        if (left == 1) {
+            differ = 1;
+        } else {
+            differ = 0;
+            const int64_t walk = std::min<int64_t>(left - 1, 129);
+            while (differ < walk && !equal(s + differ * p, s + (differ + 1) * p)) ++differ;
+        }
+        // S: leading pixels equal to the first.
+        int64_t same = 1;
+        while (same < left && same < 128 && equal(s, s + same * p)) ++same;
+        differ = std::min<int64_t>(differ, 128);
+        if (differ > 0) {
+            *d++ = static_cast<uint8_t>(differ - 1);
+            std::memcpy(d, s, static_cast<size_t>(differ * p));
+            d += differ * p;
+            s += differ * p;
+            bytesStored += differ * p + 1;
+            left -= differ;
+        } else if (same > 1) {
+            *d++ = static_cast<uint8_t>((same - 1) | 128);
+            std::memcpy(d, s, p);
+            d += p;
+            s += same * p;
+            bytesStored += p + 1;
+            left -= same;
+        }
+    }
+}
+
+// ------------------------------------------------------------ PackBits
+
+int64_t TPackbitsRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize,
+                                    int64_t unpackedSize) {
+    if (source == nullptr || dest == nullptr) return 0;
+    const uint8_t* s = source;
+    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
+    uint8_t* d = dest;
+    int64_t left = unpackedSize;
+    while (left > 0 && s < end) {
+        const auto header = static_cast<int8_t>(*s++);
+        if (header >= 0) {
+            const int64_t n = std::min<int64_t>({header + 1, left, end - s});
+            std::memcpy(d, s, static_cast<size_t>(n));
+            s += n;
+            d += n;
+            left -= n;
+        } else if (header != -128) {
+            if (s >= end) break;
+            const int64_t n = std::min<int64_t>(1 - header, left);
+            std::memset(d, *s++, static_cast<size_t>(n));
+            d += n;
+            left -= n;
+        }
+    }
+    return unpackedSize - std::max<int64_t>(left, 0);
+}
+
+// ------------------------------------------------------------ ZSoft Paintbrush
+
+int64_t TPCXRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    if (source == nullptr || dest == nullptr) return 0;
+    const uint8_t* s = source;
+    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
+    uint8_t* d = dest;
+    int64_t left = unpackedSize;
+    while (left > 0) {
+        if (pendingRun_ > 0) {
+            const int64_t n = std::min<int64_t>(pendingRun_, left);
+            std::memset(d, runValue_, static_cast<size_t>(n));
+            d += n;
+            left -= n;
+            pendingRun_ -= static_cast<uint32_t>(n);
+            continue;
+        }
+        if (s >= end) break;
+        const uint8_t b = *s;
+        if ((b & 0xC0) == 0xC0) {
+            if (end - s < 2) break;  // the run's value is not there yet
+            runValue_ = s[1];
+            pendingRun_ = b & 63u;
+            s += 2;
+        } else {
+            *d++ = b;
+            ++s;
+            --left;
+        }
+    }
+    source = s;
+    return unpackedSize - std::max<int64_t>(left, 0);
+}
+
+// ------------------------------------------------------------ SGI
+
+TSGIRLEDecoder::TSGIRLEDecoder(uint8_t sampleSize) : sampleSize_(sampleSize) {}
+
+int64_t TSGIRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    if (source == nullptr || dest == nullptr) return 0;
+    const int64_t size = sampleSize_ == 16 ? 2 : 1;
+    const uint8_t* s = source;
+    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
+    uint8_t* d = dest;
+    int64_t room = std::max<int64_t>(unpackedSize, 0) / size;  // whole samples
+    const int64_t wanted = room * size;
+    while (room > 0 && end - s >= size) {
+        const uint32_t header = size == 2 ? (static_cast<uint32_t>(s[0]) << 8) | s[1] : s[0];
+        s += size;
+        const int64_t count = header & 127u;
+        if (count == 0) break;
+        if (header & 128u) {
+            const int64_t n = std::min<int64_t>({count, room, (end - s) / size});
+            std::memcpy(d, s, static_cast<size_t>(n * size));
+            d += n * size;
+            room -= n;
+            if (n < count) break;  // the packed data or the row ended
+            s += n * size;
+        } else {
+            if (end - s < size) break;
+            const int64_t n = std::min<int64_t>(count, room);
+            for (int64_t i = 0; i < n; ++i, d += size) std::memcpy(d, s, static_cast<size_t>(size));
+            room -= n;
+            s += size;
+        }
+    }
+    return wanted - room * size;
+}
+
+// ------------------------------------------------------------ Dr. Halo
+
+int64_t TCUTRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    if (source == nullptr || dest == nullptr) return 0;
+    const uint8_t* s = source;
+    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
+    uint8_t* d = dest;
+    int64_t left = std::max<int64_t>(unpackedSize, 0);
+    s += std::min<int64_t>(2, end - s);  // the line's byte count
+    while (s < end) {
+        const uint8_t header = *s++;
+        if (header == 0) break;
+        const int64_t count = header & 127;
+        if (header & 128) {
+            if (s >= end) break;
+            const int64_t n = std::min(count, left);
+            std::memset(d, *s++, static_cast<size_t>(n));
+            d += n;
+            left -= n;
+        } else {
+            const int64_t in = std::min<int64_t>(count, end - s);
+            const int64_t n = std::min(in, left);
+            std::memcpy(d, s, static_cast<size_t>(n));
+            d += n;
+            left -= n;
+            s += in;
+        }
+    }
+    source = s;
+    return std::max<int64_t>(unpackedSize, 0) - left;
+}
+
+// ------------------------------------------------------------ Paintshop Pro
+
+int64_t TPSPRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    if (source == nullptr || dest == nullptr) return 0;
+    const uint8_t* s = source;
+    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
+    uint8_t* d = dest;
+    int64_t left = std::max<int64_t>(unpackedSize, 0);
+    while (s < end && left > 0) {
+        const uint8_t header = *s++;
+        if (header < 128) {
+            const int64_t n = std::min<int64_t>({header, end - s, left});
+            std::memcpy(d, s, static_cast<size_t>(n));
+            s += n;
+            d += n;
+            left -= n;
+        } else {
+            if (s >= end) break;
+            const int64_t n = std::min<int64_t>(header - 128, left);
+            std::memset(d, *s++, static_cast<size_t>(n));
+            d += n;
+            left -= n;
+        }
+    }
+    return std::max<int64_t>(unpackedSize, 0) - left;
+}
+
+// ------------------------------------------------------------ Alias/Wavefront
+
+int64_t TRLADecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    if (source == nullptr || dest == nullptr) return 0;
+    const uint8_t* s = source;
+    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
+    uint8_t* d = dest;
+    int64_t left = std::max<int64_t>(unpackedSize, 0);
+    while (s < end && left > 0) {
+        const auto header = static_cast<int8_t>(*s++);
+        if (header >= 0) {
+            if (s >= end) break;
+            const int64_t n = std::min<int64_t>(header + 1, left);
+            std::memset(d, *s++, static_cast<size_t>(n));
+            d += n;
+            left -= n;
+        } else {
+            const int64_t n = std::min<int64_t>({-header, end - s, left});
+            std::memcpy(d, s, static_cast<size_t>(n));
+            s += n;
+            d += n;
+            left -= n;
+        }
+    }
+    return std::max<int64_t>(unpackedSize, 0) - left;
+}

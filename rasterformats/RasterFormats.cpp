@@ -1,0 +1,179 @@
+#include "rasterformats/RasterFormats.h"
+
+#include "platform/core/Icon.h"
+#include "platform/core/Jpeg.h"
+#include "platform/core/Metafile.h"
+#include "rasterformats/RasterStrings.h"
+#include "rasterformats/Targa.h"
+
+// ------------------------------------------------------------ TFileFormatList
+
+TFileFormatList::~TFileFormatList() { Clear(); }
+
+int TFileFormatList::IndexOfExtension(const std::string& extension) const {
+    if (extension.empty()) return -1;
+    for (size_t i = 0; i < extensions_.size(); ++i)
+        if (CompareText(extensions_[i]->extension, extension) == 0) return static_cast<int>(i);
+    return -1;
+}
+
+int TFileFormatList::IndexOfClass(const TGraphicClass& graphicClass) const {
+    for (size_t i = 0; i < classes_.size(); ++i)
+        if (classes_[i]->graphicClass == &graphicClass) return static_cast<int>(i);
+    return -1;
+}
+
+TFileFormatList::TFormatClassEntry& TFileFormatList::Bind(TFormatExtensionEntry& entry, const std::string& common,
+                                                          const TGraphicClass& cls) {
+    const int index = IndexOfClass(cls);
+    TFormatClassEntry* classEntry;
+    if (index >= 0) {
+        classEntry = classes_[static_cast<size_t>(index)].get();
+    } else {
+        classes_.push_back(std::make_unique<TFormatClassEntry>(TFormatClassEntry{&cls, std::string(), 0}));
+        classEntry = classes_.back().get();
+    }
+    if (!common.empty()) classEntry->description = common;
+    ++classEntry->count;
+    entry.classEntry = classEntry;
+    return *classEntry;
+}
+
+void TFileFormatList::RemoveClassEntry(TFormatClassEntry* entry) {
+    std::erase_if(classes_, [entry](const auto& c) { return c.get() == entry; });
+}
+
+void TFileFormatList::RegisterFormat(const std::string& extension, const std::string& common,
+                                     const std::string& individual, TFormatTypes formatTypes, bool replace,
+                                     const TGraphicClass& graphicClass) {
+    if (extension.empty()) return;
+    const int index = IndexOfExtension(extension);
+    TFormatExtensionEntry* entry;
+    if (index < 0) {
+        extensions_.push_back(
+            std::make_unique<TFormatExtensionEntry>(TFormatExtensionEntry{extension, individual, formatTypes, nullptr}));
+        entry = extensions_.back().get();
+        Bind(*entry, common, graphicClass);
+    } else {
+        if (!replace) throw EInvalidGraphic(Format(raster::kRegisterTwice, extension.c_str()));
+        entry = extensions_[static_cast<size_t>(index)].get();
+        TFormatClassEntry* old = entry->classEntry;
+        if (old->graphicClass != &graphicClass) {
+            Bind(*entry, common, graphicClass);
+            if (--old->count <= 0) RemoveClassEntry(old);
+        }
+    }
+    const std::string description = entry->description.empty() ? entry->classEntry->description : entry->description;
+    TPicture::RegisterFileFormat(extension, description, graphicClass);
+}
+
+void TFileFormatList::UnregisterFormat(const std::string& extension, const TGraphicClass& graphicClass) {
+    if (!extension.empty()) {
+        const int index = IndexOfExtension(extension);
+        if (index < 0) return;
+        TFormatClassEntry* classEntry = extensions_[static_cast<size_t>(index)]->classEntry;
+        if (--classEntry->count <= 0) {
+            TPicture::UnregisterGraphicClass(*classEntry->graphicClass);
+            RemoveClassEntry(classEntry);
+        }
+        extensions_.erase(extensions_.begin() + index);
+        return;
+    }
+    // A whole class; one that was never registered leaves everything as it is.
+    const int classIndex = IndexOfClass(graphicClass);
+    if (classIndex < 0) return;
+    TFormatClassEntry* classEntry = classes_[static_cast<size_t>(classIndex)].get();
+    for (size_t i = extensions_.size(); i-- > 0 && classEntry->count > 0;) {
+        if (extensions_[i]->classEntry != classEntry) continue;
+        --classEntry->count;
+        extensions_.erase(extensions_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    RemoveClassEntry(classEntry);
+    TPicture::UnregisterGraphicClass(graphicClass);
+}
+
+void TFileFormatList::Clear() {
+    for (const auto& c : classes_) TPicture::UnregisterGraphicClass(*c->graphicClass);
+    classes_.clear();
+    extensions_.clear();
+}
+
+// ------------------------------------------------------------ start-up and shut-down
+
+namespace {
+
+using ClassOf = const TGraphicClass& (*)();
+
+struct Registration {
+    const char* extension;
+    const char* common;
+    const char* individual;
+    TFormatTypes types;
+    ClassOf graphicClass;
+};
+
+// The order in which the extensions are registered. Each reader's rows stand
+// at its family's place; a family without a reader yet has only its heading.
+const Registration kRegistrations[] = {
+    // The platform's own classes, again, under the library's descriptions.
+    {"bmp", raster::kWindowsBitmaps, "", ftRaster, &TBitmap::StaticClass},
+    {"ico", raster::kWindowsIcons, "", ftRaster, &TIcon::StaticClass},
+    {"wmf", raster::kWindowsMetafiles, "", ftVector, &TMetafile::StaticClass},
+    {"emf", raster::kWindowsMetafiles, raster::kEnhancedMetafiles, ftVector, &TMetafile::StaticClass},
+    {"jfif", raster::kJPGImages, raster::kJFIFImages, ftRaster, &TJPEGImage::StaticClass},
+    {"jpg", "", raster::kJPGImages, ftRaster, &TJPEGImage::StaticClass},
+    {"jpe", "", raster::kJPEImages, ftRaster, &TJPEGImage::StaticClass},
+    {"jpeg", "", raster::kJPEGImages, ftRaster, &TJPEGImage::StaticClass},
+    {"rle", raster::kWindowsBitmaps, raster::kRLEBitmaps, ftRaster, &TBitmap::StaticClass},
+    {"dib", "", raster::kDIBBitmaps, ftRaster, &TBitmap::StaticClass},
+    // Truevision
+    {"win", raster::kTruevisionImages, "", ftRaster, &TTargaGraphic::StaticClass},
+    {"vst", "", "", ftRaster, &TTargaGraphic::StaticClass},
+    {"vda", "", "", ftRaster, &TTargaGraphic::StaticClass},
+    {"tga", "", "", ftRaster, &TTargaGraphic::StaticClass},
+    {"icb", "", "", ftRaster, &TTargaGraphic::StaticClass},
+    // Tagged image file format: tiff, tif, fax (raster, multi-image)
+    // Encapsulated Postscript: eps
+    // ZSoft Paintbrush: pcx, pcc, scr
+    // Alias/Wavefront: rpf, rla
+    // SGI: sgi, rgba, rgb, bw
+    // Photoshop: psd, pdd (raster, layered)
+    // Portable maps: ppm, pgm, pbm
+    // Autodesk: cel, pic
+    // Kodak Photo-CD: pcd
+    // Dr. Halo: cut
+    // Paintshop Pro: psp (raster, vector)
+    // Portable network graphics: png
+};
+
+TFileFormatList*& TheList() {
+    static TFileFormatList* list = nullptr;
+    return list;
+}
+
+}  // namespace
+
+TFileFormatList* FileFormatList() { return TheList(); }
+
+void RegisterRasterFormats() {
+    TFileFormatList*& list = TheList();
+    if (list == nullptr) list = new TFileFormatList;
+    for (const Registration& r : kRegistrations)
+        list->RegisterFormat(r.extension, r.common, r.individual, r.types, false, r.graphicClass());
+}
+
+void UnregisterRasterFormats() {
+    TFileFormatList*& list = TheList();
+    if (list == nullptr) return;
+    // The readers leave class by class, in this order (each reader at its
+    // family's place), then the bitmap's second and third extensions; the
+    // list takes the rest with it.
+    // Paintshop Pro, Photoshop
+    list->UnregisterFormat("", TTargaGraphic::StaticClass());
+    // TIFF, SGI, PCX, Autodesk, Photo-CD, portable maps, Dr. Halo, Alias/Wavefront
+    list->UnregisterFormat("rle", TBitmap::StaticClass());
+    list->UnregisterFormat("dib", TBitmap::StaticClass());
+    // PNG
+    delete list;
+    list = nullptr;
+}

@@ -1,0 +1,170 @@
+// The run-length decoders: their rules, and that data never takes them
+// outside their buffers; the Truevision encoder's bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "rasterformats/RasterCompression.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr uint8_t E() { return 0xEE; }  // a byte no decoder wrote
+
+struct Result {
+    Bytes output;    // the destination after the call (room filled with 0xEE first)
+    int64_t units;   // what Decode returned
+    size_t consumed; // how far it moved source
+};
+
+Result Unpack(TDecoder& decoder, const Bytes& packed, size_t room, int64_t units = -1) {
+    Result r{Bytes(room, 0xEE), 0, 0};
+    const uint8_t* source = packed.data();
+    uint8_t* dest = r.output.data();
+    r.units = decoder.Decode(source, dest, static_cast<int64_t>(packed.size()), units < 0 ? int64_t(room) : units);
+    r.consumed = static_cast<size_t>(source - packed.data());
+    EXPECT_EQ(dest, r.output.data());  // no decoder moves dest
+    return r;
+}
+
+}  // namespace
+
+TEST(Decoders, RunLengthRulesAndBounds) {
+    using Make = std::function<std::unique_ptr<TDecoder>()>;
+    const Make packbits = [] { return std::make_unique<TPackbitsRLEDecoder>(); };
+    const Make pcx = [] { return std::make_unique<TPCXRLEDecoder>(); };
+    const Make sgi8 = [] { return std::make_unique<TSGIRLEDecoder>(8); };
+    const Make sgi16 = [] { return std::make_unique<TSGIRLEDecoder>(16); };
+    const Make cut = [] { return std::make_unique<TCUTRLEDecoder>(); };
+    const Make psp = [] { return std::make_unique<TPSPRLEDecoder>(); };
+    const Make rla = [] { return std::make_unique<TRLADecoder>(); };
+    const uint8_t E = ::E();
+    struct Case {
+        const char* what;
+        Make make;
+        Bytes packed;
+        size_t room;
+        Bytes output;
+        size_t consumed;  // checked for the decoders that move source
+    } cases[] = {
+        {"packbits literal, run, no-op", packbits, {1, 7, 8, 0xFE, 9, 0x80, 0}, 6, {7, 8, 9, 9, 9, E}, 0},
+        {"packbits literal cut at the end of the data", packbits, {5, 1, 2}, 4, {1, 2, E, E}, 0},
+        {"packbits run cut to the room", packbits, {0x81, 4}, 3, {4, 4, 4}, 0},
+        {"packbits run without its byte", packbits, {0xFE}, 2, {E, E}, 0},
+        {"pcx run and literal", pcx, {0xC3, 5, 6}, 5, {5, 5, 5, 6, E}, 3},
+        {"pcx empty run consumes both bytes", pcx, {0xC0, 9, 1}, 2, {1, E}, 3},
+        {"pcx run without its value", pcx, {2, 0xC5}, 3, {2, E, E}, 1},
+        {"sgi literal, run, end", sgi8, {0x82, 1, 2, 0x03, 7, 0, 9}, 6, {1, 2, 7, 7, 7, E}, 0},
+        {"sgi first header 0: empty row", sgi8, {0, 0x82, 1, 2}, 3, {E, E, E}, 0},
+        {"sgi run cut to the row", sgi8, {0x7F, 5}, 4, {5, 5, 5, 5}, 0},
+        {"sgi literal past the data", sgi8, {0x85, 1, 2}, 4, {1, 2, E, E}, 0},
+        {"sgi 16-bit words as stored", sgi16, {0, 0x81, 1, 2, 0, 2, 3, 4, 0, 0}, 6, {1, 2, 3, 4, 3, 4}, 0},
+        {"cut skips the count, stops after 0", cut, {9, 9, 0x83, 5, 2, 1, 2, 0, 7}, 6, {5, 5, 5, 1, 2, E}, 8},
+        {"cut line longer than the row", cut, {9, 9, 0x85, 5, 0, 7}, 3, {5, 5, 5}, 5},
+        {"cut line without its end", cut, {9, 9, 3, 1}, 4, {1, E, E, E}, 4},
+        {"psp literal and run", psp, {2, 1, 2, 0x83, 9}, 6, {1, 2, 9, 9, 9, E}, 0},
+        {"psp run cut to the room", psp, {0xFF, 1}, 2, {1, 1}, 0},
+        {"rla run and literal", rla, {1, 4, 0xFE, 5, 6}, 5, {4, 4, 5, 6, E}, 0},
+        {"rla literal cut to the room", rla, {0x80, 1, 2, 3}, 2, {1, 2}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto decoder = c.make();
+        const Result r = Unpack(*decoder, c.packed, c.room);
+        EXPECT_EQ(r.output, c.output);
+        const auto written = std::count_if(c.output.begin(), c.output.end(), [](uint8_t b) { return b != 0xEE; });
+        EXPECT_EQ(r.units, written);
+        if (dynamic_cast<TPCXRLEDecoder*>(decoder.get()) || dynamic_cast<TCUTRLEDecoder*>(decoder.get()))
+            EXPECT_EQ(r.consumed, c.consumed);
+        else
+            EXPECT_EQ(r.consumed, 0u);
+    }
+}
+
+TEST(Decoders, PCXRunsCarryOverToTheNextLine) {
+    TPCXRLEDecoder decoder;
+    const Bytes packed{0xC5, 3, 4};
+    const Result first = Unpack(decoder, packed, 2);
+    EXPECT_EQ(first.output, (Bytes{3, 3}));
+    const Bytes rest(packed.begin() + static_cast<long>(first.consumed), packed.end());
+    EXPECT_EQ(Unpack(decoder, rest, 4).output, (Bytes{3, 3, 3, 4}));
+}
+
+TEST(Decoders, TargaPacketsRunAcrossCallsAndPieces) {
+    TTargaRLEDecoder decoder(24);
+    // 0x81 and one pixel: two equal pixels, source past the four bytes.
+    const Result pair = Unpack(decoder, {0x81, 1, 2, 3, 0x00}, 6, 2);
+    EXPECT_EQ(pair.output, (Bytes{1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(pair.consumed, 4u);
+    EXPECT_EQ(pair.units, 2);
+
+    // A run of three over rows of two: the third pixel opens the next row.
+    TTargaRLEDecoder rows(8);
+    const Bytes packed{0x82, 9, 0x01, 5, 6};
+    const Result row1 = Unpack(rows, packed, 2);
+    EXPECT_EQ(row1.output, (Bytes{9, 9}));
+    const Bytes rest(packed.begin() + static_cast<long>(row1.consumed), packed.end());
+    EXPECT_EQ(Unpack(rows, rest, 2).output, (Bytes{9, 5}));
+
+    // A literal cut in the middle of a pixel goes on with the next piece.
+    TTargaRLEDecoder pieces(16);
+    const Result part = Unpack(pieces, {0x01, 1, 2, 3}, 4, 2);
+    EXPECT_EQ(part.output, (Bytes{1, 2, E(), E()}));
+    EXPECT_EQ(part.consumed, 3u);
+    EXPECT_EQ(Unpack(pieces, {3, 4}, 2, 1).output, (Bytes{3, 4}));
+    // Other depths decode nothing.
+    TTargaRLEDecoder odd(12);
+    EXPECT_EQ(Unpack(odd, {0x81, 1, 2}, 4).units, 0);
+}
+
+TEST(Decoders, TargaEncoding) {
+    TTargaRLEDecoder encoder(8);
+    auto encode = [&](const Bytes& pixels) {
+        Bytes out(static_cast<size_t>(encoder.MaxEncodedSize(static_cast<int64_t>(pixels.size()))));
+        int64_t stored = -1;
+        encoder.Encode(pixels.data(), out.data(), static_cast<int64_t>(pixels.size()), stored);
+        out.resize(static_cast<size_t>(stored));
+        return out;
+    };
+    EXPECT_EQ(encode({5, 5, 5, 7}), (Bytes{0x82, 5, 0x00, 7}));
+    EXPECT_EQ(encode({1, 2, 3}), (Bytes{0x01, 1, 2, 0x00, 3}));
+    EXPECT_EQ(encode({1, 2, 2}), (Bytes{0x00, 1, 0x81, 2}));
+    EXPECT_EQ(encode(Bytes(130, 4)), (Bytes{0xFF, 4, 0x81, 4}));
+
+    // Whatever the pixels, decoding gives them back within the bound.
+    std::mt19937 random(7);
+    for (uint32_t depth : {8u, 16u, 24u, 32u}) {
+        TTargaRLEDecoder codec(depth);
+        const uint32_t size = codec.PixelSize();
+        for (int trial = 0; trial < 20; ++trial) {
+            const int64_t count = 1 + random() % 300;
+            Bytes pixels(static_cast<size_t>(count) * size);
+            for (auto& b : pixels) b = static_cast<uint8_t>(random() % 3);  // many runs, many changes
+            Bytes packed(static_cast<size_t>(codec.MaxEncodedSize(count)));
+            int64_t stored = 0;
+            codec.Encode(pixels.data(), packed.data(), count, stored);
+            ASSERT_LE(stored, codec.MaxEncodedSize(count));
+            Bytes back(pixels.size());
+            const uint8_t* source = packed.data();
+            uint8_t* dest = back.data();
+            codec.BeginDecode();
+            EXPECT_EQ(codec.Decode(source, dest, stored, count), count);
+            EXPECT_EQ(back, pixels) << depth;
+            EXPECT_EQ(source, packed.data() + stored);
+        }
+    }
+}
+
+TEST(Decoders, TheBaseClassIsAbstract) {
+    TDecoder decoder;
+    const uint8_t* source = nullptr;
+    uint8_t* dest = nullptr;
+    int64_t stored = 0;
+    EXPECT_THROW(decoder.Decode(source, dest, 0, 0), EAbstractError);
+    EXPECT_THROW(decoder.Encode(nullptr, nullptr, 0, stored), EAbstractError);
+    EXPECT_THROW(TDecoder::RaiseCompressionError("x"), EGraphicCompression);
+}

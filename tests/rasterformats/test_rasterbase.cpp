@@ -1,0 +1,208 @@
+// The reader base (load frame, progress, image properties, shared routines)
+// and the file-format registry.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/core/Icon.h"
+#include "platform/core/Jpeg.h"
+#include "platform/core/Metafile.h"
+#include "rasterformats/RasterFormats.h"
+#include "rasterformats/RasterGraphic.h"
+#include "rasterformats/RasterStrings.h"
+#include "rasterformats/Targa.h"
+#include "tests/TestRegistry.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TMemoryStream StreamOf(const Bytes& bytes) {
+    TMemoryStream s;
+    if (!bytes.empty()) s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    s.SetPosition(0);
+    return s;
+}
+
+// A raw 8-bit grey Targa image of the given size, pixel value = row.
+Bytes GreyTarga(uint16_t width, uint16_t height) {
+    Bytes b{0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, uint8_t(width), uint8_t(width >> 8), uint8_t(height),
+            uint8_t(height >> 8), 8, 0x20};
+    for (uint16_t y = 0; y < height; ++y) b.insert(b.end(), width, uint8_t(y));
+    return b;
+}
+
+}  // namespace
+
+TEST(RasterBase, TheBaseKnowsNoFormat) {
+    TRasterGraphic graphic;
+    graphic.ImageProperties.Width = 5;
+    graphic.ImageProperties.FileGamma = 3;
+    TMemoryStream stream = StreamOf({1, 2, 3});
+    EXPECT_FALSE(graphic.ReadImageInfo(stream, 0));
+    EXPECT_EQ(graphic.ImageProperties.Width, 0);
+    EXPECT_EQ(graphic.ImageProperties.FileGamma, 1.0f);
+    EXPECT_FALSE(TRasterGraphic::AcceptsStream(stream));
+    EXPECT_EQ(TTargaGraphic::StaticClass().acceptsStream, &TTargaGraphic::AcceptsStream);
+    EXPECT_EQ(TBitmap::StaticClass().acceptsStream, nullptr);
+}
+
+TEST(RasterBase, AssignCopiesPropertiesOnlyFromReaders) {
+    TMemoryStream stream = StreamOf(GreyTarga(3, 2));
+    TTargaGraphic loaded;
+    loaded.LoadFromStream(stream);
+    TTargaGraphic copy;
+    copy.ImageProperties.Version = 9;
+    TBitmap plain;
+    plain.Assign(&loaded);
+    copy.Assign(&plain);
+    EXPECT_EQ(copy.ImageProperties.Version, 9u);
+    EXPECT_EQ(copy.Width(), 3);
+    copy.Assign(&loaded);
+    EXPECT_EQ(copy.ImageProperties.Version, 0u);
+    EXPECT_EQ(copy.ImageProperties.Width, 3);
+    EXPECT_EQ(copy.ImageProperties.ColorScheme, TColorLayout::csGray);
+}
+
+TEST(RasterBase, ProgressRunsOncePerRowAndNeverReaches100) {
+    TMemoryStream stream = StreamOf(GreyTarga(4, 3));
+    TTargaGraphic graphic;
+    std::vector<std::string> events;
+    graphic.OnProgress = [&](TObject* sender, TProgressStage stage, uint8_t percent, bool redraw, const TRect& r,
+                             const std::string& msg) {
+        EXPECT_EQ(sender, &graphic);
+        events.push_back(std::to_string(int(stage)) + " " + std::to_string(percent) + (redraw ? " r " : " - ") +
+                         std::to_string(r.Top) + "-" + std::to_string(r.Bottom) + " " + std::to_string(r.Right) +
+                         " " + msg);
+    };
+    graphic.LoadFromStream(stream);
+    EXPECT_EQ(events, (std::vector<std::string>{"0 0 - 0-1 4 Preparing...", "2 0 - 0-1 4 ", "0 0 - 0-1 4 Transfering...",
+                                                 "1 0 r 0-1 4 ", "1 33 r 1-2 4 ", "1 67 r 2-3 4 ", "2 0 - 3-4 4 "}));
+}
+
+TEST(RasterBase, AFailedLoadLeavesAnEmptyBitmapAndNothingCarriesOver) {
+    TTargaGraphic graphic;
+    TMemoryStream good = StreamOf(GreyTarga(2, 2));
+    graphic.LoadFromStream(good);
+    graphic.ColorManager().TargetFlags = cfApplyGamma;
+    graphic.ColorManager().SetGammaCurve(3, 3);
+    Bytes cut = GreyTarga(40, 40);
+    cut.resize(100);
+    TMemoryStream bad = StreamOf(cut);
+    EXPECT_THROW(graphic.LoadFromStream(bad), EReadError);
+    EXPECT_TRUE(graphic.Empty());
+    EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pfDevice);
+    EXPECT_EQ(graphic.ColorManager().TargetFlags, 0);
+    EXPECT_EQ(graphic.ColorManager().GammaCurve()[64], 136);
+}
+
+TEST(RasterBase, SharedRoutines) {
+    uint8_t words[] = {1, 2, 3, 4};
+    SwapWordArray(words, 2);
+    EXPECT_EQ(Bytes(words, words + 4), (Bytes{2, 1, 4, 3}));
+    SwapLongArray(words, 1);
+    EXPECT_EQ(Bytes(words, words + 4), (Bytes{3, 4, 1, 2}));
+    EXPECT_EQ(SwapLong(0x11223344u), 0x44332211u);
+    uint8_t row[] = {10, 20, 30, 250, 10, 1, 1, 1, 1};
+    UndoPredictor3(row, 2);
+    EXPECT_EQ(Bytes(row, row + 9), (Bytes{10, 20, 30, 4, 30, 31, 5, 31, 32}));
+    uint8_t grey[] = {200, 100, 7};
+    UndoPredictor1(grey, 2);
+    EXPECT_EQ(Bytes(grey, grey + 3), (Bytes{200, 44, 51}));
+    EXPECT_EQ(raster::CheckedMul(int64_t(1) << 40, int64_t(1) << 30), -1);
+    EXPECT_EQ(raster::CheckedMul(65535, 65535), 4294836225);
+}
+
+TEST(RasterBase, UpsampleDoubleAveragesBetweenSamples) {
+    uint8_t one[4] = {9, 0, 0, 0};  // a 1 x 1 plane, stride 2
+    UpsampleDouble(1, 1, 2, one);
+    EXPECT_EQ(Bytes(one, one + 4), (Bytes{9, 9, 9, 9}));
+    // 2 x 2 in a 4 x 4 area.
+    uint8_t p[16] = {0, 10, 0, 0, 20, 31, 0, 0};
+    UpsampleDouble(2, 2, 4, p);
+    EXPECT_EQ(Bytes(p, p + 16), (Bytes{0, 5, 10, 10, 10, 15, 21, 21, 20, 26, 31, 31, 20, 26, 31, 31}));
+}
+
+// ------------------------------------------------------------ registry
+
+TEST(RasterRegistry, StartUpRegistersInOrderUnderTheLibrarysDescriptions) {
+    testpics::CodecsRegistered codecs;
+    const TFileFormatList* list = FileFormatList();
+    ASSERT_NE(list, nullptr);
+    const std::vector<std::pair<const TGraphicClass*, int>> classes = {
+        {&TBitmap::StaticClass(), 3}, {&TIcon::StaticClass(), 1}, {&TMetafile::StaticClass(), 2},
+        {&TJPEGImage::StaticClass(), 4}, {&TTargaGraphic::StaticClass(), 5}};
+    ASSERT_EQ(list->Classes().size(), classes.size());
+    for (size_t i = 0; i < classes.size(); ++i) {
+        EXPECT_EQ(list->Classes()[i]->graphicClass, classes[i].first) << i;
+        EXPECT_EQ(list->Classes()[i]->count, classes[i].second) << i;
+    }
+    std::string order;
+    for (const auto& e : list->Extensions()) order += e->extension + " ";
+    EXPECT_EQ(order, "bmp ico wmf emf jfif jpg jpe jpeg rle dib win vst vda tga icb ");
+    auto description = [](const std::string& ext) {
+        for (const TFileFormat& f : TPicture::FileFormats())
+            if (f.extension == ext) return f.description;
+        return std::string("(none)");
+    };
+    EXPECT_EQ(description("vst"), "Truevision images");
+    EXPECT_EQ(description("emf"), "Windows enhanced meta files");
+    EXPECT_EQ(description("jfif"), "JFIF images");
+    EXPECT_EQ(description("jpg"), "JPG images");
+    EXPECT_EQ(description("dib"), "Device independant Windows bitmaps");
+    EXPECT_EQ(TPicture::ClassForExtension("ICB"), &TTargaGraphic::StaticClass());
+}
+
+TEST(RasterRegistry, ExtensionsAreNeverRegisteredTwice) {
+    testpics::CodecsRegistered codecs;
+    TFileFormatList& list = *FileFormatList();
+    try {
+        list.RegisterFormat("TGA", "", "", ftRaster, false, TBitmap::StaticClass());
+        FAIL();
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_EQ(e.Message(), "Attempt to register TGA twice.");
+    }
+    EXPECT_EQ(TPicture::ClassForExtension("tga"), &TTargaGraphic::StaticClass());
+    try {
+        RegisterRasterFormats();
+        FAIL();
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_EQ(e.Message(), "Attempt to register bmp twice.");
+    }
+    EXPECT_EQ(list.Extensions().size(), 15u);
+}
+
+TEST(RasterRegistry, UnregisteringByExtensionAndByClass) {
+    testpics::RegistryGuard guard;
+    TFileFormatList list;
+    list.RegisterFormat("aa", "Common", "", ftRaster, false, TTargaGraphic::StaticClass());
+    list.RegisterFormat("bb", "", "Own", ftRaster, false, TTargaGraphic::StaticClass());
+    list.RegisterFormat("cc", "", "", ftRaster, false, TTargaGraphic::StaticClass());
+    EXPECT_EQ(list.Classes()[0]->description, "Common");  // an empty common one keeps the earlier
+    list.UnregisterFormat("aa", TTargaGraphic::StaticClass());
+    EXPECT_EQ(TPicture::ClassForExtension("bb"), &TTargaGraphic::StaticClass());
+    EXPECT_EQ(TPicture::ClassForExtension("aa"), &TTargaGraphic::StaticClass());  // the class stays with the registry
+    // Replacing rebinds to another class; the old one goes with its last extension.
+    list.RegisterFormat("bb", "", "", ftRaster, true, TBitmap::StaticClass());
+    EXPECT_EQ(list.Classes().size(), 2u);
+    list.RegisterFormat("cc", "", "", ftRaster, true, TBitmap::StaticClass());
+    EXPECT_EQ(list.Classes().size(), 1u);
+    EXPECT_EQ(list.IndexOfClass(TTargaGraphic::StaticClass()), -1);
+    list.UnregisterFormat("", TBitmap::StaticClass());
+    EXPECT_TRUE(list.Extensions().empty());
+    EXPECT_EQ(TPicture::ClassForExtension("cc"), nullptr);
+    list.UnregisterFormat("", TIcon::StaticClass());  // never registered: nothing happens
+    list.UnregisterFormat("zz", TIcon::StaticClass());
+}
+
+TEST(RasterRegistry, NothingIsLeftAfterShutDown) {
+    testpics::RegistryGuard guard;
+    RegisterRasterFormats();
+    UnregisterRasterFormats();
+    EXPECT_EQ(FileFormatList(), nullptr);
+    for (const char* ext : {"bmp", "ico", "wmf", "emf", "jfif", "jpg", "jpe", "jpeg", "rle", "dib", "win", "vst",
+                            "vda", "tga", "icb"})
+        EXPECT_EQ(TPicture::ClassForExtension(ext), nullptr) << ext;
+    UnregisterRasterFormats();  // a second time does nothing
+}
