@@ -1,0 +1,38 @@
+// GIF reader under libFuzzer: any input must load or be refused with one of
+// the program's exceptions, and whatever loads must render and paint,
+// never crash, hang or read out of bounds.
+#include <cstddef>
+#include <cstdint>
+
+#include "gif/GIFPicture.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    TMemoryStream stream;
+    if (size > 0) stream.WriteBuffer(data, static_cast<int64_t>(size));
+    stream.SetPosition(0);
+    TGIFPicture gif;
+    try {
+        gif.LoadFromStream(stream);
+    } catch (const Exception&) {
+    }
+    if (gif.Empty()) return 0;
+    try {
+        // Rendering is worth exploring on pictures of a sensible size; a
+        // few bytes can legitimately claim 67 million blank pixels.
+        if (int64_t(gif.Width()) * gif.Height() <= 4000000) {
+            if (TBitmap* first = gif.FirstFrameBitmap()) {
+                volatile uint8_t sink = 0;
+                for (int32_t y = 0; y < first->Height(); ++y) sink = sink + first->ScanLine(y)[0];
+            }
+        }
+        for (int i = 0; i < gif.Images().Count(); ++i) {
+            TGIFSubImage* frame = gif.Images()[i];
+            if (int64_t(frame->Width()) * frame->Height() > 1000000) continue;
+            TBitmap canvas;
+            canvas.SetSize(17, 11);
+            frame->Paint(canvas.Canvas(), Rect(-3, 2, 20, 9), true, i % 2 == 1);
+        }
+    } catch (const Exception&) {
+    }
+    return 0;
+}

@@ -1,0 +1,370 @@
+// One frame of a GIF picture: descriptor, local table and pixels, read and
+// written, rendered into a bitmap with its transparency mask, and painted
+// onto a canvas.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "gif/GIFInternal.h"
+#include "gif/GIFPicture.h"
+#include "platform/core/Numeric.h"
+
+using namespace gifcodec;
+
+void TGIFSubImage::FreeDeleter::operator()(uint8_t* p) const { std::free(p); }
+
+TGIFSubImage::TGIFSubImage(TGIFPicture* owner)
+    : TGIFItem(owner),
+      colorMap_(std::make_unique<TGIFLocalColorMap>(this)),
+      extensions_(std::make_unique<TGIFExtensionList>(owner)) {
+    descriptor_[0] = ',';
+}
+
+TGIFSubImage::~TGIFSubImage() {
+    if (owner_ != nullptr) owner_->Images().Remove(this);
+    Clear();
+    extensions_.reset();
+    colorMap_.reset();
+    DeleteObject(palette_);
+    palette_ = nullptr;
+}
+
+void TGIFSubImage::SetWord(int offset, int value) {
+    descriptor_[static_cast<size_t>(offset)] = static_cast<uint8_t>(value);
+    descriptor_[static_cast<size_t>(offset) + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+bool TGIFSubImage::IsEmpty() const { return !pixels_ || pixelSize_ == 0 || Height() == 0 || Width() == 0; }
+
+TGIFColorMap& TGIFSubImage::EffectiveColorMap() {
+    if (colorMap_->Count() > 0 || owner_->GlobalColorMap().Count() == 0) return *colorMap_;
+    return owner_->GlobalColorMap();
+}
+
+TGIFVersion TGIFSubImage::RequiredVersion() const {
+    if (colorMap_->Sorted()) return gv89a;
+    TGIFVersion version = gv87a;
+    for (int i = 0; i < extensions_->Count(); ++i)
+        version = std::max(version, extensions_->Items(i)->RequiredVersion());
+    return version;
+}
+
+// ------------------------------------------------------------ storage
+
+void TGIFSubImage::PlaceFrame(int left, int top, int width, int height) {
+    // The descriptor holds 16-bit values: larger ones are refused, not wrapped.
+    if (left < 0 || width < 0 || left > 0xFFFF || width > 0xFFFF) RaiseGIFError("Image width too small for contained frames");
+    if (top < 0 || height < 0 || top > 0xFFFF || height > 0xFFFF)
+        RaiseGIFError("Image height too small for contained frames");
+    if (int64_t(width) * height > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
+    const bool resized = width != Width() || height != Height();
+    SetWord(1, left);
+    SetWord(3, top);
+    SetWord(5, width);
+    SetWord(7, height);
+    if (resized) {
+        DropBitmap();
+        DropMask();
+        AllocatePixels();
+    }
+    bool warned = false;
+    TGIFHeader& header = owner_->Header();
+    if (header.Width() < left + width) {
+        if (header.Width() > 0) {
+            ReportWarning(1, "Image width too small for contained frames");
+            warned = true;
+        }
+        owner_->SetWidth(left + width);
+    }
+    if (header.Height() < top + height) {
+        if (header.Height() > 0) {
+            ReportWarning(1, "Image height too small for contained frames");
+            warned = true;
+        }
+        owner_->SetHeight(top + height);
+    }
+    if (warned) ReportWarning(1, "Image exceeds Logical Screen size");
+}
+
+uint8_t TGIFSubImage::PixelAt(int x, int y) {
+    if (x < 0 || x >= Width()) RaiseGIFError("Invalid pixel coordinates");
+    return RowPixels(y)[x];
+}
+
+uint8_t* TGIFSubImage::RowPixels(int y) {
+    if (y < 0 || y >= Height()) RaiseGIFError("Invalid pixel coordinates");
+    RequirePixels();
+    return pixels_.get() + int64_t(y) * Width();
+}
+
+void TGIFSubImage::AllocatePixels() {
+    ReleasePixels();
+    const int64_t size = int64_t(Width()) * Height();
+    if (size == 0) return;
+    if (size > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
+    owner_->ChargeFramePixels(0, size);
+    // Zeroed pages come from the system as they are touched.
+    auto* block = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1));
+    if (block == nullptr) {
+        owner_->ChargeFramePixels(size, 0);
+        throw EOutOfMemory("Out of memory");
+    }
+    pixels_.reset(block);
+    pixelSize_ = size;
+}
+
+void TGIFSubImage::ReleasePixels() {
+    if (pixels_) owner_->ChargeFramePixels(pixelSize_, 0);
+    pixels_.reset();
+    pixelSize_ = 0;
+}
+
+void TGIFSubImage::RequirePixels() {
+    if (!pixels_) AllocatePixels();
+    if (pixelSize_ == 0) RaiseGIFError("Image is empty");
+}
+
+void TGIFSubImage::RecreateBitmap() { bitmap_ = std::make_unique<TBitmap>(); }
+
+void TGIFSubImage::DropBitmap() { bitmap_.reset(); }
+
+void TGIFSubImage::DropMask() {
+    mask_.reset();
+    needMask_ = true;
+}
+
+bool TGIFSubImage::MaskReady() {
+    if (needMask_ && transparent_) {
+        DropBitmap();
+        FrameBitmap();
+    }
+    return mask_ != nullptr;
+}
+
+void TGIFSubImage::Clear() {
+    extensions_->Clear();
+    colorMap_->RemoveAll();
+    ReleasePixels();
+    // Stored directly: an emptied frame neither moves nor grows its picture.
+    SetWord(7, 0);
+    SetWord(5, 0);
+    transparent_ = false;
+    graphicControl_ = nullptr;
+    DropBitmap();
+    DropMask();
+    // The palette was built from the table just emptied.
+    DeleteObject(palette_);
+    palette_ = nullptr;
+}
+
+// ------------------------------------------------------------ palette
+
+HPALETTE TGIFSubImage::GetPalette() {
+    if (bitmap_ != nullptr)
+        if (HPALETTE p = bitmap_->Palette()) return p;
+    if (palette_ != nullptr) return palette_;
+    if (colorMap_->Count() > 0) {
+        palette_ = colorMap_->MakePalette();
+        return palette_;
+    }
+    // The picture's tables, not its first-frame bitmap: that bitmap may
+    // carry frame 0's own table, which is not this frame's.
+    return owner_->TablePalette();
+}
+
+void TGIFSubImage::SetPalette(HPALETTE palette) {
+    if (palette == palette_) return;
+    DeleteObject(palette_);
+    palette_ = palette;
+    if (bitmap_ != nullptr && bitmap_->Palette() != palette) {
+        DropBitmap();
+        owner_->PaletteModified = true;
+        owner_->Changed(this);
+    }
+}
+
+// ------------------------------------------------------------ file I/O
+
+void TGIFSubImage::LoadFromStream(TStream& stream) {
+    Clear();
+    extensions_->LoadFromStream(stream, this);
+    const int b = ReadOneByte(stream);
+    if (b < 0) return;
+    stream.Seek(-1, TSeekOrigin::soCurrent);
+    if (b == ';' || b == 0) return;
+    ReadExact(stream, descriptor_.data(), 10);
+    if (Width() == 0 || Height() == 0) {
+        SetWord(7, owner_->Height());
+        SetWord(5, owner_->Width());
+        ReportWarning(1, "Image exceeds Logical Screen size");
+    }
+    if (int64_t(Width()) * Height() > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
+    const uint8_t packed = descriptor_[9];
+    if (packed & 0x80) colorMap_->ReadTable(stream, 2 << (packed & 7));
+    DecodeFrameData(stream);
+    if (RenderFramesOnLoad) FrameBitmap();
+}
+
+void TGIFSubImage::SaveToStream(TStream& stream) {
+    extensions_->SaveToStream(stream);
+    if (IsEmpty()) return;
+    uint8_t& packed = descriptor_[9];
+    if (colorMap_->Count() > 0)
+        packed = static_cast<uint8_t>(0x80 + (colorMap_->Sorted() ? 0x20 : 0) + (ColorResolution() & 7));
+    else
+        packed &= 0x58;
+    // Always the image separator, whatever stood where the image was read.
+    std::array<uint8_t, 10> descriptor = descriptor_;
+    descriptor[0] = ',';
+    stream.WriteBuffer(descriptor.data(), 10);
+    colorMap_->WriteTable(stream);
+    EncodeFrameData(stream);
+}
+
+// ------------------------------------------------------------ rendering
+
+void TGIFSubImage::ReportProgress(TProgressStage stage, uint8_t percent, bool redrawNow) {
+    owner_->Progress(this, stage, percent, redrawNow, TRect{}, kRendering);
+}
+
+TBitmap* TGIFSubImage::FrameBitmap() {
+    if (bitmap_ != nullptr || IsEmpty()) return bitmap_.get();
+    ReportProgress(TProgressStage::psStarting, 0, false);
+    try {
+        auto bitmap = std::make_unique<TBitmap>();
+        RenderPlain(*bitmap);
+        bitmap_ = std::move(bitmap);
+    } catch (const EAbort&) {
+        ReportProgress(TProgressStage::psEnding, 0, owner_->PaletteModified);
+        return bitmap_.get();
+    } catch (...) {
+        ReportProgress(TProgressStage::psEnding, 0, owner_->PaletteModified);
+        throw;
+    }
+    ReportProgress(TProgressStage::psEnding, 100, owner_->PaletteModified);
+    if (owner_->PaletteModified) owner_->Changed(this);
+    return bitmap_.get();
+}
+
+void TGIFSubImage::RenderPlain(TBitmap& bitmap) {
+    const int w = Width(), h = Height();
+    // Large pictures: the bitmap gives up its pixels before the DIB is made.
+    if (int64_t(w) * h > 500000) bitmap.SetPixelFormat(TPixelFormat::pf1bit);
+    HPALETTE palette = GetPalette();
+    const int colors = PaletteEntryCount(palette);
+    if (colors == 0) RaiseGIFError("No global or local color table defined");
+    TDIBWriter writer(bitmap, TPixelFormat::pf8bit, w, h, palette);
+
+    bool wantMask = needMask_ && transparent_ && graphicControl_ != nullptr;
+    needMask_ = false;
+    const uint8_t transparentIndex = graphicControl_ != nullptr ? graphicControl_->TransparentIndex() : 0;
+    const int64_t maskRowBytes = ((w + 15) >> 4) * 2;
+    std::vector<uint8_t> maskBits;
+    if (wantMask) maskBits.assign(static_cast<size_t>(maskRowBytes * h), 0);
+    bool masked = false;
+
+    const uint8_t* source = pixels_.get();
+    for (int y = 0; y < h; ++y, source += w) {
+        if (y % 32 == 0) ReportProgress(TProgressStage::psRunning, static_cast<uint8_t>(num::MulDiv(y, 100, h)), false);
+        uint8_t* row = writer.RowAddress(y);
+        if (colors >= 256) {
+            std::memcpy(row, source, static_cast<size_t>(w));
+        } else {
+            // An index beyond the table shows entry 0.
+            for (int x = 0; x < w; ++x) {
+                const uint8_t v = source[x];
+                row[x] = v < colors ? v : 0;
+            }
+        }
+        if (wantMask) {
+            uint8_t* bits = maskBits.data() + maskRowBytes * y;
+            for (int x = 0; x < w; ++x) {
+                if (source[x] != transparentIndex) continue;
+                bits[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+                masked = true;
+            }
+        }
+    }
+    writer.Close();
+    if (masked) mask_ = CreateMonochromeBitmap(w, h, maskBits.data());
+}
+
+// ------------------------------------------------------------ painting
+
+void MaskedStretchBlt(TCanvas& dest, const TRect& destRect, const TBitmap& source, const TRect& srcRect,
+                      const TBitmap& mask) {
+    const TCopyMode saved = dest.CopyMode;
+    dest.CopyMode = cmSrcCopy;
+    try {
+        dest.StretchBlt(destRect, source, srcRect, &mask);
+    } catch (...) {
+        dest.CopyMode = saved;
+        throw;
+    }
+    dest.CopyMode = saved;
+}
+
+TRect TGIFSubImage::ScaledRect(const TRect& r) const {
+    const int32_t pw = owner_->Width(), ph = owner_->Height();
+    return Rect(r.Left + num::MulDiv(Left(), r.Width(), pw), r.Top + num::MulDiv(Top(), r.Height(), ph),
+                r.Left + num::MulDiv(Left() + Width(), r.Width(), pw),
+                r.Top + num::MulDiv(Top() + Height(), r.Height(), ph));
+}
+
+void TGIFSubImage::Paint(TCanvas& canvas, const TRect& rect, bool transparent, bool tile) {
+    PaintStretched(canvas, tile ? rect : ScaledRect(rect), transparent, tile);
+}
+
+namespace {
+
+// Tiles of the frame's size, the first at the frame's place in r, spaced by
+// the logical screen, while they start inside r. Tiles wholly outside the
+// canvas are passed over.
+template <class Draw>
+void ForEachTile(const TCanvas& canvas, const TRect& r, int32_t left, int32_t top, int32_t width, int32_t height,
+                 int32_t stepX, int32_t stepY, Draw draw) {
+    if (width <= 0 || height <= 0) return;
+    TRect clip = canvas.ClipRect();
+    if (clip.IsEmpty()) clip = r;  // a canvas without pixels (a recording one)
+    const int64_t right = std::min<int64_t>(r.Right, clip.Right), bottom = std::min<int64_t>(r.Bottom, clip.Bottom);
+    auto firstFrom = [](int64_t start, int64_t step, int64_t size, int64_t limit) {
+        if (step <= 0 || start + size > limit) return start;
+        return start + (limit - size - start) / step * step;
+    };
+    const int64_t x0 = firstFrom(int64_t(r.Left) + left, stepX, width, clip.Left);
+    const int64_t y0 = firstFrom(int64_t(r.Top) + top, stepY, height, clip.Top);
+    for (int64_t y = y0; y < bottom; y += stepY) {
+        for (int64_t x = x0; x < right; x += stepX) {
+            draw(Bounds(static_cast<int32_t>(x), static_cast<int32_t>(y), width, height));
+            if (stepX <= 0) break;
+        }
+        if (stepY <= 0) break;
+    }
+}
+
+}  // namespace
+
+void TGIFSubImage::PaintStretched(TCanvas& canvas, const TRect& rect, bool transparent, bool tile) {
+    const int32_t stepX = owner_->Width(), stepY = owner_->Height();
+    if (transparent && transparent_ && MaskReady()) {
+        TBitmap* frame = FrameBitmap();
+        if (frame == nullptr) return;
+        const TRect source = Rect(0, 0, Width(), Height());
+        if (!tile) {
+            MaskedStretchBlt(canvas, rect, *frame, source, *mask_);
+        } else {
+            ForEachTile(canvas, rect, Left(), Top(), Width(), Height(), stepX, stepY,
+                        [&](const TRect& t) { MaskedStretchBlt(canvas, t, *frame, source, *mask_); });
+        }
+        canvas.Changed();
+        return;
+    }
+    TBitmap* frame = FrameBitmap();
+    if (frame == nullptr) return;
+    if (tile)
+        ForEachTile(canvas, rect, Left(), Top(), Width(), Height(), stepX, stepY,
+                    [&](const TRect& t) { canvas.StretchDraw(t, *frame); });
+    else
+        canvas.StretchDraw(rect, *frame);
+}

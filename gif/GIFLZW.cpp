@@ -1,0 +1,455 @@
+// A frame's image data: LZW codes packed least significant bit first into
+// data sub-blocks.
+//
+// The decoder keeps the classic table of 4096 (prefix, suffix) entries,
+// the 8192-entry pixel stack and the bit rules of the format, and gets its
+// speed from two things: the stream is read in large windows instead of a
+// call per sub-block, and a code whose string is known to stand in the
+// output already (every code of a well-formed stream) is copied from there
+// whole instead of being walked pixel by pixel. Damaged tables take the
+// walk, with its checks.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "gif/GIFPicture.h"
+
+namespace {
+
+constexpr int kTableSize = 4096;
+constexpr int kStackSize = 8192;
+
+// The sub-blocks of one frame's image data as a stream of codes.
+//
+// How the end of the data shows mirrors a reader that holds whole
+// sub-blocks and fetches the next one as soon as a code would reach the
+// last bit it holds: a code is served while more bits than it needs are
+// held; otherwise the next sub-block is read, up to the zero-length one.
+// The code met there is completed with zero bits; a request after it finds
+// no data (and warns when not a single bit was left). A sub-block longer
+// than the stream is cut short with a warning when the reader gets to it.
+//
+// The decoder keeps the bit buffer (Bits, Held) in its own locals while it
+// runs and hands it back here for ReadSlow and at its end.
+class CodeReader {
+public:
+    CodeReader(TStream& stream, TGIFSubImage& frame)
+        : stream_(stream), frame_(frame), size_(stream.Size()), windowStart_(stream.Position()) {}
+
+    uint64_t Bits = 0;
+    int Held = 0;  // bits held in Bits (negative once a code was completed past the end)
+
+    // The next code of n bits, or -1 when no data is left.
+    int Read(int n) {
+        if (Held > n) {
+            const int code = static_cast<int>(Bits & ((1u << n) - 1));
+            Bits >>= n;
+            Held -= n;
+            return code;
+        }
+        return ReadSlow(n);
+    }
+
+    // Read when no more than n bits are held.
+    [[gnu::noinline]] int ReadSlow(int n) {
+        Fill();
+        if (Held <= n && cutPending_) {
+            // Tolerated: a file cut inside its image data keeps what it has.
+            frame_.ReportWarning(1, "Premature end of data");
+            cutPending_ = false;
+            blockLeft_ = cutLength_;
+            Fill();
+        }
+        if (Held > n) return Read(n);
+        if (end_ == End::endOfStream) return -1;
+        if (!terminatorSeen_) {
+            terminatorSeen_ = true;
+            const int code = static_cast<int>(Bits & ((1u << n) - 1));
+            Bits = 0;
+            Held -= n;
+            return code;
+        }
+        if (Held <= 0) frame_.ReportWarning(1, "Decoder bit buffer under-run");
+        return -1;
+    }
+
+    // Whether the codes have reached the zero-length sub-block.
+    bool TerminatorSeen() const { return terminatorSeen_; }
+
+    // Passes over the rest of the data through its zero-length sub-block.
+    void SkipToTerminator() {
+        if (end_ != End::none) return;
+        if (cutPending_) {
+            cutPending_ = false;
+            blockLeft_ = cutLength_;
+        }
+        SkipRaw(blockLeft_);
+        blockLeft_ = 0;
+        for (int n = RawByte(); n > 0; n = RawByte()) SkipRaw(n);
+        end_ = End::terminator;
+    }
+
+    // Leaves the stream where reading stopped.
+    void Finish() { stream_.Seek(windowStart_ + windowPos_, TSeekOrigin::soBeginning); }
+
+private:
+    enum class End { none, terminator, endOfStream };
+
+    // Tops the bit buffer up from the sub-blocks, to more than 56 bits, the
+    // end of the data or a cut sub-block.
+    void Fill() {
+        while (Held <= 56) {
+            if (blockLeft_ == 0) {
+                if (end_ != End::none || cutPending_) return;
+                StartBlock();
+                continue;
+            }
+            if (blockLeft_ >= 8 && windowLength_ - windowPos_ >= 8) {
+                uint64_t word;
+                std::memcpy(&word, window_.data() + windowPos_, 8);
+                const int take = (64 - Held) >> 3;
+                if (take == 8)
+                    Bits = word;
+                else
+                    Bits |= (word & ((uint64_t(1) << (8 * take)) - 1)) << Held;
+                windowPos_ += take;
+                blockLeft_ -= take;
+                Held += 8 * take;
+                continue;
+            }
+            const int b = RawByte();
+            if (b < 0) {
+                blockLeft_ = 0;
+                end_ = End::endOfStream;
+                return;
+            }
+            Bits |= uint64_t(b) << Held;
+            Held += 8;
+            --blockLeft_;
+        }
+    }
+
+    void StartBlock() {
+        const int length = RawByte();
+        if (length < 0) {
+            end_ = End::endOfStream;
+        } else if (length == 0) {
+            end_ = End::terminator;
+        } else {
+            const int64_t left = std::max<int64_t>(0, size_ - (windowStart_ + windowPos_));
+            if (length > left) {
+                cutPending_ = true;
+                cutLength_ = static_cast<int>(left);
+            } else {
+                blockLeft_ = length;
+            }
+        }
+    }
+
+    int RawByte() {
+        if (windowPos_ == windowLength_ && !NextWindow()) return -1;
+        return window_[static_cast<size_t>(windowPos_++)];
+    }
+
+    void SkipRaw(int64_t count) {
+        const int64_t held = windowLength_ - windowPos_;
+        if (count <= held) {
+            windowPos_ += count;
+            return;
+        }
+        windowStart_ += windowLength_ + (count - held);
+        windowLength_ = windowPos_ = 0;
+    }
+
+    // Windows grow from 4 KiB to 64 KiB, so small frames read little ahead.
+    bool NextWindow() {
+        windowStart_ += windowLength_;
+        windowPos_ = windowLength_ = 0;
+        const size_t size = window_.empty() ? 4096 : std::min<size_t>(window_.size() * 2, 65536);
+        window_.resize(size);
+        stream_.Seek(windowStart_, TSeekOrigin::soBeginning);
+        windowLength_ = std::max<int64_t>(0, stream_.Read(window_.data(), static_cast<int64_t>(size)));
+        return windowLength_ > 0;
+    }
+
+    TStream& stream_;
+    TGIFSubImage& frame_;
+    const int64_t size_;
+    std::vector<uint8_t> window_;
+    int64_t windowStart_;  // stream position of window_[0]
+    int64_t windowPos_ = 0;
+    int64_t windowLength_ = 0;
+    int blockLeft_ = 0;
+    bool cutPending_ = false;  // the next sub-block runs past the stream
+    int cutLength_ = 0;
+    End end_ = End::none;
+    bool terminatorSeen_ = false;
+};
+
+// Copies count bytes from an earlier place of the output. Whole words where
+// the buffer has room past the string: the bytes beyond count are written
+// over by what follows.
+inline void CopyString(uint8_t* to, const uint8_t* from, int64_t count, const uint8_t* end) {
+    if (end - to >= count + 8) {
+        for (int64_t i = 0; i < count; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, from + i, 8);
+            std::memcpy(to + i, &word, 8);
+        }
+    } else {
+        for (int64_t i = 0; i < count; ++i) to[i] = from[i];
+    }
+}
+
+// The code table and the pixel stack.
+struct LzwTables {
+    uint16_t prefix[kTableSize];
+    uint8_t suffix[kTableSize];
+    // Where a code's string stands in the output (low 32 bits) and its
+    // length (above); a length of 0 when it is not known to stand there.
+    uint64_t span[kTableSize];
+    uint8_t stack[kStackSize];
+};
+
+struct LzwResult {
+    int64_t decoded = 0;    // pixels produced
+    bool stopped = false;   // at an end code, or where the data ran out
+    bool overflow = false;  // the last string ran past the last pixel
+    int width = 0;          // the code width at the end
+};
+
+// The string of code through the table, pushed onto the stack last pixel
+// first; returns its length. A damaged table can loop: a code that is its
+// own prefix, or a longer loop that fills the stack, is refused.
+int64_t Walk(LzwTables& t, int code, int next, int prev, int clear, uint8_t firstPixel, uint8_t& first) {
+    int top = 0;
+    auto push = [&](uint8_t v) {
+        if (top == kStackSize) RaiseGIFError("Circular decoder table entry");
+        t.stack[top++] = v;
+    };
+    if (code >= next) {
+        push(firstPixel);
+        code = prev;
+    }
+    while (code >= clear) {
+        push(t.suffix[code]);
+        if (t.prefix[code] == code) RaiseGIFError("Circular decoder table entry");
+        code = t.prefix[code];
+    }
+    first = t.suffix[code];
+    push(first);
+    return top;
+}
+
+// Decodes up to total pixels into out.
+LzwResult DecodeLzw(CodeReader& in, LzwTables& t, int minimumCodeSize, uint8_t* out, int64_t total) {
+    const int clear = 1 << minimumCodeSize, endCode = clear + 1;
+    for (int c = 0; c < clear; ++c) {
+        t.suffix[c] = static_cast<uint8_t>(c);
+        t.prefix[c] = 0;
+        t.span[c] = uint64_t(1) << 32;
+    }
+    for (int c = clear; c < kTableSize; ++c) {
+        t.prefix[c] = 0;
+        t.suffix[c] = 0;
+        t.span[c] = 0;
+    }
+    const uint8_t* const outEnd = out + total;
+    int width = minimumCodeSize + 1, limit = 2 * clear, next = clear + 2;
+    uint32_t mask = (1u << width) - 1;
+    int prev = 0;
+    uint8_t firstPixel = 0;
+    int64_t prevStart = 0, prevLength = 0;
+    bool prevInOutput = false;
+    // The bit buffer in locals: stores through out may alias anything.
+    uint64_t bits = in.Bits;
+    int held = in.Held;
+    auto read = [&]() -> int {
+        if (held > width) {
+            const int code = static_cast<int>(bits & mask);
+            bits >>= width;
+            held -= width;
+            return code;
+        }
+        in.Bits = bits;
+        in.Held = held;
+        const int code = in.ReadSlow(width);
+        bits = in.Bits;
+        held = in.Held;
+        return code;
+    };
+    LzwResult result;
+    auto finish = [&](int64_t decoded, bool stopped) {
+        in.Bits = bits;
+        in.Held = held;
+        result.decoded = decoded;
+        result.stopped = stopped;
+        result.width = width;
+        return result;
+    };
+
+    int64_t pos = 0;
+    bool first = true;  // the first request counts as a clear code
+    while (pos < total) {
+        int code = clear;
+        if (!first) {
+            code = read();
+            if (code < 0) return finish(pos, true);
+        }
+        first = false;
+        if (code == clear) {
+            for (int c = clear + 2; c < next; ++c) {
+                t.prefix[c] = 0;
+                t.suffix[c] = 0;
+                t.span[c] = 0;
+            }
+            width = minimumCodeSize + 1;
+            mask = (1u << width) - 1;
+            limit = 2 * clear;
+            next = clear + 2;
+            do {
+                code = read();
+            } while (code == clear);
+            if (code < 0) return finish(pos, true);
+            // The code after a clear is a pixel of its own, with no table
+            // entry.
+            out[pos] = static_cast<uint8_t>(code);
+            prev = code;
+            firstPixel = static_cast<uint8_t>(code);
+            prevStart = pos;
+            prevLength = 1;
+            prevInOutput = code < clear;
+            ++pos;
+            continue;
+        }
+        if (code == endCode) {
+            in.Bits = bits;
+            in.Held = held;
+            if (!in.TerminatorSeen()) in.SkipToTerminator();
+            return finish(pos, true);
+        }
+
+        const int64_t room = total - pos;
+        int64_t length;
+        uint8_t lead;
+        bool inOutput;
+        const uint64_t span = t.span[code];
+        if (code < clear) {
+            lead = t.suffix[code];
+            out[pos] = lead;
+            length = 1;
+            inOutput = true;
+        } else if (code < next && (span >> 32) != 0) {
+            length = static_cast<int64_t>(span >> 32);
+            const int64_t from = static_cast<uint32_t>(span);
+            lead = out[from];
+            CopyString(out + pos, out + from, std::min(length, room), outEnd);
+            inOutput = true;
+        } else if (code >= next && prevInOutput) {
+            // Not in the table yet: the previous string and its own first
+            // pixel.
+            length = prevLength + 1;
+            lead = out[prevStart];
+            CopyString(out + pos, out + prevStart, std::min(prevLength, room), outEnd);
+            if (prevLength < room) out[pos + prevLength] = firstPixel;
+            inOutput = code == next;
+        } else {
+            length = Walk(t, code, next, prev, clear, firstPixel, lead);
+            const int64_t n = std::min(length, room);
+            for (int64_t i = 0; i < n; ++i) out[pos + i] = t.stack[length - 1 - i];
+            inOutput = false;
+        }
+
+        if (next < kTableSize) {
+            t.prefix[next] = static_cast<uint16_t>(prev);
+            t.suffix[next] = lead;
+            t.span[next] = (prevInOutput && prevLength < 0xFFFF)
+                               ? (uint64_t(prevLength + 1) << 32) | static_cast<uint32_t>(prevStart)
+                               : 0;
+            ++next;
+            if (next == limit && limit < kTableSize) {
+                limit <<= 1;
+                ++width;
+                mask = (1u << width) - 1;
+            }
+        }
+        prev = code;
+        firstPixel = lead;
+        prevStart = pos;
+        prevLength = length;
+        prevInOutput = inOutput;
+        if (length > room) {
+            result.overflow = true;
+            return finish(total, false);
+        }
+        pos += length;
+    }
+    return finish(pos, false);
+}
+
+// Rows arrive in the four interlace passes (from row 0 every 8th, from row
+// 4 every 8th, from row 2 every 4th, from row 1 every 2nd); they were
+// decoded one after another and are moved to their places here.
+void Deinterlace(uint8_t* pixels, int width, int height) {
+    std::vector<int32_t> target(static_cast<size_t>(height));
+    int32_t k = 0;
+    static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int32_t row = kStart[pass]; row < height; row += kStep[pass]) target[static_cast<size_t>(k++)] = row;
+    std::vector<uint8_t> carried(static_cast<size_t>(width)), displaced(static_cast<size_t>(width));
+    std::vector<bool> placed(static_cast<size_t>(height), false);
+    const size_t w = static_cast<size_t>(width);
+    for (int32_t s = 0; s < height; ++s) {
+        if (placed[static_cast<size_t>(s)]) continue;
+        // Follow the cycle that starts at s: each row's content moves to its
+        // target, displacing the content there.
+        std::memcpy(carried.data(), pixels + s * w, w);
+        int32_t at = s;
+        do {
+            const int32_t to = target[static_cast<size_t>(at)];
+            std::memcpy(displaced.data(), pixels + to * w, w);
+            std::memcpy(pixels + to * w, carried.data(), w);
+            std::swap(carried, displaced);
+            placed[static_cast<size_t>(at)] = true;
+            at = to;
+        } while (at != s);
+    }
+}
+
+}  // namespace
+
+void TGIFSubImage::DecodeFrameData(TStream& stream) {
+    AllocatePixels();
+    const int64_t total = pixelSize_;
+    uint8_t* pixels = pixels_.get();
+    const uint8_t fill =
+        (transparent_ && graphicControl_ != nullptr) ? graphicControl_->TransparentIndex() : uint8_t(0);
+
+    int64_t decoded = 0;
+    const int minimumCodeSize = ReadOneByte(stream);
+    if (minimumCodeSize >= 0) {
+        // A code size of 0 or above 11 would run the table and the code
+        // width past 4096 entries and 12 bits.
+        if (minimumCodeSize == 0 || minimumCodeSize > 11) RaiseGIFError("Invalid GIF data");
+        CodeReader in(stream, *this);
+        auto tables = std::make_unique<LzwTables>();
+        const LzwResult result = DecodeLzw(in, *tables, minimumCodeSize, pixels, total);
+        decoded = result.decoded;
+        if (!result.stopped) {
+            // Every pixel is there: one more code takes a trailing end code.
+            // Whatever else follows (extra codes, the rest of a string) is
+            // passed over through the terminator, so the next block is read
+            // where it stands.
+            if (!result.overflow && total > 0) in.Read(result.width);
+            in.SkipToTerminator();
+        }
+        in.Finish();
+    }
+    if (fill != 0 && decoded < total) std::memset(pixels + decoded, fill, static_cast<size_t>(total - decoded));
+    if (IsInterlaced() && total > 0) Deinterlace(pixels, Width(), Height());
+}
+
+void TGIFSubImage::EncodeFrameData(TStream&) {
+    throw EInvalidGraphicOperation("Writing GIF image data is not supported");
+}
