@@ -1,5 +1,6 @@
 #include "app/PictureFiles.h"
 
+#include "gif/GIFPicture.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Icon.h"
 #include "platform/core/Jpeg.h"
@@ -36,6 +37,15 @@ void LoadJpeg(TBitmap& result, const std::string& fileName) {
     TJPEGImage::ReadBitmap32(stream, result);
 }
 
+void LoadGif(TBitmap& result, const std::string& fileName) {
+    {
+        TGIFPicture gif;
+        gif.LoadFromFile(fileName);
+        result.Assign(&gif);  // the first frame at logical-screen size
+    }  // the picture goes before the 32-bit conversion allocates
+    result.SetPixelFormat(TPixelFormat::pf32bit);
+}
+
 void LoadMetafile(TBitmap& result, const std::string& fileName) {
     TMetafile metafile;
     metafile.LoadFromFile(fileName);
@@ -58,9 +68,7 @@ std::unique_ptr<TBitmap> LoadPictureFile(const std::string& fileName) {
     } else if (ext == ".JPG" || ext == "JPEG") {
         LoadJpeg(*result, fileName);
     } else if (ext == ".GIF") {
-        // GIF hook: the GIF picture class loads here (first frame, then
-        // 32 bits per pixel) once the codec is part of the program. Until
-        // then a GIF file gives the empty result of an unknown extension.
+        LoadGif(*result, fileName);
     } else if (ext == ".WMF" || ext == ".EMF") {
         LoadMetafile(*result, fileName);
     }

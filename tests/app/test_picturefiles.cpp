@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/PictureFiles.h"
+#include "gif/GIFPicture.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Jpeg.h"
 #include "platform/core/Metafile.h"
@@ -101,11 +102,24 @@ TEST_F(PictureFiles, CorruptOrCutJpegRaisesInvalidGraphic) {
 TEST_F(PictureFiles, MissingFileGivesNoBitmapAndOtherExtensionsAnEmptyOne) {
     EXPECT_EQ(LoadPictureFile(Path("nothing.jpg")), nullptr);
     Write("x.png", {0x89, 'P', 'N', 'G'});
+    auto bmp = LoadPictureFile(Path("x.png"));
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(bmp->Width(), 0);
+}
+
+TEST_F(PictureFiles, GifGivesItsFirstFrameAt32BitsAndACutOneRaises) {
+    fs::copy_file(std::string(QUILLARC_GENERATED_DATA) + "/gif/gs_small_frame.gif", Path("s.Gif"));
+    auto bmp = LoadPictureFile(Path("s.Gif"));
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(bmp->Width(), 300);  // the logical screen, not the frame
+    EXPECT_EQ(bmp->Height(), 260);
+    EXPECT_EQ(bmp->PixelFormat(), TPixelFormat::pf32bit);
     Write("x.gif", {'G', 'I', 'F', '8', '9', 'a'});
-    for (const char* name : {"x.png", "x.gif"}) {
-        auto bmp = LoadPictureFile(Path(name));
-        ASSERT_TRUE(bmp) << name;
-        EXPECT_EQ(bmp->Width(), 0) << name;
+    try {
+        LoadPictureFile(Path("x.gif"));
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message(), "Premature end of data");
     }
 }
 
