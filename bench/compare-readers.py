@@ -12,12 +12,8 @@ family's variants (raw, run-length, ...) and each file is decoded N times
   IM        ImageMagick's convert FILE null:, the whole process
   netpbm    the family's netpbm converter to /dev/null, the whole process
 Each cell is the median with megapixels per second. The two in-process
-decoders also show, in brackets, their first load in a fresh process: the
-median of repeated loads reuses memory, and glibc hands blocks above 32 MB
-(a 36 MB bitmap) back to the system at every free, while Pillow keeps its
-images in 16 MB blocks that stay in the heap. So that both medians reuse
-memory alike, quillarc-decode runs with MALLOC_MMAP_THRESHOLD_ raised; the
-bracketed figures are the cold loads, with fresh pages for both.
+decoders also show, in brackets, their first load in a fresh process, when
+no memory of an earlier load can be reused.
 
 A family is one entry of FAMILIES: how to write each variant (from a PPM of
 the photograph) and which netpbm command reads it.
@@ -94,12 +90,11 @@ def time_pillow(path, repeat):
 
 def time_quillarc(decode, path, work, repeat):
     """(median of repeated loads, first load in a fresh process)"""
-    def run(count, env):
+    def run(count):
         result = subprocess.run([decode, "--repeat", str(count), path, os.path.join(work, "out.pam")],
-                                check=True, capture_output=True, text=True, env=env)
+                                check=True, capture_output=True, text=True)
         return float(re.search(r"median time: ([0-9.]+) s", result.stdout).group(1))
-    warm = dict(os.environ, MALLOC_MMAP_THRESHOLD_=str(1 << 30), MALLOC_TRIM_THRESHOLD_=str(1 << 31))
-    return run(repeat, warm), run(1, os.environ)
+    return run(repeat), run(1)
 
 
 def main():

@@ -595,7 +595,7 @@ void TColorManager::ConvertCMYK(const TRowPlane* source, size_t planes, uint8_t*
 void TColorManager::SetGammaCurve(float imageGamma, float displayGamma) {
     imageGamma_ = imageGamma > 0 ? imageGamma : 1.0f;
     displayGamma_ = displayGamma > 0 ? displayGamma : 2.2f;
-    const float e = 1.0f / (imageGamma_ * displayGamma_);
+    const float e = static_cast<float>(1.0L / (static_cast<long double>(imageGamma_) * displayGamma_));
     // The curve has 256 entries whatever the depths say: a source of fewer
     // than 8 bits with a 16-bit target would otherwise ask for 65536.
     const uint32_t srcMax = sourceBits_ >= 8 ? 255 : std::min(255u, (1u << targetBits_) - 1);

@@ -193,25 +193,32 @@ void TTargaGraphic::LoadImage(TStream& stream) {
     if (IsRLEType(h.imageType) &&
         int64_t(width) * height > BytesLeft(stream) / (pixelBytes + 1) * 128 + 127)
         RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
-    SetSize(width, height);
+    // Every byte of every row is written below (what the data does not
+    // cover, zero), so the rows need no filling first.
+    NewImage(width, height, PixelFormat());
+    const size_t stride = static_cast<size_t>(RowBytes());
     EndProgress();
     StartProgress(raster::kTransfering);
 
-    auto targetRow = [&](int32_t i) { return topDown ? i : height - 1 - i; };
-    if (h.imageType >= 1 && h.imageType <= 3) {
-        for (int32_t i = 0; i < height; ++i) {
-            stream.ReadBuffer(ScanLine(targetRow(i)), rowSize);
-            RowProgress(i, height);
-        }
-    } else if (IsRLEType(h.imageType)) {
+    auto targetRow = [&](int32_t i) { return ScanLine(topDown ? i : height - 1 - i); };
+    if (IsRLEType(h.imageType)) {
         TTargaRLEDecoder decoder(h.depth);
         TPackedInput input(stream, static_cast<size_t>(std::max<int64_t>(int64_t(1) << 16, 2 * rowSize)));
         for (int32_t i = 0; i < height; ++i) {
-            // Short data leaves the rest of the picture as it is (zero).
-            input.DecodeInto(decoder, ScanLine(targetRow(i)), width, pixelBytes);
+            uint8_t* row = targetRow(i);
+            // Short data leaves the rest of the picture black.
+            const size_t done = static_cast<size_t>(input.DecodeInto(decoder, row, width, pixelBytes)) * pixelBytes;
+            std::memset(row + done, 0, stride - done);
             RowProgress(i, height);
         }
         input.Release();
+    } else {
+        for (int32_t i = 0; i < height; ++i) {
+            uint8_t* row = targetRow(i);
+            stream.ReadBuffer(row, rowSize);
+            std::memset(row + rowSize, 0, stride - static_cast<size_t>(rowSize));
+            RowProgress(i, height);
+        }
     }
     EndProgress();
 }
@@ -237,6 +244,10 @@ void TTargaGraphic::SaveToStreamCompressed(TStream& stream, bool compressed) {
         EndProgress();
         return;
     }
+    // The header has 16 bits for each side; a wrapped size would be a
+    // broken file written as if all were well.
+    if (width > 65535 || height > 65535)
+        RaiseInvalidGraphic("Cannot save a picture wider or higher than 65535 pixels as a Truevision image.");
 
     uint8_t header[kHeaderSize] = {};
     header[1] = pixelBytes == 1 ? 1 : 0;

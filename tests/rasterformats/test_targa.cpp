@@ -139,6 +139,10 @@ TEST(Targa, WriterHeaders) {
     EXPECT_EQ(Saved(targa, true)[2], 9);
     TTargaGraphic empty;
     EXPECT_TRUE(Saved(empty, true).empty());
+    TTargaGraphic wide;
+    wide.SetPixelFormat(TPixelFormat::pf8bit);
+    wide.SetSize(65536, 1);
+    EXPECT_THROW(Saved(wide, false), EInvalidGraphic);
 }
 
 TEST(Targa, WrittenPicturesReadBackAsTheyWere) {
