@@ -4,10 +4,14 @@
 //
 // A reader derives from TRasterGraphic, declares itself with
 // QUILLARC_DECLARE_RASTER_GRAPHIC / QUILLARC_DEFINE_RASTER_GRAPHIC, gives a
-// static AcceptsStream, overrides ReadImageInfo and LoadImage, and keeps to
-// the hostile-input rules below: probe, header and pixels are separate
-// steps; every size is computed in 64 bits and checked (CheckImageSize,
-// RequireBytes) before anything is allocated.
+// static AcceptsStream, and overrides ReadImageInfo and LoadImage. A
+// LoadImage goes: ReadHeader (format name for the messages), StartProgress,
+// the colour manager's sides, SetReaderPixelFormat, the palette, the size
+// (NewImage when every byte of every row is written, else SetSize for a
+// zeroed picture), then row after row into ScanLine with RowProgress, and
+// EndProgress. Probe, header and pixels are separate steps; every size is
+// computed in 64 bits and checked (CheckImageSize, RequireBytes, or a bound
+// of what packed data can expand to) before anything is allocated.
 #pragma once
 
 #include <cstdint>
