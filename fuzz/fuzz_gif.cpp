@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         // Rendering is worth exploring on pictures of a sensible size; a
         // few bytes can legitimately claim 67 million blank pixels.
-        if (int64_t(gif.Width()) * gif.Height() <= 4000000) {
+        if (int64_t(gif.Width()) * gif.Height() <= 250000) {
             if (TBitmap* first = gif.FirstFrameBitmap()) {
                 volatile uint8_t sink = 0;
                 for (int32_t y = 0; y < first->Height(); ++y) sink = sink + first->ScanLine(y)[0];
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         for (int i = 0; i < gif.Images().Count(); ++i) {
             TGIFSubImage* frame = gif.Images()[i];
-            if (int64_t(frame->Width()) * frame->Height() > 1000000) continue;
+            if (int64_t(frame->Width()) * frame->Height() > 250000) continue;
             TBitmap canvas;
             canvas.SetSize(17, 11);
             frame->Paint(canvas.Canvas(), Rect(-3, 2, 20, 9), true, i % 2 == 1);

@@ -51,6 +51,23 @@ public:
         return ReadSlow(n);
     }
 
+    // The common refill, inline: up to eight bytes at once from inside a
+    // sub-block. False when the next bytes cross a sub-block or the window.
+    bool QuickFill(uint64_t& bits, int& held) {
+        if (blockLeft_ < 8 || windowLength_ - windowPos_ < 8) return false;
+        uint64_t word;
+        std::memcpy(&word, window_.data() + windowPos_, 8);
+        const int take = (64 - held) >> 3;
+        if (take == 8)
+            bits = word;
+        else
+            bits |= (word & ((uint64_t(1) << (8 * take)) - 1)) << held;
+        windowPos_ += take;
+        blockLeft_ -= take;
+        held += 8 * take;
+        return true;
+    }
+
     // Read when no more than n bits are held.
     [[gnu::noinline]] int ReadSlow(int n) {
         Fill();
@@ -187,16 +204,22 @@ private:
     bool terminatorSeen_ = false;
 };
 
-// Copies count bytes from an earlier place of the output. Whole words where
-// the buffer has room past the string: the bytes beyond count are written
-// over by what follows.
-inline void CopyString(uint8_t* to, const uint8_t* from, int64_t count, const uint8_t* end) {
-    if (end - to >= count + 8) {
-        for (int64_t i = 0; i < count; i += 8) {
-            uint64_t word;
-            std::memcpy(&word, from + i, 8);
-            std::memcpy(to + i, &word, 8);
+// Copies count bytes from an earlier place of the output: the source ends
+// at or before the destination, since every string copied stood there
+// before. Most strings are short: one or two word moves where the buffer
+// has room past the string (the bytes beyond count are written over by
+// what follows).
+inline void CopyString(uint8_t* __restrict to, const uint8_t* from, int64_t count, const uint8_t* end) {
+    uint64_t word;
+    if (count <= 16 && end - to >= 16) {
+        std::memcpy(&word, from, 8);
+        std::memcpy(to, &word, 8);
+        if (count > 8) {
+            std::memcpy(&word, from + 8, 8);
+            std::memcpy(to + 8, &word, 8);
         }
+    } else if (count > 16) {
+        std::memcpy(to, from, static_cast<size_t>(count));
     } else {
         for (int64_t i = 0; i < count; ++i) to[i] = from[i];
     }
@@ -243,8 +266,15 @@ int64_t Walk(LzwTables& t, int code, int next, int prev, int clear, uint8_t firs
 }
 
 // Decodes up to total pixels into out.
-LzwResult DecodeLzw(CodeReader& in, LzwTables& t, int minimumCodeSize, uint8_t* out, int64_t total) {
-    const int clear = 1 << minimumCodeSize, endCode = clear + 1;
+//
+// The state is kept small enough to stay in registers. A code's span packs
+// where its string last started in the output (low 32 bits) and, when the
+// string is known to stand there, its length (above; 0 otherwise). The
+// previous code's span always holds its start, so its first pixel is
+// out[start]. A new entry is the previous string one pixel longer, at the
+// same place: the current string follows it in the output.
+LzwResult DecodeLzw(CodeReader& in, LzwTables& t, int minimumCodeSize, uint8_t* __restrict out, int64_t total) {
+    const int clear = 1 << minimumCodeSize;
     for (int c = 0; c < clear; ++c) {
         t.suffix[c] = static_cast<uint8_t>(c);
         t.prefix[c] = 0;
@@ -255,137 +285,127 @@ LzwResult DecodeLzw(CodeReader& in, LzwTables& t, int minimumCodeSize, uint8_t* 
         t.suffix[c] = 0;
         t.span[c] = 0;
     }
-    const uint8_t* const outEnd = out + total;
-    int width = minimumCodeSize + 1, limit = 2 * clear, next = clear + 2;
-    uint32_t mask = (1u << width) - 1;
+    constexpr uint64_t kOnePixel = uint64_t(1) << 32;
+    constexpr uint64_t kStartBits = 0xFFFFFFFF;
+    int width = minimumCodeSize + 1;
+    int next = clear + 2;
     int prev = 0;
-    uint8_t firstPixel = 0;
-    int64_t prevStart = 0, prevLength = 0;
-    bool prevInOutput = false;
-    // The bit buffer in locals: stores through out may alias anything.
+    uint64_t prevSpan = 0;
     uint64_t bits = in.Bits;
     int held = in.Held;
-    auto read = [&]() -> int {
-        if (held > width) {
-            const int code = static_cast<int>(bits & mask);
-            bits >>= width;
-            held -= width;
-            return code;
-        }
-        in.Bits = bits;
-        in.Held = held;
-        const int code = in.ReadSlow(width);
-        bits = in.Bits;
-        held = in.Held;
-        return code;
-    };
-    LzwResult result;
-    auto finish = [&](int64_t decoded, bool stopped) {
-        in.Bits = bits;
-        in.Held = held;
-        result.decoded = decoded;
-        result.stopped = stopped;
-        result.width = width;
-        return result;
-    };
-
     int64_t pos = 0;
-    bool first = true;  // the first request counts as a clear code
+    bool stopped = true, overflow = false;
+    int code;
+
+    // The next code into code; to `ended` when no data is left.
+#define QUILLARC_NEXT_CODE                                               \
+    if (held > width || (in.QuickFill(bits, held) && held > width)) {    \
+        code = static_cast<int>(bits & ((1u << width) - 1));             \
+        bits >>= width;                                                  \
+        held -= width;                                                   \
+    } else {                                                             \
+        in.Bits = bits;                                                  \
+        in.Held = held;                                                  \
+        code = in.ReadSlow(width);                                       \
+        bits = in.Bits;                                                  \
+        held = in.Held;                                                  \
+        if (code < 0) goto ended;                                        \
+    }
+
+    code = clear;  // the first request counts as a clear code
     while (pos < total) {
-        int code = clear;
-        if (!first) {
-            code = read();
-            if (code < 0) return finish(pos, true);
-        }
-        first = false;
-        if (code == clear) {
+        if (code < clear) {
+            const auto pixel = static_cast<uint8_t>(code);
+            out[pos] = pixel;
+            if (next < kTableSize) {
+                t.prefix[next] = static_cast<uint16_t>(prev);
+                t.suffix[next] = pixel;
+                t.span[next] = (prevSpan >> 32) ? prevSpan + kOnePixel : 0;
+                if (++next == (1 << width) && width < 12) ++width;
+            }
+            prev = code;
+            prevSpan = kOnePixel | static_cast<uint64_t>(pos);
+            ++pos;
+        } else if (code == clear) {
             for (int c = clear + 2; c < next; ++c) {
                 t.prefix[c] = 0;
                 t.suffix[c] = 0;
                 t.span[c] = 0;
             }
             width = minimumCodeSize + 1;
-            mask = (1u << width) - 1;
-            limit = 2 * clear;
             next = clear + 2;
             do {
-                code = read();
+                QUILLARC_NEXT_CODE
             } while (code == clear);
-            if (code < 0) return finish(pos, true);
             // The code after a clear is a pixel of its own, with no table
             // entry.
             out[pos] = static_cast<uint8_t>(code);
             prev = code;
-            firstPixel = static_cast<uint8_t>(code);
-            prevStart = pos;
-            prevLength = 1;
-            prevInOutput = code < clear;
+            prevSpan = (code < clear ? kOnePixel : 0) | static_cast<uint64_t>(pos);
             ++pos;
-            continue;
-        }
-        if (code == endCode) {
+        } else if (code == clear + 1) {
             in.Bits = bits;
             in.Held = held;
             if (!in.TerminatorSeen()) in.SkipToTerminator();
-            return finish(pos, true);
-        }
-
-        const int64_t room = total - pos;
-        int64_t length;
-        uint8_t lead;
-        bool inOutput;
-        const uint64_t span = t.span[code];
-        if (code < clear) {
-            lead = t.suffix[code];
-            out[pos] = lead;
-            length = 1;
-            inOutput = true;
-        } else if (code < next && (span >> 32) != 0) {
-            length = static_cast<int64_t>(span >> 32);
-            const int64_t from = static_cast<uint32_t>(span);
-            lead = out[from];
-            CopyString(out + pos, out + from, std::min(length, room), outEnd);
-            inOutput = true;
-        } else if (code >= next && prevInOutput) {
-            // Not in the table yet: the previous string and its own first
-            // pixel.
-            length = prevLength + 1;
-            lead = out[prevStart];
-            CopyString(out + pos, out + prevStart, std::min(prevLength, room), outEnd);
-            if (prevLength < room) out[pos + prevLength] = firstPixel;
-            inOutput = code == next;
+            goto ended;
         } else {
-            length = Walk(t, code, next, prev, clear, firstPixel, lead);
-            const int64_t n = std::min(length, room);
-            for (int64_t i = 0; i < n; ++i) out[pos + i] = t.stack[length - 1 - i];
-            inOutput = false;
-        }
-
-        if (next < kTableSize) {
-            t.prefix[next] = static_cast<uint16_t>(prev);
-            t.suffix[next] = lead;
-            t.span[next] = (prevInOutput && prevLength < 0xFFFF)
-                               ? (uint64_t(prevLength + 1) << 32) | static_cast<uint32_t>(prevStart)
-                               : 0;
-            ++next;
-            if (next == limit && limit < kTableSize) {
-                limit <<= 1;
-                ++width;
-                mask = (1u << width) - 1;
+            const int64_t room = total - pos;
+            uint8_t lead;
+            int64_t length;
+            bool inOutput = true;
+            const uint64_t known = code < next ? t.span[code] : 0;
+            if (known >> 32) {
+                const int64_t from = static_cast<int64_t>(known & kStartBits);
+                length = static_cast<int64_t>(known >> 32);
+                lead = out[from];
+                CopyString(out + pos, out + from, std::min(length, room), out + total);
+            } else if (code >= next && (prevSpan >> 32)) {
+                // Not in the table yet: the previous string and its own
+                // first pixel.
+                const int64_t from = static_cast<int64_t>(prevSpan & kStartBits);
+                const int64_t previous = static_cast<int64_t>(prevSpan >> 32);
+                length = previous + 1;
+                lead = out[from];
+                CopyString(out + pos, out + from, std::min(previous, room), out + total);
+                if (previous < room) out[pos + previous] = lead;
+                inOutput = code == next;
+            } else {
+                const uint8_t firstPixel = out[prevSpan & kStartBits];
+                length = Walk(t, code, next, prev, clear, firstPixel, lead);
+                const int64_t n = std::min(length, room);
+                for (int64_t i = 0; i < n; ++i) out[pos + i] = t.stack[length - 1 - i];
+                inOutput = false;
             }
+            if (next < kTableSize) {
+                t.prefix[next] = static_cast<uint16_t>(prev);
+                t.suffix[next] = lead;
+                t.span[next] = (prevSpan >> 32) ? prevSpan + kOnePixel : 0;
+                if (++next == (1 << width) && width < 12) ++width;
+            }
+            prev = code;
+            prevSpan = (inOutput ? static_cast<uint64_t>(length) << 32 : 0) | static_cast<uint64_t>(pos);
+            if (length > room) {
+                overflow = true;
+                stopped = false;
+                pos = total;
+                goto ended;
+            }
+            pos += length;
         }
-        prev = code;
-        firstPixel = lead;
-        prevStart = pos;
-        prevLength = length;
-        prevInOutput = inOutput;
-        if (length > room) {
-            result.overflow = true;
-            return finish(total, false);
-        }
-        pos += length;
+        if (pos == total) break;
+        QUILLARC_NEXT_CODE
     }
-    return finish(pos, false);
+    stopped = false;
+#undef QUILLARC_NEXT_CODE
+ended:
+    in.Bits = bits;
+    in.Held = held;
+    LzwResult result;
+    result.decoded = std::min(pos, total);
+    result.stopped = stopped;
+    result.overflow = overflow;
+    result.width = width;
+    return result;
 }
 
 // Rows arrive in the four interlace passes (from row 0 every 8th, from row
@@ -446,7 +466,13 @@ void TGIFSubImage::DecodeFrameData(TStream& stream) {
         }
         in.Finish();
     }
-    if (fill != 0 && decoded < total) std::memset(pixels + decoded, fill, static_cast<size_t>(total - decoded));
+    // Pixels the data did not reach keep the fill. The block came zeroed,
+    // so for a fill of 0 only the few bytes that whole-word string copies
+    // wrote past the last string need clearing.
+    if (decoded < total) {
+        const int64_t tail = fill != 0 ? total - decoded : std::min<int64_t>(16, total - decoded);
+        std::memset(pixels + decoded, fill, static_cast<size_t>(tail));
+    }
     if (IsInterlaced() && total > 0) Deinterlace(pixels, Width(), Height());
 }
 

@@ -178,6 +178,11 @@ TEST(GIFReader, PixelsTheDataDoesNotReachKeepTheFill) {
     const TGIFSubImage* frame = cut->Images()[0];
     EXPECT_EQ(frame->Data()[frame->DataSize() - 1], 0);
     EXPECT_NE(std::count(frame->Data(), frame->Data() + frame->DataSize(), 0), frame->DataSize());
+    // Stopped right after a string was copied: the rest is 0 all the same.
+    auto copied = Load(kHostile + "/ends_after_copy.gif", warnings);
+    const TGIFSubImage* c = copied->Images()[0];
+    EXPECT_EQ(std::vector<uint8_t>(c->Data(), c->Data() + c->DataSize()),
+              (std::vector<uint8_t>{2, 3, 2, 3, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     // Interlaced, transparent index 3, data for three rows: the rows of the
     // first two passes that arrived (0, 8, then 4) hold the data, all
     // others the transparent index.

@@ -117,6 +117,10 @@ def files():
         10, 10, 2, blocks(gifkit.lzw([1] * 30, 2, False)), interlaced=True) + b';'
     f['second_frame_circular.gif'] = header(10, 10, FOUR) + plain(10, 10, [1] * 100) + image(
         10, 10, 2, blocks(pack([(4, 3), (7, 3), (6, 3), (0, 3), (6, 4), (5, 4)]))) + b';'
+    # Stops at an end code right after copying a string: the pixels after it
+    # keep the fill, whatever the copy wrote ahead.
+    f['ends_after_copy.gif'] = header(10, 2, FOUR) + image(
+        10, 2, 2, blocks(pack([(4, 3), (2, 3), (3, 3), (2, 3), (3, 4), (6, 4), (5, 4)]))) + b';'
     return f
 
 
