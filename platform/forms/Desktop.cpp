@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/forms/Forms.h"
@@ -53,30 +54,28 @@ QStringList NameFilters(const std::string& filter) {
     return out;
 }
 
-// Scales the picture file into the preview label; anything the picture
-// registry cannot read leaves the label empty.
+// Shows the picture file in the preview label, drawn into the label's own
+// area over the dialog's background; anything the picture registry cannot
+// read shows "(no preview)".
 void UpdatePreview(QLabel* label, const QString& path) {
     label->clear();
+    label->setToolTip(QString());
     QFileInfo info(path);
     if (!info.isFile()) return;
+    const QRect area = label->contentsRect();
+    const QColor back = label->palette().color(QPalette::Window);
     try {
-        TPicture picture;
-        picture.LoadFromFile(S(path));
-        TGraphic* g = picture.Graphic();
-        if (!g || g->Empty()) return;
-        TBitmap bmp;
-        bmp.SetPixelFormat(TPixelFormat::pf32bit);
-        bmp.SetSize(g->Width(), g->Height());
-        bmp.Canvas().StretchDraw(Rect(0, 0, g->Width(), g->Height()), *g);
-        QImage img(bmp.Width(), bmp.Height(), QImage::Format_RGB32);
-        for (int32_t y = 0; y < bmp.Height(); ++y) {
-            const uint8_t* src = bmp.ScanLine(y);
+        TPoint size;
+        const std::unique_ptr<TBitmap> bmp =
+            PreviewBitmap(S(path), area.width(), area.height(), RGB(back.red(), back.green(), back.blue()), &size);
+        QImage img(bmp->Width(), bmp->Height(), QImage::Format_RGB32);
+        for (int32_t y = 0; y < bmp->Height(); ++y) {
+            const uint8_t* src = bmp->ScanLine(y);
             QRgb* dst = reinterpret_cast<QRgb*>(img.scanLine(y));
-            for (int32_t x = 0; x < bmp.Width(); ++x) dst[x] = qRgb(src[4 * x + 2], src[4 * x + 1], src[4 * x]);
+            for (int32_t x = 0; x < bmp->Width(); ++x) dst[x] = qRgb(src[4 * x + 2], src[4 * x + 1], src[4 * x]);
         }
-        label->setPixmap(QPixmap::fromImage(
-            img.scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-        label->setToolTip(QString("%1 x %2").arg(g->Width()).arg(g->Height()));
+        label->setPixmap(QPixmap::fromImage(img));
+        label->setToolTip(QString("%1 x %2").arg(size.X).arg(size.Y));
     } catch (...) {
         label->setText("(no preview)");
     }
@@ -194,6 +193,32 @@ std::unique_ptr<IDesktop>& DesktopSlot() {
 }
 
 }  // namespace
+
+std::unique_ptr<TBitmap> PreviewBitmap(const std::string& fileName, int32_t width, int32_t height, TColor backdrop,
+                                       TPoint* pictureSize) {
+    TPicture picture;
+    picture.LoadFromFile(fileName);
+    if (pictureSize != nullptr) *pictureSize = TPoint{picture.Width(), picture.Height()};
+    auto bmp = std::make_unique<TBitmap>();
+    bmp->SetPixelFormat(TPixelFormat::pf32bit);
+    bmp->SetSize(std::max(width, 0), std::max(height, 0));
+    bmp->Canvas().Brush.Color = backdrop;
+    bmp->Canvas().FillRect(Rect(0, 0, bmp->Width(), bmp->Height()));
+    TGraphic* g = picture.Graphic();
+    if (g == nullptr || g->Empty() || bmp->Empty()) return bmp;
+    // Fitted by width, or by height when that is the tighter side.
+    int64_t w = width, h = int64_t(g->Height()) * width / std::max(g->Width(), 1);
+    if (h > height) {
+        h = height;
+        w = int64_t(g->Width()) * height / std::max(g->Height(), 1);
+    }
+    w = std::max<int64_t>(w, 1);
+    h = std::max<int64_t>(h, 1);
+    const TRect target = Bounds(static_cast<int32_t>((width - w) / 2), static_cast<int32_t>((height - h) / 2),
+                                static_cast<int32_t>(w), static_cast<int32_t>(h));
+    bmp->Canvas().StretchDraw(target, *g);
+    return bmp;
+}
 
 std::unique_ptr<IDesktop> CreateQtDesktop() { return std::make_unique<TQtDesktop>(); }
 

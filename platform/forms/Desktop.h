@@ -89,6 +89,16 @@ std::unique_ptr<IDesktop> CreateQtDesktop();
 // The platform calls the program makes.
 void ShowMessage(const std::string& text);
 
+// What the open dialog's preview shows for a picture file: the picture, read
+// through the picture registry, drawn into a width x height bitmap
+// (32 bits per pixel), fitted keeping its proportions and centred over
+// backdrop, which shows wherever the picture draws nothing (transparent
+// pixels included). Raises the reader's exception when the file cannot be
+// read; an empty picture gives the backdrop alone. pictureSize, when given,
+// receives the picture's own size.
+std::unique_ptr<TBitmap> PreviewBitmap(const std::string& fileName, int32_t width, int32_t height, TColor backdrop,
+                                       TPoint* pictureSize = nullptr);
+
 // The argument list the Qt desktop hands to xdg-email (tests).
 std::vector<std::string> MailCommandArguments(const TMailMessage& message);
 

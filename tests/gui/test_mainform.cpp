@@ -204,6 +204,30 @@ TEST_F(WindowsTest, OpenOfAnUnknownExtensionSaysItIsNotAValidFormat) {
     EXPECT_EQ(desktop->messageBoxes[0].caption, "Sorry");
 }
 
+TEST_F(WindowsTest, OpenReadsAGifIntoBothPanes) {
+    // Any case of the extension; ImageMagick's own decode is the reference.
+    std::filesystem::copy_file(std::string(QUILLARC_GENERATED_DATA) + "/gif/im_table4.gif", Path("Table.GIF"));
+    TBitmap decoded;
+    decoded.LoadFromFile(std::string(QUILLARC_GENERATED_DATA) + "/gif/im_table4_decoded.bmp");
+    AnswerOpen(Path("Table.GIF"));
+    MainForm->SpeedButton1->Click();
+    EXPECT_TRUE(desktop->messageBoxes.empty());
+    EXPECT_EQ(MainForm->SourceBitmap().PixelFormat(), TPixelFormat::pf32bit);
+    EXPECT_TRUE(SameColours(MainForm->SourceBitmap(), decoded));
+    EXPECT_TRUE(SameColours(MainForm->ResultBitmap(), decoded));
+    EXPECT_TRUE(SameColours(*CurrentSketch, decoded));
+}
+
+TEST_F(WindowsTest, BrokenGifReportsTheReadersMessageAndKeepsThePanes) {
+    std::filesystem::copy_file(std::string(QUILLARC_TEST_DATA) + "/gif/hostile/circular_loop.gif", Path("loop.gif"));
+    AnswerOpen(Path("loop.gif"));
+    MainForm->SpeedButton1->Click();
+    ASSERT_EQ(desktop->messageBoxes.size(), 1u);
+    EXPECT_NE(desktop->messageBoxes[0].text.find("Circular decoder table entry"), std::string::npos)
+        << desktop->messageBoxes[0].text;
+    EXPECT_EQ(MainForm->SourceBitmap().Width(), 364);
+}
+
 TEST_F(WindowsTest, CorruptJpegReachesTheDefaultHandlerAndKeepsThePanes) {
     WriteBytes("broken.jpg", std::string("\xFF\xD8\xFF\xE0 this is no picture", 23));
     AnswerOpen(Path("broken.jpg"));
