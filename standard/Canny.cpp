@@ -58,28 +58,75 @@ std::vector<double> WindowNorms(const std::vector<double>& w, int32_t c, int32_t
     return norms;
 }
 
-// One row of the horizontal pass.
-void SmoothRowAcross(const uint8_t* g, int32_t width, const double* w, int32_t c, const double* norms,
-                     double* out) {
-    const int32_t n = 2 * c + 1;
+// GCC vectorises these loops at -O2 only when asked.
+#if defined(__GNUC__) && !defined(__clang__)
+#define QUILLARC_VECTORIZE __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
+#else
+#define QUILLARC_VECTORIZE
+#endif
+
+// One row of the horizontal pass in plain doubles; work holds W doubles.
+QUILLARC_VECTORIZE
+void RowAcrossPlain(const uint8_t* __restrict g, int32_t width, const double* w, int32_t c,
+                    const double* __restrict norms, double* __restrict out, double* __restrict work) {
     const int32_t xa = std::min(c, width);
     const int32_t xb = std::max(width - c, xa);
+    for (int32_t x = xa; x < xb; ++x) work[x] = 0.0;
+    for (int32_t k = -c; k <= c; ++k) {
+        const double wk = w[c + k];
+        const uint8_t* tap = g + k;
+        for (int32_t x = xa; x < xb; ++x) work[x] += wk * tap[x];
+    }
+    for (int32_t x = xa; x < xb; ++x) out[x] = work[x] / norms[x];
     auto border = [&](int32_t x) {
         const int32_t kmin = std::max(-c, -x), kmax = std::min(c, width - 1 - x);
         double dot = 0.0;
-        for (int32_t k = kmin; k <= kmax; ++k)
-            dot = Store(static_cast<long double>(dot) + static_cast<long double>(g[x + k]) * w[c + k]);
-        out[x] = Store(static_cast<long double>(dot) / norms[x]);
+        for (int32_t k = kmin; k <= kmax; ++k) dot += g[x + k] * w[c + k];
+        out[x] = dot / norms[x];
     };
     for (int32_t x = 0; x < xa; ++x) border(x);
-    for (int32_t x = xa; x < xb; ++x) {
-        const uint8_t* tap = g + x - c;
-        double dot = 0.0;
-        for (int32_t k = 0; k < n; ++k)
-            dot = Store(static_cast<long double>(dot) + static_cast<long double>(tap[k]) * w[k]);
-        out[x] = Store(static_cast<long double>(dot) / norms[x]);
-    }
     for (int32_t x = xb; x < width; ++x) border(x);
+}
+
+QUILLARC_VECTORIZE
+void AddScaled(double* __restrict acc, const double* __restrict row, double wk, int32_t width) {
+    for (int32_t x = 0; x < width; ++x) acc[x] += row[x] * wk;
+}
+
+// out := round(acc / norm) for a row of non-negative values; acc[x] becomes
+// -1 where the value lies within nearHalf of a rounding boundary. Returns
+// whether any does.
+QUILLARC_VECTORIZE
+bool RoundRow(double* __restrict acc, double norm, uint8_t* __restrict out, int32_t width, double nearHalf) {
+    int32_t near = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        const double t = acc[x] / norm + 0.5;
+        const int32_t i = static_cast<int32_t>(t);
+        const double f = t - i;
+        const bool close = f < nearHalf || f > 1.0 - nearHalf;
+        out[x] = static_cast<uint8_t>(i);
+        near |= close;
+        acc[x] = close ? -1.0 : acc[x];
+    }
+    return near != 0;
+}
+
+// One smoothed pixel by the exact sequence of the straightforward
+// smoothing: the horizontal results of its column, then the vertical sum.
+uint8_t ExactSmoothed(const uint8_t* grey, int32_t W, int32_t H, int32_t x, int32_t y, const std::vector<double>& w,
+                      int32_t c, const std::vector<double>& normsX, const std::vector<double>& normsY) {
+    const int32_t kxmin = std::max(-c, -x), kxmax = std::min(c, W - 1 - x);
+    const int32_t kymin = std::max(-c, -y), kymax = std::min(c, H - 1 - y);
+    double acc = 0.0;
+    for (int32_t k = kymin; k <= kymax; ++k) {
+        const uint8_t* g = grey + static_cast<size_t>(y + k) * W;
+        double dot = 0.0;
+        for (int32_t j = kxmin; j <= kxmax; ++j)
+            dot = Store(static_cast<long double>(dot) + static_cast<long double>(g[x + j]) * w[c + j]);
+        const double t = Store(static_cast<long double>(dot) / normsX[x]);
+        acc = Store(static_cast<long double>(acc) + t * static_cast<long double>(w[c + k]));
+    }
+    return static_cast<uint8_t>(RoundSmall(acc / static_cast<long double>(normsY[y])));
 }
 
 // One side of the non-maximum test, m >= d w + (1 - w) s with w = num / den
@@ -218,16 +265,27 @@ void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma,
     const int32_t W = size.Width, H = size.Height;
     if (W < 0 || H < 0 || grey.size() != static_cast<size_t>(W) * static_cast<size_t>(H))
         throw EConvertError(Format("Edge detector: %zu grey values for a picture of %d x %d", grey.size(), W, H));
+    smoothed.resize(grey.size());
+    SmoothRows(grey.data(), size, sigma, smoothed.data());
+}
+
+void SmoothRows(const uint8_t* grey, TImageSize size, double sigma, uint8_t* smoothed) {
+    const int32_t W = size.Width, H = size.Height;
     std::vector<double> w;
     int32_t n = 0;
     MakeGaussianKernel(sigma, w, n);
     const int32_t c = n / 2;
-    smoothed.resize(grey.size());
     if (W == 0 || H == 0) return;
     const std::vector<double> normsX = WindowNorms(w, c, W);
     const std::vector<double> normsY = WindowNorms(w, c, H);
     const int32_t ringRows = std::min(n, H);
 
+    // Each pixel is first computed in plain doubles, on vector registers.
+    // Its rounding errors, and those of the extended-precision sequence,
+    // stay below 1e-11 of the true value; so unless the plain value lies
+    // within kNearHalf of a rounding boundary both round to the same
+    // integer, and the few pixels that do are computed the exact way.
+    constexpr double kNearHalf = 1e-9;
     par::ForRows(H, [&](int32_t y0, int32_t y1) {
         // The horizontal results of the rows y - c .. y + c, row r in slot r mod ringRows.
         std::vector<double> ring(static_cast<size_t>(ringRows) * W);
@@ -237,17 +295,15 @@ void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma,
         for (int32_t y = y0; y < y1; ++y) {
             const int32_t kmin = std::max(-c, -y), kmax = std::min(c, H - 1 - y);
             for (; nextRow <= y + kmax; ++nextRow)
-                SmoothRowAcross(grey.data() + static_cast<size_t>(nextRow) * W, W, w.data(), c, normsX.data(),
-                                slot(nextRow));
+                RowAcrossPlain(grey + static_cast<size_t>(nextRow) * W, W, w.data(), c, normsX.data(),
+                               slot(nextRow), acc.data());
             std::fill(acc.begin(), acc.end(), 0.0);
-            for (int32_t k = kmin; k <= kmax; ++k) {
-                const double* t = slot(y + k);
-                const long double wk = w[c + k];
-                for (int32_t x = 0; x < W; ++x) acc[x] = Store(static_cast<long double>(acc[x]) + t[x] * wk);
+            for (int32_t k = kmin; k <= kmax; ++k) AddScaled(acc.data(), slot(y + k), w[c + k], W);
+            uint8_t* out = smoothed + static_cast<size_t>(y) * W;
+            if (RoundRow(acc.data(), normsY[y], out, W, kNearHalf)) {
+                for (int32_t x = 0; x < W; ++x)
+                    if (acc[x] < 0) out[x] = ExactSmoothed(grey, W, H, x, y, w, c, normsX, normsY);
             }
-            const long double norm = normsY[y];
-            uint8_t* out = smoothed.data() + static_cast<size_t>(y) * W;
-            for (int32_t x = 0; x < W; ++x) out[x] = static_cast<uint8_t>(RoundSmall(acc[x] / norm));
         }
     });
 }
@@ -258,9 +314,72 @@ void SuppressNonMaxima(const std::vector<uint8_t>& smoothed, const std::vector<u
     const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
     if (smoothed.size() != count || mag.size() != count)
         throw EConvertError("Edge detector: smoothed image and magnitudes must hold one value per pixel");
-    edges.assign(count, 0);
+    edges.resize(count);
+    SuppressNonMaxima(smoothed.data(), mag.data(), size, edges.data(), hist);
+}
+
+namespace {
+
+// The non-maximum test of the interior of one row without branches:
+// code[x] is 0 (no candidate), 1 (a candidate) or 2 (a side sits exactly on
+// its interpolated neighbour: the full test decides; the result tells
+// whether any did). See SideTest.
+QUILLARC_VECTORIZE
+bool NonMaxCodes(const uint8_t* __restrict su, const uint8_t* __restrict s, const uint8_t* __restrict sd,
+                 const uint8_t* __restrict mu, const uint8_t* __restrict mm, const uint8_t* __restrict md,
+                 uint8_t* __restrict code, int32_t W) {
+    int32_t anyExact = 0;
+    for (int32_t x = 1; x < W - 1; ++x) {
+        // Every neighbour is read, then chosen: no branch in the loop.
+        const int32_t m = mm[x];
+        const int32_t uL = mu[x - 1], uC = mu[x], uR = mu[x + 1], mL = mm[x - 1], mR = mm[x + 1];
+        const int32_t dL = md[x - 1], dC = md[x], dR = md[x + 1];
+        const int32_t dx = s[x + 1] - s[x - 1];
+        const int32_t dy = sd[x] - su[x];
+        const int32_t ax = dx < 0 ? -dx : dx, ay = dy < 0 ? -dy : dy;
+        const bool same = ((dx > 0) & (dy > 0)) | ((dx < 0) & (dy < 0));
+        const bool steep = ax < ay;
+        const int32_t num = steep ? ax : ay, den = steep ? ay : ax;
+        const int32_t s1 = steep ? uC : mR;
+        const int32_t s2 = steep ? dC : mL;
+        const int32_t d1 = steep ? (same ? uL : uR) : (same ? dR : uR);
+        const int32_t d2 = steep ? (same ? dR : dL) : (same ? uL : dL);
+        const int32_t n1 = (m - s1) * den - num * (d1 - s1);
+        const int32_t n2 = (m - s2) * den - num * (d2 - s2);
+        const bool fail = (m == 0) | (den == 0) | (n1 < 0) | (n2 < 0);
+        const bool exact1 = (n1 == 0) & (d1 != s1) & (num != 0);
+        const bool exact2 = (n2 == 0) & (d2 != s2) & (num != 0);
+        code[x] = static_cast<uint8_t>(fail ? 0 : ((exact1 | exact2) ? 2 : 1));
+        anyExact |= (!fail) & (exact1 | exact2);
+    }
+    return anyExact != 0;
+}
+
+// Candidates (code 1) become 128 and are counted by magnitude; four
+// interleaved histograms keep repeated magnitudes from waiting on each other.
+void CountCandidates(uint8_t* __restrict e, const uint8_t* __restrict mm, int32_t W, int64_t (&hist)[256]) {
+    int32_t part[4][256] = {};
+    for (int32_t x = 1; x < W - 1; ++x) {
+        const int32_t keep = e[x] != 0;
+        e[x] = static_cast<uint8_t>(keep << 7);
+        part[x & 3][mm[x]] += keep;
+    }
+    for (int32_t i = 0; i < 256; ++i) hist[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
+}
+
+}  // namespace
+
+void SuppressNonMaxima(const uint8_t* smoothed, const uint8_t* mag, TImageSize size, uint8_t* edges,
+                       int64_t (&hist)[256]) {
+    const int32_t W = size.Width, H = size.Height;
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
     std::fill(std::begin(hist), std::end(hist), 0);
-    if (W < 3 || H < 3) return;
+    if (W < 3 || H < 3) {
+        std::fill(edges, edges + count, uint8_t(0));
+        return;
+    }
+    std::fill(edges, edges + W, uint8_t(0));
+    std::fill(edges + count - W, edges + count, uint8_t(0));
     // The histogram is summed over the blocks: integer counts, so the order
     // of the sums does not matter.
     std::mutex histMutex;
@@ -268,21 +387,17 @@ void SuppressNonMaxima(const std::vector<uint8_t>& smoothed, const std::vector<u
         int64_t local[256] = {};
         for (int32_t y = b0 + 1; y < b1 + 1; ++y) {
             const size_t row = static_cast<size_t>(y) * W;
-            const uint8_t* s = smoothed.data() + row;
-            const uint8_t* mu = mag.data() + row - W;
-            const uint8_t* mm = mag.data() + row;
-            const uint8_t* md = mag.data() + row + W;
-            uint8_t* e = edges.data() + row;
-            for (int32_t x = 1; x < W - 1; ++x) {
-                const int32_t m = mm[x];
-                if (m == 0) continue;
-                const int32_t dx = s[x + 1] - s[x - 1];
-                const int32_t dy = s[x + W] - s[x - W];
-                if (KeepsCandidate(m, dx, dy, mu, mm, md, x)) {
-                    e[x] = 128;
-                    ++local[m];
-                }
+            const uint8_t* s = smoothed + row;
+            const uint8_t* mu = mag + row - W;
+            const uint8_t* mm = mag + row;
+            const uint8_t* md = mag + row + W;
+            uint8_t* e = edges + row;
+            e[0] = e[W - 1] = 0;
+            if (NonMaxCodes(s - W, s, s + W, mu, mm, md, e, W)) {
+                for (int32_t x = 1; x < W - 1; ++x)
+                    if (e[x] == 2) e[x] = KeepsCandidate(mm[x], s[x + 1] - s[x - 1], s[x + W] - s[x - W], mu, mm, md, x);
             }
+            CountCandidates(e, mm, W, local);
         }
         std::lock_guard lock(histMutex);
         for (int32_t i = 0; i < 256; ++i) hist[i] += local[i];
@@ -295,13 +410,30 @@ void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<ui
     const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
     if (mag.size() != count || edges.size() != count)
         throw EConvertError("Edge detector: magnitudes and edges must hold one value per pixel");
+    TraceEdges(mag.data(), size, edges.data(), high, low);
+}
+
+namespace {
+
+QUILLARC_VECTORIZE
+bool AnyAtLeast(const uint8_t* __restrict m, int32_t n, int32_t level) {
+    int32_t any = 0;
+    for (int32_t i = 0; i < n; ++i) any |= m[i] >= level;
+    return any != 0;
+}
+
+}  // namespace
+
+void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t high, int32_t low) {
+    const int32_t W = size.Width, H = size.Height;
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
     if (W < 3 || H < 3) {
-        std::fill(edges.begin(), edges.end(), uint8_t(0));
+        std::fill(edges, edges + count, uint8_t(0));
         return;
     }
     // No candidate on the border, so that the following never looks past it.
-    std::fill_n(edges.begin(), W, uint8_t(0));
-    std::fill_n(edges.end() - W, W, uint8_t(0));
+    std::fill_n(edges, W, uint8_t(0));
+    std::fill_n(edges + count - W, W, uint8_t(0));
     for (int32_t y = 1; y < H - 1; ++y) {
         edges[static_cast<size_t>(y) * W] = 0;
         edges[static_cast<size_t>(y) * W + W - 1] = 0;
@@ -314,28 +446,38 @@ void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<ui
     // pushes it, once.
     const ptrdiff_t w = W;
     const ptrdiff_t step[8] = {1, w + 1, w, w - 1, -1, -w - 1, -w, -w + 1};
-    uint8_t* e = edges.data();
-    const uint8_t* m = mag.data();
-    auto claim = [e](ptrdiff_t p) {
-        std::atomic_ref<uint8_t> cell(e[p]);
-        if (cell.load(std::memory_order_relaxed) != 128) return false;
-        uint8_t expected = 128;
-        return cell.compare_exchange_strong(expected, 255, std::memory_order_relaxed);
-    };
-    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
+    par::ForRows(H - 2, [&, step](int32_t b0, int32_t b1) {
+        // Locals, not captures: the loop below would reload every captured
+        // value after each atomic exchange.
+        const uint8_t* const m = mag;
+        uint8_t* const e = edges;
+        const int32_t lo = low, hi = high;
+        auto claim = [e](ptrdiff_t p) {
+            std::atomic_ref<uint8_t> cell(e[p]);
+            if (cell.load(std::memory_order_relaxed) != 128) return false;
+            uint8_t expected = 128;
+            return cell.compare_exchange_strong(expected, 255, std::memory_order_relaxed);
+        };
         std::vector<uint32_t> stack;
         for (int32_t y = b0 + 1; y < b1 + 1; ++y) {
             const size_t row = static_cast<size_t>(y) * W;
             for (int32_t x = 1; x < W - 1; ++x) {
+                // Most runs of pixels hold no strong magnitude at all.
+                if ((x & 31) == 1 && x + 32 <= W - 1 && !AnyAtLeast(m + row + x, 32, hi)) {
+                    x += 31;
+                    continue;
+                }
                 const size_t p = row + x;
-                if (m[p] < high || !claim(p)) continue;
+                // Plain reads first: most pixels are no strong candidate.
+                if (m[p] < hi || !claim(p))
+                    continue;
                 stack.push_back(static_cast<uint32_t>(p));
                 while (!stack.empty()) {
                     const ptrdiff_t q = stack.back();
                     stack.pop_back();
                     for (ptrdiff_t d : step) {
                         const ptrdiff_t r = q + d;
-                        if (m[r] >= low && claim(r)) stack.push_back(static_cast<uint32_t>(r));
+                        if (m[r] >= lo && claim(r)) stack.push_back(static_cast<uint32_t>(r));
                     }
                 }
             }
@@ -344,48 +486,23 @@ void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<ui
 
     // Whatever is not an edge now is none.
     par::ForRows(H, [&](int32_t y0, int32_t y1) {
-        uint8_t* p = edges.data() + static_cast<size_t>(y0) * W;
-        uint8_t* end = edges.data() + static_cast<size_t>(y1) * W;
-        for (; p < end; ++p)
-            if (*p != 255) *p = 0;
+        uint8_t* p = edges + static_cast<size_t>(y0) * W;
+        uint8_t* end = edges + static_cast<size_t>(y1) * W;
+        for (; p < end; ++p) *p = *p == 255 ? 255 : 0;
     });
 }
 
-}  // namespace stdf::canny
-
-namespace stdf {
-
-bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<uint8_t>& edges, double sigma,
-                double tlow, double thigh) {
+void Magnitudes(const uint8_t* smoothed, TImageSize size, uint8_t* mag) {
     const int32_t W = size.Width, H = size.Height;
-    if (W < 0 || H < 0 || static_cast<int64_t>(W) * H > kMaxBitmapPixels)
-        throw EConvertError(Format("Edge detector: picture size %d x %d is not supported", W, H));
-    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
-    if (grey.size() != count)
-        throw EConvertError(Format("Edge detector: %zu grey values for a picture of %d x %d", grey.size(), W, H));
-    if (!std::isfinite(tlow) || !std::isfinite(thigh))
-        throw EConvertError("Edge detector: the hysteresis ratios must be numbers");
-    std::vector<double> kernel;
-    int32_t window = 0;
-    canny::MakeGaussianKernel(sigma, kernel, window);  // rejects a bad sigma before any work
-
-    edges.assign(count, 0);
-    // Candidates exist only inside the one-pixel border.
-    if (W < 3 || H < 3) return true;
-
-    std::vector<uint8_t> smoothed;
-    canny::SmoothRows(grey, size, sigma, smoothed);
-
-    const uint8_t* table = canny::MagnitudeTable();
-    std::vector<uint8_t> mag(count);
+    const uint8_t* table = MagnitudeTable();
     par::ForRows(H, [&](int32_t y0, int32_t y1) {
         for (int32_t y = y0; y < y1; ++y) {
-            uint8_t* m = mag.data() + static_cast<size_t>(y) * W;
+            uint8_t* m = mag + static_cast<size_t>(y) * W;
             if (y == 0 || y == H - 1) {
                 std::memset(m, 0, W);
                 continue;
             }
-            const uint8_t* up = smoothed.data() + static_cast<size_t>(y - 1) * W;
+            const uint8_t* up = smoothed + static_cast<size_t>(y - 1) * W;
             const uint8_t* mid = up + W;
             const uint8_t* down = mid + W;
             m[0] = 0;
@@ -397,15 +514,55 @@ bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<u
             }
         }
     });
+}
 
+void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, double thigh) {
+    const int32_t W = size.Width, H = size.Height;
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
+    uint8_t* grey = planes;
+    uint8_t* smoothed = planes + count;
+    uint8_t* mag = planes + 2 * count;
+    uint8_t* edges = planes + 3 * count;
+    if (W < 3 || H < 3) {  // candidates exist only inside the one-pixel border
+        std::fill(edges, edges + count, uint8_t(0));
+        return;
+    }
+    SmoothRows(grey, size, sigma, smoothed);
+    Magnitudes(smoothed, size, mag);
     int64_t hist[256] = {};
-    canny::SuppressNonMaxima(smoothed, mag, size, edges, hist);
-    smoothed = {};
-
+    SuppressNonMaxima(smoothed, mag, size, edges, hist);
     int32_t high = 1, low = 0;
-    canny::ThresholdsFromHistogram(hist, thigh, tlow, high, low);
+    ThresholdsFromHistogram(hist, thigh, tlow, high, low);
+    TraceEdges(mag, size, edges, high, low);
+}
 
-    canny::TraceEdges(mag, size, edges, high, low);
+void CheckArguments(TImageSize size, size_t greyValues, double sigma, double tlow, double thigh) {
+    const int32_t W = size.Width, H = size.Height;
+    if (W < 0 || H < 0 || static_cast<int64_t>(W) * H > kMaxBitmapPixels)
+        throw EConvertError(Format("Edge detector: picture size %d x %d is not supported", W, H));
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
+    if (greyValues != count)
+        throw EConvertError(Format("Edge detector: %zu grey values for a picture of %d x %d", greyValues, W, H));
+    if (!std::isfinite(tlow) || !std::isfinite(thigh))
+        throw EConvertError("Edge detector: the hysteresis ratios must be numbers");
+    std::vector<double> kernel;
+    int32_t window = 0;
+    MakeGaussianKernel(sigma, kernel, window);  // rejects a bad sigma before any work
+}
+
+}  // namespace stdf::canny
+
+namespace stdf {
+
+bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<uint8_t>& edges, double sigma,
+                double tlow, double thigh) {
+    canny::CheckArguments(size, grey.size(), sigma, tlow, thigh);
+    const size_t count = grey.size();
+    // The detector's four planes in one block: grey, smoothed, magnitudes, edges.
+    TPixelBuffer planes = TPixelBuffer::Allocate(4 * count, false);
+    if (count > 0) pixmem::Copy(planes.data(), grey.data(), count);
+    canny::CannyPlanes(planes.data(), size, sigma, tlow, thigh);
+    edges.assign(planes.data() + 3 * count, planes.data() + 4 * count);
     return true;
 }
 

@@ -58,17 +58,32 @@ void ThresholdsFromHistogram(const int64_t (&hist)[256], double thigh, double tl
 // The same smoothing as the straightforward GaussianSmooth, computed in row
 // strips on the worker threads (no full-size array of doubles).
 void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma, std::vector<uint8_t>& smoothed);
+// The same on arrays of width x height bytes (sizes checked by the caller).
+void SmoothRows(const uint8_t* grey, TImageSize size, double sigma, uint8_t* smoothed);
 
 // Candidates (128, else 0) of the non-maximum test with the gradients taken
 // from the smoothed image, and the histogram of their magnitudes.
 void SuppressNonMaxima(const std::vector<uint8_t>& smoothed, const std::vector<uint8_t>& mag, TImageSize size,
                        std::vector<uint8_t>& edges, int64_t (&hist)[256]);
+void SuppressNonMaxima(const uint8_t* smoothed, const uint8_t* mag, TImageSize size, uint8_t* edges,
+                       int64_t (&hist)[256]);
 
 // Marks 255 every candidate (128) of magnitude >= high and every candidate
 // of magnitude >= low joined to one through such candidates (8-neighbours);
 // everything else becomes 0. Candidates lie inside the one-pixel border.
 void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<uint8_t>& edges, int32_t high,
                 int32_t low);
+void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t high, int32_t low);
+
+// The magnitudes of the smoothed image's central differences (0 on the border).
+void Magnitudes(const uint8_t* smoothed, TImageSize size, uint8_t* mag);
+
+// Raises EConvertError for arguments CannyEdges refuses.
+void CheckArguments(TImageSize size, size_t greyValues, double sigma, double tlow, double thigh);
+// The whole detector on four planes of width x height bytes, one after the
+// other in planes: the grey image (read), then the smoothed image and the
+// magnitudes (work space), then the edges (written).
+void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, double thigh);
 
 namespace ref {
 

@@ -113,38 +113,65 @@ void PenInkBmp(TBitmap32& Bmp, const TPenInkParams& params, IProgressBar& progre
 void PenInkBmp(const TBitmap& Bmp, TBitmap32& Dst, const TPenInkParams& params, IProgressBar& progress) {
     const int32_t W = Bmp.Width(), H = Bmp.Height();
     const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
-
-    std::vector<uint8_t> grey(count);
-    pix::ForEachRow(0, H, nullptr, [&](int32_t y) {
-        const uint32_t* row = PixelRow(std::as_const(Bmp), y);
-        uint8_t* g = grey.data() + static_cast<size_t>(y) * W;
-        // canny::GreyOf's value, in integers away from decimal ties.
-        for (int32_t x = 0; x < W; ++x)
-            g[x] = sketch::FastGreyValue(pix::RedOf(row[x]), pix::GreenOf(row[x]), pix::BlueOf(row[x]));
-    });
-
     // Positions outside the sliders' ranges are taken as the trackbars would.
     const double sigma = canny::SigmaOf(std::clamp(params.TrackBar4, 1, 101));
     const double tlow = canny::LowRatioOf(std::clamp(params.TrackBar5, 0, 20));
     const double thigh = canny::HighRatioOf(std::clamp(params.TrackBar6, 0, 40));
-    progress.SetPosition(80);
+    canny::CheckArguments(TImageSize{W, H}, count, sigma, tlow, thigh);
 
-    std::vector<uint8_t> edges;
-    CannyEdges(grey, TImageSize{W, H}, edges, sigma, tlow, thigh);
-    grey = {};
+    // The detector's four planes of W x H bytes fill exactly the block of a
+    // 32-bit picture: a separate result's own block serves as their space,
+    // so that the run needs no memory beside its source and its result.
+    const bool apart = &Dst != &Bmp;
+    TPixelBuffer own;
+    uint8_t* planes = nullptr;
+    if (apart) {
+        Dst.NewImage(W, H, TPixelFormat::pf32bit);
+        if (count > 0) planes = Dst.ScanLine(0);
+    } else {
+        own = TPixelBuffer::Allocate(4 * count, false);
+        planes = own.data();
+    }
+    if (count == 0) {
+        progress.SetPosition(80);
+        pix::ResetProgress(&progress);
+        return;
+    }
+    pix::ForEachRow(0, H, nullptr, [&](int32_t y) {
+        const uint32_t* row = PixelRow(Bmp, y);
+        uint8_t* g = planes + static_cast<size_t>(y) * W;
+        // canny::GreyOf's value, in integers away from decimal ties.
+        for (int32_t x = 0; x < W; ++x)
+            g[x] = sketch::FastGreyValue(pix::RedOf(row[x]), pix::GreenOf(row[x]), pix::BlueOf(row[x]));
+    });
+    progress.SetPosition(80);
+    canny::CannyPlanes(planes, TImageSize{W, H}, sigma, tlow, thigh);
 
     // Edge value into the colour bytes, then inverted (c -> 255 - c) over
-    // the whole picture: black lines on white.
-    if (&Dst != &Bmp) Dst.NewImage(W, H, TPixelFormat::pf32bit);
-    pix::ForEachRow(0, H, &progress, [&](int32_t y) {
-        const uint32_t* row = PixelRow(Bmp, y);
-        uint32_t* out = PixelRow(Dst, y);
-        const uint8_t* e = edges.data() + static_cast<size_t>(y) * W;
-        for (int32_t x = 0; x < W; ++x) {
-            const uint8_t v = static_cast<uint8_t>(255 - e[x]);
-            out[x] = (row[x] & pix::kAlphaMask) | pix::MakePixel(v, v, v, 0);
-        }
-    });
+    // the whole picture: black lines on white; alpha from the source.
+    auto writeRows = [&](int32_t first, int32_t last, const uint8_t* edges) {
+        pix::ForEachRow(first, last, &progress, [&](int32_t y) {
+            const uint32_t* row = PixelRow(Bmp, y);
+            uint32_t* out = PixelRow(Dst, y);
+            const uint8_t* e = edges + static_cast<size_t>(y - first) * W;
+            for (int32_t x = 0; x < W; ++x) {
+                const uint8_t v = static_cast<uint8_t>(255 - e[x]);
+                out[x] = (row[x] & pix::kAlphaMask) | pix::MakePixel(v, v, v, 0);
+            }
+        });
+    };
+    const uint8_t* edges = planes + 3 * count;
+    if (!apart) {
+        writeRows(0, H, edges);
+    } else {
+        // The edges are the block's last quarter: result rows above
+        // three quarters of the height lie before it; the rows below are
+        // written from a copy of their edges.
+        const int32_t split = static_cast<int32_t>(static_cast<int64_t>(H) * 3 / 4);
+        std::vector<uint8_t> tail(edges + static_cast<size_t>(split) * W, edges + count);
+        writeRows(0, split, edges);
+        writeRows(split, H, tail.data());
+    }
     pix::ResetProgress(&progress);
 }
 

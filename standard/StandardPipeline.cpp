@@ -51,8 +51,6 @@ bool SliderRange(const std::string& name, TRevision revision, TSliderRange& rang
     return false;
 }
 
-bool IsSketchStyle(int32_t style) { return style >= 1 && style <= 4; }
-
 }  // namespace
 
 TStandardSettings TStandardSettings::Defaults(TRevision revision) {
