@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "app/Hsl.h"
 #include "app/PixelOps.h"
@@ -309,6 +310,51 @@ void soften(int32_t A, TBitmap32& Bmp, IProgressBar& progress) {
 void dosoften(int32_t A, TBitmap32& Bmp, IProgressBar& progress) {
     soften(A - 1, Bmp, progress);
     sharpen(A, Bmp, progress);
+}
+
+void dosoften(int32_t A, const TBitmap& Src, TBitmap32& Dst, IProgressBar& progress) {
+    if (&Src == static_cast<const TBitmap*>(&Dst) || Src.PixelFormat() != TPixelFormat::pf32bit) {
+        Dst.Assign(&Src);
+        dosoften(A, Dst, progress);
+        return;
+    }
+    const int32_t w = Src.Width(), h = Src.Height();
+    Dst.NewImage(w, h, TPixelFormat::pf32bit);
+    if (w == 0 || h == 0) {
+        progress.SetPosition(0);
+        return;
+    }
+    // Each block of output rows softens the rows its sharpening reads (its
+    // own and A on either side) into a buffer of its own, so the softened
+    // picture never exists whole.
+    const Region soft = Interior(Src, A - 1, A - 1), sharp = Interior(Src, A, A);
+    const size_t rowBytes = size_t(w) * 4;
+    auto softened = [&](int32_t y, uint8_t* out) {
+        const uint8_t* in = Src.ScanLine(y);
+        std::memcpy(out, in, rowBytes);
+        if (y >= soft.first && y < soft.last && soft.x1 > soft.x0) {
+            SoftenRow(pix::WindowAt(Src, y, A - 1, A - 1), out, 4 * soft.x0, 4 * soft.x1);
+            KeepAlpha(out, in, soft.x0, soft.x1);
+        }
+    };
+    const int32_t reach = std::max(A, 0);
+    pix::ForRowBlocks(0, h, &progress, [&](int32_t begin, int32_t end) {
+        const int32_t first = std::max(0, begin - reach), last = std::min(h, end + reach);
+        thread_local std::vector<uint8_t> rows;
+        rows.resize(size_t(last - first) * rowBytes);
+        for (int32_t y = first; y < last; ++y) softened(y, rows.data() + size_t(y - first) * rowBytes);
+        auto at = [&](int32_t y) { return rows.data() + size_t(y - first) * rowBytes; };
+        for (int32_t y = begin; y < end; ++y) {
+            uint8_t* o = Dst.ScanLine(y);
+            std::memcpy(o, at(y), rowBytes);
+            if (y >= sharp.first && y < sharp.last && sharp.x1 > sharp.x0) {
+                const pix::Window3 win{at(y - A), at(y), at(y + A), 4 * A};
+                SharpenRow(win, o, 4 * sharp.x0, 4 * sharp.x1);
+                KeepAlpha(o, win.mid, sharp.x0, sharp.x1);
+            }
+        }
+    });
+    progress.SetPosition(0);
 }
 
 void Blur(int32_t A, TBitmap32& Bmp, IProgressBar& progress) {

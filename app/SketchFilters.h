@@ -22,6 +22,8 @@ void picsobel(TBitmap32& Bmp, const TRect& invertRect, IProgressBar& progress);
 void sharpen(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
 void soften(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
 void dosoften(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
+// The same from Src into Dst, in one pass.
+void dosoften(int32_t A, const TBitmap& Src, TBitmap32& Dst, IProgressBar& progress);
 void Blur(int32_t A, TBitmap32& Bmp, IProgressBar& progress);
 // Note the order: bitmap first. Leaves Bmp at 24 bits per pixel.
 void Exposure(TBitmap32& Bmp, int32_t Threshold, IProgressBar& progress);

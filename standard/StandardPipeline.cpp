@@ -127,8 +127,7 @@ void RunStandard(const TStandardSettings& s, const TBitmap& source, TBitmap& res
         sketch::ComposeRows(*src, inPass ? &rows : nullptr, inPass ? nullptr : &layer, [&] { return chain.MakeFn(); },
                             base, &progress);
     } else if (s.Style == 5) {
-        base.Assign(src);
-        sketch::dosoften(s.TrackBar8, base, progress);
+        sketch::dosoften(s.TrackBar8, *src, base, progress);
     } else if (s.Style == 6 && s.Revision == TRevision::Earlier) {
         pro::TPointChain chain;
         chain.SetZone(s.TrackBar9 - 13);
