@@ -106,7 +106,7 @@ std::unique_ptr<TBitmap32> LoadBatchPicture(const std::string& path) {
         return nullptr;
     }
     auto bitmap = std::make_unique<TBitmap32>();
-    bitmap->Assign(loaded.get());
+    bitmap->TakePicture(*loaded);
     loaded.reset();
     FillAlpha(*bitmap, 255);
     return bitmap;

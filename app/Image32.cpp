@@ -82,6 +82,15 @@ bool TBitmap32::SwapPixels(TBitmap32& other) {
     return true;
 }
 
+void TBitmap32::TakePicture(TBitmap& other) {
+    if (&other == this) return;
+    if (other.PixelFormat() != TPixelFormat::pf32bit) {
+        Assign(&other);
+        return;
+    }
+    TakeOver(other);
+}
+
 // ------------------------------------------------------------ shared pixel helpers
 
 namespace pix {

@@ -25,6 +25,9 @@ public:
     // pixel, so a filter can hand back its output without copying it.
     // Returns false (and changes nothing) otherwise.
     bool SwapPixels(TBitmap32& other);
+    // Takes other's picture, without a copy when it holds 32 bits per pixel
+    // (other is left empty then), else as Assign does.
+    void TakePicture(TBitmap& other);
 };
 
 // 32-bit pixel words as read little-endian: alpha in bits 24..31.

@@ -111,7 +111,7 @@ void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, 
 
 void HandOver(TBitmap32& from, TBitmap& to) {
     if (auto* to32 = dynamic_cast<TBitmap32*>(&to); to32 && to32->SwapPixels(from)) return;
-    to.Assign(&from);
+    to.TakeOver(from);
 }
 
 }  // namespace sketch

@@ -99,8 +99,8 @@ void ComposeRows(const TBitmap& source, const TSketchRows* rows, const TBitmap* 
     pix::ResetProgress(progress);
 }
 
-// to takes from's picture, without a copy when to is a 32-bit TBitmap32;
-// from is left with to's old pixels (or unchanged when it was copied).
+// to takes from's picture without a copy; from is left with to's old
+// pixels when both are 32-bit TBitmap32s, else empty.
 void HandOver(TBitmap32& from, TBitmap& to);
 
 }  // namespace sketch

@@ -23,10 +23,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/BatchFiles.h"
 #include "app/Image32.h"
 #include "app/PictureFiles.h"
 #include "app/Random.h"
@@ -52,6 +54,7 @@ const char kUsage[] =
     "RadioButtonN [Control=Value ...]\n"
     "  quillarc-bench [--repeat N] [--threads N] INPUT OUTPUT.bmp filter NAME [ARG ...]\n"
     "  quillarc-bench [--repeat N] [--threads N] INPUT OUTPUT.bmp load\n"
+    "  quillarc-bench [--threads N] INPUT_FOLDER OUTPUT_FOLDER batch [Control=Value ...]\n"
     "\n"
     "pro controls: CheckBox1..CheckBox8 (0 or 1), RadioButton1..RadioButton5 (1 selects),\n"
     "  TrackBar1..TrackBar9; std controls: RadioButton1..RadioButton7 (1..6 in the earlier\n"
@@ -64,6 +67,9 @@ const char kUsage[] =
     "  (1..256, default: one per core). The random generator starts from seed 0 and each\n"
     "  repeat draws on where the last stopped; OUTPUT holds the first repeat's result.\n"
     "load times the main window's picture loader alone (peak memory: of the loads).\n"
+    "batch converts every picture of INPUT_FOLDER with pro's settings as the batch does\n"
+    "  (load, both panes, conversion, JPEG file), after timing load, conversion and save\n"
+    "  of its first picture on their own (--repeat times each).\n"
     "--reference then runs the straightforward versions of pro or std N times on one thread\n"
     "  and prints their median, the speed-up and whether their bytes are the same.\n";
 
@@ -100,7 +106,7 @@ struct Works {
     Work fast, reference;  // reference is empty for single filters
 };
 
-Works ProfessionalWork(const std::vector<std::string>& args, size_t i) {
+TProfessionalSettings ProfessionalSettings(const std::vector<std::string>& args, size_t i) {
     TProfessionalSettings s;
     for (; i < args.size(); ++i) {
         std::string name;
@@ -108,6 +114,11 @@ Works ProfessionalWork(const std::vector<std::string>& args, size_t i) {
         ParseControl(args[i], name, value);
         if (!s.Set(name, value)) Fail("pro has no control \"" + name + "\"");
     }
+    return s;
+}
+
+Works ProfessionalWork(const std::vector<std::string>& args, size_t i) {
+    const TProfessionalSettings s = ProfessionalSettings(args, i);
     return {[s](const TBitmap32& input, TBitmap32& result) { RunProfessional(s, input, result); },
             [s](const TBitmap32& input, TBitmap32& result) { RunProfessionalReference(s, input, result); }};
 }
@@ -244,6 +255,7 @@ struct Options {
     int threads = 0;  // 0: the pool's default
     bool reference = false;
     bool loadOnly = false;
+    std::optional<TProfessionalSettings> batch;
     std::string input, output;
     Works work;
 };
@@ -279,6 +291,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
         o.work = {FilterWork(args, i), {}};
     else if (mode == "load" && i == args.size())
         o.loadOnly = true;
+    else if (mode == "batch")
+        o.batch = ProfessionalSettings(args, i);
     else
         Fail("expected pro, std, filter or load, not \"" + mode + "\"");
     if (o.reference && !o.work.reference) Fail("--reference works with pro and std only");
@@ -359,9 +373,83 @@ int RunLoads(const Options& o) {
     return 0;
 }
 
+double ResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) * 1024.0;
+    return 0;
+}
+
+template <class Step>
+double Seconds(const Step& step) {
+    const auto start = std::chrono::steady_clock::now();
+    step();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The batch of a folder as the dialogs run it, without the windows: each
+// item loaded (LoadBatchPicture), put into both panes, converted and saved.
+int RunBatchFolder(const Options& o) {
+    const std::vector<std::string> names = ListBatchFolder(o.input);
+    if (names.empty()) {
+        std::fprintf(stderr, "quillarc-bench: no picture to convert in \"%s\"\n", o.input.c_str());
+        return 1;
+    }
+    ForceDirectories(o.output);
+    const TProfessionalSettings& s = *o.batch;
+    rnd::SetSeed(0);
+
+    // The parts on their own, on the first picture.
+    std::vector<double> load, convert, save;
+    const std::string first = JoinPath(o.input, names[0]);
+    const std::string scratchFile = JoinPath(o.output, "parts-quillarc_out.jpg");
+    for (int r = 0; r < o.repeat; ++r) {
+        std::unique_ptr<TBitmap> picture;
+        load.push_back(Seconds([&] { picture = LoadPictureFile(first); }));
+        TBitmap32 source, result;
+        source.TakePicture(*picture);
+        picture.reset();
+        convert.push_back(Seconds([&] { RunProfessional(s, source, result); }));
+        save.push_back(Seconds([&] { SaveBatchPicture(result, scratchFile); }));
+    }
+    std::remove(scratchFile.c_str());
+    const double parts = Median(load) + Median(convert) + Median(save);
+
+    std::vector<double> items;
+    std::vector<double> resident;
+    TBitmap paneSource, paneResult;  // the main window's two panes
+    int32_t width = 0, height = 0;
+    for (const std::string& name : names) {
+        items.push_back(Seconds([&] {
+            std::unique_ptr<TBitmap32> picture = LoadBatchPicture(JoinPath(o.input, name));
+            if (!picture) return;
+            paneSource.Assign(picture.get());
+            picture.reset();
+            paneResult.Assign(&paneSource);
+            RunProfessional(s, paneSource, paneResult);
+            SaveBatchPicture(paneResult, BatchOutputName(o.output, name, kBatchSuffix));
+        }));
+        resident.push_back(ResidentBytes());
+        width = paneSource.Width(), height = paneSource.Height();
+    }
+    const double pixels = double(width) * height;
+    std::printf("pictures: %zu, %d x %d the last, %d threads\n", names.size(), width, height, par::ThreadCount());
+    std::printf("parts on their own (median of %d): load %.3f s, conversion %.3f s, save %.3f s, sum %.3f s\n",
+                o.repeat, Median(load), Median(convert), Median(save), parts);
+    std::printf("batch per picture: median %.3f s, slowest %.3f s (%.2f times the sum of the parts)\n",
+                Median(items), *std::max_element(items.begin(), items.end()), Median(items) / parts);
+    std::printf("resident memory after each picture: first %.1f, last %.1f, highest %.1f bytes per pixel\n",
+                resident.front() / pixels, resident.back() / pixels,
+                *std::max_element(resident.begin(), resident.end()) / pixels);
+    std::printf("peak resident memory: %.1f bytes per pixel\n", PeakResidentBytes() / pixels);
+    return 0;
+}
+
 int Run(const Options& o) {
     if (o.threads > 0) par::SetThreadCount(o.threads);
     if (o.loadOnly) return RunLoads(o);
+    if (o.batch) return RunBatchFolder(o);
 
     TBitmap32 input;
     {

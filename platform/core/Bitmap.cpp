@@ -324,6 +324,16 @@ void TBitmap::TakeImage(TBitmap& other) {
     other.width_ = other.height_ = other.stride_ = 0;
 }
 
+void TBitmap::TakeOver(TBitmap& other) {
+    if (&other == this) return;
+    TakeImage(other);
+    transparent_ = other.transparent_;
+    transparentColor_ = other.transparentColor_;
+    transparentMode_ = other.transparentMode_;
+    other.ReleaseImage();
+    Changed(this);
+}
+
 void TBitmap::Assign(const TPersistent* source) {
     if (source == this) return;
     if (source == nullptr) {

@@ -295,6 +295,10 @@ public:
     // another graphic: its AssignTo, or, when that refuses, the graphic
     // drawn onto a zeroed 32-bit bitmap of its size.
     void Assign(const TPersistent* source) override;
+    // Takes other's picture as Assign would copy it, without a copy: its
+    // pixels, size, format, colour table and transparency; other is left
+    // empty (as ReleaseImage leaves it).
+    void TakeOver(TBitmap& other);
     // A BMP file; on any failure (EInvalidGraphic) the bitmap is unchanged.
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;    // BMP file in the current format
