@@ -1,6 +1,8 @@
 #include "standard/StandardFilters.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -62,27 +64,44 @@ void crayonpic(const TBitmap& Bmp, TBitmap32& Dst, IProgressBar& progress) {
 
     std::vector<TColourCell> table(kCellCount);
     std::mutex tableMutex;
+    // Each block sums into 32-bit cells (a quarter of the table's size, so
+    // it stays in the nearest cache), handed on to the 64-bit table before
+    // 255 x pixels could leave 32 bits.
+    constexpr int64_t kPixelsPer32BitSum = int64_t(UINT32_MAX) / 255;
+    const int64_t rowsPerFlush = std::max<int64_t>(1, kPixelsPer32BitSum / std::max(W, 1));
     pix::ForRowBlocks(1, H, &progress, [&](int32_t y0, int32_t y1) {
-        std::vector<TColourCell> part(kCellCount);
+        struct Cell32 {
+            uint32_t Blue, Green, Red, Count;
+        };
+        std::vector<Cell32> part(kCellCount);
+        auto flush = [&] {
+            // Integer sums: the order in which the blocks arrive does not matter.
+            std::lock_guard lock(tableMutex);
+            for (int32_t i = 0; i < kCellCount; ++i) {
+                table[i].Blue += part[i].Blue;
+                table[i].Green += part[i].Green;
+                table[i].Red += part[i].Red;
+                table[i].Count += part[i].Count;
+                part[i] = {0, 0, 0, 0};
+            }
+        };
+        int64_t rows = 0;
         for (int32_t y = y0; y < y1; ++y) {
             const uint32_t* row = PixelRow(std::as_const(Bmp), y);
             for (int32_t x = 1; x < W; ++x) {
                 const uint32_t p = row[x];
-                TColourCell& cell = part[index.Of(p)];
+                Cell32& cell = part[index.Of(p)];
                 cell.Blue += pix::BlueOf(p);
                 cell.Green += pix::GreenOf(p);
                 cell.Red += pix::RedOf(p);
                 cell.Count += 1;
             }
+            if (++rows == rowsPerFlush) {
+                flush();
+                rows = 0;
+            }
         }
-        // Integer sums: the order in which the blocks arrive does not matter.
-        std::lock_guard lock(tableMutex);
-        for (int32_t i = 0; i < kCellCount; ++i) {
-            table[i].Blue += part[i].Blue;
-            table[i].Green += part[i].Green;
-            table[i].Red += part[i].Red;
-            table[i].Count += part[i].Count;
-        }
+        if (rows > 0) flush();
     });
     pix::ResetProgress(&progress);
 
