@@ -26,6 +26,9 @@ inline constexpr const char* kExtraCompressedData = "Cannot load image. Extra co
 inline constexpr const char* kInvalidPalette = "Cannot load image. Palette in %s file is invalid.";
 inline constexpr const char* kUnknownCriticalChunk = "Cannot load PNG image. Unexpected but critical chunk detected.";
 
+// Decoders.
+inline constexpr const char* kLZ77Error = "LZ77 decompression error.";
+
 // Progress stages.
 inline constexpr const char* kPreparing = "Preparing...";
 inline constexpr const char* kLoadingData = "Loading data...";
