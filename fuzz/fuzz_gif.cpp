@@ -19,10 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         // Rendering is worth exploring on pictures of a sensible size; a
         // few bytes can legitimately claim 67 million blank pixels.
-        if (int64_t(gif.Width()) * gif.Height() <= 250000) {
-            if (TBitmap* first = gif.FirstFrameBitmap()) {
+        const TGIFSubImage* first = gif.Images()[0];
+        if (int64_t(gif.Width()) * gif.Height() <= 250000 && int64_t(first->Width()) * first->Height() <= 250000) {
+            TBitmap* bitmap = gif.FirstFrameBitmap();
+            if (bitmap != nullptr && !bitmap->Empty()) {
                 volatile uint8_t sink = 0;
-                for (int32_t y = 0; y < first->Height(); ++y) sink = sink + first->ScanLine(y)[0];
+                for (int32_t y = 0; y < bitmap->Height(); ++y) sink = sink + bitmap->ScanLine(y)[0];
             }
         }
         for (int i = 0; i < gif.Images().Count(); ++i) {

@@ -346,6 +346,11 @@ void ForEachTile(const TCanvas& canvas, const TRect& r, int32_t left, int32_t to
 }  // namespace
 
 void TGIFSubImage::PaintStretched(TCanvas& canvas, const TRect& rect, bool transparent, bool tile) {
+    // A frame that lands wholly outside the canvas is not rendered at all
+    // (a canvas without pixels reports no clip area and is always drawn on).
+    const TRect clip = canvas.ClipRect();
+    TRect visible;
+    if (!tile && !clip.IsEmpty() && !IntersectRect(visible, rect, clip)) return;
     const int32_t stepX = owner_->Width(), stepY = owner_->Height();
     if (transparent && transparent_ && MaskReady()) {
         TBitmap* frame = FrameBitmap();

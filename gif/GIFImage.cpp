@@ -159,12 +159,23 @@ void TGIFPicture::SaveToStream(TStream& stream) {
 
 // ------------------------------------------------------------ bitmap and palette
 
+namespace {
+
+// A screen taken from frame 0's extent can reach past 65535 or the pixel
+// limit.
+void CheckScreenSize(int32_t width, int32_t height) {
+    if (width > 0xFFFF || height > 0xFFFF || int64_t(width) * height > kGIFMaxFramePixels)
+        RaiseGIFError("Invalid image dimensions");
+}
+
+}  // namespace
+
 TBitmap* TGIFPicture::FirstFrameBitmap() {
     if (Empty()) return nullptr;
     if (cachedBitmap_ != nullptr) return cachedBitmap_.get();
     TGIFSubImage* frame = frames_->Items(0);
     const int32_t width = Width(), height = Height();
-    if (int64_t(width) * height > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
+    CheckScreenSize(width, height);
     auto bitmap = std::make_unique<TBitmap>();
     if (frame->Width() == width && frame->Height() == height) {
         bitmap->Assign(frame->FrameBitmap());
@@ -185,7 +196,7 @@ TBitmap* TGIFPicture::FirstFrameBitmap() {
 TBitmap& TGIFPicture::EnsureBitmap() {
     if (cachedBitmap_ == nullptr) {
         const int32_t width = Width(), height = Height();
-        if (int64_t(width) * height > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
+        CheckScreenSize(width, height);
         auto bitmap = std::make_unique<TBitmap>();
         bitmap->SetPalette(CopyPalette(GetPalette()));
         bitmap->SetHeight(height);

@@ -10,7 +10,6 @@
 // walk, with its checks.
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "gif/GIFPicture.h"
@@ -278,7 +277,7 @@ LzwResult DecodeLzw(CodeReader& in, LzwTables& t, int minimumCodeSize, uint8_t* 
     for (int c = 0; c < clear; ++c) {
         t.suffix[c] = static_cast<uint8_t>(c);
         t.prefix[c] = 0;
-        t.span[c] = uint64_t(1) << 32;
+        t.span[c] = 0;  // a root is its own pixel
     }
     for (int c = clear; c < kTableSize; ++c) {
         t.prefix[c] = 0;

@@ -121,6 +121,9 @@ def files():
     # keep the fill, whatever the copy wrote ahead.
     f['ends_after_copy.gif'] = header(10, 2, FOUR) + image(
         10, 2, 2, blocks(pack([(4, 3), (2, 3), (3, 3), (2, 3), (3, 4), (6, 4), (5, 4)]))) + b';'
+    # Zero bytes: between two extensions (ending the first frame, which so
+    # has no image) and between frames (passed over).
+    f['zero_bytes.gif'] = header(4, 4, FOUR) + gce() + b'\0' + b'\x21\xFE\x01x\0' + ok4 + b'\0\0' + ok4 + b';'
     return f
 
 
