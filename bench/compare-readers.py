@@ -48,6 +48,13 @@ FAMILIES = {
         },
         "netpbm": ["tgatoppm"],
     },
+    "pnm": {
+        "variants": {
+            "24-bit raw": ("ppm", convert()),
+            "24-bit plain": ("ppm", convert("-depth", "8", "-compress", "none")),
+        },
+        "netpbm": ["pamtopnm"],
+    },
 }
 
 

@@ -3,6 +3,7 @@
 #include "platform/core/Icon.h"
 #include "platform/core/Jpeg.h"
 #include "platform/core/Metafile.h"
+#include "rasterformats/PortableMap.h"
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/Targa.h"
 
@@ -138,7 +139,10 @@ const Registration kRegistrations[] = {
     // Alias/Wavefront: rpf, rla
     // SGI: sgi, rgba, rgb, bw
     // Photoshop: psd, pdd (raster, layered)
-    // Portable maps: ppm, pgm, pbm
+    // Portable maps
+    {"ppm", raster::kPortableMapImages, raster::kPPMImages, ftRaster, &TPPMGraphic::StaticClass},
+    {"pgm", "", raster::kPGMImages, ftRaster, &TPPMGraphic::StaticClass},
+    {"pbm", "", raster::kPBMImages, ftRaster, &TPPMGraphic::StaticClass},
     // Autodesk: cel, pic
     // Kodak Photo-CD: pcd
     // Dr. Halo: cut
@@ -170,7 +174,9 @@ void UnregisterRasterFormats() {
     // list takes the rest with it.
     // Paintshop Pro, Photoshop
     list->UnregisterFormat("", TTargaGraphic::StaticClass());
-    // TIFF, SGI, PCX, Autodesk, Photo-CD, portable maps, Dr. Halo, Alias/Wavefront
+    // TIFF, SGI, PCX, Autodesk, Photo-CD
+    list->UnregisterFormat("", TPPMGraphic::StaticClass());
+    // Dr. Halo, Alias/Wavefront
     list->UnregisterFormat("rle", TBitmap::StaticClass());
     list->UnregisterFormat("dib", TBitmap::StaticClass());
     // PNG

@@ -1,0 +1,115 @@
+// The portable-map reader over files made by independent tools, and the
+// header and sample rules they do not reach.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rasterformats/PortableMap.h"
+#include "rasterformats/RasterStrings.h"
+#include "tests/rasterformats/RasterFiles.h"
+
+namespace {
+
+TMemoryStream StreamOf(const std::string& bytes) {
+    TMemoryStream s;
+    if (!bytes.empty()) s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    s.SetPosition(0);
+    return s;
+}
+
+// "" when the bytes load, else the message they are refused with.
+std::string LoadError(const std::string& bytes, TPPMGraphic& graphic) {
+    TMemoryStream stream = StreamOf(bytes);
+    try {
+        graphic.LoadFromStream(stream);
+    } catch (const Exception& e) {
+        EXPECT_TRUE(graphic.Empty());
+        return e.Message();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(PortableMap, FilesFromIndependentToolsMatchTheirReferences) {
+    EXPECT_GT(rastertest::CheckFamily("pnm"), 40u);
+    const std::string dir = rastertest::GeneratedDir("pnm");
+    for (const rastertest::Expectation& e : rastertest::ReadManifest(dir)) {
+        if (e.mode == "refuse") continue;
+        EXPECT_TRUE(TPPMGraphic::AcceptsFile(dir + "/" + e.file)) << e.file;
+    }
+    TPPMGraphic graphic;
+    rastertest::CheckFuzzRegressions("pnm", graphic);
+}
+
+TEST(PortableMap, AcceptTestAndHeaderKinds) {
+    auto accepts = [](const std::string& bytes) {
+        TMemoryStream s = StreamOf(bytes);
+        s.SetPosition(0);
+        const bool result = TPPMGraphic::AcceptsStream(s);
+        EXPECT_EQ(s.Position(), 0);
+        return result;
+    };
+    EXPECT_TRUE(accepts("P6\n1 1\n255\n\1\2\3"));
+    EXPECT_FALSE(accepts("P6 1 1 1\n\1"));  // 10 bytes: too short
+    EXPECT_FALSE(accepts("P7\nWIDTH 1\nHEIGHT 1\n"));
+    EXPECT_FALSE(accepts("Q6\n1 1\n255\n\1\2\3"));
+
+    // Kinds without a reader pass the header test and are refused for want
+    // of a size; a kind that is no digit is a conversion error.
+    TPPMGraphic graphic;
+    TMemoryStream pam = StreamOf("P7\nWIDTH 2\n");
+    EXPECT_TRUE(graphic.ReadImageInfo(pam, 0));
+    EXPECT_EQ(LoadError("P7\nWIDTH 2\n", graphic), Format(raster::kInvalidImage, "PBM, PGM or PPM"));
+    TMemoryStream letter = StreamOf("Px 2 2 255\n");
+    EXPECT_THROW(graphic.ReadImageInfo(letter, 0), EConvertError);
+    EXPECT_EQ(LoadError("P", graphic), Format(raster::kStreamReadError, "PPM"));
+}
+
+TEST(PortableMap, SamplesAreScaledByTheMaximumValue) {
+    TPPMGraphic graphic;
+    // v x 255 div maxval, truncated; values above the maximum give 255.
+    ASSERT_EQ(LoadError("P2 4 1 1000 0 999 1000 4000000000", graphic), "");
+    EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf8bit);
+    const uint8_t* row = graphic.ScanLine(0);
+    EXPECT_EQ(std::vector<uint8_t>(row, row + 4), (std::vector<uint8_t>{0, 254, 255, 255}));
+    // Two bytes per sample above 255, most significant first.
+    ASSERT_EQ(LoadError(std::string("P6 1 1 65535\n\x12\x34\xFF\xFF\x00\x01", 19), graphic), "");
+    EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_EQ(graphic.Pixel(0, 0), RGB(0x1234 * 255 / 65535, 255, 0));
+    // A raw byte above a maximum value below 255.
+    ASSERT_EQ(LoadError("P5 2 1 15\n\x0F\x10", graphic), "");
+    EXPECT_EQ(graphic.ScanLine(0)[0], 255);
+    EXPECT_EQ(graphic.ScanLine(0)[1], 255);
+}
+
+TEST(PortableMap, PlainBitmapDigitsArePixels) {
+    TPPMGraphic graphic;
+    // Ten pixels: two bytes, the second holding pixels 9 and 10 at its top.
+    ASSERT_EQ(LoadError("P1\n10 2\n1100000001\n0 1 0 1 #x\n1 1 1 1 1 1", graphic), "");
+    EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf1bit);
+    EXPECT_EQ(graphic.ScanLine(0)[0], 0xC0);
+    EXPECT_EQ(graphic.ScanLine(0)[1], 0x40);
+    EXPECT_EQ(graphic.ScanLine(1)[0], 0x5F);
+    EXPECT_EQ(graphic.ScanLine(1)[1], 0xC0);
+    EXPECT_EQ(graphic.Pixel(0, 0), RGB(0, 0, 0));  // 1 is black
+    EXPECT_EQ(graphic.Pixel(2, 0), RGB(255, 255, 255));
+}
+
+TEST(PortableMap, ProgressAndReuse) {
+    TPPMGraphic graphic;
+    std::vector<std::string> events;
+    graphic.OnProgress = [&](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                             const std::string& msg) {
+        events.push_back(std::to_string(int(stage)) + " " + std::to_string(percent) + " " + std::to_string(r.Top) +
+                         " " + msg);
+    };
+    ASSERT_EQ(LoadError("P5 1 3 255\n\1\2\3", graphic), "");
+    EXPECT_EQ(events, (std::vector<std::string>{"0 0 0 Transfering...", "1 0 0 ", "1 33 1 ", "1 67 2 ", "2 0 3 "}));
+    // A later bitmap gets its own format and palette.
+    ASSERT_EQ(LoadError("P4 8 1\n\x0F", graphic), "");
+    EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf1bit);
+    EXPECT_EQ(graphic.Pixel(0, 0), RGB(255, 255, 255));
+    EXPECT_EQ(graphic.Pixel(7, 0), RGB(0, 0, 0));
+}
