@@ -201,35 +201,65 @@ int64_t TPCXRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t p
 
 TSGIRLEDecoder::TSGIRLEDecoder(uint8_t sampleSize) : sampleSize_(sampleSize) {}
 
-int64_t TSGIRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
-    if (source == nullptr || dest == nullptr) return 0;
-    const int64_t size = sampleSize_ == 16 ? 2 : 1;
-    const uint8_t* s = source;
-    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
-    uint8_t* d = dest;
-    int64_t room = std::max<int64_t>(unpackedSize, 0) / size;  // whole samples
-    const int64_t wanted = room * size;
-    while (room > 0 && end - s >= size) {
-        const uint32_t header = size == 2 ? (static_cast<uint32_t>(s[0]) << 8) | s[1] : s[0];
-        s += size;
+namespace {
+
+// Copies n bytes in pieces of 16, 8, 4 or 1, the last piece overlapping
+// the one before: packets are short, and a string copy instruction costs
+// more to start than such a copy takes.
+inline void CopyShort(uint8_t* d, const uint8_t* s, size_t n) {
+    if (n >= 16) {
+        for (size_t i = 0; i + 16 < n; i += 16) std::memcpy(d + i, s + i, 16);
+        std::memcpy(d + n - 16, s + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(d, s, 8);
+        std::memcpy(d + n - 8, s + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(d, s, 4);
+        std::memcpy(d + n - 4, s + n - 4, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i) d[i] = s[i];
+    }
+}
+
+// One row of SGI packets of Size-byte samples; returns the samples written.
+template <int Size>
+int64_t DecodeSGIRow(const uint8_t* s, const uint8_t* const end, uint8_t* d, int64_t room) {
+    const int64_t wanted = room;
+    while (room > 0 && end - s >= Size) {
+        const uint32_t header = Size == 2 ? (static_cast<uint32_t>(s[0]) << 8) | s[1] : s[0];
+        s += Size;
         const int64_t count = header & 127u;
         if (count == 0) break;
         if (header & 128u) {
-            const int64_t n = std::min<int64_t>({count, room, (end - s) / size});
-            std::memcpy(d, s, static_cast<size_t>(n * size));
-            d += n * size;
+            const int64_t n = std::min<int64_t>({count, room, (end - s) / Size});
+            CopyShort(d, s, static_cast<size_t>(n * Size));
+            d += n * Size;
             room -= n;
             if (n < count) break;  // the packed data or the row ended
-            s += n * size;
+            s += n * Size;
         } else {
-            if (end - s < size) break;
+            if (end - s < Size) break;
             const int64_t n = std::min<int64_t>(count, room);
-            for (int64_t i = 0; i < n; ++i, d += size) std::memcpy(d, s, static_cast<size_t>(size));
+            if constexpr (Size == 1) {
+                std::memset(d, *s, static_cast<size_t>(n));
+                d += n;
+            } else {
+                for (int64_t i = 0; i < n; ++i, d += 2) d[0] = s[0], d[1] = s[1];
+            }
             room -= n;
-            s += size;
+            s += Size;
         }
     }
-    return wanted - room * size;
+    return wanted - room;
+}
+
+}  // namespace
+
+int64_t TSGIRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    if (source == nullptr || dest == nullptr) return 0;
+    const uint8_t* const end = source + std::max<int64_t>(packedSize, 0);
+    if (sampleSize_ == 16) return 2 * DecodeSGIRow<2>(source, end, dest, std::max<int64_t>(unpackedSize, 0) / 2);
+    return DecodeSGIRow<1>(source, end, dest, std::max<int64_t>(unpackedSize, 0));
 }
 
 // ------------------------------------------------------------ Dr. Halo
