@@ -22,6 +22,7 @@ import argparse
 import os
 import re
 import statistics
+import struct
 import subprocess
 import sys
 import time
@@ -40,6 +41,16 @@ def convert(*options):
     return make
 
 
+def autodesk(ppm, out):
+    """An Autodesk cel file, which no tool writes: 256 colours, 6 bits per
+    channel in the map."""
+    picture = Image.open(ppm).quantize(256, dither=Image.Dither.NONE)
+    palette = bytes(v >> 2 for v in picture.getpalette()[:768]).ljust(768, b"\0")
+    header = struct.pack("<HHHIH20s", 0x9119, picture.width, picture.height, 0, 8, bytes(20))
+    with open(out, "wb") as f:
+        f.write(header + palette + picture.tobytes())
+
+
 FAMILIES = {
     "targa": {
         "variants": {
@@ -54,6 +65,19 @@ FAMILIES = {
             "24-bit plain": ("ppm", convert("-depth", "8", "-compress", "none")),
         },
         "netpbm": ["pamtopnm"],
+    },
+    "sgi": {
+        "variants": {
+            "24-bit raw": ("sgi", convert("-compress", "None")),
+            "24-bit RLE": ("sgi", convert("-compress", "RLE")),
+        },
+        "netpbm": ["sgitopnm"],
+    },
+    "autodesk": {
+        "variants": {
+            "8-bit": ("cel", autodesk),
+        },
+        "netpbm": None,
     },
 }
 
@@ -127,10 +151,12 @@ def main():
             for run in (lambda: time_quillarc(args.decode, path, args.work, args.repeat),
                         lambda: time_pillow(path, args.repeat),
                         lambda: time_process(["convert", path, "null:"], args.repeat),
-                        lambda: time_process(spec["netpbm"] + [path], args.repeat)):
+                        lambda: time_process(spec["netpbm"] + [path], args.repeat) if spec["netpbm"] else "-"):
                 try:
                     seconds = run()
-                    if isinstance(seconds, tuple):
+                    if seconds == "-":
+                        cells.append("-")
+                    elif isinstance(seconds, tuple):
                         cells.append("%.3f s %4.0f MP/s (%.3f)" % (seconds[0], megapixels / seconds[0], seconds[1]))
                     else:
                         cells.append("%.3f s %4.0f MP/s" % (seconds, megapixels / seconds))

@@ -3,8 +3,10 @@
 #include "platform/core/Icon.h"
 #include "platform/core/Jpeg.h"
 #include "platform/core/Metafile.h"
+#include "rasterformats/Autodesk.h"
 #include "rasterformats/PortableMap.h"
 #include "rasterformats/RasterStrings.h"
+#include "rasterformats/SGI.h"
 #include "rasterformats/Targa.h"
 
 // ------------------------------------------------------------ TFileFormatList
@@ -137,13 +139,19 @@ const Registration kRegistrations[] = {
     // Encapsulated Postscript: eps
     // ZSoft Paintbrush: pcx, pcc, scr
     // Alias/Wavefront: rpf, rla
-    // SGI: sgi, rgba, rgb, bw
+    // SGI
+    {"sgi", raster::kSGIImages, raster::kSGITrueColorImages, ftRaster, &TSGIGraphic::StaticClass},
+    {"rgba", "", raster::kSGIAlphaImages, ftRaster, &TSGIGraphic::StaticClass},
+    {"rgb", "", raster::kSGITrueColorImages, ftRaster, &TSGIGraphic::StaticClass},
+    {"bw", "", raster::kSGIMonoImages, ftRaster, &TSGIGraphic::StaticClass},
     // Photoshop: psd, pdd (raster, layered)
     // Portable maps
     {"ppm", raster::kPortableMapImages, raster::kPPMImages, ftRaster, &TPPMGraphic::StaticClass},
     {"pgm", "", raster::kPGMImages, ftRaster, &TPPMGraphic::StaticClass},
     {"pbm", "", raster::kPBMImages, ftRaster, &TPPMGraphic::StaticClass},
-    // Autodesk: cel, pic
+    // Autodesk
+    {"cel", raster::kAutodeskImages, "", ftRaster, &TAutodeskGraphic::StaticClass},
+    {"pic", raster::kAutodeskImages, "", ftRaster, &TAutodeskGraphic::StaticClass},
     // Kodak Photo-CD: pcd
     // Dr. Halo: cut
     // Paintshop Pro: psp (raster, vector)
@@ -174,7 +182,11 @@ void UnregisterRasterFormats() {
     // list takes the rest with it.
     // Paintshop Pro, Photoshop
     list->UnregisterFormat("", TTargaGraphic::StaticClass());
-    // TIFF, SGI, PCX, Autodesk, Photo-CD
+    // TIFF
+    list->UnregisterFormat("", TSGIGraphic::StaticClass());
+    // PCX
+    list->UnregisterFormat("", TAutodeskGraphic::StaticClass());
+    // Photo-CD
     list->UnregisterFormat("", TPPMGraphic::StaticClass());
     // Dr. Halo, Alias/Wavefront
     list->UnregisterFormat("rle", TBitmap::StaticClass());
