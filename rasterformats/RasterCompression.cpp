@@ -339,7 +339,7 @@ int64_t TRLADecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t pack
             left -= n;
         } else {
             const int64_t n = std::min<int64_t>({-header, end - s, left});
-            std::memcpy(d, s, static_cast<size_t>(n));
+            CopyShort(d, s, static_cast<size_t>(n));
             s += n;
             d += n;
             left -= n;
