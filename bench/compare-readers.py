@@ -16,7 +16,8 @@ decoders also show, in brackets, their first load in a fresh process, when
 no memory of an earlier load can be reused.
 
 A family is one entry of FAMILIES: how to write each variant (from a PPM of
-the photograph) and which netpbm command reads it.
+the photograph) and which netpbm command reads it ("-" where netpbm, or
+Pillow, has no reader for the format).
 """
 import argparse
 import os
@@ -51,6 +52,14 @@ def autodesk(ppm, out):
         f.write(header + palette + picture.tobytes())
 
 
+def generator(script):
+    """A variant written by one of the test-file generators (formats no tool writes)."""
+    def make(ppm, out):
+        subprocess.run([sys.executable, os.path.join(HERE, "..", "tests", "data", script), "--from", ppm, out],
+                       check=True)
+    return make
+
+
 FAMILIES = {
     "targa": {
         "variants": {
@@ -78,6 +87,11 @@ FAMILIES = {
             "8-bit": ("cel", autodesk),
         },
         "netpbm": None,
+    },
+    "cut": {
+        "variants": {"8-bit RLE": ("cut", generator("cut/make-cut.py"))},
+        "netpbm": None,
+        "pillow": False,
     },
 }
 
@@ -149,7 +163,7 @@ def main():
                 make(ppm, path)
             cells = []
             for run in (lambda: time_quillarc(args.decode, path, args.work, args.repeat),
-                        lambda: time_pillow(path, args.repeat),
+                        lambda: time_pillow(path, args.repeat) if spec.get("pillow", True) else "-",
                         lambda: time_process(["convert", path, "null:"], args.repeat),
                         lambda: time_process(spec["netpbm"] + [path], args.repeat) if spec["netpbm"] else "-"):
                 try:

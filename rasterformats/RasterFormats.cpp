@@ -4,6 +4,7 @@
 #include "platform/core/Jpeg.h"
 #include "platform/core/Metafile.h"
 #include "rasterformats/Autodesk.h"
+#include "rasterformats/DrHalo.h"
 #include "rasterformats/PortableMap.h"
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/SGI.h"
@@ -153,7 +154,8 @@ const Registration kRegistrations[] = {
     {"cel", raster::kAutodeskImages, "", ftRaster, &TAutodeskGraphic::StaticClass},
     {"pic", raster::kAutodeskImages, "", ftRaster, &TAutodeskGraphic::StaticClass},
     // Kodak Photo-CD: pcd
-    // Dr. Halo: cut
+    // Dr. Halo
+    {"cut", raster::kCUTImages, "", ftRaster, &TCUTGraphic::StaticClass},
     // Paintshop Pro: psp (raster, vector)
     // Portable network graphics: png
 };
@@ -188,7 +190,8 @@ void UnregisterRasterFormats() {
     list->UnregisterFormat("", TAutodeskGraphic::StaticClass());
     // Photo-CD
     list->UnregisterFormat("", TPPMGraphic::StaticClass());
-    // Dr. Halo, Alias/Wavefront
+    list->UnregisterFormat("", TCUTGraphic::StaticClass());
+    // Alias/Wavefront
     list->UnregisterFormat("rle", TBitmap::StaticClass());
     list->UnregisterFormat("dib", TBitmap::StaticClass());
     // PNG
