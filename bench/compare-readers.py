@@ -93,6 +93,11 @@ FAMILIES = {
         "netpbm": None,
         "pillow": False,
     },
+    "rla": {
+        "variants": {"24-bit RLE": ("rla", generator("rla/make-rla.py"))},
+        "netpbm": None,
+        "pillow": False,
+    },
 }
 
 

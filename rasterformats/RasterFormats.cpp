@@ -3,6 +3,7 @@
 #include "platform/core/Icon.h"
 #include "platform/core/Jpeg.h"
 #include "platform/core/Metafile.h"
+#include "rasterformats/AliasWavefront.h"
 #include "rasterformats/Autodesk.h"
 #include "rasterformats/DrHalo.h"
 #include "rasterformats/PortableMap.h"
@@ -139,7 +140,9 @@ const Registration kRegistrations[] = {
     // Tagged image file format: tiff, tif, fax (raster, multi-image)
     // Encapsulated Postscript: eps
     // ZSoft Paintbrush: pcx, pcc, scr
-    // Alias/Wavefront: rpf, rla
+    // Alias/Wavefront
+    {"rpf", raster::kRLAImages, "", ftRaster, &TRLAGraphic::StaticClass},
+    {"rla", "", "", ftRaster, &TRLAGraphic::StaticClass},
     // SGI
     {"sgi", raster::kSGIImages, raster::kSGITrueColorImages, ftRaster, &TSGIGraphic::StaticClass},
     {"rgba", "", raster::kSGIAlphaImages, ftRaster, &TSGIGraphic::StaticClass},
@@ -191,7 +194,7 @@ void UnregisterRasterFormats() {
     // Photo-CD
     list->UnregisterFormat("", TPPMGraphic::StaticClass());
     list->UnregisterFormat("", TCUTGraphic::StaticClass());
-    // Alias/Wavefront
+    list->UnregisterFormat("", TRLAGraphic::StaticClass());
     list->UnregisterFormat("rle", TBitmap::StaticClass());
     list->UnregisterFormat("dib", TBitmap::StaticClass());
     // PNG
