@@ -410,7 +410,7 @@ void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<ui
     const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
     if (mag.size() != count || edges.size() != count)
         throw EConvertError("Edge detector: magnitudes and edges must hold one value per pixel");
-    TraceEdges(mag.data(), size, edges.data(), high, low);
+    TraceEdges(mag.data(), size, edges.data(), high, low, true);
 }
 
 namespace {
@@ -424,7 +424,7 @@ bool AnyAtLeast(const uint8_t* __restrict m, int32_t n, int32_t level) {
 
 }  // namespace
 
-void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t high, int32_t low) {
+void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t high, int32_t low, bool settle) {
     const int32_t W = size.Width, H = size.Height;
     const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
     if (W < 3 || H < 3) {
@@ -485,6 +485,7 @@ void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t hig
     });
 
     // Whatever is not an edge now is none.
+    if (!settle) return;
     par::ForRows(H, [&](int32_t y0, int32_t y1) {
         uint8_t* p = edges + static_cast<size_t>(y0) * W;
         uint8_t* end = edges + static_cast<size_t>(y1) * W;
@@ -516,7 +517,7 @@ void Magnitudes(const uint8_t* smoothed, TImageSize size, uint8_t* mag) {
     });
 }
 
-void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, double thigh) {
+void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, double thigh, bool settle) {
     const int32_t W = size.Width, H = size.Height;
     const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
     uint8_t* grey = planes;
@@ -533,7 +534,7 @@ void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, do
     SuppressNonMaxima(smoothed, mag, size, edges, hist);
     int32_t high = 1, low = 0;
     ThresholdsFromHistogram(hist, thigh, tlow, high, low);
-    TraceEdges(mag, size, edges, high, low);
+    TraceEdges(mag, size, edges, high, low, settle);
 }
 
 void CheckArguments(TImageSize size, size_t greyValues, double sigma, double tlow, double thigh) {
@@ -561,7 +562,7 @@ bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<u
     // The detector's four planes in one block: grey, smoothed, magnitudes, edges.
     TPixelBuffer planes = TPixelBuffer::Allocate(4 * count, false);
     if (count > 0) pixmem::Copy(planes.data(), grey.data(), count);
-    canny::CannyPlanes(planes.data(), size, sigma, tlow, thigh);
+    canny::CannyPlanes(planes.data(), size, sigma, tlow, thigh, true);
     edges.assign(planes.data() + 3 * count, planes.data() + 4 * count);
     return true;
 }

@@ -73,7 +73,10 @@ void SuppressNonMaxima(const uint8_t* smoothed, const uint8_t* mag, TImageSize s
 // everything else becomes 0. Candidates lie inside the one-pixel border.
 void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<uint8_t>& edges, int32_t high,
                 int32_t low);
-void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t high, int32_t low);
+// settle: leave 0 or 255 only; without it, candidates that joined no edge
+// keep their 128 (for a caller that reads 255 as edge and anything else as
+// none).
+void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t high, int32_t low, bool settle);
 
 // The magnitudes of the smoothed image's central differences (0 on the border).
 void Magnitudes(const uint8_t* smoothed, TImageSize size, uint8_t* mag);
@@ -83,7 +86,7 @@ void CheckArguments(TImageSize size, size_t greyValues, double sigma, double tlo
 // The whole detector on four planes of width x height bytes, one after the
 // other in planes: the grey image (read), then the smoothed image and the
 // magnitudes (work space), then the edges (written).
-void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, double thigh);
+void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, double thigh, bool settle);
 
 namespace ref {
 

@@ -190,7 +190,7 @@ void PenInkBmp(const TBitmap& Bmp, TBitmap32& Dst, const TPenInkParams& params, 
                 if (tie[x]) g[x] = sketch::GreyValue(pix::RedOf(row[x]), pix::GreenOf(row[x]), pix::BlueOf(row[x]));
     });
     progress.SetPosition(80);
-    canny::CannyPlanes(planes, TImageSize{W, H}, sigma, tlow, thigh);
+    canny::CannyPlanes(planes, TImageSize{W, H}, sigma, tlow, thigh, false);
 
     // Edge value into the colour bytes, then inverted (c -> 255 - c) over
     // the whole picture: black lines on white; alpha from the source.
@@ -200,8 +200,9 @@ void PenInkBmp(const TBitmap& Bmp, TBitmap32& Dst, const TPenInkParams& params, 
             uint32_t* out = PixelRow(Dst, y);
             const uint8_t* e = edges + static_cast<size_t>(y - first) * W;
             for (int32_t x = 0; x < W; ++x) {
-                const uint8_t v = static_cast<uint8_t>(255 - e[x]);
-                out[x] = (row[x] & pix::kAlphaMask) | pix::MakePixel(v, v, v, 0);
+                // Edges (255) turn black, everything else white.
+                const uint32_t v = e[x] == 255 ? 0u : 0x00FFFFFFu;
+                out[x] = (row[x] & pix::kAlphaMask) | v;
             }
         });
     };
