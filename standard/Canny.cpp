@@ -445,8 +445,7 @@ void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t hig
     // claimed (128 -> 255) by one atomic exchange, so exactly one thread
     // pushes it, once.
     const ptrdiff_t w = W;
-    const ptrdiff_t step[8] = {1, w + 1, w, w - 1, -1, -w - 1, -w, -w + 1};
-    par::ForRows(H - 2, [&, step](int32_t b0, int32_t b1) {
+    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
         // Locals, not captures: the loop below would reload every captured
         // value after each atomic exchange.
         const uint8_t* const m = mag;
@@ -472,13 +471,20 @@ void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t hig
                 if (m[p] < hi || !claim(p))
                     continue;
                 stack.push_back(static_cast<uint32_t>(p));
+                auto visit = [&](ptrdiff_t r) {
+                    if (m[r] >= lo && claim(r)) stack.push_back(static_cast<uint32_t>(r));
+                };
                 while (!stack.empty()) {
                     const ptrdiff_t q = stack.back();
                     stack.pop_back();
-                    for (ptrdiff_t d : step) {
-                        const ptrdiff_t r = q + d;
-                        if (m[r] >= lo && claim(r)) stack.push_back(static_cast<uint32_t>(r));
-                    }
+                    visit(q + 1);
+                    visit(q + w + 1);
+                    visit(q + w);
+                    visit(q + w - 1);
+                    visit(q - 1);
+                    visit(q - w - 1);
+                    visit(q - w);
+                    visit(q - w + 1);
                 }
             }
         }
@@ -493,27 +499,80 @@ void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t hig
     });
 }
 
+namespace {
+
+// Row y of the magnitudes (0 on the border rows and columns).
+void MagnitudeRow(const uint8_t* smoothed, int32_t W, int32_t H, int32_t y, uint8_t* m) {
+    if (y == 0 || y == H - 1) {
+        std::memset(m, 0, W);
+        return;
+    }
+    const uint8_t* table = MagnitudeTable();
+    const uint8_t* up = smoothed + static_cast<size_t>(y - 1) * W;
+    const uint8_t* mid = up + W;
+    const uint8_t* down = mid + W;
+    m[0] = 0;
+    m[W - 1] = 0;
+    for (int32_t x = 1; x < W - 1; ++x) {
+        const int32_t dx = mid[x + 1] - mid[x - 1];
+        const int32_t dy = down[x] - up[x];
+        m[x] = table[dx * dx + dy * dy];
+    }
+}
+
+}  // namespace
+
 void Magnitudes(const uint8_t* smoothed, TImageSize size, uint8_t* mag) {
     const int32_t W = size.Width, H = size.Height;
-    const uint8_t* table = MagnitudeTable();
+    MagnitudeTable();  // built once, before the threads read it
     par::ForRows(H, [&](int32_t y0, int32_t y1) {
+        for (int32_t y = y0; y < y1; ++y) MagnitudeRow(smoothed, W, H, y, mag + static_cast<size_t>(y) * W);
+    });
+}
+
+void MagnitudesAndCandidates(const uint8_t* smoothed, TImageSize size, uint8_t* mag, uint8_t* edges,
+                             int64_t (&hist)[256]) {
+    const int32_t W = size.Width, H = size.Height;
+    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
+    std::fill(std::begin(hist), std::end(hist), 0);
+    if (W < 3 || H < 3) {
+        Magnitudes(smoothed, size, mag);
+        std::fill(edges, edges + count, uint8_t(0));
+        return;
+    }
+    MagnitudeTable();
+    std::memset(mag, 0, W);
+    std::memset(mag + count - W, 0, W);
+    std::fill(edges, edges + W, uint8_t(0));
+    std::fill(edges + count - W, edges + count, uint8_t(0));
+    std::mutex histMutex;
+    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
+        // The magnitudes of rows y - 1 .. y + 1 in a ring of three rows; the
+        // block's own rows also go into the plane for the edge following.
+        std::vector<uint8_t> ring(3 * static_cast<size_t>(W));
+        auto slot = [&](int32_t r) { return ring.data() + static_cast<size_t>(r % 3) * W; };
+        int64_t local[256] = {};
+        const int32_t y0 = b0 + 1, y1 = b1 + 1;
+        MagnitudeRow(smoothed, W, H, y0 - 1, slot(y0 - 1));
+        MagnitudeRow(smoothed, W, H, y0, slot(y0));
         for (int32_t y = y0; y < y1; ++y) {
-            uint8_t* m = mag + static_cast<size_t>(y) * W;
-            if (y == 0 || y == H - 1) {
-                std::memset(m, 0, W);
-                continue;
+            MagnitudeRow(smoothed, W, H, y + 1, slot(y + 1));
+            const size_t row = static_cast<size_t>(y) * W;
+            const uint8_t* s = smoothed + row;
+            const uint8_t* mu = slot(y - 1);
+            const uint8_t* mm = slot(y);
+            const uint8_t* md = slot(y + 1);
+            std::memcpy(mag + row, mm, W);
+            uint8_t* e = edges + row;
+            e[0] = e[W - 1] = 0;
+            if (NonMaxCodes(s - W, s, s + W, mu, mm, md, e, W)) {
+                for (int32_t x = 1; x < W - 1; ++x)
+                    if (e[x] == 2) e[x] = KeepsCandidate(mm[x], s[x + 1] - s[x - 1], s[x + W] - s[x - W], mu, mm, md, x);
             }
-            const uint8_t* up = smoothed + static_cast<size_t>(y - 1) * W;
-            const uint8_t* mid = up + W;
-            const uint8_t* down = mid + W;
-            m[0] = 0;
-            m[W - 1] = 0;
-            for (int32_t x = 1; x < W - 1; ++x) {
-                const int32_t dx = mid[x + 1] - mid[x - 1];
-                const int32_t dy = down[x] - up[x];
-                m[x] = table[dx * dx + dy * dy];
-            }
+            CountCandidates(e, mm, W, local);
         }
+        std::lock_guard lock(histMutex);
+        for (int32_t i = 0; i < 256; ++i) hist[i] += local[i];
     });
 }
 
@@ -529,9 +588,8 @@ void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, do
         return;
     }
     SmoothRows(grey, size, sigma, smoothed);
-    Magnitudes(smoothed, size, mag);
     int64_t hist[256] = {};
-    SuppressNonMaxima(smoothed, mag, size, edges, hist);
+    MagnitudesAndCandidates(smoothed, size, mag, edges, hist);
     int32_t high = 1, low = 0;
     ThresholdsFromHistogram(hist, thigh, tlow, high, low);
     TraceEdges(mag, size, edges, high, low, settle);

@@ -80,6 +80,9 @@ void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t hig
 
 // The magnitudes of the smoothed image's central differences (0 on the border).
 void Magnitudes(const uint8_t* smoothed, TImageSize size, uint8_t* mag);
+// Magnitudes and SuppressNonMaxima in one pass over the rows.
+void MagnitudesAndCandidates(const uint8_t* smoothed, TImageSize size, uint8_t* mag, uint8_t* edges,
+                             int64_t (&hist)[256]);
 
 // Raises EConvertError for arguments CannyEdges refuses.
 void CheckArguments(TImageSize size, size_t greyValues, double sigma, double tlow, double thigh);
