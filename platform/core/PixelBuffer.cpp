@@ -124,11 +124,6 @@ public:
         for (const Block& b : all) munmap(b.data, b.capacity);
     }
 
-    size_t IdleBytes() {
-        std::lock_guard lock(mutex_);
-        return idleBytes_;
-    }
-
 private:
     std::mutex mutex_;
     std::vector<Block> idle_;  // oldest first
@@ -210,9 +205,5 @@ void Fill(uint8_t* dst, uint8_t value, size_t bytes) {
     if (bytes == 0) return;
     ForChunks(bytes, [&](size_t from, size_t to) { std::memset(dst + from, value, to - from); });
 }
-
-void TrimPool() { ThePool().TrimAll(); }
-
-size_t IdleBytes() { return ThePool().IdleBytes(); }
 
 }  // namespace pixmem

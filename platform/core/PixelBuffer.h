@@ -65,9 +65,4 @@ void Copy(uint8_t* dst, const uint8_t* src, size_t bytes);
 // Sets bytes at dst to value, spread over the worker threads when large.
 void Fill(uint8_t* dst, uint8_t value, size_t bytes);
 
-// Unmaps every idle pooled block (for tests and for leaving a batch).
-void TrimPool();
-// Bytes held by idle pooled blocks.
-size_t IdleBytes();
-
 }  // namespace pixmem

@@ -31,6 +31,32 @@ TEST(Bitmap, NewBitmapIsEmptyDeviceFormat) {
     EXPECT_EQ(b.ScanLine(1) - b.ScanLine(0), 12);
 }
 
+// A picture-sized block given back is handed out again: a new bitmap must
+// still start all zero, and a copy must not keep the block's old bytes.
+TEST(Bitmap, ReusedPixelBlocksStartZeroAndCopiesAreWhole) {
+    for (int round = 0; round < 2; ++round) {
+        TBitmap dirty;
+        dirty.NewImage(700, 500, TPixelFormat::pf32bit);
+        std::memset(dirty.ScanLine(0), 0xAB, size_t(700) * 500 * 4);
+        dirty.ReleaseImage();
+        TBitmap fresh;
+        fresh.SetPixelFormat(TPixelFormat::pf32bit);
+        fresh.SetSize(700, 500);
+        for (int32_t y = 0; y < 500; y += 7)
+            for (int32_t x = 0; x < 700 * 4; ++x) ASSERT_EQ(fresh.ScanLine(y)[x], 0) << y;
+        TBitmap source;
+        source.SetPixelFormat(TPixelFormat::pf24bit);
+        source.SetSize(699, 500);  // rows of 2097 bytes padded to 2100
+        for (int32_t y = 0; y < 500; ++y) std::memset(source.ScanLine(y), y & 0xFF, 699 * 3);
+        TBitmap copy;
+        copy.Assign(&source);
+        copy.SetPixelFormat(TPixelFormat::pf32bit);
+        copy.SetPixelFormat(TPixelFormat::pf24bit);
+        for (int32_t y = 0; y < 500; y += 7)
+            ASSERT_EQ(std::memcmp(copy.ScanLine(y), source.ScanLine(y), 2100), 0) << y;
+    }
+}
+
 TEST(Bitmap, RowsArePaddedToFourBytes) {
     const struct {
         TPixelFormat f;
