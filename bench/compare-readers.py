@@ -60,6 +60,14 @@ def generator(script):
     return make
 
 
+def with_alpha(*options):
+    """A variant with an alpha gradient across the picture."""
+    def make(ppm, out):
+        subprocess.run(["convert", ppm, "(", "+clone", "-fx", "(i+j)/(w+h)", "-colorspace", "gray", ")", "-alpha", "off",
+                        "-compose", "CopyOpacity", "-composite", *options[:-1], options[-1] + out], check=True)
+    return make
+
+
 FAMILIES = {
     "targa": {
         "variants": {
@@ -97,6 +105,13 @@ FAMILIES = {
         "variants": {"24-bit RLE": ("rla", generator("rla/make-rla.py"))},
         "netpbm": None,
         "pillow": False,
+    },
+    "png": {
+        "variants": {
+            "RGB level 6": ("png", convert("-define", "png:compression-level=6")),
+            "RGBA level 6": ("png", with_alpha("-define", "png:compression-level=6", "PNG32:")),
+        },
+        "netpbm": ["pngtopam"],
     },
 }
 

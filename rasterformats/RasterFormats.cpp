@@ -7,6 +7,7 @@
 #include "rasterformats/Autodesk.h"
 #include "rasterformats/DrHalo.h"
 #include "rasterformats/PortableMap.h"
+#include "rasterformats/Png.h"
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/SGI.h"
 #include "rasterformats/Targa.h"
@@ -160,7 +161,8 @@ const Registration kRegistrations[] = {
     // Dr. Halo
     {"cut", raster::kCUTImages, "", ftRaster, &TCUTGraphic::StaticClass},
     // Paintshop Pro: psp (raster, vector)
-    // Portable network graphics: png
+    // Portable network graphics
+    {"png", raster::kPNGImages, "", ftRaster, &TPNGGraphic::StaticClass},
 };
 
 TFileFormatList*& TheList() {
@@ -197,7 +199,7 @@ void UnregisterRasterFormats() {
     list->UnregisterFormat("", TRLAGraphic::StaticClass());
     list->UnregisterFormat("rle", TBitmap::StaticClass());
     list->UnregisterFormat("dib", TBitmap::StaticClass());
-    // PNG
+    list->UnregisterFormat("", TPNGGraphic::StaticClass());
     delete list;
     list = nullptr;
 }

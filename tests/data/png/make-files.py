@@ -1,0 +1,313 @@
+#!/usr/bin/python3
+"""Writes the PNG test files into OUTDIR (see make-files.sh): every colour
+type, bit depth and interlace from pypng, photographs from ImageMagick,
+pnmtopng and Pillow, and damaged files laid down byte by byte here.
+usage: make-files.py OUTDIR SAMPLE.bmp"""
+import os
+import random
+import struct
+import subprocess
+import sys
+import zlib
+
+import png
+from PIL import Image
+
+out, sample = sys.argv[1], os.path.abspath(sys.argv[2])
+os.chdir(out)
+expect = open("expect.txt", "w")
+
+INVALID = "Cannot load image. Invalid or unexpected PNG image format."
+CRC = "Cannot load image. CRC error found in PNG file."
+NOT_SUPPORTED = "Cannot load image. The compression scheme is not supported for PNG files."
+PALETTE = "Cannot load image. Palette in PNG file is invalid."
+COLOUR = "Invalid color format in PNG file."
+COMPRESSION = "Cannot load image. Compression error found in PNG file."
+EXTRA = "Cannot load image. Extra compressed data found in PNG file."
+CRITICAL = "Cannot load PNG image. Unexpected but critical chunk detected."
+
+
+def write_pam(name, width, height, rgba):
+    with open(name[:name.rindex(".")] + ".pam", "wb") as f:
+        f.write(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (width, height))
+        f.write(bytes(rgba))
+
+
+def f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def gamma_curve(value):
+    """The reader's curve for a gAMA value: image gamma value / 100000,
+    display gamma 2.2, rounded to nearest with ties to even."""
+    if value is None:
+        return list(range(256))
+    e = f32(1.0 / (f32(value / 100000.0) * f32(2.2)))
+    return [min(255, max(0, round((i / 255.0) ** e * 255))) for i in range(256)]
+
+
+def chunks(data):
+    i = 8
+    while i + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[i:i + 8])
+        yield kind, data[i + 8:i + 8 + length]
+        i += 12 + length
+
+
+def reference(name):
+    """libpng's decode (pngtopam) of a file, after the reader's rules."""
+    data = open(name, "rb").read()
+    colour_type, gamma = None, None
+    for kind, body in chunks(data):
+        if kind == b"IHDR":
+            colour_type = body[9]
+        elif kind == b"gAMA":
+            gamma = struct.unpack(">I", body)[0]
+        elif kind == b"IDAT":
+            break
+    curve = gamma_curve(gamma)
+    pam = subprocess.run(["pngtopam", "-alphapam", name], check=True, capture_output=True).stdout
+    header, pixels = pam.split(b"ENDHDR\n", 1)
+    fields = dict(line.split(b" ", 1) for line in header.split(b"\n")[1:] if b" " in line)
+    width, height = int(fields[b"WIDTH"]), int(fields[b"HEIGHT"])
+    depth, maxval = int(fields[b"DEPTH"]), int(fields[b"MAXVAL"])
+    size = 2 if maxval > 255 else 1
+    values = [int.from_bytes(pixels[i:i + size], "big") for i in range(0, len(pixels), size)]
+    colours = 1 if depth <= 2 else 3
+    rgba = []
+    for p in range(width * height):
+        s = values[p * depth:(p + 1) * depth]
+        level = [v * 255 // maxval for v in s]
+        rgb = [curve[level[0]]] * 3 if colours == 1 else [curve[v] for v in level[:3]]
+        alpha = level[depth - 1] if colour_type == 6 else 255
+        rgba += rgb + [alpha]
+    write_pam(name, width, height, rgba)
+
+
+# ------------------------------------------------------------ pypng: every colour type, depth and interlace
+
+def pattern(width, height, planes, maxval, seed):
+    r = random.Random(seed)
+    rows = []
+    for y in range(height):
+        row = []
+        for x in range(width):
+            for c in range(planes):
+                row.append((x * (c + 3) + y * 5) % (maxval + 1) if r.random() < 0.6 else r.randint(0, maxval))
+        rows.append(row)
+    return rows
+
+
+GAMMAS = [None, 0.45455, 1.0, 0.7, None, 2.2]
+CASES = [(0, 1), (0, 2), (0, 4), (0, 8), (0, 16), (2, 8), (2, 16), (3, 1), (3, 2), (3, 4), (3, 8),
+         (4, 8), (4, 16), (6, 8), (6, 16)]
+n = 0
+for colour_type, depth in CASES:
+    for interlace in (False, True):
+        for width, height in ((13, 11),) + (((1, 1), (1, 9), (9, 1)) if depth in (1, 16) else ()):
+            n += 1
+            maxval = (1 << depth) - 1
+            planes = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour_type]
+            options = dict(width=width, height=height, bitdepth=depth, interlace=interlace,
+                           gamma=GAMMAS[n % len(GAMMAS)])
+            if n % 3 == 0:
+                options["chunk_limit"] = 40  # many IDAT chunks
+            if colour_type == 3:
+                entries = min(1 << depth, 200)
+                r = random.Random(n)
+                palette = [(r.randint(0, 255), r.randint(0, 255), r.randint(0, 255)) for _ in range(entries)]
+                if n % 2 == 0:  # tRNS, read and not used
+                    palette = [p + (r.randint(0, 255),) for p in palette[:3]] + palette[3:]
+                options["palette"] = palette
+                rows = pattern(width, height, 1, entries - 1, n)
+            else:
+                options["greyscale"] = colour_type in (0, 4)
+                options["alpha"] = colour_type in (4, 6)
+                if n % 2 == 1 and colour_type in (0, 2):
+                    options["transparent"] = (1,) * (3 if colour_type == 2 else 1)
+                if n % 4 != 3:
+                    options["background"] = (maxval // 3,) * (3 if colour_type in (2, 6) else 1)
+                rows = pattern(width, height, planes, maxval, n)
+            name = "pypng-ct%d-%d%s-%dx%d.png" % (colour_type, depth, "-i" if interlace else "", width, height)
+            with open(name, "wb") as f:
+                png.Writer(**{k: v for k, v in options.items() if v is not None}).write(f, rows)
+            reference(name)
+            expect.write(name + " exact\n")
+
+# ------------------------------------------------------------ photographs from ImageMagick, pnmtopng, Pillow
+
+subprocess.run(["convert", sample, "-crop", "97x83+100+120", "+repage", "photo.ppm"], check=True)
+subprocess.run(["convert", "photo.ppm", "+dither", "-colors", "40", "flat.ppm"], check=True)
+gradient = "-fx", "(i+j)/(w+h)"
+im = {
+    "im-rgb-none.png": ["-define", "png:compression-filter=0"],
+    "im-rgb-sub.png": ["-define", "png:compression-filter=1"],
+    "im-rgb-up.png": ["-define", "png:compression-filter=2"],
+    "im-rgb-average.png": ["-define", "png:compression-filter=3"],
+    "im-rgb-paeth.png": ["-define", "png:compression-filter=4"],
+    "im-rgb-adaptive-level1.png": ["-define", "png:compression-level=1"],
+    "im-rgb-interlaced.png": ["-interlace", "PNG"],
+    "im-rgb16.png": ["-depth", "16", "PNG48:"],
+    "im-rgba.png": ["-alpha", "set", "-channel", "A", *gradient, "+channel", "PNG32:"],
+    "im-rgba16-interlaced.png": ["-alpha", "set", "-channel", "A", *gradient, "+channel", "-depth", "16",
+                                 "-interlace", "PNG", "PNG64:"],
+    "im-gray.png": ["-colorspace", "gray"],
+    "im-gray16.png": ["-colorspace", "gray", "-depth", "16"],
+    "im-gray-alpha.png": ["-colorspace", "gray", "-alpha", "set", "-channel", "A", *gradient, "+channel"],
+    "im-palette.png": ["PNG8:"],
+}
+for name, options in im.items():
+    source = "flat.ppm" if "palette" in name else "photo.ppm"
+    prefix = options[-1] if options and options[-1].endswith(":") else ""
+    args = options[:-1] if prefix else options
+    subprocess.run(["convert", source, *args, prefix + name], check=True)
+    reference(name)
+    expect.write(name + " exact\n")
+
+subprocess.run("ppmtopgm photo.ppm >gray.pgm && pamdepth 65535 photo.ppm >photo16.ppm", shell=True, check=True)
+pnm = {
+    "pnm-default.png": ([], "photo.ppm"),
+    "pnm-interlaced.png": (["-interlace"], "photo.ppm"),
+    "pnm-sub.png": (["-sub"], "photo.ppm"),
+    "pnm-avg.png": (["-avg"], "photo.ppm"),
+    "pnm-paeth.png": (["-paeth"], "photo.ppm"),
+    "pnm-gray-interlaced.png": (["-interlace"], "gray.pgm"),
+    "pnm-palette.png": ([], "flat.ppm"),
+    "pnm-rgb16.png": (["-paeth"], "photo16.ppm"),
+}
+for name, (options, source) in pnm.items():
+    with open(name, "wb") as f:
+        subprocess.run(["pnmtopng", *options, source], check=True, stdout=f, stderr=subprocess.DEVNULL)
+    reference(name)
+    expect.write(name + " exact\n")
+
+photo = Image.open("photo.ppm")
+pillow = {
+    "pil-rgb.png": photo,
+    "pil-rgba.png": photo.convert("RGBA"),
+    "pil-l.png": photo.convert("L"),
+    "pil-la.png": photo.convert("LA"),
+    "pil-p.png": Image.open("flat.ppm").convert("P", palette=Image.ADAPTIVE, colors=40),
+    "pil-1.png": photo.convert("1"),
+}
+pillow["pil-rgba.png"].putalpha(Image.linear_gradient("L").resize(photo.size))
+for name, picture in pillow.items():
+    picture.save(name, optimize=name == "pil-rgb.png")
+    reference(name)
+    expect.write(name + " exact\n")
+for temporary in ("photo.ppm", "flat.ppm", "gray.pgm", "photo16.ppm"):
+    os.remove(temporary)
+
+# ------------------------------------------------------------ damaged files, byte by byte
+
+SIGNATURE = b"\x89PNG\r\n\x1a\n"
+W, H = 16, 8
+r = random.Random(7)
+PIXELS = [[r.randint(0, 255) for _ in range(3 * W)] for _ in range(H)]
+
+
+def chunk(kind, data, crc=None):
+    if crc is None:
+        crc = zlib.crc32(kind + data)
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", crc & 0xFFFFFFFF)
+
+
+def ihdr(width=W, height=H, depth=8, colour_type=2, compression=0, interlace=0, length=13):
+    return chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, compression, 0,
+                                      interlace)[:length])
+
+
+def raw_rows(rows=PIXELS, filter_type=0):
+    return b"".join(bytes([filter_type]) + bytes(row) for row in rows)
+
+
+ZDATA = zlib.compress(raw_rows())
+IEND = chunk(b"IEND", b"")
+
+
+def rgba_of(rows, height=H):
+    rgba = []
+    for y in range(height):
+        row = rows[y] if y < len(rows) else [0] * (3 * W)
+        for x in range(W):
+            rgba += row[3 * x:3 * x + 3] + [255]
+    return rgba
+
+
+def damaged(name, data, outcome, rows=PIXELS):
+    with open(name, "wb") as f:
+        f.write(data)
+    if outcome == "exact":
+        write_pam(name, W, H, rgba_of(rows))
+        expect.write(name + " exact\n")
+    else:
+        expect.write("%s refuse %s\n" % (name, outcome))
+
+
+def split(data, size):
+    return [data[i:i + size] for i in range(0, len(data), size)]
+
+
+good_idat = chunk(b"IDAT", ZDATA)
+damaged("d-good.png", SIGNATURE + ihdr() + good_idat + IEND, "exact")
+bad_ihdr = bytearray(ihdr())
+bad_ihdr[-1] ^= 1
+damaged("d-crc-ihdr.png", SIGNATURE + bytes(bad_ihdr) + good_idat + IEND, CRC)
+damaged("d-crc-idat.png", SIGNATURE + ihdr() + chunk(b"IDAT", ZDATA, zlib.crc32(b"IDAT" + ZDATA) + 1) + IEND, CRC)
+damaged("d-crc-text-skipped.png",
+        SIGNATURE + ihdr() + chunk(b"tEXt", b"a\0b", 5) + good_idat + IEND, "exact")
+damaged("d-lower-case-idat.png", SIGNATURE + ihdr() + chunk(b"idat", ZDATA) + IEND, "exact")
+damaged("d-unknown-critical.png", SIGNATURE + ihdr() + chunk(b"QUIL", b"x") + good_idat + IEND, CRITICAL)
+damaged("d-unknown-ancillary.png", SIGNATURE + ihdr() + chunk(b"quIL", b"x") + good_idat + IEND, "exact")
+damaged("d-idat-1-byte.png", SIGNATURE + ihdr() + b"".join(chunk(b"IDAT", p) for p in split(ZDATA, 1)) + IEND,
+        "exact")
+damaged("d-idat-empty.png",
+        SIGNATURE + ihdr() + chunk(b"IDAT", b"") + chunk(b"IDAT", ZDATA[:9]) + chunk(b"IDAT", b"") +
+        chunk(b"IDAT", ZDATA[9:]) + chunk(b"IDAT", b"") + IEND, "exact")
+damaged("d-no-iend.png", SIGNATURE + ihdr() + good_idat, "exact")
+damaged("d-width-0.png", SIGNATURE + ihdr(width=0) + good_idat + IEND, INVALID)
+damaged("d-height-0.png", SIGNATURE + ihdr(height=0) + good_idat + IEND, INVALID)
+damaged("d-ihdr-12-bytes.png", SIGNATURE + ihdr(length=12) + good_idat + IEND, INVALID)
+damaged("d-compression-1.png", SIGNATURE + ihdr(compression=1) + good_idat + IEND, NOT_SUPPORTED)
+damaged("d-rgb-4-bits.png", SIGNATURE + ihdr(depth=4) + good_idat + IEND, COLOUR)
+damaged("d-colour-type-5.png", SIGNATURE + ihdr(colour_type=5) + good_idat + IEND, COLOUR)
+damaged("d-palette-16-bits.png",
+        SIGNATURE + ihdr(depth=16, colour_type=3) + chunk(b"PLTE", bytes(6)) + good_idat + IEND, COLOUR)
+# Filter type 5 does not exist: its rows stay as read.
+damaged("d-filter-5.png", SIGNATURE + ihdr() + chunk(b"IDAT", zlib.compress(raw_rows(filter_type=5))) + IEND,
+        "exact")
+damaged("d-data-after-zlib-end.png", SIGNATURE + ihdr() + chunk(b"IDAT", ZDATA + b"more") + IEND, EXTRA)
+damaged("d-zlib-damaged.png",
+        SIGNATURE + ihdr() + chunk(b"IDAT", ZDATA[:2] + b"\xff" + ZDATA[3:]) + IEND, COMPRESSION)
+# Cut at a row: the rows after it stay zero.
+z = zlib.compressobj()
+parts = [z.compress(bytes([0]) + bytes(row)) + z.flush(zlib.Z_FULL_FLUSH) for row in PIXELS]
+damaged("d-zlib-truncated.png", SIGNATURE + ihdr() + chunk(b"IDAT", b"".join(parts[:5])) + IEND, "exact",
+        rows=PIXELS[:5])
+# A second run of image data after other chunks.
+damaged("d-idat-after-text.png",
+        SIGNATURE + ihdr() + chunk(b"IDAT", ZDATA[:20]) + chunk(b"tEXt", b"a\0b") + chunk(b"IDAT", ZDATA[20:]) +
+        IEND, CRITICAL)
+damaged("d-no-image-data.png", SIGNATURE + ihdr() + IEND, INVALID)
+big = bytearray(chunk(b"tEXt", b"a\0b"))
+for name, length in (("d-chunk-length-2g.png", 0x80000000), ("d-chunk-length-fffffff4.png", 0xFFFFFFF4),
+                     ("d-chunk-past-the-end.png", 1000)):
+    big[0:4] = struct.pack(">I", length)
+    damaged(name, SIGNATURE + ihdr() + bytes(big) + good_idat + IEND, INVALID)
+# A few bytes that claim hundreds of megabytes.
+damaged("d-size-from-few-bytes.png", SIGNATURE + ihdr(30000, 8000, colour_type=6) + good_idat + IEND, INVALID)
+damaged("d-size-over-the-limit.png", SIGNATURE + ihdr(70000, 2) + good_idat + IEND, INVALID)
+
+# Palettes: not a multiple of 3, and 300 entries of which 256 are used.
+indices = [[(x * 16 + y) % 256 for x in range(W)] for y in range(H)]
+pal_z = zlib.compress(b"".join(b"\0" + bytes(row) for row in indices))
+colours = [(i % 256, (255 - i) % 256, (i * 7) % 256) for i in range(300)]
+plte = b"".join(bytes(c) for c in colours)
+damaged("d-palette-not-3.png",
+        SIGNATURE + ihdr(colour_type=3) + chunk(b"PLTE", plte[:10]) + chunk(b"IDAT", pal_z) + IEND, PALETTE)
+damaged("d-palette-300.png",
+        SIGNATURE + ihdr(colour_type=3) + chunk(b"PLTE", plte) + chunk(b"IDAT", pal_z) + IEND, "exact",
+        rows=[sum((list(colours[i]) for i in row), []) for row in indices])
+damaged("d-palette-after-image.png",
+        SIGNATURE + ihdr() + good_idat + chunk(b"PLTE", plte[:30]) + IEND, CRITICAL)
+expect.close()
