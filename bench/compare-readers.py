@@ -90,6 +90,14 @@ FAMILIES = {
         },
         "netpbm": ["sgitopnm"],
     },
+    "pcx": {
+        "variants": {
+            "24-bit raw": ("pcx", convert("-compress", "None")),
+            "24-bit RLE": ("pcx", convert("-compress", "RLE")),
+            "8-bit RLE": ("pcx", convert("+dither", "-colors", "256", "-type", "Palette")),
+        },
+        "netpbm": ["pcxtoppm"],
+    },
     "autodesk": {
         "variants": {
             "8-bit": ("cel", autodesk),

@@ -6,6 +6,7 @@
 #include "rasterformats/AliasWavefront.h"
 #include "rasterformats/Autodesk.h"
 #include "rasterformats/DrHalo.h"
+#include "rasterformats/PCX.h"
 #include "rasterformats/PortableMap.h"
 #include "rasterformats/Png.h"
 #include "rasterformats/RasterStrings.h"
@@ -140,7 +141,10 @@ const Registration kRegistrations[] = {
     {"icb", "", "", ftRaster, &TTargaGraphic::StaticClass},
     // Tagged image file format: tiff, tif, fax (raster, multi-image)
     // Encapsulated Postscript: eps
-    // ZSoft Paintbrush: pcx, pcc, scr
+    // ZSoft Paintbrush
+    {"pcx", raster::kPCXImages, "", ftRaster, &TPCXGraphic::StaticClass},
+    {"pcc", "", "", ftRaster, &TPCXGraphic::StaticClass},
+    {"scr", "", raster::kWordScreenImages, ftRaster, &TPCXGraphic::StaticClass},
     // Alias/Wavefront
     {"rpf", raster::kRLAImages, "", ftRaster, &TRLAGraphic::StaticClass},
     {"rla", "", "", ftRaster, &TRLAGraphic::StaticClass},
@@ -191,7 +195,7 @@ void UnregisterRasterFormats() {
     list->UnregisterFormat("", TTargaGraphic::StaticClass());
     // TIFF
     list->UnregisterFormat("", TSGIGraphic::StaticClass());
-    // PCX
+    list->UnregisterFormat("", TPCXGraphic::StaticClass());
     list->UnregisterFormat("", TAutodeskGraphic::StaticClass());
     // Photo-CD
     list->UnregisterFormat("", TPPMGraphic::StaticClass());
