@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/Codecs.h"
+#include "platform/core/Dialogs.h"
 #include "platform/core/Graphics.h"
 #include "platform/core/SysUtils.h"
 #include "rasterformats/Targa.h"
@@ -37,7 +38,8 @@ const char kUsage[] =
     "        raw with --uncompressed\n"
     "--repeat N loads N times (1..1000, default 1) and reports the median.\n"
     "A file that cannot be read ends with status 1 and the exception's class and\n"
-    "message on one line.\n";
+    "message on one line. Warnings of a load (damaged data read around) go to\n"
+    "standard error, each text once, as \"Warning: <text>\".\n";
 
 struct UsageError {
     std::string message;
@@ -220,6 +222,11 @@ int main(int argc, char** argv) {
         return kBadArguments;
     }
     RegisterPictureCodecs();
+    // The texts, not a box each: a repeated load would only repeat them.
+    std::vector<std::string> warnings;
+    SetPictureWarningHandler([&warnings](uint64_t, const std::string& text) {
+        if (std::find(warnings.begin(), warnings.end(), text) == warnings.end()) warnings.push_back(text);
+    });
     int status = 1;
     try {
         status = Run(options);
@@ -230,6 +237,8 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "Exception: %s\n", e.what());
     }
+    for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
+    SetPictureWarningHandler(nullptr);
     UnregisterPictureCodecs();
     return status;
 }

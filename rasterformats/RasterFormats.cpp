@@ -7,10 +7,12 @@
 #include "rasterformats/Autodesk.h"
 #include "rasterformats/DrHalo.h"
 #include "rasterformats/PCX.h"
+#include "rasterformats/PhotoCD.h"
 #include "rasterformats/PortableMap.h"
 #include "rasterformats/Png.h"
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/SGI.h"
+#include "rasterformats/TIFF.h"
 #include "rasterformats/Targa.h"
 
 // ------------------------------------------------------------ TFileFormatList
@@ -50,6 +52,11 @@ void TFileFormatList::RemoveClassEntry(TFormatClassEntry* entry) {
     std::erase_if(classes_, [entry](const auto& c) { return c.get() == entry; });
 }
 
+void TFileFormatList::UnregisterClass(const TGraphicClass& graphicClass) {
+    TPicture::UnregisterGraphicClass(graphicClass);
+    if (OnClassUnregistered) OnClassUnregistered(graphicClass);
+}
+
 void TFileFormatList::RegisterFormat(const std::string& extension, const std::string& common,
                                      const std::string& individual, TFormatTypes formatTypes, bool replace,
                                      const TGraphicClass& graphicClass) {
@@ -80,7 +87,7 @@ void TFileFormatList::UnregisterFormat(const std::string& extension, const TGrap
         if (index < 0) return;
         TFormatClassEntry* classEntry = extensions_[static_cast<size_t>(index)]->classEntry;
         if (--classEntry->count <= 0) {
-            TPicture::UnregisterGraphicClass(*classEntry->graphicClass);
+            UnregisterClass(*classEntry->graphicClass);
             RemoveClassEntry(classEntry);
         }
         extensions_.erase(extensions_.begin() + index);
@@ -96,11 +103,11 @@ void TFileFormatList::UnregisterFormat(const std::string& extension, const TGrap
         extensions_.erase(extensions_.begin() + static_cast<std::ptrdiff_t>(i));
     }
     RemoveClassEntry(classEntry);
-    TPicture::UnregisterGraphicClass(graphicClass);
+    UnregisterClass(graphicClass);
 }
 
 void TFileFormatList::Clear() {
-    for (const auto& c : classes_) TPicture::UnregisterGraphicClass(*c->graphicClass);
+    for (const auto& c : classes_) UnregisterClass(*c->graphicClass);
     classes_.clear();
     extensions_.clear();
 }
@@ -139,8 +146,12 @@ const Registration kRegistrations[] = {
     {"vda", "", "", ftRaster, &TTargaGraphic::StaticClass},
     {"tga", "", "", ftRaster, &TTargaGraphic::StaticClass},
     {"icb", "", "", ftRaster, &TTargaGraphic::StaticClass},
-    // Tagged image file format: tiff, tif, fax (raster, multi-image)
-    // Encapsulated Postscript: eps
+    // Tagged image file format
+    {"tiff", raster::kTIFFImages, raster::kMacTIFFImages, TFormatTypes(ftRaster | ftMultiImage), &TTIFFGraphic::StaticClass},
+    {"tif", "", raster::kPCTIFImages, TFormatTypes(ftRaster | ftMultiImage), &TTIFFGraphic::StaticClass},
+    {"fax", "", raster::kGFIFaxImages, TFormatTypes(ftRaster | ftMultiImage), &TTIFFGraphic::StaticClass},
+    // Encapsulated Postscript
+    {"eps", raster::kEPSImages, "", ftRaster, &TEPSGraphic::StaticClass},
     // ZSoft Paintbrush
     {"pcx", raster::kPCXImages, "", ftRaster, &TPCXGraphic::StaticClass},
     {"pcc", "", "", ftRaster, &TPCXGraphic::StaticClass},
@@ -161,7 +172,8 @@ const Registration kRegistrations[] = {
     // Autodesk
     {"cel", raster::kAutodeskImages, "", ftRaster, &TAutodeskGraphic::StaticClass},
     {"pic", raster::kAutodeskImages, "", ftRaster, &TAutodeskGraphic::StaticClass},
-    // Kodak Photo-CD: pcd
+    // Kodak Photo-CD
+    {"pcd", raster::kPCDImages, "", ftRaster, &TPCDGraphic::StaticClass},
     // Dr. Halo
     {"cut", raster::kCUTImages, "", ftRaster, &TCUTGraphic::StaticClass},
     // Paintshop Pro: psp (raster, vector)
@@ -193,11 +205,11 @@ void UnregisterRasterFormats() {
     // list takes the rest with it.
     // Paintshop Pro, Photoshop
     list->UnregisterFormat("", TTargaGraphic::StaticClass());
-    // TIFF
+    list->UnregisterFormat("", TTIFFGraphic::StaticClass());
     list->UnregisterFormat("", TSGIGraphic::StaticClass());
     list->UnregisterFormat("", TPCXGraphic::StaticClass());
     list->UnregisterFormat("", TAutodeskGraphic::StaticClass());
-    // Photo-CD
+    list->UnregisterFormat("", TPCDGraphic::StaticClass());
     list->UnregisterFormat("", TPPMGraphic::StaticClass());
     list->UnregisterFormat("", TCUTGraphic::StaticClass());
     list->UnregisterFormat("", TRLAGraphic::StaticClass());

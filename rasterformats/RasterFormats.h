@@ -6,6 +6,7 @@
 // registered, the platform's own included, out of the picture registry.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,12 +52,17 @@ public:
     // Unregisters every class from the picture registry, in list order.
     void Clear();
 
+    // Told of each class the list takes out of the picture registry, as it
+    // does so.
+    std::function<void(const TGraphicClass&)> OnClassUnregistered;
+
     const std::vector<std::unique_ptr<TFormatClassEntry>>& Classes() const { return classes_; }
     const std::vector<std::unique_ptr<TFormatExtensionEntry>>& Extensions() const { return extensions_; }
 
 private:
     TFormatClassEntry& Bind(TFormatExtensionEntry& entry, const std::string& common, const TGraphicClass& cls);
     void RemoveClassEntry(TFormatClassEntry* entry);
+    void UnregisterClass(const TGraphicClass& graphicClass);
 
     std::vector<std::unique_ptr<TFormatClassEntry>> classes_;
     std::vector<std::unique_ptr<TFormatExtensionEntry>> extensions_;

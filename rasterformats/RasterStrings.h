@@ -29,6 +29,19 @@ inline constexpr const char* kUnknownCriticalChunk = "Cannot load PNG image. Une
 // Decoders.
 inline constexpr const char* kLZ77Error = "LZ77 decompression error.";
 
+// JPEG-compressed TIFF strips.
+inline constexpr const char* kJPEGBogusTables = "Bogus JPEG tables field.";
+inline constexpr const char* kJPEGStripSize = "Improper JPEG strip/tile size.";
+inline constexpr const char* kJPEGComponents = "Improper JPEG component count.";
+inline constexpr const char* kJPEGPrecision = "Improper JPEG data precision.";
+inline constexpr const char* kJPEGSampling = "Improper JPEG sampling factors.";
+inline constexpr const char* kJPEGFractionalScanline = "Fractional JPEG scanline unsupported.";
+inline constexpr const char* kJPEGUnexpectedEnd = "JPEG decompression error. Unexpected end of input.";
+
+// What a TIFF file may hold that the reader does not read, for kNotSupported.
+inline constexpr const char* kYCbCrSubsampling = "YCbCr subsampling is";
+inline constexpr const char* kSeparatePlanes = "Separate sample planes are";
+
 // Progress stages.
 inline constexpr const char* kPreparing = "Preparing...";
 inline constexpr const char* kLoadingData = "Loading data...";

@@ -1,5 +1,6 @@
 #include "platform/core/Dialogs.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -27,4 +28,31 @@ int MessageBoxA(const std::string& text, const std::string& caption, unsigned fl
     if (handler) return handler(text, caption, flags);
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     return IDOK;
+}
+
+namespace {
+TPictureWarningHandler& WarningHandler() {
+    static TPictureWarningHandler handler;
+    return handler;
+}
+std::atomic<uint64_t> lastLoad{0};
+}  // namespace
+
+TPictureWarningHandler SetPictureWarningHandler(TPictureWarningHandler handler) {
+    std::lock_guard lock(handlerMutex);
+    TPictureWarningHandler previous = std::move(WarningHandler());
+    WarningHandler() = std::move(handler);
+    return previous;
+}
+
+uint64_t NewPictureLoad() { return ++lastLoad; }
+
+void PictureWarning(uint64_t load, const std::string& text) {
+    TPictureWarningHandler handler;
+    {
+        std::lock_guard lock(handlerMutex);
+        handler = WarningHandler();
+    }
+    if (handler) handler(load, text);
+    else MessageBoxA(text, "Warning", MB_OK | MB_ICONWARNING);
 }

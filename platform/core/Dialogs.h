@@ -3,6 +3,7 @@
 // answers from a script. Without a handler the text goes to standard error.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -19,3 +20,17 @@ using TMessageBoxHandler =
 TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler);
 // A message box with no owner window.
 int MessageBoxA(const std::string& text, const std::string& caption, unsigned flags = MB_OK);
+
+// Warnings a picture meets while it loads: damage that is decoded around,
+// such as a JPEG strip cut short. Each goes to the handler with the number
+// of the load it belongs to (NewPictureLoad gives a load its number). The
+// form layer shows the first warning of a load in a "Warning" box and drops
+// the rest, so that one damaged picture opens one box at most; tests and
+// the decode tool record them all. Without a handler every warning is a
+// "Warning" message box.
+using TPictureWarningHandler = std::function<void(uint64_t load, const std::string& text)>;
+
+// Returns the previous handler.
+TPictureWarningHandler SetPictureWarningHandler(TPictureWarningHandler handler);
+uint64_t NewPictureLoad();
+void PictureWarning(uint64_t load, const std::string& text);

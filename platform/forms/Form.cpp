@@ -935,6 +935,15 @@ TApplication::TApplication(int& argc, char** argv) {
     QInputDevice::primaryKeyboard();
     previousHandler_ = SetMessageBoxHandler(
         [](const std::string& text, const std::string& caption, unsigned flags) { return Desktop().MessageBox(text, caption, flags); });
+    // One box for the first warning of a picture's load; a damaged file
+    // must not open a box for every damaged strip.
+    // (The core calls a copy of the handler: the last load shown is shared.)
+    previousWarningHandler_ = SetPictureWarningHandler(
+        [shown = std::make_shared<uint64_t>(0)](uint64_t load, const std::string& text) {
+            if (load == *shown) return;
+            *shown = load;
+            Desktop().MessageBox(text, "Warning", MB_OK | MB_ICONWARNING);
+        });
     Application = this;
 }
 
@@ -942,6 +951,7 @@ TApplication::~TApplication() {
     DestroyForms();
     ReleasePrinter();
     SetMessageBoxHandler(std::move(previousHandler_));
+    SetPictureWarningHandler(std::move(previousWarningHandler_));
     if (Application == this) Application = nullptr;
     ownApp_.reset();
 }

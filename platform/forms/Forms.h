@@ -1068,6 +1068,7 @@ private:
     bool terminated_ = false;
     std::string title_;
     TMessageBoxHandler previousHandler_;
+    TPictureWarningHandler previousWarningHandler_;
 };
 
 // The one application object (nullptr before it is constructed).

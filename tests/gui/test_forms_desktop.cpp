@@ -113,6 +113,22 @@ TEST(ScriptedDesktop, InstalledDesktopReceivesThePlatformCalls) {
     EXPECT_EQ(mine.get(), d);
 }
 
+TEST(ScriptedDesktop, APictureLoadOpensOneWarningBoxAtMost) {
+    auto scripted = std::make_unique<TScriptedDesktop>();
+    TScriptedDesktop* d = scripted.get();
+    auto previous = SetDesktop(std::move(scripted));
+    const uint64_t first = NewPictureLoad(), second = NewPictureLoad();
+    PictureWarning(first, "JPEG decompression error. Unexpected end of input.");
+    PictureWarning(first, "Corrupt JPEG data");
+    PictureWarning(second, "second picture");
+    auto mine = SetDesktop(std::move(previous));
+    ASSERT_EQ(d->messageBoxes.size(), 2u);
+    EXPECT_EQ(d->messageBoxes[0].text, "JPEG decompression error. Unexpected end of input.");
+    EXPECT_EQ(d->messageBoxes[0].caption, "Warning");
+    EXPECT_EQ(d->messageBoxes[0].flags, MB_OK | MB_ICONWARNING);
+    EXPECT_EQ(d->messageBoxes[1].text, "second picture");
+}
+
 TEST(ScriptedDesktop, PrintAnswerSendsThePrinterToAPdfFile) {
     TScriptedDesktop d;
     d.printAnswers.push_back({true, "/tmp/quillarc_scripted.pdf"});

@@ -2,7 +2,8 @@
 // make-files.sh made at test time. The generator writes expect.txt, one line
 // per file: "<file> exact|rgb|top5" with the reference picture <file less
 // extension>.pam beside it (RGBA, rows top first, from an independent
-// decoder), or "<file> refuse <message>".
+// decoder), "<file> refuse <message>", or "<file> empty" for a file that
+// loads as an empty picture.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -134,6 +135,10 @@ inline size_t CheckFamily(const std::string& family) {
             picture.LoadFromFile(dir + "/" + e.file);
         } catch (const Exception& x) {
             ADD_FAILURE() << x.ClassName() << ": " << x.Message();
+            continue;
+        }
+        if (e.mode == "empty") {
+            EXPECT_TRUE(picture.Graphic() != nullptr && picture.Graphic()->Empty());
             continue;
         }
         TBitmap bitmap;

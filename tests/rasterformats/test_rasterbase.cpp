@@ -2,8 +2,12 @@
 // and the file-format registry.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cstring>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "platform/core/Icon.h"
@@ -14,6 +18,7 @@
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/Targa.h"
 #include "tests/TestRegistry.h"
+#include "tests/rasterformats/RasterFiles.h"
 
 namespace {
 
@@ -274,4 +279,77 @@ TEST(RasterRegistry, NothingIsLeftAfterShutDown) {
     EXPECT_EQ(FileFormatList(), nullptr);
     for (const FullRow& row : kFullTable) EXPECT_EQ(TPicture::ClassForExtension(row.extension), nullptr) << row.extension;
     UnregisterRasterFormats();  // a second time does nothing
+}
+
+namespace {
+
+std::set<std::string> RegisteredClasses() {
+    std::set<std::string> names;
+    for (const auto& c : FileFormatList()->Classes()) names.insert(c->graphicClass->name);
+    return names;
+}
+
+// A picture of the extension: the registry family's sample (made by
+// tools), else a file that loads among those a reader family made.
+std::string SampleOf(const std::string& extension) {
+    const std::string own = rastertest::GeneratedDir("registry") + "/sample." + extension;
+    if (FILE* f = std::fopen(own.c_str(), "rb")) {
+        std::fclose(f);
+        return own;
+    }
+    DIR* d = opendir(QUILLARC_GENERATED_DATA);
+    if (d == nullptr) return "";
+    std::vector<std::string> families;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') families.push_back(e->d_name);
+    closedir(d);
+    std::sort(families.begin(), families.end());
+    for (const std::string& family : families) {
+        const std::string dir = rastertest::GeneratedDir(family);
+        for (const rastertest::Expectation& e : rastertest::ReadManifest(dir))
+            if (e.mode != "refuse" && e.mode != "empty" && e.file.size() > extension.size() + 1 &&
+                CompareText(e.file.substr(e.file.size() - extension.size() - 1), "." + extension) == 0)
+                return dir + "/" + e.file;
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(RasterRegistry, ASampleOfEveryExtensionLoadsThroughThePictureRegistry) {
+    testpics::CodecsRegistered codecs;
+    const std::set<std::string> registered = RegisteredClasses();
+    for (const FullRow& row : kFullTable) {
+        if (!registered.count(row.className)) continue;
+        SCOPED_TRACE(row.extension);
+        const std::string sample = SampleOf(row.extension);
+        ASSERT_FALSE(sample.empty()) << "no sample file";
+        TPicture picture;
+        try {
+            picture.LoadFromFile(sample);
+        } catch (const Exception& e) {
+            ADD_FAILURE() << sample << ": " << e.Message();
+            continue;
+        }
+        ASSERT_NE(picture.Graphic(), nullptr);
+        EXPECT_STREQ(picture.Graphic()->ClassType().name, row.className);
+        EXPECT_FALSE(picture.Graphic()->Empty()) << sample;
+    }
+}
+
+TEST(RasterRegistry, ShutDownTakesTheClassesOutInItsOrder) {
+    testpics::RegistryGuard guard;
+    RegisterRasterFormats();
+    const std::set<std::string> registered = RegisteredClasses();
+    std::vector<std::string> order;
+    FileFormatList()->OnClassUnregistered = [&order](const TGraphicClass& c) { order.push_back(c.name); };
+    UnregisterRasterFormats();
+    // The readers class by class, then with the list the classes it still
+    // holds, in the list's order.
+    std::vector<std::string> expected;
+    for (const char* name : {"TPSPGraphic", "TPSDGraphic", "TTargaGraphic", "TTIFFGraphic", "TSGIGraphic",
+                             "TPCXGraphic", "TAutodeskGraphic", "TPCDGraphic", "TPPMGraphic", "TCUTGraphic",
+                             "TRLAGraphic", "TPNGGraphic", "TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TEPSGraphic"})
+        if (registered.count(name)) expected.push_back(name);
+    EXPECT_EQ(order, expected);
 }

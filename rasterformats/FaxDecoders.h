@@ -1,0 +1,84 @@
+// One-dimensional CCITT run-length coding (fax group 3) into 1-bit rows:
+// T.4 with end-of-line codes (TIFF compression 3) and modified Huffman
+// without them (TIFF compression 2, and 32771 with lines on 16-bit
+// boundaries). Rows come out most significant bit first, white 0 and black
+// 1, each line starting on the next row of (width + 7) div 8 bytes.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "rasterformats/RasterCompression.h"
+
+class TCCITTDecoder : public TDecoder {
+public:
+    // options: the file's T4 options, kept but not used (only 1-D data is
+    // decoded). swapBits: the packed bytes hold their first bit in the least
+    // significant place (reversed fill order).
+    TCCITTDecoder(int32_t options, bool swapBits, bool wordAligned, int32_t width);
+    const char* ClassName() const override { return "TCCITTDecoder"; }
+
+    // A node of a code tree: the children for bit 0 and bit 1 (0 = none)
+    // and, at the end of a code, its run length (-1 end of line, -2 a code
+    // that is no code).
+    struct TState {
+        int32_t child[2];
+        int32_t value;
+    };
+    static const std::vector<TState>& WhiteStates();
+    static const std::vector<TState>& BlackStates();
+
+protected:
+    // Sets up the reader on the packed bytes and the writer on dest, which
+    // holds unpackedSize bytes, cleared to white.
+    void Start(const uint8_t* source, int64_t packedSize, uint8_t* dest, int64_t unpackedSize);
+    bool InputLeft() const { return bitsLeft_ > 0 || packedLeft_ > 0; }
+    int ReadBit();
+    // One run of the current colour: the sum of its make-up codes and its
+    // terminating code (at most the width), or a negative code value.
+    int32_t DecodeRun();
+    // Adds n pixels of the current colour; true when the line is full.
+    bool AddRun(int32_t n);
+    // Moves the writer to the start of the next row.
+    void EndLine();
+    // True while the writer's row lies wholly inside the output.
+    bool RowFits() const { return (row_ + 1) * rowBytes_ <= unpackedSize_; }
+    // Bytes of output that decoding reached: whole rows plus a started one.
+    int64_t Written() const { return std::min(unpackedSize_, (row_ + (x_ > 0 ? 1 : 0)) * rowBytes_); }
+
+    int32_t options_;
+    bool swapBits_;
+    bool wordAligned_;
+    int32_t width_;
+    bool isWhite_ = true;
+    // Reader.
+    const uint8_t* source_ = nullptr;
+    int64_t packedLeft_ = 0;  // bytes not yet loaded
+    int64_t consumed_ = 0;    // bytes loaded so far
+    uint8_t bits_ = 0, mask_ = 0, bitsLeft_ = 0;
+    int32_t zeroRun_ = 0;  // zero bits read in a row up to now
+    // Writer.
+    uint8_t* dest_ = nullptr;
+    int64_t unpackedSize_ = 0, rowBytes_ = 0, row_ = 0;
+    int32_t x_ = 0;  // pixels of the current line done
+};
+
+// T.4: each line is introduced by an end-of-line code (eleven zero bits and
+// a one, after any number of fill zeros).
+class TCCITTFax3Decoder : public TCCITTDecoder {
+public:
+    using TCCITTDecoder::TCCITTDecoder;
+    const char* ClassName() const override { return "TCCITTFax3Decoder"; }
+    // Decodes the strip into whole rows of dest; returns the bytes reached.
+    int64_t Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) override;
+};
+
+// Modified Huffman: lines of runs without end-of-line codes, each starting
+// on a byte (or, word aligned, a 16-bit) boundary of the strip.
+class TCCITTMHDecoder : public TCCITTDecoder {
+public:
+    using TCCITTDecoder::TCCITTDecoder;
+    const char* ClassName() const override { return "TCCITTMHDecoder"; }
+    int64_t Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) override;
+};

@@ -1,0 +1,626 @@
+#include "rasterformats/TIFF.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "rasterformats/FaxDecoders.h"
+#include "rasterformats/RasterStrings.h"
+#include "rasterformats/ThunderDecoder.h"
+#include "rasterformats/TIFFJPEGDecoder.h"
+
+namespace {
+
+constexpr const char* kTIFFName = "TIF/TIFF";
+constexpr const char* kEPSName = "EPS";
+
+// Tags the reader reads.
+enum : uint16_t {
+    tagImageWidth = 256,
+    tagImageLength = 257,
+    tagBitsPerSample = 258,
+    tagCompression = 259,
+    tagPhotometric = 262,
+    tagFillOrder = 266,
+    tagStripOffsets = 273,
+    tagSamplesPerPixel = 277,
+    tagRowsPerStrip = 278,
+    tagStripByteCounts = 279,
+    tagXResolution = 282,
+    tagYResolution = 283,
+    tagPlanarConfig = 284,
+    tagT4Options = 292,
+    tagResolutionUnit = 296,
+    tagPredictor = 317,
+    tagColorMap = 320,
+    tagTileWidth = 322,
+    tagTileLength = 323,
+    tagExtraSamples = 338,
+    tagJPEGTables = 347,
+    tagYCbCrCoefficients = 529,
+    tagYCbCrSubSampling = 530,
+    tagYCbCrPositioning = 531,
+};
+
+// Field types: 1 byte, 2 ASCII, 3 short, 4 long, 5 rational, 6 signed
+// byte, 7 undefined, 8 signed short, 9 signed long, 10 signed rational,
+// 11 float, 12 double, 13 directory offset.
+uint32_t TypeSize(uint16_t type) {
+    static constexpr uint8_t kSizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    return type < std::size(kSizes) ? kSizes[type] : 0;
+}
+bool IsIntegerType(uint16_t type) { return type == 1 || (type >= 3 && type <= 4) || (type >= 6 && type <= 9) || type == 13; }
+
+uint32_t Get16(const uint8_t* p, bool bigEndian) {
+    return bigEndian ? uint32_t(p[0]) << 8 | p[1] : uint32_t(p[1]) << 8 | p[0];
+}
+uint32_t Get32(const uint8_t* p, bool bigEndian) {
+    return bigEndian ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
+                     : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+// Value i of raw field data as an integer (integer types) or a real.
+uint32_t IntegerAt(const uint8_t* raw, uint16_t type, size_t i, bool bigEndian) {
+    switch (TypeSize(type)) {
+        case 1: return raw[i];
+        case 2: return Get16(raw + 2 * i, bigEndian);
+        default: return Get32(raw + 4 * i, bigEndian);
+    }
+}
+
+double RealAt(const uint8_t* raw, uint16_t type, size_t i, bool bigEndian) {
+    switch (type) {
+        case 5:
+        case 10: {
+            // A zero denominator gives 0.
+            const uint32_t n = Get32(raw + 8 * i, bigEndian), d = Get32(raw + 8 * i + 4, bigEndian);
+            if (d == 0) return 0;
+            return type == 5 ? double(n) / d : double(int32_t(n)) / int32_t(d);
+        }
+        case 6: return int8_t(raw[i]);
+        case 8: return int16_t(Get16(raw + 2 * i, bigEndian));
+        case 9: return int32_t(Get32(raw + 4 * i, bigEndian));
+        case 11: {
+            const uint32_t bits = Get32(raw + 4 * i, bigEndian);
+            float f;
+            std::memcpy(&f, &bits, 4);
+            return f;
+        }
+        case 12: {
+            const uint64_t bits = uint64_t(Get32(raw + 8 * i, bigEndian)) << (bigEndian ? 32 : 0) |
+                                  uint64_t(Get32(raw + 8 * i + 4, bigEndian)) << (bigEndian ? 0 : 32);
+            double d;
+            std::memcpy(&d, &bits, 8);
+            return d;
+        }
+        default: return IntegerAt(raw, type, i, bigEndian);
+    }
+}
+
+TCompressionType CompressionFor(uint32_t tag) {
+    switch (tag) {
+        case 1: return TCompressionType::ctNone;
+        case 2: return TCompressionType::ctFaxRLE;
+        case 3: return TCompressionType::ctFax3;
+        case 4: return TCompressionType::ctFax4;
+        case 5: return TCompressionType::ctLZW;
+        case 6: return TCompressionType::ctOJPEG;
+        case 7: return TCompressionType::ctJPEG;
+        case 8:
+        case 32946: return TCompressionType::ctLZ77;
+        case 32766: return TCompressionType::ctNext;
+        case 32771: return TCompressionType::ctFaxRLEW;
+        case 32773: return TCompressionType::ctPackedBits;
+        case 32809: return TCompressionType::ctThunderscan;
+        case 32895: return TCompressionType::ctIT8CTPAD;
+        case 32896: return TCompressionType::ctIT8LW;
+        case 32897: return TCompressionType::ctIT8MP;
+        case 32898: return TCompressionType::ctIT8BL;
+        case 32908: return TCompressionType::ctPixarFilm;
+        case 32909: return TCompressionType::ctPixarLog;
+        case 32947: return TCompressionType::ctDCS;
+        case 34661: return TCompressionType::ctJBIG;
+        default: return TCompressionType::ctUnknown;
+    }
+}
+
+TColorLayout SchemeFor(uint32_t photometric, uint32_t samples) {
+    switch (photometric) {
+        case 0:
+        case 1: return TColorLayout::csGray;
+        case 2: return samples < 4 ? TColorLayout::csRGB : TColorLayout::csRGBA;
+        case 3: return TColorLayout::csIndexed;
+        case 5: return TColorLayout::csCMYK;
+        case 6: return TColorLayout::csYCbCr;
+        case 8: return TColorLayout::csCIELab;
+        default: return TColorLayout::csNone;
+    }
+}
+
+// The horizontal-difference predictor on 16-bit samples, in the file's
+// byte order; stride is the samples of a pixel.
+void UndoPredictor16(uint8_t* row, int64_t pixels, int64_t stride, bool bigEndian) {
+    const int64_t hi = bigEndian ? 0 : 1, lo = 1 - hi;
+    for (int64_t i = stride; i < pixels * stride; ++i) {
+        uint8_t* w = row + 2 * i;
+        const uint8_t* v = w - 2 * stride;
+        const uint32_t sum = ((w[hi] << 8 | w[lo]) + (v[hi] << 8 | v[lo])) & 0xFFFF;
+        w[hi] = static_cast<uint8_t>(sum >> 8);
+        w[lo] = static_cast<uint8_t>(sum);
+    }
+}
+
+void UndoPredictor8(uint8_t* row, int64_t pixels, int64_t stride) {
+    if (pixels < 2) return;
+    switch (stride) {
+        case 1: UndoPredictor1(row, pixels - 1); break;
+        case 3: UndoPredictor3(row, pixels - 1); break;
+        case 4: UndoPredictor4(row, pixels - 1); break;
+        default:
+            for (int64_t i = stride; i < pixels * stride; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
+            break;
+    }
+}
+
+// Bytes whose first pixel sits in the least significant bit (fill order
+// 2) turned the usual way round.
+void ReverseBits(uint8_t* data, int64_t count) {
+    static const auto table = [] {
+        std::array<uint8_t, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            int r = 0;
+            for (int b = 0; b < 8; ++b) r |= ((i >> b) & 1) << (7 - b);
+            t[size_t(i)] = static_cast<uint8_t>(r);
+        }
+        return t;
+    }();
+    for (int64_t i = 0; i < count; ++i) data[i] = table[data[i]];
+}
+
+// Calls the decoder's EndDecode once, also when the load fails; a failure
+// of EndDecode itself counts only when nothing else failed before.
+class DecoderSession {
+public:
+    explicit DecoderSession(std::unique_ptr<TDecoder> decoder) : decoder_(std::move(decoder)) {
+        if (decoder_) decoder_->BeginDecode();
+    }
+    ~DecoderSession() {
+        if (decoder_) {
+            try {
+                decoder_->EndDecode();
+            } catch (...) {
+            }
+        }
+    }
+    void End() {
+        if (decoder_) {
+            std::unique_ptr<TDecoder> d = std::move(decoder_);
+            d->EndDecode();
+        }
+    }
+    TDecoder* operator->() const { return decoder_.get(); }
+    explicit operator bool() const { return decoder_ != nullptr; }
+
+private:
+    std::unique_ptr<TDecoder> decoder_;
+};
+
+}  // namespace
+
+// ------------------------------------------------------------ TTIFFGraphic
+
+QUILLARC_DEFINE_RASTER_GRAPHIC(TTIFFGraphic, TRasterGraphic)
+
+bool TTIFFGraphic::AcceptsStream(TStream& stream) {
+    const int64_t left = BytesLeft(stream);
+    if (left <= 8) return false;
+    const int64_t position = stream.Position();
+    uint8_t header[8];
+    const int64_t got = stream.Read(header, 8);
+    stream.SetPosition(position);
+    if (got != 8) return false;
+    bool bigEndian;
+    if (header[0] == 'I' && header[1] == 'I') bigEndian = false;
+    else if (header[0] == 'M' && header[1] == 'M') bigEndian = true;
+    else return false;
+    return Get16(header + 2, bigEndian) == 42 && Get32(header + 4, bigEndian) < left;
+}
+
+void TTIFFGraphic::SaveToStream(TStream&) {}
+
+const TTIFFGraphic::TIFDEntry* TTIFFGraphic::Find(uint16_t tag) const {
+    const auto it = std::lower_bound(entries_.begin(), entries_.end(), tag,
+                                     [](const TIFDEntry& e, uint16_t t) { return e.tag < t; });
+    return it != entries_.end() && it->tag == tag ? &*it : nullptr;
+}
+
+bool TTIFFGraphic::ReadDirectory(TStream& stream, int64_t position) {
+    entries_.clear();
+    stream.SetPosition(position);
+    uint8_t word[2];
+    if (stream.Read(word, 2) != 2) return false;
+    // A directory cut short keeps the entries the stream holds.
+    const int64_t count = std::min<int64_t>(Get16(word, BigEndian()), BytesLeft(stream) / 12);
+    std::vector<uint8_t> raw(static_cast<size_t>(count) * 12);
+    stream.ReadBuffer(raw.data(), static_cast<int64_t>(raw.size()));
+    entries_.resize(static_cast<size_t>(count));
+    for (int64_t i = 0; i < count; ++i) {
+        const uint8_t* e = raw.data() + 12 * i;
+        TIFDEntry& entry = entries_[static_cast<size_t>(i)];
+        entry.tag = static_cast<uint16_t>(Get16(e, BigEndian()));
+        entry.type = static_cast<uint16_t>(Get16(e + 2, BigEndian()));
+        entry.count = Get32(e + 4, BigEndian());
+        std::memcpy(entry.value, e + 8, 4);
+    }
+    std::stable_sort(entries_.begin(), entries_.end(), [](const TIFDEntry& a, const TIFDEntry& b) { return a.tag < b.tag; });
+    return true;
+}
+
+std::vector<uint8_t> TTIFFGraphic::RawValues(TStream& stream, const TIFDEntry& entry, uint32_t& count) const {
+    const uint32_t size = TypeSize(entry.type);
+    count = 0;
+    if (size == 0 || entry.count == 0) return {};
+    const uint64_t total = uint64_t(entry.count) * size;
+    if (total <= 4) {
+        count = entry.count;
+        return std::vector<uint8_t>(entry.value, entry.value + total);
+    }
+    // Values past the end of the stream are not there: a count is never
+    // taken on trust for an allocation.
+    stream.SetPosition(basePosition_ + Get32(entry.value, BigEndian()));
+    const int64_t available = std::min<int64_t>(static_cast<int64_t>(total), BytesLeft(stream)) / size * size;
+    std::vector<uint8_t> raw(static_cast<size_t>(available));
+    stream.ReadBuffer(raw.data(), available);
+    count = static_cast<uint32_t>(available / size);
+    return raw;
+}
+
+uint32_t TTIFFGraphic::Integer(TStream& stream, uint16_t tag, uint32_t absent) const {
+    const TIFDEntry* e = Find(tag);
+    if (e == nullptr || !IsIntegerType(e->type)) return absent;
+    uint32_t count = 0;
+    const std::vector<uint8_t> raw = RawValues(stream, *e, count);
+    return count == 0 ? absent : IntegerAt(raw.data(), e->type, 0, BigEndian());
+}
+
+double TTIFFGraphic::Real(TStream& stream, uint16_t tag, double absent) const {
+    const TIFDEntry* e = Find(tag);
+    if (e == nullptr || TypeSize(e->type) == 0 || e->type == 2 || e->type == 7) return absent;
+    uint32_t count = 0;
+    const std::vector<uint8_t> raw = RawValues(stream, *e, count);
+    return count == 0 ? absent : RealAt(raw.data(), e->type, 0, BigEndian());
+}
+
+std::vector<uint32_t> TTIFFGraphic::Integers(TStream& stream, uint16_t tag) const {
+    const TIFDEntry* e = Find(tag);
+    if (e == nullptr || !IsIntegerType(e->type)) return {};
+    uint32_t count = 0;
+    const std::vector<uint8_t> raw = RawValues(stream, *e, count);
+    std::vector<uint32_t> values(count);
+    for (uint32_t i = 0; i < count; ++i) values[i] = IntegerAt(raw.data(), e->type, i, BigEndian());
+    return values;
+}
+
+std::vector<float> TTIFFGraphic::Reals(TStream& stream, uint16_t tag) const {
+    const TIFDEntry* e = Find(tag);
+    if (e == nullptr || TypeSize(e->type) == 0 || e->type == 2 || e->type == 7) return {};
+    uint32_t count = 0;
+    const std::vector<uint8_t> raw = RawValues(stream, *e, count);
+    std::vector<float> values(count);
+    for (uint32_t i = 0; i < count; ++i) values[i] = static_cast<float>(RealAt(raw.data(), e->type, i, BigEndian()));
+    return values;
+}
+
+bool TTIFFGraphic::ReadImageInfo(TStream& stream, int index) {
+    TRasterGraphic::ReadImageInfo(stream, index);
+    entries_.clear();
+    TImageProperties& p = ImageProperties;
+    const int64_t base = stream.Position();
+    basePosition_ = base;
+    uint8_t header[8];
+    if (stream.Read(header, 8) != 8) return false;
+    if (header[0] == 'M' && header[1] == 'M') p.Options |= ioBigEndian;
+    else if (header[0] != 'I' || header[1] != 'I') return false;
+    p.Version = Get16(header + 2, BigEndian());
+    p.FirstIFD = Get32(header + 4, BigEndian());
+    if (p.Version != 42) return false;
+
+    int64_t position = base + p.FirstIFD;
+    for (int i = index; i > 0; --i) {
+        stream.SetPosition(position);
+        uint8_t word[2], next[4];
+        if (stream.Read(word, 2) != 2) return false;
+        stream.Seek(int64_t(Get16(word, BigEndian())) * 12, TSeekOrigin::soCurrent);
+        if (stream.Read(next, 4) != 4 || Get32(next, BigEndian()) == 0) return false;
+        position = base + Get32(next, BigEndian());
+    }
+    if (!ReadDirectory(stream, position)) return false;
+
+    // Sizes beyond the signed range are refused as sizes, not wrapped.
+    p.Width = static_cast<int32_t>(std::min<uint32_t>(Integer(stream, tagImageWidth, 0), 0x7FFFFFFF));
+    p.Height = static_cast<int32_t>(std::min<uint32_t>(Integer(stream, tagImageLength, 0), 0x7FFFFFFF));
+    if (p.Width == 0 || p.Height == 0) return false;
+
+    p.RowsPerStrip = Integers(stream, tagRowsPerStrip);
+    if (p.RowsPerStrip.empty() || p.RowsPerStrip[0] == 0xFFFFFFFF) p.RowsPerStrip = {uint32_t(p.Height)};
+    // Counts beyond a byte are refused later as such, not wrapped.
+    const uint32_t samples = Integer(stream, tagSamplesPerPixel, 1);
+    const uint32_t bits = Integer(stream, tagBitsPerSample, 1);
+    p.SamplesPerPixel = static_cast<uint8_t>(std::min<uint32_t>(samples, 255));
+    p.BitsPerSample = static_cast<uint8_t>(std::min<uint32_t>(bits, 255));
+    p.TileWidth = Integer(stream, tagTileWidth, 0);
+    p.TileLength = Integer(stream, tagTileLength, 0);
+    if (p.TileWidth != 0 && p.TileLength != 0) p.Options |= ioTiled;
+    const uint32_t photometric = Integer(stream, tagPhotometric, 0);
+    const std::vector<uint32_t> extra = Integers(stream, tagExtraSamples);
+    p.HasAlpha = !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
+    p.BitsPerPixel = static_cast<uint8_t>(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
+    p.Compression = CompressionFor(Integer(stream, tagCompression, 0));
+    p.ColorScheme = SchemeFor(photometric, p.SamplesPerPixel);
+    if (photometric == 0) p.Options |= ioMinIsWhite;
+    ycbcrCoefficients_ = {0.299f, 0.587f, 0.114f};
+    ycbcrPositioning_ = 1;
+    if (photometric == 6) {
+        if (Find(tagYCbCrCoefficients) != nullptr) ycbcrCoefficients_ = Reals(stream, tagYCbCrCoefficients);
+        const std::vector<uint32_t> sub = Integers(stream, tagYCbCrSubSampling);
+        p.YCbCrSubSampling = sub.empty() ? std::vector<uint8_t>{2, 2} : std::vector<uint8_t>{};
+        for (uint32_t v : sub) p.YCbCrSubSampling.push_back(static_cast<uint8_t>(std::min<uint32_t>(v, 255)));
+        ycbcrPositioning_ = Integer(stream, tagYCbCrPositioning, 1);
+    }
+    p.JPEGColorMode = 0;
+    p.JPEGTablesMode = 3;
+    p.PlanarConfiguration = Integer(stream, tagPlanarConfig, 0);
+    p.XResolution = static_cast<float>(Real(stream, tagXResolution, 0));
+    p.YResolution = static_cast<float>(Real(stream, tagYResolution, 0));
+    if (Integer(stream, tagResolutionUnit, 2) == 3) {
+        p.XResolution = static_cast<float>(p.XResolution * 2.54);
+        p.YResolution = static_cast<float>(p.YResolution * 2.54);
+    }
+    p.Predictor = Integer(stream, tagPredictor, 0);
+    if (Integer(stream, tagFillOrder, 1) == 2) p.Options |= ioReversed;
+    faxOptions_ = Integer(stream, tagT4Options, 0);
+    return true;
+}
+
+void TTIFFGraphic::LoadImage(TStream& stream) {
+    ReadHeader(stream, kTIFFName);
+    TImageProperties& p = ImageProperties;
+    // Tiled images are not read: the picture stays empty.
+    if (p.Options & ioTiled) {
+        EndProgress();
+        return;
+    }
+    progressRect_ = Rect(0, 0, 0, 1);
+    StartProgress(raster::kPreparing);
+
+    auto refuse = [](const char* message) { RaiseInvalidGraphicFmt(message, kTIFFName); };
+    auto notSupported = [](const char* what) { throw EInvalidGraphic(Format(raster::kNotSupported, what, kTIFFName)); };
+    switch (p.Compression) {
+        case TCompressionType::ctNone:
+        case TCompressionType::ctPackedBits:
+        case TCompressionType::ctFax3:
+        case TCompressionType::ctFaxRLE:
+        case TCompressionType::ctFaxRLEW:
+        case TCompressionType::ctJPEG:
+        case TCompressionType::ctThunderscan: break;
+        default: notSupported(raster::kCompressionScheme);
+    }
+    // Group 3 data coded in two dimensions (T4 options bit 0) is not read.
+    if (p.Compression == TCompressionType::ctFax3 && (faxOptions_ & 1)) notSupported(raster::kCompressionScheme);
+    const uint8_t bits = p.BitsPerSample, samples = p.SamplesPerPixel;
+    const bool compressed = p.Compression != TCompressionType::ctNone;
+    const bool jpeg = p.Compression == TCompressionType::ctJPEG;
+    // Separate planes of several samples would be read as if interleaved.
+    if (p.PlanarConfiguration == 2 && samples > 1) notSupported(raster::kSeparatePlanes);
+
+    const std::vector<uint32_t> offsets = Integers(stream, tagStripOffsets);
+    const std::vector<uint32_t> byteCounts = Integers(stream, tagStripByteCounts);
+    // Packed strips need their lengths.
+    if (offsets.empty() || (compressed && byteCounts.size() < offsets.size())) refuse(raster::kInvalidImage);
+
+    // Colours: samples and bits the converters read.
+    TColorManager& cm = ColorManager();
+    TColorLayout scheme = p.ColorScheme;
+    const bool colour = scheme == TColorLayout::csRGB || scheme == TColorLayout::csRGBA ||
+                        scheme == TColorLayout::csCMYK || scheme == TColorLayout::csCIELab ||
+                        scheme == TColorLayout::csYCbCr;
+    const bool single = scheme == TColorLayout::csGray || scheme == TColorLayout::csIndexed;
+    if ((colour && samples < (scheme == TColorLayout::csCMYK ? 4 : 3)) || (colour && bits != 8 && bits != 16) ||
+        (single && bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) ||
+        (scheme == TColorLayout::csIndexed && p.HasAlpha && samples < 2))
+        refuse(raster::kInvalidColorFormat);
+    // Fax and ThunderScan data decode to 1-bit and 4-bit grey rows.
+    const bool fax = p.Compression == TCompressionType::ctFax3 || p.Compression == TCompressionType::ctFaxRLE ||
+                     p.Compression == TCompressionType::ctFaxRLEW;
+    if ((fax && (bits != 1 || samples != 1)) ||
+        (p.Compression == TCompressionType::ctThunderscan && (bits != 4 || samples != 1)))
+        refuse(raster::kInvalidColorFormat);
+    // YCbCr stored in subsampled units (only JPEG strips unpack them).
+    if (scheme == TColorLayout::csYCbCr && !jpeg &&
+        !(p.YCbCrSubSampling.size() >= 2 && p.YCbCrSubSampling[0] == 1 && p.YCbCrSubSampling[1] == 1))
+        notSupported(raster::kYCbCrSubsampling);
+
+    cm.SourceFlags = BigEndian() ? cfByteSwap : 0;
+    cm.SetSourceSampleBits(bits);
+    // 16 bits are shown in 8, and 2-bit samples in a 4-bit bitmap.
+    cm.SetTargetSampleBits(bits == 16 ? 8 : (bits == 2 ? 4 : bits));
+    TColorLayout source = scheme;
+    // libjpeg hands over colour strips blue first; grey strips stay grey.
+    if (jpeg && scheme != TColorLayout::csGray) source = TColorLayout::csBGR;
+    TColorLayout target = source;
+    uint8_t targetSamples = samples;
+    switch (source) {
+        case TColorLayout::csIndexed:
+            if (p.HasAlpha) source = TColorLayout::csGrayAlpha;
+            break;
+        case TColorLayout::csGray:
+            // Grey with an extra sample is shown as grey.
+            if (samples == 2) source = TColorLayout::csGrayAlpha, targetSamples = 1;
+            break;
+        case TColorLayout::csRGB:
+        case TColorLayout::csCMY:
+        case TColorLayout::csCMYK:
+        case TColorLayout::csCIELab:
+        case TColorLayout::csYCbCr: target = TColorLayout::csBGR; break;
+        case TColorLayout::csRGBA: target = TColorLayout::csBGRA; break;
+        default: break;
+    }
+    if (scheme == TColorLayout::csCMYK) targetSamples = 3;
+    if (jpeg && source == TColorLayout::csBGR) targetSamples = 3;
+    cm.SetSourceLayout(source);
+    cm.SetTargetLayout(target);
+    cm.SetSourceSampleCount(samples);
+    cm.SetTargetSampleCount(targetSamples);
+    if (scheme == TColorLayout::csCIELab) cm.SourceFlags |= cfLabByteRange;
+
+    const TPixelFormat format =
+        source == TColorLayout::csGrayAlpha ? TPixelFormat::pf8bit : cm.PixelFormatFor(1);
+    if (format == TPixelFormat::pfCustom) refuse(raster::kInvalidColorFormat);
+    SetReaderPixelFormat(format);
+    progressRect_.Right = p.Width;
+
+    if (target == TColorLayout::csIndexed) {
+        const TIFDEntry* map = Find(tagColorMap);
+        if (map != nullptr && map->count > 0) {
+            // Three planes of 2^bits 16-bit entries, red, green and blue.
+            if (bits > 8 || map->count != 3u << bits || map->type != 3) refuse(raster::kInvalidColorFormat);
+            uint32_t count = 0;
+            const std::vector<uint8_t> raw = RawValues(stream, *map, count);
+            if (count != map->count) refuse(raster::kInvalidColorFormat);
+            const size_t n = count / 3;
+            const TRowPlane planes[3] = {{raw.data(), 2 * n}, {raw.data() + 2 * n, 2 * n}, {raw.data() + 4 * n, 2 * n}};
+            SetPalette(cm.BuildColorPalette(planes, 6, static_cast<uint32_t>(n), false));
+        }
+    } else if (target == TColorLayout::csGray) {
+        SetPalette(cm.BuildGrayPalette(p.Options & ioMinIsWhite));
+    } else if (source == TColorLayout::csYCbCr) {
+        const uint8_t h = p.YCbCrSubSampling.size() > 0 ? p.YCbCrSubSampling[0] : 1;
+        const uint8_t v = p.YCbCrSubSampling.size() > 1 ? p.YCbCrSubSampling[1] : 1;
+        cm.SetChromaParameters(ycbcrCoefficients_, h, v);
+    }
+
+    const int32_t width = p.Width, height = p.Height;
+    const int64_t bytesPerRow = (int64_t(bits) * samples * width + 7) / 8;
+    p.BytesPerRow = static_cast<int32_t>(bytesPerRow);
+    // The predictor is defined on whole 8- and 16-bit samples.
+    const bool predictor = compressed && p.Predictor == 2 && (bits == 8 || bits == 16);
+
+    std::unique_ptr<TDecoder> decoder;
+    const bool reversed = p.Options & ioReversed;
+    switch (p.Compression) {
+        case TCompressionType::ctPackedBits: decoder = std::make_unique<TPackbitsRLEDecoder>(); break;
+        case TCompressionType::ctFax3:
+            decoder = std::make_unique<TCCITTFax3Decoder>(int32_t(faxOptions_), reversed, false, width);
+            break;
+        case TCompressionType::ctFaxRLE:
+        case TCompressionType::ctFaxRLEW:
+            decoder = std::make_unique<TCCITTMHDecoder>(int32_t(faxOptions_), reversed,
+                                                        p.Compression == TCompressionType::ctFaxRLEW, width);
+            break;
+        case TCompressionType::ctJPEG: {
+            uint32_t count = 0;
+            if (const TIFDEntry* tables = Find(tagJPEGTables)) p.JPEGTables = RawValues(stream, *tables, count);
+            decoder = std::make_unique<TTIFFJPEGDecoder>(p);
+            break;
+        }
+        case TCompressionType::ctThunderscan: decoder = std::make_unique<TThunderDecoder>(width); break;
+        default: break;
+    }
+    DecoderSession session(std::move(decoder));
+
+    NewImage(width, height, format);
+    const size_t stride = static_cast<size_t>(RowBytes());
+    const size_t rowBytes = static_cast<size_t>(bytesPerRow);
+    const bool packedTarget = BitsPerPixel(format) < 8;
+    EndProgress();
+    StartProgress(raster::kTransfering);
+
+    // Fill order 2 holds for all data but JPEG strips; the fax decoders
+    // turn their bits themselves.
+    const bool reverseData = reversed && !fax && !jpeg;
+    const int64_t streamSize = stream.Size();
+    std::vector<uint8_t> packed, unpacked;
+    p.RowIndex = 0;
+    p.StripCount = static_cast<int32_t>(std::min<size_t>(offsets.size(), INT32_MAX));
+    for (int32_t i = 0; i < p.StripCount && int64_t(p.RowIndex) < height; ++i) {
+        p.StripIndex = i;
+        const uint32_t stripRows = p.RowsPerStrip[std::min<size_t>(size_t(i), p.RowsPerStrip.size() - 1)];
+        // Rows past the image's end are never unpacked.
+        const int64_t rows = std::min<int64_t>(stripRows, int64_t(height) - p.RowIndex);
+        const int64_t size = rows * bytesPerRow;
+        const int64_t start = basePosition_ + offsets[size_t(i)];
+        // A strip that starts past the end of the stream is empty.
+        const int64_t available = start < streamSize ? streamSize - start : 0;
+        if (unpacked.size() < static_cast<size_t>(size)) unpacked.resize(static_cast<size_t>(size));
+        int64_t got = 0;
+        if (available > 0) stream.SetPosition(start);
+        if (session) {
+            const int64_t count = std::min<int64_t>(byteCounts[size_t(i)], available);
+            if (packed.size() < static_cast<size_t>(count)) packed.resize(static_cast<size_t>(count));
+            if (count > 0) {
+                stream.ReadBuffer(packed.data(), count);
+                if (reverseData) ReverseBits(packed.data(), count);
+                const uint8_t* in = packed.data();
+                uint8_t* out = unpacked.data();
+                got = session->Decode(in, out, count, size);
+            }
+        } else if (available > 0) {
+            got = stream.Read(unpacked.data(), std::min(size, available));
+            if (reverseData) ReverseBits(unpacked.data(), got);
+        }
+        // What the data does not cover is zero.
+        if (got < size) std::memset(unpacked.data() + got, 0, static_cast<size_t>(size - got));
+
+        uint8_t* row = unpacked.data();
+        for (int64_t r = 0; r < rows; ++r, row += rowBytes) {
+            if (predictor) {
+                if (bits == 8) UndoPredictor8(row, width, samples);
+                else UndoPredictor16(row, width, samples, BigEndian());
+            }
+            uint8_t* line = ScanLine(static_cast<int32_t>(p.RowIndex));
+            if (packedTarget) std::memset(line, 0, stride);
+            cm.ConvertPixels(row, rowBytes, line, stride, static_cast<uint32_t>(width));
+            ++p.RowIndex;
+            RowProgress(static_cast<int32_t>(p.RowIndex), height);
+        }
+    }
+    // Rows no strip reached are zero.
+    for (int32_t y = static_cast<int32_t>(p.RowIndex); y < height; ++y) std::memset(ScanLine(y), 0, stride);
+    EndProgress();
+    session.End();
+}
+
+// ------------------------------------------------------------ TEPSGraphic
+
+namespace {
+
+constexpr int64_t kEPSHeaderSize = 30;
+constexpr uint8_t kEPSMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
+
+}  // namespace
+
+QUILLARC_DEFINE_RASTER_GRAPHIC(TEPSGraphic, TTIFFGraphic)
+
+bool TEPSGraphic::AcceptsStream(TStream& stream) {
+    if (BytesLeft(stream) <= kEPSHeaderSize) return false;
+    const int64_t position = stream.Position();
+    uint8_t header[kEPSHeaderSize];
+    const int64_t got = stream.Read(header, kEPSHeaderSize);
+    stream.SetPosition(position);
+    if (got != kEPSHeaderSize) return false;
+    const uint32_t offset = Get32(header + 20, false), length = Get32(header + 24, false);
+    return std::memcmp(header, kEPSMagic, 4) == 0 && position + kEPSHeaderSize < offset && int32_t(length) > 0;
+}
+
+void TEPSGraphic::LoadImage(TStream& stream) {
+    uint8_t header[kEPSHeaderSize];
+    if (stream.Read(header, kEPSHeaderSize) != kEPSHeaderSize || std::memcmp(header, kEPSMagic, 4) != 0)
+        RaiseInvalidGraphicFmt(raster::kInvalidImage, kEPSName);
+    // A preview that would start inside the header is no preview.
+    const uint32_t offset = Get32(header + 20, false);
+    if (offset <= kEPSHeaderSize) RaiseInvalidGraphicFmt(raster::kInvalidImage, kEPSName);
+    stream.Seek(int64_t(offset) - kEPSHeaderSize, TSeekOrigin::soCurrent);
+    basePosition_ = stream.Position();
+    TTIFFGraphic::LoadImage(stream);
+}

@@ -1,0 +1,234 @@
+#include "rasterformats/TIFFJPEGDecoder.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+// libjpeg's headers expect these to be declared first.
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "platform/core/Dialogs.h"
+#include "rasterformats/RasterStrings.h"
+
+namespace {
+
+const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
+
+}  // namespace
+
+// Everything libjpeg points into lives here, at a fixed place on the heap.
+struct TTIFFJPEGDecoder::TState {
+    jpeg_decompress_struct cinfo;
+    struct ErrorManager {
+        jpeg_error_mgr pub;
+        std::jmp_buf jump;
+        char message[JMSG_LENGTH_MAX];
+        uint64_t load;  // the picture load its warnings belong to
+    } err;
+    struct Source {
+        jpeg_source_mgr pub;
+        const uint8_t* data;
+        size_t size;
+    } source;
+    bool created = false;
+    uint16_t horizontalSubsampling = 1, verticalSubsampling = 1;
+};
+
+namespace {
+
+using TState = TTIFFJPEGDecoder::TState;
+
+TState& StateOf(j_common_ptr cinfo) {
+    return *reinterpret_cast<TState*>(reinterpret_cast<char*>(cinfo->err) - offsetof(TState, err));
+}
+
+// libjpeg's default error exit ends the process: ours jumps back into the
+// decoder, which raises EGraphicCompression with libjpeg's text.
+void ErrorExit(j_common_ptr cinfo) {
+    TState& state = StateOf(cinfo);
+    (*cinfo->err->format_message)(cinfo, state.err.message);
+    std::longjmp(state.err.jump, 1);
+}
+
+void Warn(TState& state, const char* text) {
+    // Nothing may leave a libjpeg callback by an exception.
+    try {
+        PictureWarning(state.err.load, text);
+    } catch (...) {
+    }
+}
+
+void OutputMessage(j_common_ptr cinfo) {
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    Warn(StateOf(cinfo), text);
+}
+
+void InitSource(j_decompress_ptr cinfo) {
+    TState& state = StateOf(reinterpret_cast<j_common_ptr>(cinfo));
+    state.source.pub.next_input_byte = state.source.data;
+    state.source.pub.bytes_in_buffer = state.source.size;
+}
+
+// Data that ends before the image does: a warning, and an end-of-image
+// marker, so that libjpeg completes the strip from what it has.
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+    TState& state = StateOf(reinterpret_cast<j_common_ptr>(cinfo));
+    Warn(state, raster::kJPEGUnexpectedEnd);
+    state.source.pub.next_input_byte = kEndOfImage;
+    state.source.pub.bytes_in_buffer = 2;
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+    if (count <= 0) return;
+    jpeg_source_mgr& src = *cinfo->src;
+    if (static_cast<unsigned long>(count) > src.bytes_in_buffer) {
+        FillInputBuffer(cinfo);
+        return;
+    }
+    src.next_input_byte += count;
+    src.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+// Runs a libjpeg step with its error exit pointed here; false when libjpeg
+// gave up, with its message in the state. The step must not hold objects
+// that need destroying: the jump passes over them.
+template <class Step>
+bool Guarded(TState& state, Step&& step) {
+    if (setjmp(state.err.jump)) return false;
+    step();
+    return true;
+}
+
+[[noreturn]] void RaiseLibraryError(const TState& state) { TDecoder::RaiseCompressionError(state.err.message); }
+
+}  // namespace
+
+TTIFFJPEGDecoder::TTIFFJPEGDecoder(const TImageProperties& properties)
+    : properties_(properties), state_(std::make_unique<TState>()) {
+    std::memset(&state_->cinfo, 0, sizeof state_->cinfo);
+}
+
+TTIFFJPEGDecoder::~TTIFFJPEGDecoder() {
+    if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
+}
+
+void TTIFFJPEGDecoder::BeginDecode() {
+    TState& s = *state_;
+    if (s.created) {
+        jpeg_destroy_decompress(&s.cinfo);
+        s.created = false;
+    }
+    std::memset(&s.cinfo, 0, sizeof s.cinfo);
+    s.cinfo.err = jpeg_std_error(&s.err.pub);
+    s.err.pub.error_exit = ErrorExit;
+    s.err.pub.output_message = OutputMessage;
+    s.err.message[0] = '\0';
+    s.err.load = NewPictureLoad();
+    // The library's own version: the one its record layout belongs to.
+    if (!Guarded(s, [&] { jpeg_CreateDecompress(&s.cinfo, JPEG_LIB_VERSION, sizeof s.cinfo); }))
+        RaiseLibraryError(s);
+    s.created = true;
+
+    const std::vector<uint8_t>& sub = properties_.YCbCrSubSampling;
+    s.horizontalSubsampling = sub.empty() ? 1 : sub[0];
+    s.verticalSubsampling = sub.size() < 2 ? 1 : sub[1];
+
+    s.source.pub.init_source = InitSource;
+    s.source.pub.fill_input_buffer = FillInputBuffer;
+    s.source.pub.skip_input_data = SkipInputData;
+    s.source.pub.resync_to_restart = jpeg_resync_to_restart;
+    s.source.pub.term_source = TermSource;
+    s.cinfo.src = &s.source.pub;
+
+    const std::vector<uint8_t>& tables = properties_.JPEGTables;
+    if (!tables.empty()) {
+        s.source.data = tables.data();
+        s.source.size = tables.size();
+        int result = 0;
+        if (!Guarded(s, [&] { result = jpeg_read_header(&s.cinfo, FALSE); })) RaiseLibraryError(s);
+        if (result != JPEG_HEADER_TABLES_ONLY) RaiseCompressionError(raster::kJPEGBogusTables);
+    }
+}
+
+int64_t TTIFFJPEGDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    TState& s = *state_;
+    if (!s.created) BeginDecode();
+    jpeg_decompress_struct& c = s.cinfo;
+    const TImageProperties& p = properties_;
+
+    s.source.data = source;
+    s.source.size = source == nullptr ? 0 : static_cast<size_t>(std::max<int64_t>(packedSize, 0));
+    // A new strip: the state of the last one goes, the file's tables stay.
+    if (!Guarded(s, [&] {
+            jpeg_abort_decompress(&c);
+            jpeg_read_header(&c, TRUE);
+        }))
+        RaiseLibraryError(s);
+
+    const size_t strip = p.RowsPerStrip.empty() ? 0
+                         : std::min<size_t>(static_cast<size_t>(std::max(p.StripIndex, 0)), p.RowsPerStrip.size() - 1);
+    const int64_t rowsLeft = int64_t(p.Height) - p.RowIndex;
+    const int64_t rows = p.RowsPerStrip.empty() ? rowsLeft : std::min<int64_t>(p.RowsPerStrip[strip], rowsLeft);
+    if (int64_t(c.image_width) != p.Width || int64_t(c.image_height) != rows)
+        RaiseCompressionError(raster::kJPEGStripSize);
+    const bool interleaved = p.PlanarConfiguration != 2;
+    if (c.num_components != (interleaved ? p.SamplesPerPixel : 1)) RaiseCompressionError(raster::kJPEGComponents);
+    if (c.data_precision != p.BitsPerSample) RaiseCompressionError(raster::kJPEGPrecision);
+    const jpeg_component_info* comp = c.comp_info;
+    if (interleaved) {
+        bool bad = comp[0].h_samp_factor != s.horizontalSubsampling || comp[0].v_samp_factor != s.verticalSubsampling;
+        for (int i = 1; i < c.num_components; ++i)
+            bad = bad || comp[i].h_samp_factor != 1 || comp[i].v_samp_factor != 1;
+        if (bad) RaiseCompressionError(raster::kJPEGSampling);
+    } else if (comp[0].h_samp_factor != 1 || comp[0].v_samp_factor != 1) {
+        RaiseCompressionError(raster::kJPEGSampling);
+    }
+    const int64_t stride = p.BytesPerRow;
+    if (stride <= 0 || unpackedSize % stride != 0) RaiseCompressionError(raster::kJPEGFractionalScanline);
+
+    // The colour space follows the photometric interpretation: RGB and
+    // grey strips are what most scanners and tools write.
+    bool gray = false;
+    switch (p.ColorScheme) {
+        case TColorLayout::csYCbCr: c.jpeg_color_space = JCS_YCbCr; break;
+        case TColorLayout::csRGB:
+        case TColorLayout::csRGBA: c.jpeg_color_space = JCS_RGB; break;
+        case TColorLayout::csGray: c.jpeg_color_space = JCS_GRAYSCALE, gray = true; break;
+        default: c.jpeg_color_space = JCS_UNKNOWN; break;
+    }
+    c.out_color_space = gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
+
+    const int64_t wanted = std::min<int64_t>(unpackedSize / stride, rows);
+    int64_t done = 0;
+    const bool ok = Guarded(s, [&] {
+        jpeg_start_decompress(&c);
+        constexpr int kBatch = 16;
+        JSAMPROW batch[kBatch];
+        while (done < wanted) {
+            const int n = static_cast<int>(std::min<int64_t>(kBatch, wanted - done));
+            for (int i = 0; i < n; ++i) batch[i] = dest + (done + i) * stride;
+            const JDIMENSION got = jpeg_read_scanlines(&c, batch, static_cast<JDIMENSION>(n));
+            if (got == 0) break;
+            done += got;
+        }
+        if (c.output_scanline >= c.output_height) jpeg_finish_decompress(&c);
+        else jpeg_abort_decompress(&c);
+    });
+    if (!ok) {
+        Guarded(s, [&] { jpeg_abort_decompress(&c); });
+        RaiseLibraryError(s);
+    }
+    return done * stride;
+}
+
+void TTIFFJPEGDecoder::EndDecode() {
+    TState& s = *state_;
+    if (s.created) jpeg_destroy_decompress(&s.cinfo);
+    s.created = false;
+}

@@ -1,0 +1,38 @@
+// JPEG-compressed TIFF strips (TIFF compression 7), through libjpeg: each
+// strip is a JPEG image of the strip's rows, with the quantisation and
+// Huffman tables given once for the file (the JPEG tables tag) or in every
+// strip.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "rasterformats/RasterCompression.h"
+#include "rasterformats/RasterGraphic.h"
+
+class TTIFFJPEGDecoder : public TDecoder {
+public:
+    // Reads the image's size, samples, the strip being read and the JPEG
+    // tables from properties, which must outlive the decoder.
+    explicit TTIFFJPEGDecoder(const TImageProperties& properties);
+    ~TTIFFJPEGDecoder() override;
+    const char* ClassName() const override { return "TTIFFJPEGDecoder"; }
+
+    // Sets up libjpeg and reads the file's tables, if any.
+    void BeginDecode() override;
+    // One strip: its JPEG image must have the image's width, the strip's
+    // rows (the rows per strip, or what is left of the image), the image's
+    // samples and bits; its rows go to dest, BytesPerRow apart: blue, green,
+    // red for colour images (RGB or YCbCr), one byte for grey ones.
+    // Returns the bytes written. libjpeg's errors and the checks raise
+    // EGraphicCompression; its warnings and data that ends early go to the
+    // picture warnings, and decoding goes on.
+    int64_t Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) override;
+    void EndDecode() override;
+
+    struct TState;  // libjpeg's objects
+
+private:
+    const TImageProperties& properties_;
+    std::unique_ptr<TState> state_;
+};

@@ -1,0 +1,44 @@
+#!/bin/sh
+# Makes one small sample picture for each extension of the raster registry
+# that a tool writes (ImageMagick, tiffcp), named sample.<extension>. The
+# registry test finds samples of the other extensions among the files the
+# reader families make.
+# usage: make-files.sh OUTDIR
+set -eu
+out=$1
+here=$(cd "$(dirname "$0")" && pwd)
+stamp=$out/.complete
+if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ]; then
+  exit 0
+fi
+rm -rf "$out"
+mkdir -p "$out"
+cd "$out"
+convert "$here/../../../resources/sample.bmp" -crop 40x30+150+150 +repage photo.ppm
+w() { # FORMAT EXTENSION [OPTIONS...]
+  format=$1 ext=$2
+  shift 2
+  convert photo.ppm "$@" "$format:sample.$ext"
+}
+for ext in bmp dib; do w BMP3 $ext; done
+w BMP3 rle -type Palette -compress RLE
+w ICO ico
+for ext in jfif jpg jpe jpeg; do w JPEG $ext; done
+for ext in win vst vda tga icb; do w TGA $ext; done
+for ext in tiff tif; do w TIFF $ext; done
+convert photo.ppm -monochrome -depth 1 -compress None bilevel.tif
+tiffcp -c g3:1d bilevel.tif sample.fax
+for ext in pcx pcc scr; do w PCX $ext; done
+for ext in sgi rgb; do w SGI $ext; done
+w SGI rgba -alpha set
+w SGI bw -type Grayscale
+for ext in psd pdd; do w PSD $ext; done
+w PPM ppm
+w PGM pgm
+w PBM pbm
+w PNG png
+# The program writes enhanced metafiles under ".wmf" too.
+cp "$here/../valid/undrawable-records.emf" sample.emf
+cp "$here/../valid/undrawable-records.emf" sample.wmf
+rm -f photo.ppm bilevel.tif
+touch "$stamp"

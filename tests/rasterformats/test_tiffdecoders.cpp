@@ -1,0 +1,239 @@
+// The decoders behind the TIFF and Photo-CD readers, on hand-made data:
+// one-dimensional fax coding, ThunderScan and the Photo-CD residuals.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rasterformats/FaxDecoders.h"
+#include "rasterformats/PCDDecoder.h"
+#include "rasterformats/ThunderDecoder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Bits written as '0' and '1' (spaces ignored), first bit most significant,
+// padded with zeros to whole bytes.
+Bytes Bits(const std::string& text) {
+    Bytes out;
+    int n = 0;
+    for (char c : text) {
+        if (c != '0' && c != '1') continue;
+        if (n % 8 == 0) out.push_back(0);
+        if (c == '1') out.back() |= static_cast<uint8_t>(0x80 >> (n % 8));
+        ++n;
+    }
+    return out;
+}
+
+// Decodes into a buffer of `rows` rows followed by guard bytes; returns
+// the rows and checks the guard and the count reported.
+Bytes Decode(TDecoder& decoder, const Bytes& packed, size_t rows, size_t rowBytes, int64_t expectWritten) {
+    Bytes out(rows * rowBytes + 4, 0xA5);
+    const uint8_t* in = packed.data();
+    uint8_t* dest = out.data();
+    EXPECT_EQ(decoder.Decode(in, dest, static_cast<int64_t>(packed.size()), static_cast<int64_t>(rows * rowBytes)),
+              expectWritten);
+    EXPECT_EQ(in, packed.data());
+    EXPECT_EQ(Bytes(out.end() - 4, out.end()), Bytes(4, 0xA5)) << "written past the output";
+    out.resize(rows * rowBytes);
+    return out;
+}
+
+Bytes Reversed(Bytes bytes) {
+    for (uint8_t& b : bytes) {
+        uint8_t r = 0;
+        for (int i = 0; i < 8; ++i) r |= static_cast<uint8_t>(((b >> i) & 1) << (7 - i));
+        b = r;
+    }
+    return bytes;
+}
+
+const std::string kEOL = "000000000001 ";
+
+}  // namespace
+
+TEST(FaxDecoders, RunsAndEndOfLineCodes) {
+    struct Case {
+        const char* what;
+        int32_t width;
+        size_t rows;
+        std::string bits;
+        Bytes expected;
+    } cases[] = {
+        {"white run 0, then black from the first pixel", 8, 1, kEOL + "00110101 10 1100", {0xE0}},
+        {"extended make-up code 1792 and a terminating 0", 1800, 1,
+         kEOL + "00000001000 00110101 000101", [] { Bytes r(225, 0); r[224] = 0xFF; return r; }()},
+        {"fill zeros before the end-of-line code", 8, 1, "0000000 0000 " + kEOL + "00110101 10 1100", {0xE0}},
+        // A line that ends early (its end-of-line code comes first) leaves
+        // the rest white; the next line starts right after that code, on the
+        // next row.
+        {"short line", 8, 2, kEOL + "0111 010 " + kEOL + "0111 0010", {0x20, 0x3F}},
+        {"code that is no code ends the line", 8, 2, kEOL + "0111 000000001 " + kEOL + "1000 0011", {0x00, 0x1F}},
+        // A line needs its end-of-line code; data before the first one is
+        // skipped.
+        {"data before the first end-of-line code", 8, 1, "0111 0010 " + kEOL + "1000 0011", {0x1F}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t rowBytes = (size_t(c.width) + 7) / 8;
+        TCCITTFax3Decoder decoder(0, false, false, c.width);
+        EXPECT_EQ(Decode(decoder, Bits(c.bits), c.rows, rowBytes, int64_t(c.rows * rowBytes)), c.expected);
+        // With the bits of every byte the other way round (fill order 2).
+        TCCITTFax3Decoder reversed(0, true, false, c.width);
+        EXPECT_EQ(Decode(reversed, Reversed(Bits(c.bits)), c.rows, rowBytes, int64_t(c.rows * rowBytes)), c.expected);
+    }
+}
+
+TEST(FaxDecoders, OutputIsBoundedByWholeRows) {
+    // Three lines for room of two: the third is not decoded.
+    const std::string line = kEOL + "0111 0010 ";
+    TCCITTFax3Decoder fax3(0, false, false, 8);
+    EXPECT_EQ(Decode(fax3, Bits(line + line + line), 2, 1, 2), (Bytes{0x3F, 0x3F}));
+    // Modified Huffman lines on byte boundaries, and the same bound.
+    TCCITTMHDecoder mh(0, false, false, 8);
+    EXPECT_EQ(Decode(mh, Bits("0111 0010 0111 0010 0111 0010"), 2, 1, 2), (Bytes{0x3F, 0x3F}));
+    // Data that ends inside the second line reports what it reached.
+    EXPECT_EQ(Decode(mh, Bits("0111 0010 0111"), 2, 1, 2), (Bytes{0x3F, 0x00}));
+    // Make-up codes that would add up past any width stop at the width.
+    Bytes chain;
+    for (int i = 0; i < 420000; ++i) chain.insert(chain.end(), {0x01, 0xF0, 0x1F});  // 2560, 2560
+    TCCITTMHDecoder longRun(0, false, false, 16);
+    EXPECT_EQ(Decode(longRun, chain, 1, 2, 2), (Bytes{0x00, 0x00}));
+}
+
+TEST(FaxDecoders, WordAlignedLinesStartOnEvenBytes) {
+    // Width 3. Line 1 (white 2, black 1) ends inside byte 0: line 2 starts
+    // at byte 2. Line 2 (white 0, black 2, white 1) fills bytes 2 and 3 and
+    // ends on an even boundary: line 3 follows at once, in byte 4, and
+    // line 4 at byte 6.
+    const Bytes data = {0x74, 0x00, 0x35, 0xC7, 0x74, 0x00, 0x74};
+    TCCITTMHDecoder words(0, false, true, 3);
+    EXPECT_EQ(Decode(words, data, 4, 1, 4), (Bytes{0x20, 0xC0, 0x20, 0x20}));
+    // Byte aligned, lines follow on the next byte.
+    TCCITTMHDecoder bytes(0, false, false, 3);
+    EXPECT_EQ(Decode(bytes, Bytes{0x74, 0x35, 0xC7, 0x74}, 3, 1, 3), (Bytes{0x20, 0xC0, 0x20}));
+}
+
+TEST(ThunderDecoder, CodesRowsAndBounds) {
+    struct Case {
+        const char* what;
+        int32_t width;
+        size_t rows;
+        Bytes packed;
+        Bytes expected;
+        int64_t written;
+    } cases[] = {
+        // 0xC5 puts 5; 0x43 holds the 2-bit codes 0, 0, 3: 5, 5, 4.
+        {"literal and 2-bit differences", 4, 1, {0xC5, 0x43}, {0x55, 0x54}, 2},
+        // 0x9D holds the 3-bit codes 3 and 5: +3, -3.
+        {"3-bit differences", 3, 1, {0xC6, 0x9D}, {0x69, 0x60}, 2},
+        // Code 2 (2-bit) and 4 (3-bit) put nothing.
+        {"codes that put no pixel", 3, 1, {0xC1, 0x62, 0xA1}, {0x11, 0x20}, 2},
+        // An odd width: each row has its own bytes and starts from 0.
+        {"odd width", 3, 2, {0xC1, 0xC2, 0xC3, 0xC4, 0x02}, {0x12, 0x30, 0x44, 0x40}, 4},
+        // A run past the row's end is cut there.
+        {"run cut at the row's end", 2, 2, {0xC7, 0x3F, 0xC9, 0x01}, {0x77, 0x99}, 2},
+        {"room for one row", 2, 1, {0xC7, 0x01, 0xC9, 0x01}, {0x77}, 1},
+        {"no width", 0, 1, {0xC7, 0x01}, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TThunderDecoder decoder(c.width);
+        const size_t rowBytes = (size_t(c.width) + 1) / 2;
+        EXPECT_EQ(Decode(decoder, c.packed, c.rows, rowBytes, c.written), c.expected);
+    }
+}
+
+namespace {
+
+// A coded Photo-CD stream: one table (or three) of entries
+// {length, code bits left-aligned, delta}, then the coded part.
+struct PCDEntry {
+    int length;
+    uint16_t code;
+    int8_t delta;
+};
+
+Bytes PCDTable(const std::vector<PCDEntry>& entries) {
+    Bytes out{static_cast<uint8_t>(entries.size() - 1)};
+    for (const PCDEntry& e : entries)
+        out.insert(out.end(), {uint8_t(e.length - 1), uint8_t(e.code >> 8), uint8_t(e.code), uint8_t(e.delta)});
+    return out;
+}
+
+// A row header: 23 ones and a zero, the plane in two bits, the row in 13.
+Bytes RowHeader(int plane, int row) {
+    return {0xFF, 0xFF, 0xFE, uint8_t(plane << 6 | row >> 7), uint8_t((row & 0x7F) << 1)};
+}
+
+TMemoryStream Sectors(Bytes data) {
+    data.resize((data.size() + 2047) / 2048 * 2048, 0);
+    TMemoryStream stream;
+    stream.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    stream.SetPosition(0);
+    return stream;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Codes 10 (-3), 01 (+10), 11 (+1): four codes a byte.
+const Bytes kTable = PCDTable({{2, 0x8000, -3}, {2, 0x4000, 10}, {2, 0xC000, 1}});
+
+}  // namespace
+
+TEST(PCDDecoder, ResidualsAreAddedAndLimited) {
+    Bytes luma = {1, 1, 1, 1, 2, 250, 100, 7};  // two rows of 4
+    TPCDPlanes planes;
+    planes.plane[0] = luma.data();
+    planes.rows[0] = 2;
+    // Row 1: -3, +10, +1, +1 (10 01 11 11). Row 0: eight codes, of which
+    // the four past the row's end are dropped. Row 9 is no row of the
+    // plane. Row 5 stops.
+    TMemoryStream stream = Sectors(kTable + RowHeader(0, 1) + Bytes{0x9F} + RowHeader(0, 0) + Bytes{0x9F, 0xFF} +
+                                   RowHeader(0, 9) + Bytes{0xFF} + RowHeader(0, 5) + Bytes{0xFF});
+    TPCDDecoder decoder(stream);
+    decoder.Decode(planes, 4, 5);
+    // A delta of -3 on 2 gives 0, +10 on 250 gives 255.
+    EXPECT_EQ(luma, (Bytes{0, 11, 2, 2, 0, 255, 101, 8}));
+}
+
+TEST(PCDDecoder, ChromaPlanesAndRefusals) {
+    constexpr int32_t kStride = 2000;  // above 1536: three tables
+    Bytes luma(2 * kStride, 50), chroma1(kStride, 60), chroma2(kStride, 70);
+    TPCDPlanes planes;
+    planes.plane[0] = luma.data();
+    planes.plane[1] = chroma1.data();
+    planes.plane[2] = chroma2.data();
+    planes.rows[0] = 2;
+    planes.rows[1] = planes.rows[2] = 1;
+    // Chroma rows r go to row r div 2 of their plane, each with its own
+    // table; four codes, then zeros that match no code and lead to the next
+    // row header.
+    const Bytes plus1 = PCDTable({{1, 0x8000, 1}}), minus1 = PCDTable({{1, 0x8000, -1}});
+    TMemoryStream stream = Sectors(kTable + plus1 + minus1 + RowHeader(2, 1) + Bytes{0xF0} + RowHeader(3, 0) +
+                                   Bytes{0xF0} + RowHeader(3, 2) + Bytes{0xF0} + RowHeader(0, 7));
+    TPCDDecoder decoder(stream);
+    decoder.Decode(planes, kStride, 7);
+    EXPECT_EQ(Bytes(chroma1.begin(), chroma1.begin() + 5), (Bytes{61, 61, 61, 61, 60}));
+    EXPECT_EQ(Bytes(chroma2.begin(), chroma2.begin() + 5), (Bytes{69, 69, 69, 69, 70}));
+    EXPECT_EQ(luma, Bytes(2 * kStride, 50));
+
+    // With one table, chroma data has no table to go by.
+    TMemoryStream oneTable = Sectors(kTable + RowHeader(2, 0) + Bytes{0xFF} + RowHeader(0, 7));
+    TPCDDecoder chroma(oneTable);
+    EXPECT_THROW(chroma.Decode(planes, 4, 7), EGraphicCompression);
+    // Plane code 1 ends decoding silently.
+    TMemoryStream abort = Sectors(kTable + RowHeader(1, 0) + Bytes{0xFF});
+    TPCDDecoder silent(abort);
+    EXPECT_THROW(silent.Decode(planes, 4, 7), EAbort);
+    // Data without the stop row runs into the end of the stream.
+    TMemoryStream endless = Sectors(kTable + RowHeader(0, 0) + Bytes{0xFF});
+    TPCDDecoder reader(endless);
+    EXPECT_THROW(reader.Decode(planes, 4, 7), EReadError);
+    EXPECT_EQ(Bytes(luma.begin(), luma.begin() + 5), (Bytes{51, 51, 51, 51, 50}));
+}
