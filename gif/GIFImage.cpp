@@ -209,7 +209,13 @@ TBitmap& TGIFPicture::EnsureBitmap() {
 
 void TGIFPicture::DropBitmap() { cachedBitmap_.reset(); }
 
+void TGIFPicture::StopAllPainters() {
+    // No painter is started yet: an animated picture draws its first frame.
+    DropBitmap();
+}
+
 void TGIFPicture::Clear() {
+    StopAllPainters();
     DropBitmap();
     frames_->Clear();
     header_->ColorMap().RemoveAll();

@@ -773,6 +773,10 @@ public:
     TBitmap* FirstFrameBitmap();
     TBitmap& EnsureBitmap();
     void DropBitmap();
+    // Stops every painter of the picture, then drops the cached bitmap. Every
+    // edit of the frames calls it first, so no painter reads frames while
+    // they change.
+    void StopAllPainters();
     void Clear();
     // The picture's palette (the cached bitmap's, else that of its colour
     // tables); the picture or the bitmap keeps ownership.
