@@ -474,7 +474,3 @@ void TGIFSubImage::DecodeFrameData(TStream& stream) {
     }
     if (IsInterlaced() && total > 0) Deinterlace(pixels, Width(), Height());
 }
-
-void TGIFSubImage::EncodeFrameData(TStream&) {
-    throw EInvalidGraphicOperation("Writing GIF image data is not supported");
-}
