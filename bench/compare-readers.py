@@ -114,6 +114,13 @@ FAMILIES = {
         "netpbm": None,
         "pillow": False,
     },
+    "psd": {
+        "variants": {
+            "RGB raw": ("psd", convert("-compress", "None")),
+            "RGB RLE": ("psd", convert("-compress", "RLE")),
+        },
+        "netpbm": None,
+    },
     "png": {
         "variants": {
             "RGB level 6": ("png", convert("-define", "png:compression-level=6")),

@@ -8,6 +8,7 @@
 #include "rasterformats/DrHalo.h"
 #include "rasterformats/PCX.h"
 #include "rasterformats/PhotoCD.h"
+#include "rasterformats/Photoshop.h"
 #include "rasterformats/PortableMap.h"
 #include "rasterformats/Png.h"
 #include "rasterformats/RasterStrings.h"
@@ -164,7 +165,9 @@ const Registration kRegistrations[] = {
     {"rgba", "", raster::kSGIAlphaImages, ftRaster, &TSGIGraphic::StaticClass},
     {"rgb", "", raster::kSGITrueColorImages, ftRaster, &TSGIGraphic::StaticClass},
     {"bw", "", raster::kSGIMonoImages, ftRaster, &TSGIGraphic::StaticClass},
-    // Photoshop: psd, pdd (raster, layered)
+    // Photoshop
+    {"psd", raster::kPSDImages, "", TFormatTypes(ftRaster | ftLayered), &TPSDGraphic::StaticClass},
+    {"pdd", "", "", TFormatTypes(ftRaster | ftLayered), &TPSDGraphic::StaticClass},
     // Portable maps
     {"ppm", raster::kPortableMapImages, raster::kPPMImages, ftRaster, &TPPMGraphic::StaticClass},
     {"pgm", "", raster::kPGMImages, ftRaster, &TPPMGraphic::StaticClass},
@@ -203,7 +206,8 @@ void UnregisterRasterFormats() {
     // The readers leave class by class, in this order (each reader at its
     // family's place), then the bitmap's second and third extensions; the
     // list takes the rest with it.
-    // Paintshop Pro, Photoshop
+    // Paintshop Pro
+    list->UnregisterFormat("", TPSDGraphic::StaticClass());
     list->UnregisterFormat("", TTargaGraphic::StaticClass());
     list->UnregisterFormat("", TTIFFGraphic::StaticClass());
     list->UnregisterFormat("", TSGIGraphic::StaticClass());
