@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "rasterformats/FaxDecoders.h"
+#include "rasterformats/LZ77Decoder.h"
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/ThunderDecoder.h"
 #include "rasterformats/TIFFJPEGDecoder.h"
@@ -402,6 +403,7 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
         case TCompressionType::ctFax3:
         case TCompressionType::ctFaxRLE:
         case TCompressionType::ctFaxRLEW:
+        case TCompressionType::ctLZ77:
         case TCompressionType::ctJPEG:
         case TCompressionType::ctThunderscan: break;
         default: notSupported(raster::kCompressionScheme);
@@ -518,6 +520,8 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
             decoder = std::make_unique<TCCITTMHDecoder>(int32_t(faxOptions_), reversed,
                                                         p.Compression == TCompressionType::ctFaxRLEW, width);
             break;
+        // A deflate stream of its own in every strip.
+        case TCompressionType::ctLZ77: decoder = std::make_unique<TLZ77Decoder>(1, true); break;
         case TCompressionType::ctJPEG: {
             uint32_t count = 0;
             if (const TIFDEntry* tables = Find(tagJPEGTables)) p.JPEGTables = RawValues(stream, *tables, count);

@@ -233,6 +233,13 @@ assert cmyk.mode == "CMYK"
 write_pam("im-cmyk.tif", W, H, [v for px in cmyk.getdata() for v in cmyk_to_rgb(*px) + [255]])
 expect("im-cmyk.tif", "exact")
 
+for name, options in [
+    ("im-zip.tif", ["-compress", "Zip"]),
+    ("im-zip-predictor-mm.tif", ["-compress", "Zip", "-define", "tiff:predictor=2", "-define", "tiff:endian=msb"]),
+]:
+    im(name, "photo.ppm", *options)
+    libtiff_reference(name)
+    expect(name, "exact")
 im("im-lzw.tif", "photo.ppm", "-compress", "LZW")
 expect("im-lzw.tif", "refuse", COMPRESSION)
 im("im-group4.tif", "photo.ppm", "-monochrome", "-compress", "Group4")
@@ -274,6 +281,20 @@ with open("warning-jpeg-cut.tif", "r+b") as f:
             f.write(struct.pack(word, struct.unpack_from(word, data, value)[0] - 40))
 tiffcp("tc-gray-packbits-lsb.tif", "gray8.tif", "-f", "lsb2msb", "-c", "packbits", "-r", "3")
 tiffcp("tc-bilevel-packbits-lsb.tif", "bilevel.tif", "-f", "lsb2msb", "-c", "packbits")
+tiffcp("tc-rgb-zip2-r3.tif", "im-rgb.tif", "-c", "zip:2", "-r", "3")
+tiffcp("tc-rgb-zip-lsb.tif", "im-rgb.tif", "-f", "lsb2msb", "-c", "zip")
+tiffcp("tc-gray16-zip2-mm.tif", "im-gray16-mm.tif", "-B", "-c", "zip:2", reference=raw16_reference)
+# The older code of deflate, 32946, put in place of 8 (tiffset would drop
+# the predictor with the codec).
+tiffcp("tc-rgb-deflate.tif", "im-rgb.tif", "-c", "zip:2")
+with open("tc-rgb-deflate.tif", "r+b") as f:
+    data = f.read()
+    ifd = struct.unpack_from("<I", data, 4)[0]
+    for i in range(struct.unpack_from("<H", data, ifd)[0]):
+        at = ifd + 2 + 12 * i
+        if struct.unpack_from("<H", data, at)[0] == 259:
+            f.seek(at + 8)
+            f.write(struct.pack("<H", 32946))
 tiffcp("tc-g3.tif", "bilevel.tif", "-c", "g3:1d")
 tiffcp("tc-g3-lsb-r5.fax", "bilevel.tif", "-f", "lsb2msb", "-c", "g3:1d", "-r", "5")
 tiffcp("tc-g3-fill.tif", "bilevel.tif", "-c", "g3:1d:fill")
@@ -321,8 +342,11 @@ expect("r2t-miniswhite.tif", "exact")
 rgb16 = [(i * 2311 + 17) % 65536 for i in range(W * H * 3)]
 raw2tiff("rgb16.tif", struct.pack("<%dH" % len(rgb16), *rgb16), "-M", "-b", "3", "-d", "short", "-p", "rgb", "-c", "none")
 tiffcp("r2t-rgb16-mm.tif", "rgb16.tif", "-B", reference=None)
-write_pam("r2t-rgb16-mm.tif", W, H, [v for i in range(W * H) for v in [rgb16[3 * i + c] * 255 // 65535 for c in range(3)] + [255]])
-expect("r2t-rgb16-mm.tif", "exact")
+for name in ("r2t-rgb16-mm.tif", "tc-rgb16-zip2.tif"):
+    if name.startswith("tc"):
+        tiffcp(name, "rgb16.tif", "-c", "zip:2", "-r", "4", reference=None)
+    write_pam(name, W, H, [v for i in range(W * H) for v in [rgb16[3 * i + c] * 255 // 65535 for c in range(3)] + [255]])
+    expect(name, "exact")
 
 # YCbCr stored one sample of each per pixel (Pillow writes subsampling
 # 1, 1), with the default weights and with others set by tiffset.
