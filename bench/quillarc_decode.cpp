@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/Codecs.h"
+#include "gif/GIFPainter.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Graphics.h"
 #include "platform/core/SysUtils.h"
@@ -28,6 +29,7 @@ constexpr int kBadArguments = 2;
 const char kUsage[] =
     "usage:\n"
     "  quillarc-decode [--repeat N] [--uncompressed] INPUT OUTPUT\n"
+    "  quillarc-decode --frames DIR INPUT\n"
     "\n"
     "INPUT is loaded by the class the picture registry gives its extension (case\n"
     "ignored), then assigned to a bitmap, which is written by OUTPUT's extension:\n"
@@ -37,6 +39,11 @@ const char kUsage[] =
     "  .tga  Truevision, by the raster library's writer: run-length encoded, or\n"
     "        raw with --uncompressed\n"
     "--repeat N loads N times (1..1000, default 1) and reports the median.\n"
+    "--frames plays the GIF animation INPUT once, at its own speed, onto a white\n"
+    "bitmap of its logical screen's size (frames painted by the animation painter\n"
+    "running on this thread, transparent colours left out) and writes the bitmap\n"
+    "as DIR/000.pam, DIR/001.pam, ... after each frame, and DIR/timing.tsv: per\n"
+    "frame, its index and the wait before it in milliseconds (speed 100).\n"
     "A file that cannot be read ends with status 1 and the exception's class and\n"
     "message on one line. Warnings of a load (damaged data read around) go to\n"
     "standard error, each text once, as \"Warning: <text>\".\n";
@@ -60,6 +67,7 @@ struct Options {
     int repeat = 1;
     bool uncompressed = false;
     std::string input, output;
+    std::string framesDir;  // --frames: the folder for the painted frames
 };
 
 // ------------------------------------------------------------ output files
@@ -142,10 +150,22 @@ Options ParseArguments(const std::vector<std::string>& args) {
             ++i;
             continue;
         }
+        if (opt == "--frames") {
+            if (i + 1 >= args.size()) Fail("--frames needs a folder");
+            o.framesDir = args[i + 1];
+            i += 2;
+            continue;
+        }
         if (opt != "--repeat") Fail("unknown option " + opt);
         if (i + 1 >= args.size()) Fail(opt + " needs a number");
         o.repeat = ParseInt(args[i + 1], "--repeat", 1, 1000);
         i += 2;
+    }
+    if (!o.framesDir.empty()) {
+        if (i + 1 != args.size()) Fail("expected --frames DIR INPUT");
+        if (o.repeat != 1 || o.uncompressed) Fail("--frames takes no other option");
+        o.input = args[i];
+        return o;
     }
     if (i + 2 != args.size()) Fail("expected INPUT OUTPUT");
     o.input = args[i];
@@ -185,7 +205,38 @@ std::unique_ptr<TBitmap> Decode(const std::string& fileName) {
     return bitmap;
 }
 
+// Plays the animation once with a synchronous painter at 1:1 and writes
+// what each OnFramePainted sees.
+int PlayFrames(const Options& o) {
+    TGIFPicture gif;
+    gif.LoadFromFile(o.input);
+    if (!ForceDirectories(o.framesDir)) throw EInOutError("Cannot create the folder " + o.framesDir);
+    TBitmap target;  // 24 bits: the frames are written opaque
+    target.SetPixelFormat(TPixelFormat::pf24bit);
+    target.SetSize(gif.Width(), gif.Height());
+    target.Canvas().Brush.Color = clWhite;
+    target.Canvas().FillRect(Rect(0, 0, target.Width(), target.Height()));
+    gif.BackdropColor = clWhite;
+    gif.PlaybackSpeed = 100;
+    gif.PaintFlags = static_cast<TGIFPaintFlags>((gif.PaintFlags & ~(gpThreaded | gpLoop)) | gpAnimate | gpDirectCanvas);
+    std::string timing;
+    int count = 0;
+    gif.OnFramePainted = [&](TObject* sender) {
+        const auto* painter = static_cast<const TGIFPainter*>(sender);
+        WritePam(target, o.framesDir + Format("/%.3d.pam", count), o);
+        timing += Format("%d\t%d\n", painter->ActiveFrame.load(), painter->FrameWait());
+        ++count;
+    };
+    gif.Draw(target.Canvas(), Rect(0, 0, target.Width(), target.Height()));
+    TMemoryStream tsv;
+    tsv.WriteBuffer(timing.data(), static_cast<int64_t>(timing.size()));
+    tsv.SaveToFile(o.framesDir + "/timing.tsv");
+    std::printf("frames: %d of %d x %d\n", count, target.Width(), target.Height());
+    return 0;
+}
+
 int Run(const Options& o) {
+    if (!o.framesDir.empty()) return PlayFrames(o);
     std::unique_ptr<TBitmap> bitmap;
     std::vector<double> seconds;
     for (int r = 0; r < o.repeat; ++r) {

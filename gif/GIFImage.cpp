@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "gif/GIFInternal.h"
+#include "gif/GIFPainter.h"
 #include "gif/GIFPicture.h"
 
 using namespace gifcodec;
@@ -39,6 +40,17 @@ TGIFPicture::~TGIFPicture() {
     OnChange = nullptr;
     OnProgress = nullptr;
     OnGIFWarning = nullptr;
+    StopAllPainters();
+    {
+        // What is still listed is stopped already but cannot be waited for
+        // (it runs further up this thread's stack): it forgets the picture.
+        TList& painters = Painters.LockList();
+        for (int i = 0; i < painters.Count(); ++i) static_cast<TGIFPainter*>(painters.Items(i))->ForgetImage();
+        painters.Clear();
+        DrawPainter = nullptr;
+        drawState_->alive = false;
+        Painters.UnlockList();
+    }
     Clear();
     frames_.reset();
     header_.reset();
@@ -207,11 +219,9 @@ TBitmap& TGIFPicture::EnsureBitmap() {
     return *cachedBitmap_;
 }
 
-void TGIFPicture::DropBitmap() { cachedBitmap_.reset(); }
-
-void TGIFPicture::StopAllPainters() {
-    // No painter is started yet: an animated picture draws its first frame.
-    DropBitmap();
+void TGIFPicture::DropBitmap() {
+    if (DrawPainter != nullptr) DrawPainter->RequestStop();
+    cachedBitmap_.reset();
 }
 
 void TGIFPicture::Clear() {
@@ -267,20 +277,6 @@ void TGIFPicture::AssignTo(TPersistent* dest) const {
         return;
     }
     TGraphic::AssignTo(dest);
-}
-
-// ------------------------------------------------------------ drawing
-
-void TGIFPicture::Draw(TCanvas& canvas, const TRect& rect) {
-    if (drawing_ || Empty()) return;
-    drawing_ = true;
-    struct Release {
-        bool& guard;
-        ~Release() { guard = false; }
-    } release{drawing_};
-    // Frame 0 paints itself. Animation is not played: a picture of several
-    // frames shows its first.
-    frames_->Items(0)->Paint(canvas, rect, (PaintFlags & gpTransparent) != 0, (PaintFlags & gpTile) != 0);
 }
 
 // ------------------------------------------------------------ registration

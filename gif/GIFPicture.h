@@ -739,8 +739,12 @@ public:
     TGIFPicture(const TGIFPicture&) = delete;
     TGIFPicture& operator=(const TGIFPicture&) = delete;
 
-    // Frame 0 painted into rect (with its transparent colour left out under
-    // gpTransparent, tiled under gpTile). Nested calls draw nothing.
+    // A picture of one frame, or without gpAnimate, paints frame 0 into
+    // rect (its transparent colour left out under gpTransparent, tiled
+    // under gpTile). Otherwise the animation plays: a painter keeps the
+    // cached bitmap current (or, under gpDirectCanvas, paints on canvas
+    // itself), and every draw shows the cached bitmap as it stands; OnChange
+    // tells when it changed. Nested calls draw nothing.
     void Draw(TCanvas& canvas, const TRect& rect) override;
     bool Empty() const override { return frames_->Count() == 0; }
     // The logical screen; a screen dimension of 0 (some encoders write one)
@@ -773,10 +777,6 @@ public:
     TBitmap* FirstFrameBitmap();
     TBitmap& EnsureBitmap();
     void DropBitmap();
-    // Stops every painter of the picture, then drops the cached bitmap. Every
-    // edit of the frames calls it first, so no painter reads frames while
-    // they change.
-    void StopAllPainters();
     void Clear();
     // The picture's palette (the cached bitmap's, else that of its colour
     // tables); the picture or the bitmap keeps ownership.
@@ -784,6 +784,22 @@ public:
     // The palette of the colour tables alone: what frames without a table of
     // their own render with.
     HPALETTE TablePalette();
+    // A painter for this picture on canvas and rect, registered in
+    // Painters and given the paint events; nullptr (and *reference cleared)
+    // for an empty picture or rectangle. A threaded painter comes back
+    // suspended; a synchronous one plays to its end first (an exception
+    // that ended it is raised here) and nullptr comes back.
+    TGIFPainter* StartPainter(TGIFPainter** reference, TCanvas& canvas, TGIFPaintFlags flags, const TRect& rect);
+    // Stops the painter serving Draw and waits until it has gone (running
+    // the window thread's queued steps meanwhile); drops the cached bitmap.
+    void StopDrawPainter();
+    // The same for every painter of this picture, then drops the cached
+    // bitmap. Every edit of the frames calls it first, so no painter reads
+    // frames while they change. A synchronous painter further up the stack,
+    // or one whose step is running, is told to stop and not waited for: it
+    // touches nothing of the picture once told.
+    void StopAllPainters();
+
     TGIFPaintFlags PaintFlags;
     TPaletteReduction ReductionMethod;
     int32_t ReductionBits;
@@ -795,9 +811,23 @@ public:
     TColor BackdropColor = clNone;
     TNotifyEvent OnPaintStart, OnPaintFrame, OnFramePainted, OnPaintLoop, OnPaintEnd;
 
-    // Live painters, and the one serving Draw.
-    TThreadList Painters;
-    TGIFPainter* DrawPainter = nullptr;
+private:
+    // What a draw on the stack still needs after its picture is destroyed
+    // by code the draw ran (a synchronous painter pumps the window loop):
+    // kept by the picture and by every running Draw.
+    struct TDrawState {
+        TThreadList painters;
+        TGIFPainter* drawPainter = nullptr;
+        bool drawing = false;
+        bool alive = true;
+    };
+    std::shared_ptr<TDrawState> drawState_ = std::make_shared<TDrawState>();
+
+public:
+    // Live painters, and the one serving Draw (the lock of Painters guards
+    // it). Locked on the window thread only.
+    TThreadList& Painters = drawState_->painters;
+    TGIFPainter*& DrawPainter = drawState_->drawPainter;
 
     // Pixels the frames of this picture hold; a frame that would pass
     // kGIFMaxPicturePixels is refused.
@@ -809,7 +839,10 @@ protected:
     void AssignTo(TPersistent* dest) const override;
 
 private:
-    bool drawing_ = false;
+    // Without gpTile the bitmap stretched into rect; with it, tiles of the
+    // logical screen's size from rect's top-left corner.
+    void DrawTiled(TCanvas& canvas, const TRect& rect, TBitmap& bitmap);
+
     bool paletteGuard_ = false;
     std::unique_ptr<TGIFImageList> frames_;
     std::unique_ptr<TGIFHeader> header_;

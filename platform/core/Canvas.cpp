@@ -1,6 +1,8 @@
 // The canvas of a bitmap: fills, blits with raster operations, stretching.
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/core/Graphics.h"
@@ -149,6 +151,42 @@ void Blit(TBitmap& dst, const TRect& destRect, const TBitmap& src, const TRect& 
 }  // namespace px
 
 // ------------------------------------------------------------ canvas
+
+namespace {
+
+struct LiveCanvases {
+    std::mutex mutex;
+    std::unordered_map<const TCanvas*, uint64_t> serials;
+    uint64_t next = 1;
+};
+
+LiveCanvases& Live() {
+    static LiveCanvases* live = new LiveCanvases;  // outlives every canvas, static ones too
+    return *live;
+}
+
+}  // namespace
+
+TCanvas::TCanvas(TBitmap* target) : target_(target) {
+    LiveCanvases& live = Live();
+    std::lock_guard lock(live.mutex);
+    live.serials[this] = live.next++;
+}
+
+TCanvas::~TCanvas() {
+    LiveCanvases& live = Live();
+    std::lock_guard lock(live.mutex);
+    live.serials.erase(this);
+}
+
+uint64_t LiveCanvasSerial(HDC dc) {
+    LiveCanvases& live = Live();
+    std::lock_guard lock(live.mutex);
+    const auto it = live.serials.find(dc);
+    return it == live.serials.end() ? 0 : it->second;
+}
+
+uint32_t GetObjectType(HDC dc) { return LiveCanvasSerial(dc) != 0 ? OBJ_DC : 0; }
 
 namespace {
 // Nested drawing (a graphic drawing itself through canvas calls) reports

@@ -374,7 +374,10 @@ struct TBrush {
 // clipped. Every drawing operation fires OnChange.
 class TCanvas : public TPersistent {
 public:
-    explicit TCanvas(TBitmap* target) : target_(target) {}
+    explicit TCanvas(TBitmap* target);
+    ~TCanvas() override;
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
     const char* ClassName() const override { return "TCanvas"; }
 
     virtual TRect ClipRect() const;
@@ -410,6 +413,15 @@ protected:
 
 // The platform call: inverts the colour bytes of rect on the canvas.
 void InvertRect(HDC dc, const TRect& rect);
+
+// Every canvas is listed from its construction to its destruction, so code
+// that kept a handle can ask whether it still stands for a canvas.
+constexpr uint32_t OBJ_DC = 3;
+// OBJ_DC while dc is a live canvas, else 0.
+uint32_t GetObjectType(HDC dc);
+// A number no other canvas of the run gets, or 0 when dc is not a live
+// canvas: tells a canvas apart from a later one at the same address.
+uint64_t LiveCanvasSerial(HDC dc);
 
 // ------------------------------------------------------------ picture registry
 

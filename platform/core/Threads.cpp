@@ -20,6 +20,8 @@ struct SyncQueue {
     std::condition_variable ran;
     std::deque<SyncStep*> steps;
     std::function<void()> wakeHook;
+    TMessagePump pump;
+    std::function<void(std::exception_ptr)> exceptionHandler;
 };
 
 SyncQueue& Queue() {
@@ -44,11 +46,14 @@ bool CheckSynchronize(int timeoutMs) {
     std::unique_lock lock(q.mutex);
     if (q.steps.empty() && timeoutMs > 0)
         q.queued.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !q.steps.empty(); });
-    if (q.steps.empty()) return false;
-    std::deque<SyncStep*> steps;
-    steps.swap(q.steps);
-    lock.unlock();
-    for (SyncStep* s : steps) {
+    // Steps queued later wait for the next call, so a steady stream of
+    // them cannot keep the caller here.
+    size_t count = q.steps.size();
+    if (count == 0) return false;
+    while (count-- > 0 && !q.steps.empty()) {
+        SyncStep* s = q.steps.front();
+        q.steps.pop_front();
+        lock.unlock();
         try {
             (*s->step)();
         } catch (...) {
@@ -56,10 +61,54 @@ bool CheckSynchronize(int timeoutMs) {
         }
         lock.lock();
         s->done = true;
-        lock.unlock();
+        q.ran.notify_all();
     }
-    q.ran.notify_all();
     return true;
+}
+
+TMessagePump SetMessagePump(TMessagePump pump) {
+    SyncQueue& q = Queue();
+    std::lock_guard lock(q.mutex);
+    std::swap(q.pump, pump);
+    return pump;
+}
+
+bool ProcessPendingMessages() {
+    std::function<bool()> process;
+    {
+        SyncQueue& q = Queue();
+        std::lock_guard lock(q.mutex);
+        process = q.pump.processPending;
+    }
+    return process && process();
+}
+
+void PostQuitMessage() {
+    std::function<void()> post;
+    {
+        SyncQueue& q = Queue();
+        std::lock_guard lock(q.mutex);
+        post = q.pump.postQuit;
+    }
+    if (post) post();
+}
+
+std::function<void(std::exception_ptr)> SetApplicationExceptionHandler(std::function<void(std::exception_ptr)> handler) {
+    SyncQueue& q = Queue();
+    std::lock_guard lock(q.mutex);
+    std::swap(q.exceptionHandler, handler);
+    return handler;
+}
+
+void HandleApplicationException(std::exception_ptr error) {
+    if (!error) return;
+    std::function<void(std::exception_ptr)> handler;
+    {
+        SyncQueue& q = Queue();
+        std::lock_guard lock(q.mutex);
+        handler = q.exceptionHandler;
+    }
+    if (handler) handler(error);
 }
 
 void TThread::Synchronize(TThread*, const std::function<void()>& step) {
@@ -186,7 +235,8 @@ void Sleep(uint32_t ms) {
 }
 
 uint32_t timeGetTime() {
+    constexpr uint32_t kFirstReading = 0xFFFFFFFFu - 30000u;
     static const auto start = std::chrono::steady_clock::now();
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    return static_cast<uint32_t>(static_cast<uint64_t>(elapsed.count()));
+    return kFirstReading + static_cast<uint32_t>(static_cast<uint64_t>(elapsed.count()));
 }

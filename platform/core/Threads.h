@@ -2,6 +2,7 @@
 // timing: what animation painters need of the platform.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -15,12 +16,36 @@
 bool IsMainThread();
 
 // Runs the steps other threads have queued through TThread::Synchronize, on
-// the calling thread, which must be the main thread. Waits up to timeoutMs
-// for a first step. Returns whether it ran something.
+// the calling thread, which must be the main thread: those queued when it
+// is called, one at a time, so that a step which itself waits for workers
+// can run the steps queued behind it. Waits up to timeoutMs for a first
+// step. Returns whether it ran something.
 bool CheckSynchronize(int timeoutMs = 0);
 // Called (on the queuing thread) whenever a step is queued, so that the
 // window loop can run CheckSynchronize soon. Returns the previous hook.
 std::function<void()> SetWakeMainThreadHook(std::function<void()> hook);
+
+// The window loop as code that runs inside it pumps it. processPending runs
+// the pending window events and returns whether the program was asked to
+// quit meanwhile; postQuit asks again, so that the loop that owns the quit
+// still sees it. The form layer installs both; without them there is
+// nothing to pump.
+struct TMessagePump {
+    std::function<bool()> processPending;
+    std::function<void()> postQuit;
+};
+// Returns the previous pump.
+TMessagePump SetMessagePump(TMessagePump pump);
+// Runs the pending window events; true when a quit was asked meanwhile.
+bool ProcessPendingMessages();
+void PostQuitMessage();
+
+// The application's handler for exceptions that reach the window thread
+// from somewhere no caller waits for them (a worker's run). The form layer
+// installs one that reports them once the window loop is idle again;
+// without one they are dropped. Returns the previous handler.
+std::function<void(std::exception_ptr)> SetApplicationExceptionHandler(std::function<void(std::exception_ptr)> handler);
+void HandleApplicationException(std::exception_ptr error);
 
 enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
@@ -37,9 +62,12 @@ public:
 
     void Resume();  // starts a suspended thread; later calls do nothing
     void Start() { Resume(); }
-    void Terminate() { terminated_ = true; }
-    bool Terminated() const { return terminated_; }
-    bool Finished() const { return finished_; }
+    // Any thread may ask; the thread's own run reads it between steps.
+    void Terminate() { terminated_.store(true); }
+    bool Terminated() const { return terminated_.load(); }
+    bool Finished() const { return finished_.load(); }
+    // Not started yet.
+    bool Suspended() const { return !started_.load(); }
     // Waits until Execute has returned (running queued steps meanwhile when
     // called on the main thread). Returns ReturnValue.
     int32_t WaitFor();
@@ -69,9 +97,9 @@ private:
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable finishedSignal_;
-    bool started_ = false;
-    volatile bool terminated_ = false;
-    volatile bool finished_ = false;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> finished_{false};
     std::exception_ptr fatal_;
 };
 
@@ -98,5 +126,7 @@ private:
 
 // Gives up the processor for ms milliseconds (0: yields once).
 void Sleep(uint32_t ms);
-// Milliseconds since an arbitrary start, wrapping around at 2^32.
+// Milliseconds since an arbitrary start, wrapping around at 2^32. The count
+// starts 30 seconds short of the wrap, so that every run longer than that
+// goes through it: differences of two readings must be taken unsigned.
 uint32_t timeGetTime();

@@ -15,6 +15,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -54,32 +55,68 @@ QStringList NameFilters(const std::string& filter) {
     return out;
 }
 
-// Shows the picture file in the preview label, drawn into the label's own
-// area over the dialog's background; anything the picture registry cannot
-// read shows "(no preview)".
-void UpdatePreview(QLabel* label, const QString& path) {
-    label->clear();
-    label->setToolTip(QString());
-    QFileInfo info(path);
-    if (!info.isFile()) return;
-    const QRect area = label->contentsRect();
-    const QColor back = label->palette().color(QPalette::Window);
-    try {
-        TPoint size;
-        const std::unique_ptr<TBitmap> bmp =
-            PreviewBitmap(S(path), area.width(), area.height(), RGB(back.red(), back.green(), back.blue()), &size);
-        QImage img(bmp->Width(), bmp->Height(), QImage::Format_RGB32);
-        for (int32_t y = 0; y < bmp->Height(); ++y) {
-            const uint8_t* src = bmp->ScanLine(y);
-            QRgb* dst = reinterpret_cast<QRgb*>(img.scanLine(y));
-            for (int32_t x = 0; x < bmp->Width(); ++x) dst[x] = qRgb(src[4 * x + 2], src[4 * x + 1], src[4 * x]);
-        }
-        label->setPixmap(QPixmap::fromImage(img));
-        label->setToolTip(QString("%1 x %2").arg(size.X).arg(size.Y));
-    } catch (...) {
-        label->setText("(no preview)");
+// The open dialog's preview: the selected picture file drawn into the
+// label's own area over the dialog's background, drawn again whenever an
+// animation moves on; anything the picture registry cannot read shows
+// "(no preview)".
+class TPreviewLabel final : public QLabel {
+public:
+    explicit TPreviewLabel(QWidget* parent) : QLabel(parent) {
+        setObjectName("preview");
+        setFixedSize(200, 200);
+        setAlignment(Qt::AlignCenter);
+        setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        const QRect area = contentsRect();
+        const QColor back = palette().color(QPalette::Window);
+        preview_ = std::make_unique<TPicturePreview>(area.width(), area.height(),
+                                                     RGB(back.red(), back.green(), back.blue()));
+        // Many changes to one animation frame make one redraw, once the
+        // painter's step is over.
+        preview_->OnChange = [this] {
+            if (refreshPending_) return;
+            refreshPending_ = true;
+            QTimer::singleShot(0, this, [this] {
+                refreshPending_ = false;
+                Refresh();
+            });
+        };
     }
-}
+
+    void Select(const QString& path) {
+        clear();
+        setToolTip(QString());
+        try {
+            preview_->Select(QFileInfo(path).isFile() ? S(path) : std::string());
+        } catch (...) {
+            setText("(no preview)");
+            return;
+        }
+        if (!preview_->HasPicture()) return;
+        const TPoint size = preview_->PictureSize();
+        setToolTip(QString("%1 x %2").arg(size.X).arg(size.Y));
+        Refresh();
+    }
+
+private:
+    void Refresh() {
+        if (!preview_->HasPicture()) return;
+        try {
+            const TBitmap& bmp = preview_->Render();
+            QImage img(bmp.Width(), bmp.Height(), QImage::Format_RGB32);
+            for (int32_t y = 0; y < bmp.Height(); ++y) {
+                const uint8_t* src = bmp.ScanLine(y);
+                QRgb* dst = reinterpret_cast<QRgb*>(img.scanLine(y));
+                for (int32_t x = 0; x < bmp.Width(); ++x) dst[x] = qRgb(src[4 * x + 2], src[4 * x + 1], src[4 * x]);
+            }
+            setPixmap(QPixmap::fromImage(img));
+        } catch (...) {
+            setText("(no preview)");
+        }
+    }
+
+    std::unique_ptr<TPicturePreview> preview_;
+    bool refreshPending_ = false;
+};
 
 class TQtDesktop final : public IDesktop {
 public:
@@ -116,14 +153,11 @@ public:
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setNameFilters(NameFilters(filter));
         if (!fileName.empty()) dialog.selectFile(Q(fileName));
-        auto* preview = new QLabel(&dialog);
-        preview->setFixedSize(200, 200);
-        preview->setAlignment(Qt::AlignCenter);
-        preview->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        auto* preview = new TPreviewLabel(&dialog);
         if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
             grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
         QObject::connect(&dialog, &QFileDialog::currentChanged, preview,
-                         [preview](const QString& path) { UpdatePreview(preview, path); });
+                         [preview](const QString& path) { preview->Select(path); });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
         fileName = S(dialog.selectedFiles().first());
         return true;
@@ -194,18 +228,34 @@ std::unique_ptr<IDesktop>& DesktopSlot() {
 
 }  // namespace
 
-std::unique_ptr<TBitmap> PreviewBitmap(const std::string& fileName, int32_t width, int32_t height, TColor backdrop,
-                                       TPoint* pictureSize) {
-    TPicture picture;
-    picture.LoadFromFile(fileName);
-    if (pictureSize != nullptr) *pictureSize = TPoint{picture.Width(), picture.Height()};
-    auto bmp = std::make_unique<TBitmap>();
-    bmp->SetPixelFormat(TPixelFormat::pf32bit);
-    bmp->SetSize(std::max(width, 0), std::max(height, 0));
-    bmp->Canvas().Brush.Color = backdrop;
-    bmp->Canvas().FillRect(Rect(0, 0, bmp->Width(), bmp->Height()));
-    TGraphic* g = picture.Graphic();
-    if (g == nullptr || g->Empty() || bmp->Empty()) return bmp;
+TPicturePreview::TPicturePreview(int32_t width, int32_t height, TColor backdrop) : backdrop_(backdrop) {
+    bitmap_.SetPixelFormat(TPixelFormat::pf32bit);
+    bitmap_.SetSize(std::max(width, 0), std::max(height, 0));
+}
+
+TPicturePreview::~TPicturePreview() = default;
+
+void TPicturePreview::Select(const std::string& fileName) {
+    picture_.reset();
+    if (fileName.empty()) return;
+    auto picture = std::make_unique<TPicture>();
+    picture->LoadFromFile(fileName);
+    picture->OnChange = [this](TObject*) {
+        if (OnChange) OnChange();
+    };
+    picture_ = std::move(picture);
+}
+
+TPoint TPicturePreview::PictureSize() const {
+    return picture_ ? TPoint{picture_->Width(), picture_->Height()} : TPoint{};
+}
+
+const TBitmap& TPicturePreview::Render() {
+    const int32_t width = bitmap_.Width(), height = bitmap_.Height();
+    bitmap_.Canvas().Brush.Color = backdrop_;
+    bitmap_.Canvas().FillRect(Rect(0, 0, width, height));
+    TGraphic* g = picture_ ? picture_->Graphic() : nullptr;
+    if (g == nullptr || g->Empty() || bitmap_.Empty()) return bitmap_;
     // Fitted by width, or by height when that is the tighter side.
     int64_t w = width, h = int64_t(g->Height()) * width / std::max(g->Width(), 1);
     if (h > height) {
@@ -216,7 +266,17 @@ std::unique_ptr<TBitmap> PreviewBitmap(const std::string& fileName, int32_t widt
     h = std::max<int64_t>(h, 1);
     const TRect target = Bounds(static_cast<int32_t>((width - w) / 2), static_cast<int32_t>((height - h) / 2),
                                 static_cast<int32_t>(w), static_cast<int32_t>(h));
-    bmp->Canvas().StretchDraw(target, *g);
+    bitmap_.Canvas().StretchDraw(target, *g);
+    return bitmap_;
+}
+
+std::unique_ptr<TBitmap> PreviewBitmap(const std::string& fileName, int32_t width, int32_t height, TColor backdrop,
+                                       TPoint* pictureSize) {
+    TPicturePreview preview(width, height, backdrop);
+    preview.Select(fileName);
+    if (pictureSize != nullptr) *pictureSize = preview.PictureSize();
+    auto bmp = std::make_unique<TBitmap>();
+    bmp->Assign(&preview.Render());
     return bmp;
 }
 

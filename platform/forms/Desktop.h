@@ -6,6 +6,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,13 +90,39 @@ std::unique_ptr<IDesktop> CreateQtDesktop();
 // The platform calls the program makes.
 void ShowMessage(const std::string& text);
 
-// What the open dialog's preview shows for a picture file: the picture, read
-// through the picture registry, drawn into a width x height bitmap
-// (32 bits per pixel), fitted keeping its proportions and centred over
-// backdrop, which shows wherever the picture draws nothing (transparent
-// pixels included). Raises the reader's exception when the file cannot be
-// read; an empty picture gives the backdrop alone. pictureSize, when given,
-// receives the picture's own size.
+// What the open dialog's preview shows: the picture file selected, read
+// through the picture registry and kept for as long as it is selected,
+// drawn through its Draw into a width x height bitmap (32 bits per pixel),
+// fitted keeping its proportions and centred over backdrop, which shows
+// wherever the picture draws nothing (transparent pixels included). An
+// animated GIF plays: whenever its picture changes, OnChange asks for the
+// bitmap to be drawn again.
+class TPicturePreview {
+public:
+    TPicturePreview(int32_t width, int32_t height, TColor backdrop);
+    ~TPicturePreview();
+    TPicturePreview(const TPicturePreview&) = delete;
+    TPicturePreview& operator=(const TPicturePreview&) = delete;
+
+    // Lets the picture shown before go (stopping its animation) and reads
+    // fileName ("" for none). Raises the reader's exception when the file
+    // cannot be read, leaving the preview empty.
+    void Select(const std::string& fileName);
+    bool HasPicture() const { return picture_ != nullptr; }
+    // The picture's own size.
+    TPoint PictureSize() const;
+    // The preview drawn anew; an empty picture gives the backdrop alone.
+    const TBitmap& Render();
+
+    std::function<void()> OnChange;
+
+private:
+    TBitmap bitmap_;
+    TColor backdrop_;
+    std::unique_ptr<TPicture> picture_;
+};
+
+// The preview of one file at once, as a bitmap of its own.
 std::unique_ptr<TBitmap> PreviewBitmap(const std::string& fileName, int32_t width, int32_t height, TColor backdrop,
                                        TPoint* pictureSize = nullptr);
 

@@ -944,12 +944,37 @@ TApplication::TApplication(int& argc, char** argv) {
             *shown = load;
             Desktop().MessageBox(text, "Warning", MB_OK | MB_ICONWARNING);
         });
+    // Workers hand steps to the window thread: the event loop runs them as
+    // soon as one is queued.
+    previousWake_ = SetWakeMainThreadHook([] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+    });
+    // Code that waits inside the window loop pumps it; a quit asked for
+    // meanwhile is this application's Terminate.
+    previousPump_ = SetMessagePump({[] {
+                                        QCoreApplication::processEvents();
+                                        return Application != nullptr && Application->Terminated();
+                                    },
+                                    [] {
+                                        if (Application) Application->Terminate();
+                                    }});
+    // An exception no caller waits for (a worker's) is reported once the
+    // loop is idle, as one from an event handler would be.
+    previousExceptionHandler_ = SetApplicationExceptionHandler([](std::exception_ptr error) {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app, [error] { InvokeHandler([error] { std::rethrow_exception(error); }); }, Qt::QueuedConnection);
+    });
     Application = this;
 }
 
 TApplication::~TApplication() {
     DestroyForms();
     ReleasePrinter();
+    SetApplicationExceptionHandler(std::move(previousExceptionHandler_));
+    SetMessagePump(std::move(previousPump_));
+    SetWakeMainThreadHook(std::move(previousWake_));
     SetMessageBoxHandler(std::move(previousHandler_));
     SetPictureWarningHandler(std::move(previousWarningHandler_));
     if (Application == this) Application = nullptr;

@@ -18,6 +18,7 @@
 #include "platform/core/Graphics.h"
 #include "platform/core/Progress.h"
 #include "platform/core/SysUtils.h"
+#include "platform/core/Threads.h"
 #include "platform/forms/Desktop.h"
 #include "platform/forms/FormDescription.h"
 #include "platform/forms/Printer.h"
@@ -1069,6 +1070,9 @@ private:
     std::string title_;
     TMessageBoxHandler previousHandler_;
     TPictureWarningHandler previousWarningHandler_;
+    std::function<void()> previousWake_;
+    TMessagePump previousPump_;
+    std::function<void(std::exception_ptr)> previousExceptionHandler_;
 };
 
 // The one application object (nullptr before it is constructed).

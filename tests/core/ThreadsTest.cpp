@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
+#include "platform/core/Graphics.h"
 #include "platform/core/Threads.h"
 
 namespace {
@@ -128,4 +130,59 @@ TEST(Timing, TimeGetTimeMoves) {
     const uint32_t elapsed = timeGetTime() - start;  // unsigned: survives the wrap
     EXPECT_GE(elapsed, 14u);
     EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(Thread, AStepThatWaitsForAnotherThreadRunsTheStepsQueuedBehindIt) {
+    std::atomic<int> queued{0};
+    auto previous = SetWakeMainThreadHook([&queued] { ++queued; });
+    bool secondRan = false, sawSecond = false;
+    TStepThread first, second;
+    first.body = [&](TStepThread& self) {
+        self.Synchronize([&] {
+            // As a picture's destructor does when it stops a painter.
+            const uint32_t start = timeGetTime();
+            while (!secondRan && timeGetTime() - start < 2000) CheckSynchronize(1);
+            sawSecond = secondRan;
+        });
+    };
+    second.body = [&](TStepThread& self) { self.Synchronize([&] { secondRan = true; }); };
+    first.Resume();
+    while (queued.load() < 1) Sleep(1);
+    second.Resume();
+    while (queued.load() < 2) Sleep(1);
+    CheckSynchronize();
+    first.WaitFor();
+    second.WaitFor();
+    EXPECT_TRUE(sawSecond);
+    SetWakeMainThreadHook(previous);
+}
+
+TEST(Thread, PumpAndApplicationHandlerAreHooks) {
+    EXPECT_FALSE(ProcessPendingMessages());  // nothing installed: nothing to pump
+    PostQuitMessage();
+    HandleApplicationException(std::make_exception_ptr(EAbort("dropped")));
+    int quits = 0;
+    std::exception_ptr handled;
+    auto pump = SetMessagePump({[] { return true; }, [&quits] { ++quits; }});
+    auto handler = SetApplicationExceptionHandler([&handled](std::exception_ptr e) { handled = e; });
+    EXPECT_TRUE(ProcessPendingMessages());
+    PostQuitMessage();
+    EXPECT_EQ(quits, 1);
+    HandleApplicationException(std::make_exception_ptr(EAbort("kept")));
+    EXPECT_THROW(std::rethrow_exception(handled), EAbort);
+    SetMessagePump(pump);
+    SetApplicationExceptionHandler(handler);
+}
+
+TEST(Canvas, LiveCanvasesAreKnownByHandleAndSerial) {
+    auto a = std::make_unique<TBitmap>();
+    HDC dc = a->Canvas().Handle();
+    const uint64_t serial = LiveCanvasSerial(dc);
+    EXPECT_EQ(GetObjectType(dc), OBJ_DC);
+    EXPECT_NE(serial, 0u);
+    a.reset();
+    EXPECT_EQ(GetObjectType(dc), 0u);
+    EXPECT_EQ(LiveCanvasSerial(dc), 0u);
+    TBitmap b;
+    EXPECT_NE(LiveCanvasSerial(b.Canvas().Handle()), serial);  // even at the same address
 }

@@ -1,10 +1,20 @@
 // The open dialog's preview: a picture file read through the picture
-// registry and drawn into the preview's own area over a fixed backdrop.
+// registry and drawn into the preview's own area over a fixed backdrop; an
+// animated GIF plays there until another file is chosen or the dialog
+// closes.
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QTimer>
+#include <cstring>
 
 #include "gif/GIFPicture.h"
 #include "platform/forms/Desktop.h"
 #include "tests/TestRegistry.h"
+#include "tests/gui/test_mainform_support.h"
 
 namespace {
 const std::string kGenerated = std::string(QUILLARC_GENERATED_DATA) + "/gif";
@@ -49,4 +59,75 @@ TEST(OpenPreview, UnreadableFilesRaiseTheReadersException) {
     testpics::CodecsRegistered codecs;
     EXPECT_THROW(PreviewBitmap(std::string(QUILLARC_TEST_DATA) + "/gif/hostile/bad_signature.gif", 50, 50, clWhite),
                  GIFException);
+}
+
+namespace {
+
+const std::string kAnimations = std::string(QUILLARC_GENERATED_DATA) + "/gifanim/";
+
+// Runs the window loop for ms milliseconds.
+void RunLoop(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+QImage Shown(QLabel* label) { return label->pixmap().toImage(); }
+
+}  // namespace
+
+TEST(OpenPreview, AnimatedGifPlaysUntilAnotherFileIsSelected) {
+    windows_test::EnsureApplication();
+    testpics::CodecsRegistered codecs;
+    TPicturePreview preview(120, 90, clLime);
+    int changes = 0;
+    preview.OnChange = [&changes] { ++changes; };
+    preview.Select(kAnimations + "disposal2.gif");
+    const std::vector<uint8_t> first(preview.Render().ScanLine(0), preview.Render().ScanLine(0) + 120 * 90 * 4);
+    RunLoop(400);  // the painter's steps reach the window loop by themselves
+    EXPECT_GT(changes, 1);
+    const TBitmap& later = preview.Render();
+    EXPECT_NE(std::memcmp(first.data(), later.ScanLine(0), first.size()), 0);
+    preview.Select("");
+    changes = 0;
+    RunLoop(200);
+    EXPECT_EQ(changes, 0);
+    EXPECT_FALSE(CheckSynchronize());
+}
+
+TEST(OpenPreview, TheOpenDialogPlaysAnimationsAndSurvivesSwitchingAndClosing) {
+    windows_test::EnsureApplication();
+    testpics::CodecsRegistered codecs;
+    auto desktop = CreateQtDesktop();
+    const std::vector<std::string> files = {kAnimations + "mixed.gif", kAnimations + "disposal3.gif",
+                                            kGenerated + "/im_transparent.gif", kAnimations + "delays.gif"};
+    bool changed = false;
+    int rounds = 0;
+    for (int round = 0; round < 50; ++round) {
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            auto* preview = dialog->findChild<QLabel*>("preview");
+            ASSERT_NE(preview, nullptr);
+            if (round == 0) {
+                emit dialog->currentChanged(QString::fromStdString(files[0]));
+                RunLoop(150);
+                const QImage before = Shown(preview);
+                RunLoop(400);
+                changed = Shown(preview) != before && !before.isNull();
+            }
+            for (int i = 0; i < 4; ++i) {
+                emit dialog->currentChanged(QString::fromStdString(files[(round + i) % files.size()]));
+                RunLoop(round % 5);
+            }
+            ++rounds;
+            dialog->reject();
+        });
+        std::string name;
+        EXPECT_FALSE(desktop->OpenPictureDialog("GIF|*.gif", name));
+    }
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(rounds, 50);
+    RunLoop(50);
+    EXPECT_FALSE(CheckSynchronize());
 }
