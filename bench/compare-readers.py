@@ -52,11 +52,11 @@ def autodesk(ppm, out):
         f.write(header + palette + picture.tobytes())
 
 
-def generator(script):
+def generator(script, *options):
     """A variant written by one of the test-file generators (formats no tool writes)."""
     def make(ppm, out):
-        subprocess.run([sys.executable, os.path.join(HERE, "..", "tests", "data", script), "--from", ppm, out],
-                       check=True)
+        subprocess.run([sys.executable, os.path.join(HERE, "..", "tests", "data", script), "--from", ppm, out,
+                        *options], check=True)
     return make
 
 
@@ -120,6 +120,14 @@ FAMILIES = {
             "RGB RLE": ("psd", convert("-compress", "RLE")),
         },
         "netpbm": None,
+    },
+    "psp": {
+        "variants": {
+            "24-bit deflate": ("psp", generator("psp/make-files.py", "deflate")),
+            "24-bit RLE": ("psp", generator("psp/make-files.py", "rle")),
+        },
+        "netpbm": None,
+        "pillow": False,
     },
     "png": {
         "variants": {

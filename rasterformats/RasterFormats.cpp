@@ -7,6 +7,7 @@
 #include "rasterformats/Autodesk.h"
 #include "rasterformats/DrHalo.h"
 #include "rasterformats/PCX.h"
+#include "rasterformats/PaintshopPro.h"
 #include "rasterformats/PhotoCD.h"
 #include "rasterformats/Photoshop.h"
 #include "rasterformats/PortableMap.h"
@@ -179,7 +180,8 @@ const Registration kRegistrations[] = {
     {"pcd", raster::kPCDImages, "", ftRaster, &TPCDGraphic::StaticClass},
     // Dr. Halo
     {"cut", raster::kCUTImages, "", ftRaster, &TCUTGraphic::StaticClass},
-    // Paintshop Pro: psp (raster, vector)
+    // Paintshop Pro
+    {"psp", raster::kPSPImages, "", TFormatTypes(ftRaster | ftVector), &TPSPGraphic::StaticClass},
     // Portable network graphics
     {"png", raster::kPNGImages, "", ftRaster, &TPNGGraphic::StaticClass},
 };
@@ -206,7 +208,7 @@ void UnregisterRasterFormats() {
     // The readers leave class by class, in this order (each reader at its
     // family's place), then the bitmap's second and third extensions; the
     // list takes the rest with it.
-    // Paintshop Pro
+    list->UnregisterFormat("", TPSPGraphic::StaticClass());
     list->UnregisterFormat("", TPSDGraphic::StaticClass());
     list->UnregisterFormat("", TTargaGraphic::StaticClass());
     list->UnregisterFormat("", TTIFFGraphic::StaticClass());

@@ -1,0 +1,38 @@
+// The Paintshop Pro reader over the files tests/data/psp/make-files.py lays
+// down from the format's description.
+#include <gtest/gtest.h>
+
+#include "rasterformats/PaintshopPro.h"
+#include "tests/rasterformats/RasterFiles.h"
+
+TEST(PaintshopPro, FilesMatchTheGeneratorsPixels) {
+    EXPECT_GT(rastertest::CheckFamily("psp"), 30u);
+    const std::string dir = rastertest::GeneratedDir("psp");
+    for (const rastertest::Expectation& e : rastertest::ReadManifest(dir))
+        EXPECT_EQ(TPSPGraphic::AcceptsFile(dir + "/" + e.file), e.file != "bad-version-2.psp") << e.file;
+    TPSPGraphic graphic;
+    rastertest::CheckFuzzRegressions("psp", graphic);
+}
+
+TEST(PaintshopPro, PixelFormatsAndImageProperties) {
+    const std::string dir = rastertest::GeneratedDir("psp");
+    struct Case {
+        const char* file;
+        TPixelFormat format;
+        TCompressionType compression;
+    } cases[] = {
+        {"v3-none-1.psp", TPixelFormat::pf1bit, TCompressionType::ctNone},
+        {"v5-rle-4.psp", TPixelFormat::pf4bit, TCompressionType::ctRLE},
+        {"v5-deflate-8.psp", TPixelFormat::pf8bit, TCompressionType::ctLZ77},
+        {"v3-rle-24.psp", TPixelFormat::pf24bit, TCompressionType::ctRLE},
+        {"v5-channel-type-9-and-alpha.psp", TPixelFormat::pf32bit, TCompressionType::ctRLE},
+    };
+    for (const Case& c : cases) {
+        TPSPGraphic graphic;
+        graphic.LoadFromFile(dir + "/" + c.file);
+        EXPECT_EQ(graphic.PixelFormat(), c.format) << c.file;
+        EXPECT_EQ(graphic.ImageProperties.Compression, c.compression) << c.file;
+        // 28.35 dots per centimetre.
+        EXPECT_FLOAT_EQ(graphic.ImageProperties.XResolution, 72.009f) << c.file;
+    }
+}
