@@ -42,15 +42,34 @@ void SwapLongArray(void* data, int64_t count) {
     }
 }
 
-namespace {
-void UndoPredictor(uint8_t* row, int64_t count, int64_t samples) {
-    for (int64_t i = samples; i < samples * (count + 1); ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - samples]);
-}
-}  // namespace
+// The running sums stay in registers, one per sample of a pixel: adding
+// through the row itself would wait on each store.
 
-void UndoPredictor1(uint8_t* row, int64_t count) { UndoPredictor(row, count, 1); }
-void UndoPredictor3(uint8_t* row, int64_t count) { UndoPredictor(row, count, 3); }
-void UndoPredictor4(uint8_t* row, int64_t count) { UndoPredictor(row, count, 4); }
+void UndoPredictor1(uint8_t* row, int64_t count) {
+    uint8_t a = row[0];
+    for (int64_t i = 1; i <= count; ++i) row[i] = a = static_cast<uint8_t>(a + row[i]);
+}
+
+void UndoPredictor3(uint8_t* row, int64_t count) {
+    uint8_t a = row[0], b = row[1], c = row[2];
+    uint8_t* p = row + 3;
+    for (int64_t i = 0; i < count; ++i, p += 3) {
+        p[0] = a = static_cast<uint8_t>(a + p[0]);
+        p[1] = b = static_cast<uint8_t>(b + p[1]);
+        p[2] = c = static_cast<uint8_t>(c + p[2]);
+    }
+}
+
+void UndoPredictor4(uint8_t* row, int64_t count) {
+    uint8_t a = row[0], b = row[1], c = row[2], d = row[3];
+    uint8_t* p = row + 4;
+    for (int64_t i = 0; i < count; ++i, p += 4) {
+        p[0] = a = static_cast<uint8_t>(a + p[0]);
+        p[1] = b = static_cast<uint8_t>(b + p[1]);
+        p[2] = c = static_cast<uint8_t>(c + p[2]);
+        p[3] = d = static_cast<uint8_t>(d + p[3]);
+    }
+}
 
 void UpsampleDouble(int32_t width, int32_t height, int32_t rowStride, uint8_t* plane) {
     if (width <= 0 || height <= 0 || plane == nullptr) return;

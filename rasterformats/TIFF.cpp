@@ -2,9 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <string>
 
+#include "platform/core/Dialogs.h"
+#include "platform/core/Parallel.h"
+#include "platform/core/PixelBuffer.h"
 #include "rasterformats/FaxDecoders.h"
 #include "rasterformats/LZ77Decoder.h"
 #include "rasterformats/RasterStrings.h"
@@ -178,34 +185,6 @@ void ReverseBits(uint8_t* data, int64_t count) {
     }();
     for (int64_t i = 0; i < count; ++i) data[i] = table[data[i]];
 }
-
-// Calls the decoder's EndDecode once, also when the load fails; a failure
-// of EndDecode itself counts only when nothing else failed before.
-class DecoderSession {
-public:
-    explicit DecoderSession(std::unique_ptr<TDecoder> decoder) : decoder_(std::move(decoder)) {
-        if (decoder_) decoder_->BeginDecode();
-    }
-    ~DecoderSession() {
-        if (decoder_) {
-            try {
-                decoder_->EndDecode();
-            } catch (...) {
-            }
-        }
-    }
-    void End() {
-        if (decoder_) {
-            std::unique_ptr<TDecoder> d = std::move(decoder_);
-            d->EndDecode();
-        }
-    }
-    TDecoder* operator->() const { return decoder_.get(); }
-    explicit operator bool() const { return decoder_ != nullptr; }
-
-private:
-    std::unique_ptr<TDecoder> decoder_;
-};
 
 }  // namespace
 
@@ -508,30 +487,29 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
     // The predictor is defined on whole 8- and 16-bit samples.
     const bool predictor = compressed && p.Predictor == 2 && (bits == 8 || bits == 16);
 
-    std::unique_ptr<TDecoder> decoder;
     const bool reversed = p.Options & ioReversed;
-    switch (p.Compression) {
-        case TCompressionType::ctPackedBits: decoder = std::make_unique<TPackbitsRLEDecoder>(); break;
-        case TCompressionType::ctFax3:
-            decoder = std::make_unique<TCCITTFax3Decoder>(int32_t(faxOptions_), reversed, false, width);
-            break;
-        case TCompressionType::ctFaxRLE:
-        case TCompressionType::ctFaxRLEW:
-            decoder = std::make_unique<TCCITTMHDecoder>(int32_t(faxOptions_), reversed,
-                                                        p.Compression == TCompressionType::ctFaxRLEW, width);
-            break;
-        // A deflate stream of its own in every strip.
-        case TCompressionType::ctLZ77: decoder = std::make_unique<TLZ77Decoder>(1, true); break;
-        case TCompressionType::ctJPEG: {
-            uint32_t count = 0;
-            if (const TIFDEntry* tables = Find(tagJPEGTables)) p.JPEGTables = RawValues(stream, *tables, count);
-            decoder = std::make_unique<TTIFFJPEGDecoder>(p);
-            break;
-        }
-        case TCompressionType::ctThunderscan: decoder = std::make_unique<TThunderDecoder>(width); break;
-        default: break;
+    if (jpeg) {
+        uint32_t count = 0;
+        if (const TIFDEntry* tables = Find(tagJPEGTables)) p.JPEGTables = RawValues(stream, *tables, count);
     }
-    DecoderSession session(std::move(decoder));
+    // JPEG strips go by the image properties, which each decoder gets a
+    // copy of (strip and row to come set per strip).
+    auto makeDecoder = [&](TImageProperties& properties) -> std::unique_ptr<TDecoder> {
+        switch (p.Compression) {
+            case TCompressionType::ctPackedBits: return std::make_unique<TPackbitsRLEDecoder>();
+            case TCompressionType::ctFax3:
+                return std::make_unique<TCCITTFax3Decoder>(int32_t(faxOptions_), reversed, false, width);
+            case TCompressionType::ctFaxRLE:
+            case TCompressionType::ctFaxRLEW:
+                return std::make_unique<TCCITTMHDecoder>(int32_t(faxOptions_), reversed,
+                                                         p.Compression == TCompressionType::ctFaxRLEW, width);
+            // A deflate stream of its own in every strip.
+            case TCompressionType::ctLZ77: return std::make_unique<TLZ77Decoder>(1, true);
+            case TCompressionType::ctJPEG: return std::make_unique<TTIFFJPEGDecoder>(properties);
+            case TCompressionType::ctThunderscan: return std::make_unique<TThunderDecoder>(width);
+            default: return nullptr;
+        }
+    };
 
     NewImage(width, height, format);
     const size_t stride = static_cast<size_t>(RowBytes());
@@ -539,60 +517,164 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
     const bool packedTarget = BitsPerPixel(format) < 8;
     EndProgress();
     StartProgress(raster::kTransfering);
+    // The converter is chosen now, before rows are converted on several
+    // threads (and a pair of layouts without one is refused here).
+    cm.ConvertPixels(nullptr, 0, nullptr, 0, 0);
+
+    // Where each strip starts, its bytes in the stream and the rows it
+    // holds: rows run on from strip to strip, and strips past the last row
+    // are not read. A strip that starts past the end of the stream is empty.
+    struct Strip {
+        int64_t start, length, rows, firstRow;
+        const uint8_t* data;  // its bytes, once read
+    };
+    std::vector<Strip> strips;
+    const int64_t streamSize = stream.Size();
+    int64_t rowIndex = 0;
+    for (size_t i = 0; i < offsets.size() && rowIndex < height; ++i) {
+        const uint32_t stripRows = p.RowsPerStrip[std::min(i, p.RowsPerStrip.size() - 1)];
+        const int64_t rows = std::min<int64_t>(stripRows, int64_t(height) - rowIndex);
+        if (rows == 0) continue;
+        const int64_t start = basePosition_ + offsets[i];
+        const int64_t available = start < streamSize ? streamSize - start : 0;
+        const int64_t length = std::min<int64_t>(compressed ? byteCounts[i] : rows * bytesPerRow, available);
+        strips.push_back(Strip{start, length, rows, rowIndex, nullptr});
+        rowIndex += rows;
+    }
+    p.StripCount = static_cast<int32_t>(strips.size());
+
+    // The strips' bytes are read before they are decoded, all of them,
+    // each stretch of the stream once: a strip ends where the next one
+    // begins (strips that overlap are cut there, strips that start at the
+    // same place share their bytes), so no more than the stream is ever
+    // read or held. Strips that lie side by side come in one piece.
+    std::vector<int64_t> starts;
+    for (const Strip& strip : strips)
+        if (strip.length > 0) starts.push_back(strip.start);
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    std::vector<int64_t> extent(starts.size(), 0);  // bytes read from each start
+    for (Strip& strip : strips) {
+        if (strip.length == 0) continue;
+        const size_t k = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) - starts.begin());
+        if (k + 1 < starts.size()) strip.length = std::min(strip.length, starts[k + 1] - strip.start);
+        extent[k] = std::max(extent[k], strip.length);
+    }
+    int64_t total = 0;
+    for (int64_t e : extent) total += e;
+    TPixelBuffer all;  // picture-sized: from the pool of pixel blocks
+    std::vector<int64_t> placed(starts.size());
+    if (total > 0) {
+        const int64_t span = starts.back() + extent.back() - starts.front();
+        if (span <= total + total / 4 + 65536) {
+            all = TPixelBuffer::Allocate(static_cast<size_t>(span), false);
+            stream.SetPosition(starts.front());
+            stream.ReadBuffer(all.data(), span);
+            for (size_t k = 0; k < starts.size(); ++k) placed[k] = starts[k] - starts.front();
+        } else {
+            all = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
+            int64_t at = 0;
+            for (size_t k = 0; k < starts.size(); ++k) {
+                stream.SetPosition(starts[k]);
+                stream.ReadBuffer(all.data() + at, extent[k]);
+                placed[k] = at;
+                at += extent[k];
+            }
+        }
+        for (Strip& strip : strips)
+            if (strip.length > 0)
+                strip.data = all.data() +
+                             placed[static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) -
+                                                        starts.begin())];
+    }
 
     // Fill order 2 holds for all data but JPEG strips; the fax decoders
     // turn their bits themselves.
     const bool reverseData = reversed && !fax && !jpeg;
-    const int64_t streamSize = stream.Size();
-    std::vector<uint8_t> packed, unpacked;
-    p.RowIndex = 0;
-    p.StripCount = static_cast<int32_t>(std::min<size_t>(offsets.size(), INT32_MAX));
-    for (int32_t i = 0; i < p.StripCount && int64_t(p.RowIndex) < height; ++i) {
-        p.StripIndex = i;
-        const uint32_t stripRows = p.RowsPerStrip[std::min<size_t>(size_t(i), p.RowsPerStrip.size() - 1)];
-        // Rows past the image's end are never unpacked.
-        const int64_t rows = std::min<int64_t>(stripRows, int64_t(height) - p.RowIndex);
-        const int64_t size = rows * bytesPerRow;
-        const int64_t start = basePosition_ + offsets[size_t(i)];
-        // A strip that starts past the end of the stream is empty.
-        const int64_t available = start < streamSize ? streamSize - start : 0;
-        if (unpacked.size() < static_cast<size_t>(size)) unpacked.resize(static_cast<size_t>(size));
-        int64_t got = 0;
-        if (available > 0) stream.SetPosition(start);
-        if (session) {
-            const int64_t count = std::min<int64_t>(byteCounts[size_t(i)], available);
-            if (packed.size() < static_cast<size_t>(count)) packed.resize(static_cast<size_t>(count));
-            if (count > 0) {
-                stream.ReadBuffer(packed.data(), count);
-                if (reverseData) ReverseBits(packed.data(), count);
-                const uint8_t* in = packed.data();
+    // One strip into its rows of the bitmap. Its bytes stay as read (strips
+    // may share them); scratch takes them turned the usual way round.
+    auto decodeStrip = [&](size_t index, TDecoder* decoder, TImageProperties& properties,
+                           std::vector<uint8_t>& unpacked, std::vector<uint8_t>& scratch) {
+        const Strip& strip = strips[index];
+        const int64_t size = strip.rows * bytesPerRow;
+        const uint8_t* packed = strip.data;
+        if (reverseData && strip.length > 0) {
+            scratch.assign(packed, packed + strip.length);
+            ReverseBits(scratch.data(), strip.length);
+            packed = scratch.data();
+        }
+        // Stored rows are converted where they lie (nothing writes to them:
+        // the predictor goes with compressed data only).
+        uint8_t* rows = const_cast<uint8_t*>(packed);
+        if (decoder != nullptr || strip.length < size) {
+            if (unpacked.size() < static_cast<size_t>(size)) unpacked.resize(static_cast<size_t>(size));
+            int64_t got = 0;
+            if (decoder == nullptr) {
+                got = std::min(strip.length, size);
+                if (got > 0) std::memcpy(unpacked.data(), packed, static_cast<size_t>(got));
+            } else if (strip.length > 0) {
+                properties.StripIndex = static_cast<int32_t>(index);
+                properties.RowIndex = static_cast<uint32_t>(strip.firstRow);
+                const uint8_t* in = packed;
                 uint8_t* out = unpacked.data();
-                got = session->Decode(in, out, count, size);
+                got = decoder->Decode(in, out, strip.length, size);
             }
-        } else if (available > 0) {
-            got = stream.Read(unpacked.data(), std::min(size, available));
-            if (reverseData) ReverseBits(unpacked.data(), got);
+            // What the data does not cover is zero.
+            if (got < size) std::memset(unpacked.data() + got, 0, static_cast<size_t>(size - got));
+            rows = unpacked.data();
         }
-        // What the data does not cover is zero.
-        if (got < size) std::memset(unpacked.data() + got, 0, static_cast<size_t>(size - got));
-
-        uint8_t* row = unpacked.data();
-        for (int64_t r = 0; r < rows; ++r, row += rowBytes) {
+        for (int64_t r = 0; r < strip.rows; ++r, rows += rowBytes) {
             if (predictor) {
-                if (bits == 8) UndoPredictor8(row, width, samples);
-                else UndoPredictor16(row, width, samples, BigEndian());
+                if (bits == 8) UndoPredictor8(rows, width, samples);
+                else UndoPredictor16(rows, width, samples, BigEndian());
             }
-            uint8_t* line = ScanLine(static_cast<int32_t>(p.RowIndex));
+            uint8_t* line = ScanLine(static_cast<int32_t>(strip.firstRow + r));
             if (packedTarget) std::memset(line, 0, stride);
-            cm.ConvertPixels(row, rowBytes, line, stride, static_cast<uint32_t>(width));
-            ++p.RowIndex;
-            RowProgress(static_cast<int32_t>(p.RowIndex), height);
+            cm.ConvertPixels(rows, rowBytes, line, stride, static_cast<uint32_t>(width));
         }
+    };
+
+    // Strips decode on several threads, each run of strips with a decoder
+    // of its own. What a strip raises, and its warnings, wait until all are
+    // done; then the warnings go out in strip order, and the first strip
+    // that failed fails the load, as if the strips had been read in order.
+    std::vector<std::exception_ptr> errors(strips.size());
+    std::vector<std::vector<std::string>> warnings(strips.size());
+    std::atomic<int64_t> rowsDone{0};
+    int64_t rowsReported = 0;
+    auto reportRows = [&] {
+        const int64_t done = rowsDone.load();
+        while (rowsReported < done) RowProgress(static_cast<int32_t>(++rowsReported), height);
+    };
+    auto decodeRun = [&](int32_t begin, int32_t end) {
+        TImageProperties properties = jpeg ? p : TImageProperties{};
+        std::unique_ptr<TDecoder> decoder;
+        std::vector<uint8_t> unpacked, scratch;
+        size_t current = static_cast<size_t>(begin);
+        try {
+            decoder = makeDecoder(properties);
+            if (auto* j = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
+                j->OnWarning = [&](const std::string& text) { warnings[current].push_back(text); };
+            if (decoder) decoder->BeginDecode();
+            for (; current < static_cast<size_t>(end); ++current) {
+                decodeStrip(current, decoder.get(), properties, unpacked, scratch);
+                rowsDone += strips[current].rows;
+            }
+            if (decoder) decoder->EndDecode();
+        } catch (...) {
+            errors[std::min(current, static_cast<size_t>(end) - 1)] = std::current_exception();
+        }
+    };
+    par::ForRows(static_cast<int32_t>(strips.size()), decodeRun, [&](int32_t) { reportRows(); });
+    reportRows();
+    const uint64_t load = NewPictureLoad();
+    for (size_t i = 0; i < strips.size(); ++i) {
+        for (const std::string& text : warnings[i]) PictureWarning(load, text);
+        if (errors[i]) std::rethrow_exception(errors[i]);
     }
     // Rows no strip reached are zero.
-    for (int32_t y = static_cast<int32_t>(p.RowIndex); y < height; ++y) std::memset(ScanLine(y), 0, stride);
+    for (int32_t y = static_cast<int32_t>(rowIndex); y < height; ++y) std::memset(ScanLine(y), 0, stride);
     EndProgress();
-    session.End();
 }
 
 // ------------------------------------------------------------ TEPSGraphic

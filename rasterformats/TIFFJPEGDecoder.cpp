@@ -26,6 +26,7 @@ struct TTIFFJPEGDecoder::TState {
         std::jmp_buf jump;
         char message[JMSG_LENGTH_MAX];
         uint64_t load;  // the picture load its warnings belong to
+        const std::function<void(const std::string&)>* sink;
     } err;
     struct Source {
         jpeg_source_mgr pub;
@@ -55,7 +56,8 @@ void ErrorExit(j_common_ptr cinfo) {
 void Warn(TState& state, const char* text) {
     // Nothing may leave a libjpeg callback by an exception.
     try {
-        PictureWarning(state.err.load, text);
+        if (state.err.sink != nullptr && *state.err.sink) (*state.err.sink)(text);
+        else PictureWarning(state.err.load, text);
     } catch (...) {
     }
 }
@@ -130,6 +132,7 @@ void TTIFFJPEGDecoder::BeginDecode() {
     s.err.pub.output_message = OutputMessage;
     s.err.message[0] = '\0';
     s.err.load = NewPictureLoad();
+    s.err.sink = &OnWarning;
     // The library's own version: the one its record layout belongs to.
     if (!Guarded(s, [&] { jpeg_CreateDecompress(&s.cinfo, JPEG_LIB_VERSION, sizeof s.cinfo); }))
         RaiseLibraryError(s);

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "rasterformats/RasterCompression.h"
 #include "rasterformats/RasterGraphic.h"
@@ -29,6 +31,11 @@ public:
     // picture warnings, and decoding goes on.
     int64_t Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) override;
     void EndDecode() override;
+
+    // Where warnings go instead of the picture warnings (of a load of the
+    // decoder's own), when set: a reader that decodes on several threads
+    // passes them on later, on its own.
+    std::function<void(const std::string&)> OnWarning;
 
     struct TState;  // libjpeg's objects
 

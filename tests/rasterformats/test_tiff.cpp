@@ -9,6 +9,7 @@
 
 #include "platform/core/Dialogs.h"
 #include "platform/core/Jpeg.h"
+#include "platform/core/Parallel.h"
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/TIFF.h"
 #include "rasterformats/TIFFJPEGDecoder.h"
@@ -204,6 +205,15 @@ TEST(TIFF, HostileStripsCountsAndOffsets) {
     };
     for (const Case& c : cases) EXPECT_EQ(LoadError(c.file), c.error) << c.what;
 
+    // Strips that share their bytes, more than the stream holds in all, are
+    // read one after another; each gives its rows.
+    TTIFFGraphic shared;
+    ASSERT_EQ(LoadError(Tiff(Image(2, 3, 3, 8, 2, 32773, {{278, 4, {1}}, {273, 4, {8, 8, 8}}, {279, 4, {900, 900, 900}}}),
+                             {Literal(row)}),
+                        &shared),
+              "");
+    for (int y = 0; y < 3; ++y) EXPECT_EQ(shared.Pixel(1, y), RGB(40, 50, 60)) << y;
+
     // The strip that is not there reads as zero.
     TTIFFGraphic graphic;
     ASSERT_EQ(LoadError(Tiff(rgb + std::vector<Tag>{{278, 4, {1}}, {273, 4, {8, 0x7FFFFF00}}}, {row}), &graphic), "");
@@ -395,6 +405,31 @@ TEST(TIFF, JPEGDecoderRefusesRowsThatDoNotFit) {
     }
     EXPECT_EQ(decoder.Decode(in, dest, static_cast<int64_t>(strip.size()), 8 * 48), 8 * 48);
     decoder.EndDecode();
+}
+
+TEST(TIFF, StripsDecodeTheSameOnAnyNumberOfThreads) {
+    const std::string dir = rastertest::GeneratedDir("tiff");
+    const int threads = par::ThreadCount();
+    for (const char* name : {"tc-rgb-zip2-r3.tif", "tc-rgb-jpeg-ycbcr.tif", "tc-rgb-packbits-r1.tif", "tc-g3-lsb-r5.fax",
+                             "thunder-30-r4.tif", "warning-jpeg-cut.tif"}) {
+        SCOPED_TRACE(name);
+        std::vector<rastertest::Rgba> pictures;
+        std::vector<std::vector<std::string>> texts;
+        for (int n : {1, 3, 8}) {
+            par::SetThreadCount(n);
+            WarningRecorder recorder;
+            TTIFFGraphic graphic;
+            graphic.LoadFromFile(dir + "/" + name);
+            pictures.push_back(rastertest::Expand(graphic));
+            texts.emplace_back();
+            for (const auto& w : recorder.warnings) texts.back().push_back(w.second);
+        }
+        for (size_t i = 1; i < pictures.size(); ++i) {
+            EXPECT_EQ(rastertest::Compare(pictures[i], pictures[0], "exact"), "");
+            EXPECT_EQ(texts[i], texts[0]);
+        }
+    }
+    par::SetThreadCount(threads);
 }
 
 TEST(EPS, PreviewFoundByTheHeader) {
