@@ -1,5 +1,6 @@
 // The canvas of a bitmap: fills, blits with raster operations, stretching.
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -46,6 +47,136 @@ inline uint32_t Rop3(uint8_t index, uint32_t p, uint32_t s, uint32_t d) {
 // mapped back, rounded down.
 inline int64_t SourceCoord(int64_t from, int64_t span, int64_t i, int64_t n) {
     return from + ((2 * i + 1) * span) / (2 * n);
+}
+
+bool IsWordFormat(TPixelFormat format) {
+    return BitsPerPixel(format) == 32 && format != TPixelFormat::pfCustom;
+}
+
+// Blit's source copy: every pixel drawn is the source's, with no raster
+// operation to apply, so rows go across whole where the stretch maps
+// columns one to one and no mask or uncovered column keeps destination
+// pixels. Draws what the general loop draws; a pixel it keeps is left
+// untouched (the general loop writes it back as read).
+void CopySource(TBitmap& dst, const TBitmap& source, const TBitmap* mask, const RowCodec& srcCodec,
+                RowCodec& dstCodec, const RowCodec* maskCodec, const TRect& srcRect, const TRect& destRect, int32_t x0,
+                int32_t y0, int32_t y1, int32_t lo, int32_t span, int32_t maskSpan, const std::vector<int32_t>& columns) {
+    const int32_t n = static_cast<int32_t>(columns.size());
+    bool allColumns = true, anyColumn = false, contiguous = true;
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t c = columns[static_cast<size_t>(i)];
+        allColumns = allColumns && c >= 0;
+        anyColumn = anyColumn || c >= 0;
+        contiguous = contiguous && c == columns[0] + i;
+    }
+    if (!anyColumn) return;
+    if (!allColumns) contiguous = false;
+    const bool wholeRows = mask == nullptr && allColumns;
+    const bool wordDest = IsWordFormat(dst.PixelFormat());
+    const bool straight = wholeRows && contiguous && IsWordFormat(source.PixelFormat()) && wordDest;
+    // What a 1-bit mask's two indices say: keep the destination where the
+    // index stands for a colour other than black.
+    const bool bitMask = mask != nullptr && mask->PixelFormat() == TPixelFormat::pf1bit;
+    uint32_t keepBit[2] = {0, 0};
+    if (bitMask)
+        for (size_t i = 0; i < 2 && i < mask->ColorTable().size(); ++i) keepBit[i] = EntryToWord(mask->ColorTable()[i]);
+    // A frame of indices under its transparency mask, unstretched, as an
+    // animation composes it: eight pixels of the mask at a time, and only
+    // the pixels drawn looked up.
+    const bool indexedUnderMask = bitMask && contiguous && wordDest && source.PixelFormat() == TPixelFormat::pf8bit;
+    uint32_t colors[256] = {};
+    if (indexedUnderMask)
+        for (size_t i = 0; i < 256 && i < source.ColorTable().size(); ++i) colors[i] = EntryToWord(source.ColorTable()[i]);
+    const uint8_t keepIfSet = keepBit[1] & 0xFFFFFF ? 0xFF : 0, keepIfClear = keepBit[0] & 0xFFFFFF ? 0xFF : 0;
+    std::vector<uint32_t> srcRow(static_cast<size_t>(span));
+    std::vector<uint32_t> maskRow(static_cast<size_t>(span), 0u);
+    std::vector<uint32_t> out(static_cast<size_t>(n));
+    const int64_t dh = destRect.Height(), sh = srcRect.Height();
+    int64_t loadedRow = -1;
+    for (int32_t y = y0; y < y1; ++y) {
+        const int64_t sy = SourceCoord(srcRect.Top, sh, y - destRect.Top, dh);
+        if (sy < 0 || sy >= source.Height()) continue;
+        uint8_t* row = dst.ScanLine(y);
+        if (indexedUnderMask) {
+            const int32_t first = lo + columns[0];
+            const uint8_t* indices = source.ScanLine(static_cast<int32_t>(sy)) + first;
+            const uint8_t* bits = sy < mask->Height() ? mask->ScanLine(static_cast<int32_t>(sy)) : nullptr;
+            const int32_t maskEnd = bits != nullptr ? mask->Width() : 0;
+            uint8_t* d = row + 4 * static_cast<size_t>(x0);
+            auto draw = [&](int32_t i) { std::memcpy(d + 4 * static_cast<size_t>(i), &colors[indices[i]], 4); };
+            int32_t i = 0;
+            while (i < n) {
+                const int32_t x = first + i;
+                if ((x & 7) == 0 && i + 8 <= n && x + 8 <= maskEnd) {
+                    const uint8_t b = bits[x >> 3];
+                    const uint8_t kept = static_cast<uint8_t>((b & keepIfSet) | (~b & keepIfClear));
+                    if (kept == 0) {
+                        for (int32_t k = 0; k < 8; ++k) draw(i + k);
+                    } else if (kept != 0xFF) {
+                        for (int32_t k = 0; k < 8; ++k)
+                            if (!((kept >> (7 - k)) & 1)) draw(i + k);
+                    }
+                    i += 8;
+                    continue;
+                }
+                const bool keep = x < maskEnd && (keepBit[(bits[x >> 3] >> (7 - (x & 7))) & 1] & 0xFFFFFF) != 0;
+                if (!keep) draw(i);
+                ++i;
+            }
+            continue;
+        }
+        if (straight) {
+            std::memcpy(row + 4 * static_cast<size_t>(x0),
+                        source.ScanLine(static_cast<int32_t>(sy)) + 4 * static_cast<size_t>(lo + columns[0]),
+                        4 * static_cast<size_t>(n));
+            continue;
+        }
+        if (sy != loadedRow) {
+            srcCodec.Read(source.ScanLine(static_cast<int32_t>(sy)), lo, span, srcRow.data());
+            if (mask != nullptr) {
+                std::fill(maskRow.begin(), maskRow.end(), 0u);
+                if (sy < mask->Height() && maskSpan > 0) {
+                    if (bitMask) {
+                        // A 1-bit mask is looked at bit by bit, not through colours.
+                        const uint8_t* bits = mask->ScanLine(static_cast<int32_t>(sy));
+                        for (int32_t i = 0; i < maskSpan; ++i) {
+                            const int32_t x = lo + i;
+                            maskRow[static_cast<size_t>(i)] = keepBit[(bits[x >> 3] >> (7 - (x & 7))) & 1];
+                        }
+                    } else {
+                        maskCodec->Read(mask->ScanLine(static_cast<int32_t>(sy)), lo, maskSpan, maskRow.data());
+                    }
+                }
+            }
+            loadedRow = sy;
+        }
+        if (wholeRows && contiguous) {
+            dstCodec.Write(row, x0, n, srcRow.data() + columns[0]);
+            continue;
+        }
+        if (wholeRows) {
+            for (int32_t i = 0; i < n; ++i) out[static_cast<size_t>(i)] = srcRow[static_cast<size_t>(columns[static_cast<size_t>(i)])];
+            dstCodec.Write(row, x0, n, out.data());
+            continue;
+        }
+        if (wordDest) {
+            // Pixels drawn are stored one by one; the rest stay.
+            uint8_t* d = row + 4 * static_cast<size_t>(x0);
+            for (int32_t i = 0; i < n; ++i) {
+                const int32_t sx = columns[static_cast<size_t>(i)];
+                if (sx < 0 || (maskRow[static_cast<size_t>(sx)] & 0xFFFFFF) != 0) continue;
+                std::memcpy(d + 4 * static_cast<size_t>(i), &srcRow[static_cast<size_t>(sx)], 4);
+            }
+            continue;
+        }
+        dstCodec.Read(row, x0, n, out.data());
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t sx = columns[static_cast<size_t>(i)];
+            if (sx < 0 || (maskRow[static_cast<size_t>(sx)] & 0xFFFFFF) != 0) continue;
+            out[static_cast<size_t>(i)] = srcRow[static_cast<size_t>(sx)];
+        }
+        dstCodec.Write(row, x0, n, out.data());
+    }
 }
 
 }  // namespace
@@ -113,6 +244,11 @@ void Blit(TBitmap& dst, const TRect& destRect, const TBitmap& src, const TRect& 
     std::vector<uint32_t> maskRow(static_cast<size_t>(span), 0u);
     std::vector<uint32_t> out(static_cast<size_t>(n));
     int64_t loadedRow = -1;
+    if (index == 0xCC && keyColor < 0 && !indexedDest) {
+        CopySource(dst, *source, mask, srcCodec, dstCodec, maskCodec.get(), srcRect, destRect, x0, y0, y1, lo, span,
+                   maskSpan, columns);
+        return;
+    }
     for (int32_t y = y0; y < y1; ++y) {
         const int64_t sy = SourceCoord(srcRect.Top, sh, y - destRect.Top, dh);
         if (needSource && (sy < 0 || sy >= source->Height())) continue;

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
+
 #include "platform/core/Graphics.h"
+#include "platform/core/PixelRows.h"
 
 namespace {
 
@@ -189,4 +193,71 @@ TEST(Canvas, EveryDrawingOperationReportsOneChange) {
     EXPECT_EQ(bitmapChanges, 6);
     EXPECT_EQ(dst.Canvas().Pixel(0, 0), clRed);
     EXPECT_EQ(dst.Canvas().Pixel(9, 0), -1);
+}
+
+// Source copies take a faster way than the other raster operations; both
+// must draw the same. A key colour that no source pixel has sends the same
+// copy down the general way.
+TEST(Canvas, SourceCopyDrawsWhatTheGeneralBlitDraws) {
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    auto fill = [&](TBitmap& b) {
+        for (int32_t y = 0; y < b.Height(); ++y)
+            for (int32_t x = 0; x < b.RowBytes(); ++x) b.ScanLine(y)[x] = static_cast<uint8_t>(next() & 0xFE);
+    };
+    const int64_t key = 0x010101;  // odd bytes: never a source colour
+    std::vector<TPaletteEntry> colors;
+    for (int i = 0; i < 200; ++i)
+        colors.push_back({static_cast<uint8_t>(next() & 0xFE), static_cast<uint8_t>(next() & 0xFE),
+                          static_cast<uint8_t>(next() & 0xFE), 0});
+    const TPixelFormat sources[] = {TPixelFormat::pf8bit, TPixelFormat::pf24bit, TPixelFormat::pf32bit};
+    const TPixelFormat targets[] = {TPixelFormat::pf32bit, TPixelFormat::pfDevice, TPixelFormat::pf24bit};
+    const TRect sizes[] = {Rect(0, 0, 1, 1), Rect(0, 0, 1, 9), Rect(0, 0, 3, 3), Rect(0, 0, 7, 5), Rect(0, 0, 37, 11)};
+    int cases = 0;
+    for (const TPixelFormat sf : sources) {
+        for (const TPixelFormat df : targets) {
+            for (const TRect& size : sizes) {
+                for (int maskKind = 0; maskKind < 3; ++maskKind) {  // none, 1 bit, 8 bits
+                    MAKE(src, sf, size.Right, size.Bottom);
+                    if (sf == TPixelFormat::pf8bit) src.SetColorTable(colors);  // indices past 200 read black
+                    fill(src);
+                    std::unique_ptr<TBitmap> mask;
+                    if (maskKind > 0) {
+                        mask = std::make_unique<TBitmap>();
+                        mask->SetPixelFormat(maskKind == 1 ? TPixelFormat::pf1bit : TPixelFormat::pf8bit);
+                        mask->SetSize(std::max(1, size.Right - 1), size.Bottom);  // one column short
+                        for (int32_t y = 0; y < mask->Height(); ++y)
+                            for (int32_t x = 0; x < mask->RowBytes(); ++x)
+                                mask->ScanLine(y)[x] = static_cast<uint8_t>(x % 3 == 0 ? 0 : x % 3 == 1 ? 0xFF : next());
+                    }
+                    // 1:1 at an offset, shrunk, stretched, and from a source
+                    // rectangle reaching past the source.
+                    const TRect places[][2] = {
+                        {Bounds(3, 2, size.Right, size.Bottom), size},
+                        {Bounds(1, 1, size.Right / 2 + 1, size.Bottom / 2 + 1), size},
+                        {Bounds(0, 0, size.Right * 3, size.Bottom * 2), size},
+                        {Bounds(2, 0, size.Right + 4, size.Bottom), Rect(-2, 0, size.Right + 2, size.Bottom)},
+                    };
+                    for (const auto& place : places) {
+                        MAKE(fast, df, 40, 24);
+                        fill(fast);
+                        MAKE(general, df, 40, 24);
+                        for (int32_t y = 0; y < 24; ++y)
+                            std::memcpy(general.ScanLine(y), fast.ScanLine(y), static_cast<size_t>(fast.RowBytes()));
+                        px::Blit(fast, place[0], src, place[1], mask.get(), cmSrcCopy, clWhite, -1);
+                        px::Blit(general, place[0], src, place[1], mask.get(), cmSrcCopy, clWhite, key);
+                        for (int32_t y = 0; y < 24; ++y)
+                            ASSERT_EQ(std::memcmp(fast.ScanLine(y), general.ScanLine(y), static_cast<size_t>(fast.RowBytes())), 0)
+                                << "formats " << int(sf) << " to " << int(df) << ", " << size.Right << " x " << size.Bottom
+                                << ", mask " << maskKind << ", row " << y;
+                        ++cases;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(cases, 540);
 }
