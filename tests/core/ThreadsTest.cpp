@@ -157,23 +157,6 @@ TEST(Thread, AStepThatWaitsForAnotherThreadRunsTheStepsQueuedBehindIt) {
     SetWakeMainThreadHook(previous);
 }
 
-TEST(Thread, PumpAndApplicationHandlerAreHooks) {
-    EXPECT_FALSE(ProcessPendingMessages());  // nothing installed: nothing to pump
-    PostQuitMessage();
-    HandleApplicationException(std::make_exception_ptr(EAbort("dropped")));
-    int quits = 0;
-    std::exception_ptr handled;
-    auto pump = SetMessagePump({[] { return true; }, [&quits] { ++quits; }});
-    auto handler = SetApplicationExceptionHandler([&handled](std::exception_ptr e) { handled = e; });
-    EXPECT_TRUE(ProcessPendingMessages());
-    PostQuitMessage();
-    EXPECT_EQ(quits, 1);
-    HandleApplicationException(std::make_exception_ptr(EAbort("kept")));
-    EXPECT_THROW(std::rethrow_exception(handled), EAbort);
-    SetMessagePump(pump);
-    SetApplicationExceptionHandler(handler);
-}
-
 TEST(Canvas, LiveCanvasesAreKnownByHandleAndSerial) {
     auto a = std::make_unique<TBitmap>();
     HDC dc = a->Canvas().Handle();
