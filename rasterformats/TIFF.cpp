@@ -560,11 +560,16 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
         if (k + 1 < starts.size()) strip.length = std::min(strip.length, starts[k + 1] - strip.start);
         extent[k] = std::max(extent[k], strip.length);
     }
-    int64_t total = 0;
+    int64_t total = 0, sum = 0;
     for (int64_t e : extent) total += e;
+    for (const Strip& strip : strips) sum += strip.length;
+    // From a file, strips that share no bytes are read by the threads that
+    // decode them, each through a handle of its own.
+    auto* file = dynamic_cast<TFileStream*>(&stream);
+    const bool direct = file != nullptr && sum == total && strips.size() > 1;
     TPixelBuffer all;  // picture-sized: from the pool of pixel blocks
     std::vector<int64_t> placed(starts.size());
-    if (total > 0) {
+    if (total > 0 && !direct) {
         const int64_t span = starts.back() + extent.back() - starts.front();
         if (span <= total + total / 4 + 65536) {
             all = TPixelBuffer::Allocate(static_cast<size_t>(span), false);
@@ -591,13 +596,13 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
     // Fill order 2 holds for all data but JPEG strips; the fax decoders
     // turn their bits themselves.
     const bool reverseData = reversed && !fax && !jpeg;
-    // One strip into its rows of the bitmap. Its bytes stay as read (strips
-    // may share them); scratch takes them turned the usual way round.
-    auto decodeStrip = [&](size_t index, TDecoder* decoder, TImageProperties& properties,
+    // One strip into its rows of the bitmap, from packed, its bytes. They
+    // stay as they are (strips may share them); scratch takes them turned
+    // the usual way round.
+    auto decodeStrip = [&](size_t index, const uint8_t* packed, TDecoder* decoder, TImageProperties& properties,
                            std::vector<uint8_t>& unpacked, std::vector<uint8_t>& scratch) {
         const Strip& strip = strips[index];
         const int64_t size = strip.rows * bytesPerRow;
-        const uint8_t* packed = strip.data;
         if (reverseData && strip.length > 0) {
             scratch.assign(packed, packed + strip.length);
             ReverseBits(scratch.data(), strip.length);
@@ -649,15 +654,25 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
     auto decodeRun = [&](int32_t begin, int32_t end) {
         TImageProperties properties = jpeg ? p : TImageProperties{};
         std::unique_ptr<TDecoder> decoder;
-        std::vector<uint8_t> unpacked, scratch;
+        std::vector<uint8_t> unpacked, scratch, read;
+        std::unique_ptr<TFileStream> own;
         size_t current = static_cast<size_t>(begin);
+        // The bytes of a strip: read here, or as read before.
+        auto bytesOf = [&](const Strip& strip) -> const uint8_t* {
+            if (!direct || strip.length == 0) return strip.data;
+            if (!own) own = std::make_unique<TFileStream>(file->FileName(), fmOpenRead | fmShareDenyWrite);
+            read.resize(static_cast<size_t>(strip.length));
+            own->SetPosition(strip.start);
+            own->ReadBuffer(read.data(), strip.length);
+            return read.data();
+        };
         try {
             decoder = makeDecoder(properties);
             if (auto* j = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
                 j->OnWarning = [&](const std::string& text) { warnings[current].push_back(text); };
             if (decoder) decoder->BeginDecode();
             for (; current < static_cast<size_t>(end); ++current) {
-                decodeStrip(current, decoder.get(), properties, unpacked, scratch);
+                decodeStrip(current, bytesOf(strips[current]), decoder.get(), properties, unpacked, scratch);
                 rowsDone += strips[current].rows;
             }
             if (decoder) decoder->EndDecode();
