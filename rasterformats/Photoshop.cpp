@@ -136,7 +136,9 @@ void TPSDGraphic::LoadImage(TStream& stream) {
         case TColorLayout::csCIELab: planes = 3, target = TColorLayout::csBGR; break;
         default: break;
     }
-    const bool depthOk = h.mode == 0 ? h.depth == 1 : h.depth == 8 || h.depth == 16;
+    // Bitmap mode has 1 bit, an indexed picture 8 (its palette has 256
+    // colours), the others 8 or 16.
+    const bool depthOk = h.mode == 0 ? h.depth == 1 : (h.mode == 2 ? h.depth == 8 : h.depth == 8 || h.depth == 16);
     if (h.channels < planes || !depthOk) RaiseInvalidGraphicFmt(raster::kInvalidColorFormat, kFormatName);
 
     TColorManager& cm = ColorManager();
@@ -196,8 +198,8 @@ void TPSDGraphic::LoadImage(TStream& stream) {
     TPackbitsRLEDecoder decoder;
     const size_t bytesPerSample = h.depth == 16 ? 2 : 1;
     if (oneChannel) {
-        // Rows go into the scan lines as they are; 16-bit samples through
-        // the colour manager.
+        // Rows go into the scan lines as they are; 16-bit grey through the
+        // colour manager.
         StartProgress(raster::kTransfering);
         const size_t rowBytes = h.depth == 1 ? (size_t(width) + 7) / 8 : size_t(width) * bytesPerSample;
         const bool wide = h.depth == 16;
