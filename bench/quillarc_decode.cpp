@@ -17,6 +17,7 @@
 
 #include "app/Codecs.h"
 #include "gif/GIFPainter.h"
+#include "gif/GIFPicture.h"
 #include "platform/core/Dialogs.h"
 #include "platform/core/Graphics.h"
 #include "platform/core/SysUtils.h"
@@ -30,6 +31,8 @@ const char kUsage[] =
     "usage:\n"
     "  quillarc-decode [--repeat N] [--uncompressed] INPUT OUTPUT\n"
     "  quillarc-decode --frames DIR INPUT\n"
+    "  quillarc-decode [--repeat N] [--encoding lzw|rle] [--reduction N] [--dither N]\n"
+    "                  [--bits N] INPUT OUTPUT.gif\n"
     "\n"
     "INPUT is loaded by the class the picture registry gives its extension (case\n"
     "ignored), then assigned to a bitmap, which is written by OUTPUT's extension:\n"
@@ -38,6 +41,15 @@ const char kUsage[] =
     "  .bmp  the platform's BMP, in the bitmap's own pixel format\n"
     "  .tga  Truevision, by the raster library's writer: run-length encoded, or\n"
     "        raw with --uncompressed\n"
+    "  .gif  the loaded picture (not the bitmap) as a GIF: a GIF is copied as it\n"
+    "        is, any other picture imported as one frame, its colours reduced by\n"
+    "        --reduction (0..9: none, system 20, halftone 256, 4 greys, black and\n"
+    "        white, 256 greys, cube 216, octree, octree with system colours, -;\n"
+    "        default 6), --dither (0..6: nearest, Floyd-Steinberg, Stucki,\n"
+    "        Sierra, Jarvis-Judice-Ninke, Stevenson-Arce, Burkes; default 0) and\n"
+    "        --bits (octree colour bits, 1..8, default 8), then written by the\n"
+    "        --encoding encoder (default lzw); the median times of the copy or\n"
+    "        import and of the writing are reported apart\n"
     "--repeat N loads N times (1..1000, default 1) and reports the median.\n"
     "--frames plays the GIF animation INPUT once, at its own speed, onto a white\n"
     "bitmap of its logical screen's size (frames painted by the animation painter\n"
@@ -66,6 +78,7 @@ int32_t ParseInt(const std::string& text, const std::string& what, int64_t min, 
 struct Options {
     int repeat = 1;
     bool uncompressed = false;
+    int encoding = -1, reduction = -1, dither = -1, bits = -1;  // -1: the picture's default
     std::string input, output;
     std::string framesDir;  // --frames: the folder for the painted frames
 };
@@ -127,6 +140,7 @@ const std::vector<OutputKind>& OutputKinds() {
         {".PAM", WritePam},
         {".BMP", WriteBmp},
         {".TGA", WriteTarga},
+        {".GIF", nullptr},  // from the loaded picture: WriteGif
     };
     return kinds;
 }
@@ -156,21 +170,39 @@ Options ParseArguments(const std::vector<std::string>& args) {
             i += 2;
             continue;
         }
-        if (opt != "--repeat") Fail("unknown option " + opt);
-        if (i + 1 >= args.size()) Fail(opt + " needs a number");
-        o.repeat = ParseInt(args[i + 1], "--repeat", 1, 1000);
+        if (i + 1 >= args.size()) Fail(opt + " needs a value");
+        const std::string value = args[i + 1];
+        if (opt == "--repeat")
+            o.repeat = ParseInt(value, opt, 1, 1000);
+        else if (opt == "--encoding" && (value == "lzw" || value == "rle"))
+            o.encoding = value == "lzw" ? 0 : 1;
+        else if (opt == "--encoding")
+            Fail("--encoding must be lzw or rle, not \"" + value + "\"");
+        else if (opt == "--reduction")
+            o.reduction = ParseInt(value, opt, 0, 9);
+        else if (opt == "--dither")
+            o.dither = ParseInt(value, opt, 0, 6);
+        else if (opt == "--bits")
+            o.bits = ParseInt(value, opt, 1, 8);
+        else
+            Fail("unknown option " + opt);
         i += 2;
     }
     if (!o.framesDir.empty()) {
         if (i + 1 != args.size()) Fail("expected --frames DIR INPUT");
-        if (o.repeat != 1 || o.uncompressed) Fail("--frames takes no other option");
+        if (o.repeat != 1 || o.uncompressed || o.encoding >= 0 || o.reduction >= 0 || o.dither >= 0 || o.bits >= 0)
+            Fail("--frames takes no other option");
         o.input = args[i];
         return o;
     }
     if (i + 2 != args.size()) Fail("expected INPUT OUTPUT");
     o.input = args[i];
     o.output = args[i + 1];
-    if (OutputFor(o.output) == nullptr) Fail("OUTPUT must end in .pam, .bmp or .tga, not \"" + o.output + "\"");
+    if (OutputFor(o.output) == nullptr)
+        Fail("OUTPUT must end in .pam, .bmp, .tga or .gif, not \"" + o.output + "\"");
+    const bool gifOptions = o.encoding >= 0 || o.reduction >= 0 || o.dither >= 0 || o.bits >= 0;
+    if (gifOptions && UpperCase(ExtractFileExt(o.output)) != ".GIF")
+        Fail("--encoding, --reduction, --dither and --bits need an OUTPUT ending in .gif");
     return o;
 }
 
@@ -197,8 +229,7 @@ const char* PixelFormatName(TPixelFormat format) {
 
 // What the preview does with a file: the registry's class loads it and a
 // bitmap takes the loaded graphic.
-std::unique_ptr<TBitmap> Decode(const std::string& fileName) {
-    TPicture picture;
+std::unique_ptr<TBitmap> Decode(const std::string& fileName, TPicture& picture) {
     picture.LoadFromFile(fileName);
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->Assign(picture.Graphic());
@@ -235,23 +266,63 @@ int PlayFrames(const Options& o) {
     return 0;
 }
 
+double Median(std::vector<double> seconds) {
+    std::sort(seconds.begin(), seconds.end());
+    const size_t n = seconds.size();
+    return n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
+}
+
+double Since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The loaded picture as a GIF, copied or imported with the options, then
+// saved; both steps timed on their own.
+void WriteGif(const TGraphic& graphic, const Options& o) {
+    std::vector<double> assignSeconds, saveSeconds;
+    TMemoryStream out;
+    for (int r = 0; r < o.repeat; ++r) {
+        TGIFPicture gif;
+        if (o.reduction >= 0) gif.ReductionMethod = static_cast<TPaletteReduction>(o.reduction);
+        if (o.dither >= 0) gif.DitherKind = static_cast<TDitherKind>(o.dither);
+        if (o.bits >= 0) gif.ReductionBits = o.bits;
+        auto start = std::chrono::steady_clock::now();
+        gif.Assign(&graphic);
+        assignSeconds.push_back(Since(start));
+        if (o.encoding >= 0) gif.Encoding = static_cast<TGIFEncoding>(o.encoding);
+        out.Clear();
+        start = std::chrono::steady_clock::now();
+        gif.SaveToStream(out);
+        saveSeconds.push_back(Since(start));
+    }
+    out.SaveToFile(o.output);
+    std::printf("written: %lld bytes\n", static_cast<long long>(out.Size()));
+    std::printf("median %s time: %.3f s\n", graphic.InheritsFrom(TGIFPicture::StaticClass()) ? "copy" : "import",
+                Median(assignSeconds));
+    std::printf("median save time: %.3f s\n", Median(saveSeconds));
+}
+
 int Run(const Options& o) {
     if (!o.framesDir.empty()) return PlayFrames(o);
     std::unique_ptr<TBitmap> bitmap;
+    std::unique_ptr<TPicture> picture;
     std::vector<double> seconds;
     for (int r = 0; r < o.repeat; ++r) {
         bitmap.reset();
+        picture = std::make_unique<TPicture>();
         const auto start = std::chrono::steady_clock::now();
-        bitmap = Decode(o.input);
-        const auto stop = std::chrono::steady_clock::now();
-        seconds.push_back(std::chrono::duration<double>(stop - start).count());
+        bitmap = Decode(o.input, *picture);
+        seconds.push_back(Since(start));
     }
     const double peak = PeakResidentBytes();  // before the output is written
-    OutputFor(o.output)->write(*bitmap, o.output, o);
+    const OutputKind* kind = OutputFor(o.output);
+    if (kind->write)
+        kind->write(*bitmap, o.output, o);
+    else
+        WriteGif(*picture->Graphic(), o);
 
     std::sort(seconds.begin(), seconds.end());
-    const size_t n = seconds.size();
-    const double median = n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
+    const double median = Median(seconds);
     const double pixels = double(bitmap->Width()) * double(bitmap->Height());
     std::printf("picture: %d x %d, %s\n", bitmap->Width(), bitmap->Height(), PixelFormatName(bitmap->PixelFormat()));
     std::printf("median time: %.3f s over %d run%s (fastest %.3f s, slowest %.3f s)\n", median, o.repeat,

@@ -1,8 +1,11 @@
 // GIF reader under libFuzzer: any input must load or be refused with one of
 // the program's exceptions, and whatever loads must render and paint,
-// never crash, hang or read out of bounds.
+// never crash, hang or read out of bounds. What loaded is saved by one of
+// the encoders and must load again.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "gif/GIFPicture.h"
 
@@ -35,6 +38,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             frame->Paint(canvas.Canvas(), Rect(-3, 2, 20, 9), true, i % 2 == 1);
         }
     } catch (const Exception&) {
+    }
+    // Writing: what was read is written by one of the encoders and must
+    // read back with the same images. A frame whose indices lie beyond its
+    // table is refused ("Color not in color table").
+    if (gif.FramePixels() > 4000000) return 0;
+    TMemoryStream saved;
+    try {
+        gif.Encoding = static_cast<TGIFEncoding>(size % 2);
+        gif.SaveToStream(saved);
+    } catch (const GIFException&) {
+        return 0;
+    }
+    saved.SetPosition(0);
+    TGIFPicture reread;
+    reread.LoadFromStream(saved);
+    auto images = [](TGIFPicture& p) {
+        std::vector<TGIFSubImage*> list;
+        for (int i = 0; i < p.Images().Count(); ++i)
+            if (!p.Images()[i]->IsEmpty()) list.push_back(p.Images()[i]);
+        return list;
+    };
+    const std::vector<TGIFSubImage*> before = images(gif), after = images(reread);
+    if (before.size() != after.size()) __builtin_trap();
+    for (size_t i = 0; i < before.size(); ++i) {
+        if (before[i]->FrameRect() != after[i]->FrameRect() || before[i]->DataSize() != after[i]->DataSize() ||
+            std::memcmp(before[i]->Data(), after[i]->Data(), static_cast<size_t>(before[i]->DataSize())) != 0)
+            __builtin_trap();
     }
     return 0;
 }

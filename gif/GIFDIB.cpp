@@ -127,27 +127,18 @@ TFastColorLookup::TFastColorLookup(HPALETTE palette) : TColorLookup(0), cache_(3
     }
 }
 
-uint8_t TFastColorLookup::NearestIndex(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                                       uint8_t& outBlue) {
-    const int key = (red >> 3) | ((green >> 3) << 5) | ((blue >> 3) << 10);
-    int16_t& slot = cache_[static_cast<size_t>(key)];
-    if (slot == -1) {
-        int best = 0x30000, index = 0;
-        for (int i = 0; i < colors_; ++i) {
-            const TPaletteEntry& e = entries_[static_cast<size_t>(i)];
-            const int d = std::abs(e.peRed - red) + std::abs(e.peGreen - green) + std::abs(e.peBlue - blue);
-            if (d < best) {
-                best = d;
-                index = i;
-            }
+int TFastColorLookup::Search(int key, uint8_t red, uint8_t green, uint8_t blue) {
+    int best = 0x30000, index = 0;
+    for (int i = 0; i < colors_; ++i) {
+        const TPaletteEntry& e = entries_[static_cast<size_t>(i)];
+        const int d = std::abs(e.peRed - red) + std::abs(e.peGreen - green) + std::abs(e.peBlue - blue);
+        if (d < best) {
+            best = d;
+            index = i;
         }
-        slot = static_cast<int16_t>(index);
     }
-    const TPaletteEntry& e = entries_[static_cast<size_t>(slot)];
-    outRed = e.peRed;
-    outGreen = e.peGreen;
-    outBlue = e.peBlue;
-    return static_cast<uint8_t>(slot);
+    cache_[static_cast<size_t>(key)] = static_cast<int16_t>(index);
+    return index;
 }
 
 uint8_t TNetscapeColorLookup::NearestIndex(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,

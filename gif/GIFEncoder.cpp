@@ -53,32 +53,21 @@ void TGIFWriter::FlushBlock() {
 
 void THashTable::Reset() { slots_.fill(0xFFFFFFFFu); }
 
-bool THashTable::Store(uint32_t key, int code) {
-    int h = Hash(key);
-    for (int probes = 0; probes < kMaxProbes; ++probes) {
-        uint32_t& slot = slots_[static_cast<size_t>(h)];
-        if ((slot >> 12) == kEmptyKey) {
-            slot = (key << 12) | (static_cast<uint32_t>(code) & 0xFFF);
-            return true;
-        }
-        h = NextSlot(h);
-    }
-    return false;
-}
-
 // ------------------------------------------------------------ encoder driver
 
 void TGIFEncoder::ColorNotInTable() { RaiseGIFError("Color not in color table"); }
 
-template <class Row>
-void TGIFEncoder::ForEachRow(Row row) const {
+std::vector<int> TGIFEncoder::RowOrder() const {
+    std::vector<int> rows;
+    rows.reserve(static_cast<size_t>(height_));
     if (!interlaced_) {
-        for (int y = 0; y < height_; ++y) row(y);
-        return;
+        for (int y = 0; y < height_; ++y) rows.push_back(y);
+        return rows;
     }
     static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
     for (int pass = 0; pass < 4; ++pass)
-        for (int y = kStart[pass]; y < height_; y += kStep[pass]) row(y);
+        for (int y = kStart[pass]; y < height_; y += kStep[pass]) rows.push_back(y);
+    return rows;
 }
 
 void TGIFEncoder::Encode(TStream& stream, int bitsPerPixel, int width, int height, bool interlaced,
@@ -111,23 +100,6 @@ void TGIFEncoder::Encode(TStream& stream, int bitsPerPixel, int width, int heigh
     WriteOneByte(stream, 0);
 }
 
-void TGIFEncoder::EmitCode(int code) {
-    accumulator_ |= uint64_t(code) << accumulatorBits_;
-    accumulatorBits_ += codeWidth_;
-    while (accumulatorBits_ >= 8) {
-        writer_->PutByte(static_cast<uint8_t>(accumulator_));
-        accumulator_ >>= 8;
-        accumulatorBits_ -= 8;
-    }
-    // The end code ends the stream: a last, partly filled byte goes out,
-    // but no byte at all when the codes ended on a byte boundary.
-    if (code == endCode_ && accumulatorBits_ > 0) {
-        writer_->PutByte(static_cast<uint8_t>(accumulator_));
-        accumulator_ = 0;
-        accumulatorBits_ = 0;
-    }
-}
-
 void TGIFEncoder::EmitClear() {
     clearPending_ = true;
     EmitCode(clearCode_);
@@ -135,17 +107,14 @@ void TGIFEncoder::EmitClear() {
 
 // ------------------------------------------------------------ LZW
 
-void TLZWEncoder::EmitCode(int code) {
-    TGIFEncoder::EmitCode(code);
-    if (nextFreeCode_ > highestCode_ || clearPending_) {
-        if (clearPending_) {
-            codeWidth_ = initialWidth_;
-            highestCode_ = (1 << codeWidth_) - 1;
-            clearPending_ = false;
-        } else {
-            ++codeWidth_;
-            highestCode_ = codeWidth_ >= 12 ? 4096 : (1 << codeWidth_) - 1;
-        }
+void TLZWEncoder::Widen() {
+    if (clearPending_) {
+        codeWidth_ = initialWidth_;
+        highestCode_ = (1 << codeWidth_) - 1;
+        clearPending_ = false;
+    } else {
+        ++codeWidth_;
+        highestCode_ = codeWidth_ >= 12 ? 4096 : (1 << codeWidth_) - 1;
     }
 }
 
@@ -163,35 +132,34 @@ void TLZWEncoder::CompressPixels() {
     } freeTable{table_};
     nextFreeCode_ = firstFreeCode_;
     EmitClear();
-    const THashTable& table = *table_;
-    bool first = true;
-    int prefix = 0;
-    ForEachRow([&](int y) {
+    THashTable& table = *table_;
+    // Every byte is below 256: only smaller tables need the check.
+    const bool check = colors_ < 256;
+    const std::vector<int> rows = RowOrder();
+    int prefix = -1;
+    for (int y : rows) {
         const uint8_t* p = pixels_ + int64_t(y) * width_;
         const uint8_t* end = p + width_;
-        if (first) {
-            if (*p >= colors_) ColorNotInTable();
-            prefix = *p++;
-            first = false;
-        }
+        if (check)
+            for (const uint8_t* q = p; q < end; ++q)
+                if (*q >= colors_) ColorNotInTable();
+        if (prefix < 0) prefix = *p++;
         for (; p < end; ++p) {
-            const int pixel = *p;
-            if (pixel >= colors_) ColorNotInTable();
-            const uint32_t key = (uint32_t(prefix) << 8) | uint32_t(pixel);
+            const uint32_t key = (uint32_t(prefix) << 8) | *p;
             const int code = table.Find(key);
             if (code >= 0) {
                 prefix = code;
                 continue;
             }
             TLZWEncoder::EmitCode(prefix);
-            prefix = pixel;
+            prefix = *p;
             // A probe cycle with no room left counts as a full table.
-            if (nextFreeCode_ < 4095 && table_->Store(key, nextFreeCode_))
+            if (nextFreeCode_ < 4095 && table.Store(key, nextFreeCode_))
                 ++nextFreeCode_;
             else
                 TLZWEncoder::EmitClear();
         }
-    });
+    }
     TLZWEncoder::EmitCode(prefix);
 }
 
@@ -324,7 +292,7 @@ void TRLEEncoder::CompressPixels() {
     EmitClear();
     pixel_ = -1;
     int run = 0;
-    ForEachRow([&](int y) {
+    for (int y : RowOrder()) {
         const uint8_t* p = pixels_ + int64_t(y) * width_;
         for (int x = 0; x < width_; ++x) {
             const int pixel = p[x];
@@ -340,7 +308,7 @@ void TRLEEncoder::CompressPixels() {
                 run = 1;
             }
         }
-    });
+    }
     if (run > 0) EndRun(run);
 }
 

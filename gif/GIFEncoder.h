@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "gif/GIFPicture.h"
 
@@ -65,7 +66,18 @@ public:
     static int Hash(uint32_t key) { return static_cast<int>((key ^ (key >> 4)) % kSize); }
     static int NextSlot(int h) { return h == 0 ? kSize - 1 : (2 * h >= kSize ? 2 * h - kSize : 2 * h); }
     // False when the key's probe cycle has no empty slot.
-    bool Store(uint32_t key, int code);
+    bool Store(uint32_t key, int code) {
+        int h = Hash(key);
+        for (int probes = 0; probes < kMaxProbes; ++probes) {
+            uint32_t& slot = slots_[static_cast<size_t>(h)];
+            if ((slot >> 12) == kEmptyKey) {
+                slot = (key << 12) | (static_cast<uint32_t>(code) & 0xFFF);
+                return true;
+            }
+            h = NextSlot(h);
+        }
+        return false;
+    }
     // The code, or -1.
     int Find(uint32_t key) const {
         int h = Hash(key);
@@ -94,13 +106,28 @@ public:
                 int colors);
 
 protected:
-    virtual void EmitCode(int code);
+    virtual void EmitCode(int code) { PutCode(code); }
     virtual void EmitClear();
     virtual void CompressPixels() = 0;
-    // The pixel rows in the order they are written (the four interlace
-    // passes, or top to bottom), calling row(y) for each.
-    template <class Row>
-    void ForEachRow(Row row) const;
+    // Packs the code, least significant bit first, at the current width;
+    // the end code also sends out the last, partly filled byte, if any.
+    void PutCode(int code) {
+        accumulator_ |= uint64_t(code) << accumulatorBits_;
+        accumulatorBits_ += codeWidth_;
+        while (accumulatorBits_ >= 8) {
+            writer_->PutByte(static_cast<uint8_t>(accumulator_));
+            accumulator_ >>= 8;
+            accumulatorBits_ -= 8;
+        }
+        if (code == endCode_ && accumulatorBits_ > 0) {
+            writer_->PutByte(static_cast<uint8_t>(accumulator_));
+            accumulator_ = 0;
+            accumulatorBits_ = 0;
+        }
+    }
+    // The pixel rows in the order they are written: the four interlace
+    // passes, or top to bottom.
+    std::vector<int> RowOrder() const;
     [[noreturn]] static void ColorNotInTable();
 
     int colors_ = 0;
@@ -122,11 +149,16 @@ public:
     const char* ClassName() const override { return "TLZWEncoder"; }
 
 protected:
-    void EmitCode(int code) override;
+    void EmitCode(int code) override {
+        PutCode(code);
+        if (nextFreeCode_ > highestCode_ || clearPending_) Widen();
+    }
     void EmitClear() override;
     void CompressPixels() override;
 
 private:
+    void Widen();
+
     int nextFreeCode_ = 0;
     std::unique_ptr<THashTable> table_;
 };

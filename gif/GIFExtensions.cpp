@@ -97,7 +97,12 @@ TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
 
 void TGIFGraphicControlExtension::SaveToStream(TStream& stream) {
     TGIFExtension::SaveToStream(stream);
-    stream.WriteBuffer(stored_.data(), 6);
+    // The fields in a block of the format's own size: a size read otherwise
+    // (and tolerated) would make a file whose next block is read amiss.
+    std::array<uint8_t, 6> block = stored_;
+    block[0] = 4;
+    block[5] = 0;
+    stream.WriteBuffer(block.data(), 6);
 }
 
 void TGIFGraphicControlExtension::LoadFromStream(TStream& stream) {
@@ -164,7 +169,10 @@ TGIFTextExtension::TGIFTextExtension(TGIFSubImage* frame) : TGIFExtension(frame)
 
 void TGIFTextExtension::SaveToStream(TStream& stream) {
     TGIFExtension::SaveToStream(stream);
-    stream.WriteBuffer(stored_.data(), 13);
+    // As the graphic control block: the fields in a block of size 12.
+    std::array<uint8_t, 13> block = stored_;
+    block[0] = 12;
+    stream.WriteBuffer(block.data(), 13);
     WriteSubBlockStrings(stream, text_);
 }
 

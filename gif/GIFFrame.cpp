@@ -8,6 +8,7 @@
 
 #include "gif/GIFInternal.h"
 #include "gif/GIFPicture.h"
+#include "gif/GIFReduce.h"
 #include "platform/core/Numeric.h"
 
 using namespace gifcodec;
@@ -164,6 +165,10 @@ HPALETTE TGIFSubImage::GetPalette() {
     if (bitmap_ != nullptr)
         if (HPALETTE p = bitmap_->Palette()) return p;
     if (palette_ != nullptr) return palette_;
+    if (owner_->DitherActive()) {
+        palette_ = Create216ColorPalette();
+        return palette_;
+    }
     if (colorMap_->Count() > 0) {
         palette_ = colorMap_->MakePalette();
         return palette_;
@@ -233,7 +238,10 @@ TBitmap* TGIFSubImage::FrameBitmap() {
     ReportProgress(TProgressStage::psStarting, 0, false);
     try {
         auto bitmap = std::make_unique<TBitmap>();
-        RenderPlain(*bitmap);
+        if (owner_->DitherActive())
+            RenderDithered(*bitmap);
+        else
+            RenderPlain(*bitmap);
         bitmap_ = std::move(bitmap);
     } catch (const EAbort&) {
         ReportProgress(TProgressStage::psEnding, 0, owner_->PaletteModified);
@@ -285,6 +293,63 @@ void TGIFSubImage::RenderPlain(TBitmap& bitmap) {
                 masked = true;
             }
         }
+    }
+    writer.Close();
+    if (masked) mask_ = CreateMonochromeBitmap(w, h, maskBits.data());
+}
+
+bool TGIFSubImage::TakeMaskRequest(uint8_t& transparentIndex) {
+    const bool wanted = needMask_ && transparent_ && graphicControl_ != nullptr;
+    needMask_ = false;
+    transparentIndex = graphicControl_ != nullptr ? graphicControl_->TransparentIndex() : 0;
+    return wanted;
+}
+
+void TGIFSubImage::RenderDithered(TBitmap& bitmap) {
+    const int w = Width(), h = Height();
+    if (int64_t(w) * h > 500000) bitmap.SetPixelFormat(TPixelFormat::pf1bit);
+    HPALETTE palette = GetPalette();
+    TDIBWriter writer(bitmap, TPixelFormat::pf8bit, w, h, palette);
+    TNetscapeColorLookup lookup(palette);
+    TFloydSteinbergDitherer ditherer(w, lookup);
+    TGIFColorMap& map = EffectiveColorMap();
+    std::array<TColor, 256> colors;
+    for (int i = 0; i < 256; ++i) colors[static_cast<size_t>(i)] = map.ColorOrFirst(i);
+
+    uint8_t transparentIndex = 0;
+    const bool wantMask = TakeMaskRequest(transparentIndex);
+    // Transparent pixels are not dithered: they take the cube entry of the
+    // transparent colour.
+    uint8_t filler = 0;
+    if (wantMask) {
+        const TColor c = colors[transparentIndex];
+        uint8_t r, g, b;
+        filler = lookup.NearestIndex(GetRValue(c), GetGValue(c), GetBValue(c), r, g, b);
+    }
+    const int64_t maskRowBytes = ((w + 15) >> 4) * 2;
+    std::vector<uint8_t> maskBits;
+    if (wantMask) maskBits.assign(static_cast<size_t>(maskRowBytes * h), 0);
+    bool masked = false;
+
+    for (int y = 0; y < h; ++y) {
+        if (y % 32 == 0) ReportProgress(TProgressStage::psRunning, static_cast<uint8_t>(num::MulDiv(y, 100, h)), false);
+        uint8_t* row = writer.RowAddress(y);
+        const uint8_t* source = pixels_.get() + int64_t(y) * w;
+        uint8_t* bits = wantMask ? maskBits.data() + maskRowBytes * y : nullptr;
+        if (wantMask) std::memset(row, filler, static_cast<size_t>(w));
+        uint8_t r, g, b;
+        for (int x = ditherer.Column(); x >= 0 && x < w; x = ditherer.Column()) {
+            const uint8_t v = source[x];
+            if (wantMask && v == transparentIndex) {
+                bits[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+                masked = true;
+                ditherer.StepColumn();
+                continue;
+            }
+            const TColor c = colors[v];
+            row[x] = ditherer.DitherPixel(GetRValue(c), GetGValue(c), GetBValue(c), r, g, b);
+        }
+        ditherer.EndRow();
     }
     writer.Close();
     if (masked) mask_ = CreateMonochromeBitmap(w, h, maskBits.data());

@@ -6,6 +6,8 @@
 #include "gif/GIFInternal.h"
 #include "gif/GIFPainter.h"
 #include "gif/GIFPicture.h"
+#include "gif/GIFReduce.h"
+#include "platform/core/Clipboard.h"
 
 using namespace gifcodec;
 
@@ -92,6 +94,7 @@ void TGIFPicture::SetWidth(int32_t value) {
         if (frame->Left() + frame->Width() > value) RaiseGIFError("Image width too small for contained frames");
     }
     if (value == header_->Width()) return;
+    StopAllPainters();
     header_->SetWidth(static_cast<uint16_t>(value));
     DropBitmap();
     Changed(this);
@@ -104,6 +107,7 @@ void TGIFPicture::SetHeight(int32_t value) {
         if (frame->Top() + frame->Height() > value) RaiseGIFError("Image height too small for contained frames");
     }
     if (value == header_->Height()) return;
+    StopAllPainters();
     header_->SetHeight(static_cast<uint16_t>(value));
     DropBitmap();
     Changed(this);
@@ -251,6 +255,10 @@ HPALETTE TGIFPicture::TablePalette() {
         ~Release() { guard = false; }
     } release{paletteGuard_};
     if (globalPalette_ != nullptr) return globalPalette_;
+    if (DitherActive()) {
+        globalPalette_ = Create216ColorPalette();
+        return globalPalette_;
+    }
     if (header_->ColorMap().Count() > 0) {
         globalPalette_ = header_->ColorMap().MakePalette();
         return globalPalette_;
@@ -283,6 +291,8 @@ void TGIFPicture::AssignTo(TPersistent* dest) const {
 
 void RegisterGIFGraphic() {
     TPicture::RegisterFileFormat("GIF", "GIF Image", TGIFPicture::StaticClass());
+    GIFClipboardFormat = RegisterClipboardFormat("GIF Image");
+    TPicture::RegisterClipboardFormat(GIFClipboardFormat, TGIFPicture::StaticClass());
     // The screen's depth decides whether dithering applies.
     AutoDitherApplies = kScreenBitsPerPixel <= 8;
 }

@@ -41,6 +41,9 @@ class TGIFHeader;
 class TGIFExtension;
 class TGIFGraphicControlExtension;
 class TGIFPainter;
+class TDIBReader;
+class TIcon;
+class TMetafile;
 
 // ------------------------------------------------------------ shared helpers
 
@@ -116,7 +119,25 @@ public:
     static void ColorToTriplet(TColor color, uint8_t* triplet);
     static TColor TripletToColor(const uint8_t* triplet);
 
+    // Use counts of the 256 possible indices, each with its index.
+    struct THistogramEntry {
+        int64_t count;
+        int32_t index;
+    };
+    using THistogram = std::array<THistogramEntry, 256>;
+    using TIndexMap = std::array<uint8_t, 256>;
+
     virtual void ReportWarning(int severity, const std::string& message) = 0;
+    // Adds the pixels of the frames drawn with this table to the histogram;
+    // a transparent index (and the screen's background index) counts as
+    // used even where no pixel shows it.
+    virtual void CountUse(THistogram& histogram) = 0;
+    // Rewrites the pixels of the frames drawn with this table, and their
+    // transparent indices, through map.
+    virtual void RemapPixels(const TIndexMap& map) = 0;
+    // Orders the table by use, most used first, rewriting the pixels, and
+    // drops the colours nothing uses. False when there is nothing to sort.
+    virtual bool SortByUse();
     // Tells the owner that the colours changed.
     virtual void ColorsChanged() = 0;
 
@@ -135,6 +156,9 @@ public:
     const char* ClassName() const override { return "TGIFGlobalColorMap"; }
     TGIFHeader* Header() const { return header_; }
     void ReportWarning(int severity, const std::string& message) override;
+    void CountUse(THistogram& histogram) override;
+    void RemapPixels(const TIndexMap& map) override;
+    bool SortByUse() override;
     void ColorsChanged() override;
 
 private:
@@ -149,6 +173,8 @@ public:
     const char* ClassName() const override { return "TGIFLocalColorMap"; }
     TGIFSubImage* Frame() const { return frame_; }
     void ReportWarning(int severity, const std::string& message) override;
+    void CountUse(THistogram& histogram) override;
+    void RemapPixels(const TIndexMap& map) override;
     void ColorsChanged() override;
 
 private:
@@ -355,6 +381,26 @@ public:
     // Writes the pixels as image data.
     void EncodeFrameData(TStream& stream);
 
+    // From another frame: a copy. From a bitmap, an icon, a metafile, any
+    // other graphic or a TPicture: the picture imported, reduced to at most
+    // 256 colours by the picture's ReductionMethod, DitherKind and
+    // ReductionBits where it holds more than 8 bits per pixel, with its
+    // transparency (a transparent bitmap's mask, an icon's mask, what a
+    // metafile leaves undrawn) as a transparent colour.
+    void Assign(const TPersistent* source) override;
+    // Crops a transparent frame to the pixels that show; one that shows
+    // nothing becomes empty.
+    void TrimTransparentEdges();
+    // Makes the pixels that repeat what previous shows at the same place
+    // transparent.
+    void MergeWithPrevious(TGIFSubImage* previous);
+    // Room for a transparent colour in the table the frame is drawn with.
+    bool CanAddTransparentColor();
+
+protected:
+    // A TBitmap receives FrameBitmap.
+    void AssignTo(TPersistent* dest) const override;
+
 private:
     uint16_t Word(int offset) const {
         return static_cast<uint16_t>(descriptor_[static_cast<size_t>(offset)] |
@@ -362,6 +408,19 @@ private:
     }
     void SetWord(int offset, int value);
     void RenderPlain(TBitmap& bitmap);
+    void RenderDithered(TBitmap& bitmap);
+    // The mask wanted for this rendering (clears need-mask), and its index.
+    bool TakeMaskRequest(uint8_t& transparentIndex);
+    int ChooseTransparentIndex();
+    void AssignFrame(const TGIFSubImage& source);
+    void AssignBitmap(const TBitmap& source);
+    void AssignGraphic(const TGraphic& source);
+    void ImportRows(TDIBReader& reader, TBitmap& bitmap);
+    void ApplyTransparencyMask(const TBitmap& mask, int rows);
+    void ApplyMaskHandle(const TBitmap* mask);
+    void ApplyIconMask(const TIcon& icon);
+    void ApplyMetafileMask(const TMetafile& metafile);
+    void ReportConverting(TProgressStage stage, uint8_t percent, bool redrawNow);
     void ReportProgress(TProgressStage stage, uint8_t percent, bool redrawNow);
 
     struct FreeDeleter {
@@ -651,14 +710,26 @@ protected:
 
 // Any palette: a 15-bit colour cache over a linear search by the sum of
 // absolute differences.
-class TFastColorLookup : public TColorLookup {
+class TFastColorLookup final : public TColorLookup {
 public:
     explicit TFastColorLookup(HPALETTE palette);
     const char* ClassName() const override { return "TFastColorLookup"; }
     uint8_t NearestIndex(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                         uint8_t& outBlue) override;
+                         uint8_t& outBlue) override {
+        const int key = (red >> 3) | ((green >> 3) << 5) | ((blue >> 3) << 10);
+        int slot = cache_[static_cast<size_t>(key)];
+        if (slot < 0) slot = Search(key, red, green, blue);
+        const TPaletteEntry& e = entries_[static_cast<size_t>(slot)];
+        outRed = e.peRed;
+        outGreen = e.peGreen;
+        outBlue = e.peBlue;
+        return static_cast<uint8_t>(slot);
+    }
 
 private:
+    // The entry nearest to the colour, kept as the key's answer.
+    int Search(int key, uint8_t red, uint8_t green, uint8_t blue);
+
     std::array<TPaletteEntry, 256> entries_{};
     std::vector<int16_t> cache_;
 };
@@ -759,6 +830,25 @@ public:
     bool Equals(const TGraphic& other) const override { return &other == this; }
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;
+    // From another TGIFPicture: a copy of its file model and drawing options
+    // (not its ReductionBits, Encoding or PlaybackSpeed), which ends without
+    // a progress handler and without OnGIFWarning. From any other graphic:
+    // that graphic imported as the one frame.
+    void Assign(const TPersistent* source) override;
+    // Appends a frame as it is, or any other graphic imported as a new
+    // frame; returns its index. Anything else raises "Object type not
+    // supported for operation".
+    int Add(TPersistent* source);
+    // Optimises the file model by the options (goCrop, goMerge, goCleanup,
+    // goColorMap, goReduceColors; see below).
+    void Streamline(uint8_t options, TPaletteReduction method, int bits, TDitherKind kind);
+    // GIFClipboardFormat (a whole GIF file in global memory) or CF_BITMAP.
+    void LoadFromClipboardFormat(uint32_t format, THandle data, HPALETTE palette) override;
+    // The first frame's bitmap form in the out values; the whole GIF goes on
+    // the clipboard under GIFClipboardFormat as well.
+    void SaveToClipboardFormat(uint32_t& format, THandle& data, HPALETTE& palette) override;
+    // Streamlines first when OptimizeOnFormStream is set.
+    void WriteData(TStream& stream) override;
 
     // Forwards to OnGIFWarning.
     virtual void ReportWarning(TObject* sender, int severity, const std::string& message);
@@ -850,6 +940,18 @@ private:
     std::unique_ptr<TBitmap> cachedBitmap_;
     int64_t framePixels_ = 0;
 };
+
+// Streamline's options.
+enum TGIFOptimizeOption : uint8_t {
+    goCrop = 1,          // transparent frames cropped; frames showing nothing dropped
+    goMerge = 2,         // pixels that repeat the frame below become transparent
+    goCleanup = 4,       // unused transparency, disposal and extensions removed
+    goColorMap = 8,      // colour tables sorted by use, unused colours dropped
+    goReduceColors = 16, // checks the reduction method only
+};
+
+// The clipboard format "GIF Image", registered by RegisterGIFGraphic.
+extern uint32_t GIFClipboardFormat;
 
 // Start-up and shut-down of the codec: the "GIF" entry of the picture
 // registry. Called by the program, the decode tool and test fixtures.

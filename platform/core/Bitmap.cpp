@@ -496,3 +496,23 @@ std::unique_ptr<TBitmap> CreateMonochromeBitmap(int32_t width, int32_t height, c
     }
     return bitmap;
 }
+
+const TBitmap* TBitmap::MaskHandle() const {
+    mask_.reset();
+    if (Empty()) return nullptr;
+    auto mask = std::make_unique<TBitmap>();
+    mask->SetPixelFormat(TPixelFormat::pf1bit);
+    mask->SetColorTable({TPaletteEntry{0, 0, 0, 0}, TPaletteEntry{255, 255, 255, 0}});
+    mask->SetSize(width_, height_);
+    const uint32_t key = px::ColorToWord(TransparentColor()) & 0xFFFFFF;
+    const px::RowCodec codec(format_, colors_);
+    std::vector<uint32_t> row(static_cast<size_t>(width_));
+    for (int32_t y = 0; y < height_; ++y) {
+        codec.Read(ScanLine(y), 0, width_, row.data());
+        uint8_t* bits = mask->ScanLine(y);
+        for (int32_t x = 0; x < width_; ++x)
+            if ((row[static_cast<size_t>(x)] & 0xFFFFFF) == key) bits[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    }
+    mask_ = std::move(mask);
+    return mask_.get();
+}

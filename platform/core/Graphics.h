@@ -166,6 +166,10 @@ public:                                                                         
         return cls;                                                               \
     }
 
+// Clipboard data: a bitmap (a TBitmap* under CF_BITMAP), a palette or a
+// global memory block, by the format it is held under (Clipboard.h).
+using THandle = void*;
+
 enum class TProgressStage { psStarting, psRunning, psEnding };
 using TProgressEvent = std::function<void(TObject* sender, TProgressStage stage, uint8_t percent,
                                           bool redrawNow, const TRect& rect, const std::string& msg)>;
@@ -198,6 +202,12 @@ public:
     virtual void SaveToFile(const std::string& fileName);
     virtual void ReadData(TStream& stream) { LoadFromStream(stream); }
     virtual void WriteData(TStream& stream) { SaveToStream(stream); }
+    // The graphic's clipboard form: format, data and palette come back new
+    // and belong to the caller, who normally hands them to the clipboard.
+    // Both raise EInvalidGraphic "Unsupported clipboard format" for a class
+    // without a clipboard form, or data of a format it does not take.
+    virtual void SaveToClipboardFormat(uint32_t& format, THandle& data, HPALETTE& palette);
+    virtual void LoadFromClipboardFormat(uint32_t format, THandle data, HPALETTE palette);
 
     virtual void Changed(TObject* sender);
     virtual void Progress(TObject* sender, TProgressStage stage, uint8_t percent, bool redrawNow,
@@ -228,6 +238,8 @@ enum class TPixelFormat : uint8_t {
 int BitsPerPixel(TPixelFormat format);  // pfDevice and pfCustom: 32
 
 enum class TTransparentMode { tmAuto, tmFixed };
+// Every bitmap here is device-independent.
+enum class TBitmapHandleType { bmDIB, bmDDB };
 
 // Largest bitmap the core creates; larger requests raise EOutOfMemory
 // before anything is allocated.
@@ -312,6 +324,15 @@ public:
     // table entry for indexed formats, nothing outside, no OnChange.
     TColor Pixel(int32_t x, int32_t y) const;
     void SetPixel(int32_t x, int32_t y, TColor color);
+    TBitmapHandleType HandleType() const { return TBitmapHandleType::bmDIB; }
+    // A 1-bit bitmap of this one's size whose set bits (index 1) mark the
+    // pixels of TransparentColor; nullptr for an empty bitmap. The bitmap
+    // keeps it until the next call.
+    const TBitmap* MaskHandle() const;
+    // CF_BITMAP: a copy of the bitmap, and a copy of its palette (none for
+    // formats without a colour table).
+    void SaveToClipboardFormat(uint32_t& format, THandle& data, HPALETTE& palette) override;
+    void LoadFromClipboardFormat(uint32_t format, THandle data, HPALETTE palette) override;
 
 protected:
     void AssignTo(TPersistent* dest) const override;
@@ -334,6 +355,7 @@ protected:
     std::unique_ptr<TCanvas> canvas_;
     TColor transparentColor_ = clDefault;
     TTransparentMode transparentMode_ = TTransparentMode::tmAuto;
+    mutable std::unique_ptr<TBitmap> mask_;
 };
 
 // A 1-bit bitmap (index 0 black, 1 white) from rows padded to 16 bits, the
@@ -451,6 +473,10 @@ public:
     // raises EInvalidGraphic "Unknown picture file extension (.<ext>)".
     void LoadFromFile(const std::string& fileName);
     void SaveToFile(const std::string& fileName);
+    // A graphic of the class registered for the clipboard format loads the
+    // data; an unregistered format raises EInvalidGraphic "Unsupported
+    // clipboard format".
+    void LoadFromClipboardFormat(uint32_t format, THandle data, HPALETTE palette);
     void Assign(const TPersistent* source) override;
 
     static void RegisterFileFormat(const std::string& extension, const std::string& description,

@@ -87,6 +87,7 @@ const Entry* ChooseImage(const std::vector<Entry>& entries) {
 
 struct Decoded {
     std::unique_ptr<TBitmap> color, mask;
+    std::unique_ptr<TBitmap> monochrome;  // a 1-bit image's own bits
     bool hasAlpha = false;
 };
 
@@ -144,6 +145,15 @@ Decoded DecodeImage(const uint8_t* p, size_t n) {
     out.mask->SetColorTable({TPaletteEntry{0, 0, 0, 0}, TPaletteEntry{255, 255, 255, 0}});
     out.mask->SetSize(width, height);
 
+    if (bits == 1) {
+        out.monochrome = std::make_unique<TBitmap>();
+        out.monochrome->SetPixelFormat(TPixelFormat::pf1bit);
+        out.monochrome->SetColorTable({TPaletteEntry{0, 0, 0, 0}, TPaletteEntry{255, 255, 255, 0}});
+        out.monochrome->SetSize(width, height);
+        for (int32_t r = 0; r < height; ++r)
+            std::memcpy(out.monochrome->ScanLine(height - 1 - r), p + xorAt + xorStride * uint64_t(r),
+                        (size_t(width) + 7) / 8);
+    }
     const uint32_t indexMask = (1u << (bits <= 8 ? bits : 0)) - 1;
     for (int32_t r = 0; r < height; ++r) {
         const int32_t row = height - 1 - r;
@@ -278,6 +288,7 @@ void TIcon::LoadFromStream(TStream& stream) {
     data_ = std::move(data);
     color_ = std::move(image.color);
     mask_ = std::move(image.mask);
+    monochrome_ = std::move(image.monochrome);
     hasAlpha_ = image.hasAlpha;
     Changed(this);
 }
@@ -294,9 +305,15 @@ void TIcon::Assign(const TPersistent* source) {
         auto mask = std::make_unique<TBitmap>();
         color->Assign(icon->color_.get());
         mask->Assign(icon->mask_.get());
+        std::unique_ptr<TBitmap> monochrome;
+        if (icon->monochrome_ != nullptr) {
+            monochrome = std::make_unique<TBitmap>();
+            monochrome->Assign(icon->monochrome_.get());
+        }
         data_ = icon->data_;
         color_ = std::move(color);
         mask_ = std::move(mask);
+        monochrome_ = std::move(monochrome);
         hasAlpha_ = icon->hasAlpha_;
         Changed(this);
         return;
@@ -348,4 +365,26 @@ void TIcon::Draw(TCanvas& canvas, const TRect& rect) {
     canvas.CopyMode = cmSrcCopy;
     canvas.StretchBlt(rect, image, Rect(0, 0, Width(), Height()), mask);
     canvas.CopyMode = mode;
+}
+
+bool GetIconInfo(const TIcon& icon, TIconInfo& info) {
+    info = TIconInfo{};
+    if (icon.Empty()) return false;
+    const TBitmap& mask = icon.MaskBitmap();
+    const int32_t w = icon.Width(), h = icon.Height();
+    info.hbmMask = std::make_unique<TBitmap>();
+    info.hbmMask->SetPixelFormat(TPixelFormat::pf1bit);
+    info.hbmMask->SetColorTable({TPaletteEntry{0, 0, 0, 0}, TPaletteEntry{255, 255, 255, 0}});
+    const TBitmap* monochrome = icon.MonochromeBits();
+    info.hbmMask->SetSize(w, monochrome != nullptr ? 2 * h : h);
+    const size_t rowBytes = (size_t(w) + 7) / 8;
+    for (int32_t y = 0; y < h; ++y) {
+        std::memcpy(info.hbmMask->ScanLine(y), mask.ScanLine(y), rowBytes);
+        if (monochrome != nullptr) std::memcpy(info.hbmMask->ScanLine(h + y), monochrome->ScanLine(y), rowBytes);
+    }
+    if (monochrome == nullptr) {
+        info.hbmColor = std::make_unique<TBitmap>();
+        info.hbmColor->Assign(&icon.ColorBitmap());
+    }
+    return true;
 }

@@ -45,6 +45,9 @@ public:
     const TBitmap& MaskBitmap() const { return *mask_; }
     // True when the chosen image blends by its own alpha channel.
     bool HasAlpha() const { return hasAlpha_; }
+    // The image's own bits when it has one bit per pixel (a monochrome
+    // icon), else nullptr.
+    const TBitmap* MonochromeBits() const { return monochrome_.get(); }
 
 protected:
     // A bitmap becomes 32 bits per pixel, the icon's size, with the icon
@@ -55,5 +58,16 @@ private:
     std::vector<uint8_t> data_;  // the whole file, for SaveToStream
     std::unique_ptr<TBitmap> color_;
     std::unique_ptr<TBitmap> mask_;
+    std::unique_ptr<TBitmap> monochrome_;
     bool hasAlpha_ = false;
 };
+
+// An icon's mask and colour bitmaps, as the desktop hands them out; they
+// belong to the info and go with it. A monochrome icon has no colour
+// bitmap, and its mask is twice the icon's height: the AND mask over the
+// image's own bits. False for an empty icon.
+struct TIconInfo {
+    bool fIcon = true;
+    std::unique_ptr<TBitmap> hbmMask, hbmColor;
+};
+bool GetIconInfo(const TIcon& icon, TIconInfo& info);

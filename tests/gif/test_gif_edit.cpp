@@ -1,0 +1,357 @@
+// Editing GIF pictures: colour tables sorted by use, the optimiser (which
+// must leave what an animation shows as it was), copying and adding
+// frames, dithered rendering and the clipboard.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "gif/GIFPicture.h"
+#include "platform/core/Clipboard.h"
+#include "platform/core/Metafile.h"
+#include "tests/TestRegistry.h"
+#include "tests/gif/GiflibReference.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// A picture with a global table of the colours and one frame per entry of
+// frames: its place and pixels.
+struct FrameSpec {
+    TRect place;
+    Bytes pixels;
+    int transparent = -1;
+    int disposal = 0;
+    int delay = 0;
+};
+
+std::unique_ptr<TGIFPicture> Build(int w, int h, const std::vector<TColor>& colors, const std::vector<FrameSpec>& frames) {
+    auto gif = std::make_unique<TGIFPicture>();
+    gif->Header().SetWidth(static_cast<uint16_t>(w));
+    gif->Header().SetHeight(static_cast<uint16_t>(h));
+    for (TColor c : colors) gif->GlobalColorMap().Append(c);
+    for (const FrameSpec& spec : frames) {
+        auto* frame = new TGIFSubImage(gif.get());
+        gif->Images().Add(frame);
+        frame->PlaceFrame(spec.place.Left, spec.place.Top, spec.place.Width(), spec.place.Height());
+        std::copy(spec.pixels.begin(), spec.pixels.end(), frame->Data());
+        if (spec.transparent >= 0 || spec.disposal || spec.delay) {
+            auto* control = new TGIFGraphicControlExtension(frame);
+            frame->Extensions().Add(control);
+            control->SetDisposal(static_cast<uint8_t>(spec.disposal));
+            control->SetDelay(static_cast<uint16_t>(spec.delay));
+            if (spec.transparent >= 0) {
+                control->SetTransparentIndex(spec.transparent);
+                control->SetTransparent(true);
+            }
+        }
+    }
+    return gif;
+}
+
+// What a viewer shows after each frame: frames drawn in turn without their
+// transparent colour (a frame without an image shows nothing); then a disposal of 2 clears the frame's area to the
+// background (-1 here) and 3 restores what was there before. Repeats of
+// the same screen (the empty one before the first frame among them) are
+// kept once.
+std::vector<std::vector<TColor>> Compose(TGIFPicture& gif) {
+    const int w = gif.Width(), h = gif.Height();
+    std::vector<TColor> screen(size_t(w) * h, -1);
+    std::vector<std::vector<TColor>> shown{screen};
+    for (int i = 0; i < gif.Images().Count(); ++i) {
+        TGIFSubImage* frame = gif.Images()[i];
+        if (frame->IsEmpty()) continue;
+        const std::vector<TColor> before = screen;
+        const TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
+        const int t = frame->Transparent() && control ? control->TransparentIndex() : -1;
+        TGIFColorMap& map = frame->EffectiveColorMap();
+        for (int y = 0; y < frame->Height(); ++y)
+            for (int x = 0; x < frame->Width(); ++x) {
+                const int sx = frame->Left() + x, sy = frame->Top() + y;
+                const int v = frame->PixelAt(x, y);
+                if (sx < w && sy < h && v != t) screen[size_t(sy) * w + sx] = map.ColorOrFirst(v);
+            }
+        if (shown.back() != screen) shown.push_back(screen);
+        const int disposal = control ? control->Disposal() : 0;
+        if (disposal == 3) screen = before;
+        if (disposal == 2)
+            for (int y = frame->Top(); y < std::min(h, frame->Top() + frame->Height()); ++y)
+                for (int x = frame->Left(); x < std::min(w, frame->Left() + frame->Width()); ++x)
+                    screen[size_t(y) * w + x] = -1;
+    }
+    return shown;
+}
+
+}  // namespace
+
+TEST(GIFColorMap, SortByUseKeepsWhatIndicesStillPointAt) {
+    const std::vector<TColor> colors{clRed, clLime, clBlue, clWhite};
+    // Index 2 most used, then 0; 1 unused; the transparent index 3 shows
+    // nowhere but stays, after 0 by the sort's partition; 6 lies beyond the
+    // table and keeps its value.
+    auto gif = Build(3, 2, colors, {{Rect(0, 0, 3, 2), {2, 2, 2, 0, 6, 2}, 3}});
+    gif->Header().SetBackgroundIndex(2);
+    ASSERT_TRUE(gif->GlobalColorMap().SortByUse());
+    TGIFSubImage* frame = gif->Images()[0];
+    EXPECT_EQ(Bytes(frame->Data(), frame->Data() + 6), (Bytes{0, 0, 0, 2, 6, 0}));
+    ASSERT_EQ(gif->GlobalColorMap().Count(), 3);
+    EXPECT_EQ(gif->GlobalColorMap().ColorAt(0), clBlue);
+    EXPECT_EQ(gif->GlobalColorMap().ColorAt(1), clWhite);
+    EXPECT_EQ(gif->GlobalColorMap().ColorAt(2), clRed);
+    EXPECT_EQ(frame->GraphicControlExtension()->TransparentIndex(), 1);
+    EXPECT_EQ(gif->Header().BackgroundIndex(), 0);
+    // Already in order of use: nothing moves, not even unused colours go.
+    auto ordered = Build(3, 1, {clRed, clLime, clBlue}, {{Rect(0, 0, 3, 1), {0, 0, 1}}});
+    EXPECT_TRUE(ordered->GlobalColorMap().SortByUse());
+    EXPECT_EQ(ordered->GlobalColorMap().Count(), 3);
+}
+
+TEST(GIFStreamline, OptimisedAnimationsShowTheSameFrames) {
+    std::mt19937 random(99);
+    auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    // White twice, so colours match across indices.
+    const std::vector<TColor> colors{clBlack, clWhite, clRed, clLime, clBlue, clWhite, clYellow, clAqua};
+    std::vector<std::unique_ptr<TGIFPicture>> pictures;
+    for (int n = 0; n < 60; ++n) {
+        const int w = 12, h = 10;
+        std::vector<FrameSpec> frames;
+        std::vector<int> screen(size_t(w) * h, 0);  // a rough guess of what shows, to repeat it
+        for (int f = 0, count = 2 + below(5); f < count; ++f) {
+            FrameSpec spec;
+            const int left = below(w - 1), top = below(h - 1);
+            spec.place = Rect(left, top, left + 1 + below(w - left), top + 1 + below(h - top));
+            spec.transparent = below(3) ? below(8) : -1;
+            spec.disposal = below(4);
+            spec.delay = below(3) * 5;
+            const int border = below(2);
+            for (int y = spec.place.Top; y < spec.place.Bottom; ++y)
+                for (int x = spec.place.Left; x < spec.place.Right; ++x) {
+                    const bool edge = border && (x == spec.place.Left || y == spec.place.Top);
+                    int v = below(3) ? screen[size_t(y) * w + x] : below(8);
+                    if (edge && spec.transparent >= 0) v = spec.transparent;
+                    spec.pixels.push_back(static_cast<uint8_t>(v));
+                    if (v != spec.transparent) screen[size_t(y) * w + x] = v;
+                }
+            frames.push_back(spec);
+        }
+        pictures.push_back(Build(w, h, colors, frames));
+    }
+    for (const auto& entry : fs::directory_iterator(std::string(QUILLARC_GENERATED_DATA) + "/gif")) {
+        if (entry.path().extension() != ".gif") continue;
+        auto gif = std::make_unique<TGIFPicture>();
+        gif->LoadFromFile(entry.path().string());
+        if (gif->Images().Count() > 1 && int64_t(gif->Width()) * gif->Height() < 200000) pictures.push_back(std::move(gif));
+    }
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        SCOPED_TRACE(i);
+        TGIFPicture copy;
+        copy.Assign(pictures[i].get());
+        copy.Streamline(goCrop | goMerge | goCleanup | goColorMap | goReduceColors, 0, 8, 0);
+        EXPECT_EQ(Compose(copy), Compose(*pictures[i]));
+        // What was written reads back showing the same.
+        TMemoryStream stream;
+        copy.SaveToStream(stream);
+        stream.SetPosition(0);
+        TGIFPicture reread;
+        reread.LoadFromStream(stream);
+        EXPECT_EQ(Compose(reread), Compose(*pictures[i]));
+    }
+}
+
+TEST(GIFStreamline, DroppedFramesLendTheirDelayUpTo65535) {
+    const std::vector<TColor> colors{clBlack, clWhite};
+    auto gif = Build(2, 1, colors,
+                     {{Rect(0, 0, 2, 1), {0, 1}, 1, 1, 60000}, {Rect(0, 0, 2, 1), {1, 1}, 1, 1, 10000}});
+    gif->Streamline(goCrop, 0, 8, 0);
+    ASSERT_EQ(gif->Images().Count(), 1);
+    EXPECT_EQ(gif->Images()[0]->GraphicControlExtension()->Delay(), 65535);
+    try {
+        gif->Streamline(goReduceColors, 9, 8, 0);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message(), "Invalid reduction method");
+    }
+}
+
+TEST(GIFPicture, CopiesAddsAndRefuses) {
+    auto source = Build(4, 2, {clRed, clBlue}, {{Rect(0, 0, 4, 2), {0, 1, 0, 1, 1, 1, 0, 0}, 1, 2, 7}});
+    int warnings = 0;
+    source->OnGIFWarning = [&](TObject*, int, const std::string&) { ++warnings; };
+    source->ReductionBits = 3;
+    TGIFPicture copy;
+    copy.Encoding = 1;
+    copy.OnProgress = [](TObject*, TProgressStage, uint8_t, bool, const TRect&, const std::string&) {};
+    copy.Assign(source.get());
+    EXPECT_FALSE(copy.OnGIFWarning);
+    EXPECT_FALSE(copy.OnProgress);
+    EXPECT_EQ(copy.Encoding, 1);
+    EXPECT_EQ(copy.ReductionBits, 8);
+    ASSERT_EQ(copy.Images().Count(), 1);
+    TGIFSubImage* frame = copy.Images()[0];
+    EXPECT_EQ(Bytes(frame->Data(), frame->Data() + 8), (Bytes{0, 1, 0, 1, 1, 1, 0, 0}));
+    EXPECT_EQ(frame->GraphicControlExtension()->Delay(), 7);
+    EXPECT_TRUE(frame->Transparent());
+
+    // A frame is appended as it is, a bitmap imported as a new frame.
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf8bit);
+    bitmap.SetSize(3, 3);
+    EXPECT_EQ(copy.Add(new TGIFSubImage(&copy)), 1);
+    EXPECT_EQ(copy.Add(&bitmap), 2);
+    EXPECT_EQ(copy.Images()[2]->Width(), 3);
+    TPicture notAGraphic;
+    try {
+        copy.Add(&notAGraphic);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message(), "Object type not supported for operation");
+    }
+    // Sizes beyond 16 bits are refused, not wrapped.
+    EXPECT_THROW(copy.SetWidth(65536), GIFException);
+    EXPECT_THROW(copy.Images()[0]->SetWidth(70000), GIFException);
+    EXPECT_EQ(copy.Width(), 4);
+}
+
+TEST(GIFFrame, DitheredRenderingUsesTheCubeAndItsEntryForTheTransparentColour) {
+    auto gif = Build(3, 1, {clWhite, RGB(10, 20, 250), RGB(255, 0, 0)}, {{Rect(0, 0, 3, 1), {0, 1, 2}, 0}});
+    gif->PaintFlags = static_cast<TGIFPaintFlags>((gif->PaintFlags | gpDither) & ~gpAutoDither);
+    ASSERT_TRUE(gif->DitherActive());
+    EXPECT_EQ(PaletteEntryCount(gif->Palette()), 216);
+    TBitmap* bitmap = gif->Images()[0]->FrameBitmap();
+    ASSERT_NE(bitmap, nullptr);
+    // The transparent white takes the cube's white, 215; blue and red dither.
+    EXPECT_EQ(bitmap->ScanLine(0)[0], 215);
+    EXPECT_EQ(bitmap->ScanLine(0)[1], 4);
+    EXPECT_EQ(bitmap->Pixel(2, 0), clRed);
+    ASSERT_NE(gif->Images()[0]->Mask(), nullptr);
+    EXPECT_EQ(gif->Images()[0]->Mask()->ScanLine(0)[0], 0x80);
+}
+
+TEST(GIFClipboard, PicturesGoOnTheClipboardAsGifAndBitmap) {
+    testpics::CodecsRegistered codecs;
+    auto gif = Build(3, 2, {clRed, clBlue}, {{Rect(0, 0, 3, 2), {0, 1, 0, 1, 1, 0}}});
+    Clipboard().Assign(*gif);
+    EXPECT_TRUE(Clipboard().HasFormat(CF_BITMAP));
+    ASSERT_TRUE(Clipboard().HasFormat(GIFClipboardFormat));
+    EXPECT_EQ(RegisterClipboardFormat("GIF Image"), GIFClipboardFormat);
+
+    TPicture picture;
+    picture.LoadFromClipboardFormat(GIFClipboardFormat, Clipboard().GetClipboardData(GIFClipboardFormat), nullptr);
+    auto* pasted = dynamic_cast<TGIFPicture*>(picture.Graphic());
+    ASSERT_NE(pasted, nullptr);
+    EXPECT_EQ(Bytes(pasted->Images()[0]->Data(), pasted->Images()[0]->Data() + 6), (Bytes{0, 1, 0, 1, 1, 0}));
+    // The bitmap form comes in as one imported frame.
+    TGIFPicture fromBitmap;
+    fromBitmap.LoadFromClipboardFormat(CF_BITMAP, nullptr, nullptr);
+    ASSERT_EQ(fromBitmap.Images().Count(), 1);
+    EXPECT_EQ(fromBitmap.FirstFrameBitmap()->Pixel(1, 0), clBlue);
+    try {
+        fromBitmap.LoadFromClipboardFormat(CF_PALETTE, nullptr, nullptr);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message(), "Unsupported clipboard format");
+    }
+    // Outside an open clipboard the GIF cannot be stored; nothing is left behind.
+    uint32_t format = 0;
+    THandle data = nullptr;
+    HPALETTE palette = nullptr;
+    try {
+        gif->SaveToClipboardFormat(format, data, palette);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message(), "Failed to store GIF on clipboard");
+    }
+    EXPECT_EQ(data, nullptr);
+    Clipboard().Clear();
+    EXPECT_FALSE(Clipboard().HasFormat(GIFClipboardFormat));
+}
+
+TEST(GIFImport, PicturesArriveWithTheirColoursAndTransparency) {
+    testpics::CodecsRegistered codecs;
+    const std::string dir = std::string(QUILLARC_GENERATED_DATA) + "/gifimport/";
+    auto load = [](const std::string& file) {
+        TPicture picture;
+        picture.LoadFromFile(file);
+        auto bitmap = std::make_unique<TBitmap>();
+        bitmap->Assign(picture.Graphic());
+        return bitmap;
+    };
+    auto cube = [](TColor c) {
+        auto level = [](int v) { return uint8_t((v + 3) / 51 * 51); };
+        return RGB(level(GetRValue(c)), level(GetGValue(c)), level(GetBValue(c)));
+    };
+    const std::unique_ptr<TBitmap> mask = load(dir + "mask.pgm");
+    // A metafile that draws a few colours into part of its area only.
+    TBitmap patch;
+    patch.SetPixelFormat(TPixelFormat::pf24bit);
+    patch.SetSize(6, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x) patch.SetPixel(x, y, x < 3 ? clRed : RGB(10, 20, 30 * y));
+    auto metafile = std::make_unique<TMetafile>();
+    metafile->SetWidth(10);
+    metafile->SetHeight(8);
+    {
+        TMetafileCanvas canvas(metafile.get());
+        canvas.Draw(3, 2, patch);
+    }
+    // Pictures of up to 8 bits per pixel keep their colours; true-colour
+    // ones are reduced, here to the cube (by the method 6) or not at all.
+    struct Case {
+        std::string file, truth;
+        TPaletteReduction method;
+        bool masked;
+    };
+    for (const Case& c : std::vector<Case>{{"bmp1.bmp", "bmp1.ppm", 6, false},
+                                           {"bmp4.bmp", "bmp4.ppm", 6, false},
+                                           {"bmp8.bmp", "bmp8.ppm", 6, false},
+                                           {"bmp24.bmp", "bmp24.ppm", 6, false},
+                                           {"ico1.ico", "ico1.ppm", 0, true},
+                                           {"ico8.ico", "ico8.ppm", 0, true},
+                                           {"ico24.ico", "ico24.ppm", 6, true},
+                                           {"metafile", "", 0, true}}) {
+        const bool cubed = c.method == 6 && c.file.find("24") != std::string::npos;
+        SCOPED_TRACE(c.file);
+        TPicture source;
+        if (c.file == "metafile")
+            source.SetGraphic(metafile.get());
+        else
+            source.LoadFromFile(dir + c.file);
+        TGIFPicture gif;
+        gif.ReductionMethod = c.method;
+        gif.Assign(source.Graphic());
+        TMemoryStream saved;
+        gif.SaveToStream(saved);
+        giflib_reference::Picture back;
+        std::string error;
+        ASSERT_TRUE(giflib_reference::Load(saved.Memory(), static_cast<size_t>(saved.Size()), back, error)) << error;
+        ASSERT_EQ(back.frames.size(), 1u);
+        const giflib_reference::Frame& frame = back.frames[0];
+        ASSERT_EQ(frame.width, source.Width());
+        ASSERT_EQ(frame.height, source.Height());
+        EXPECT_EQ(frame.transparent >= 0, c.masked);
+        const std::unique_ptr<TBitmap> truth = c.truth.empty() ? nullptr : load(dir + c.truth);
+        int wrong = 0;
+        for (int y = 0; y < frame.height; ++y)
+            for (int x = 0; x < frame.width; ++x) {
+                const int index = frame.indices[size_t(y) * frame.width + x];
+                bool clear;
+                TColor want;
+                if (truth == nullptr) {
+                    clear = x < 3 || x >= 9 || y < 2 || y >= 6;
+                    want = clear ? clBlack : patch.Pixel(x - 3, y - 2);
+                } else {
+                    clear = c.masked && mask->Pixel(x, y) == clBlack;
+                    want = cubed ? cube(truth->Pixel(x, y)) : truth->Pixel(x, y);
+                }
+                if (clear) {
+                    wrong += index != frame.transparent;
+                    continue;
+                }
+                const TPaletteEntry& e = frame.colors.at(size_t(index));
+                wrong += index == frame.transparent || RGB(e.peRed, e.peGreen, e.peBlue) != want;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+}
