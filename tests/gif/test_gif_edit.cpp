@@ -194,13 +194,22 @@ TEST(GIFPicture, CopiesAddsAndRefuses) {
     EXPECT_EQ(frame->GraphicControlExtension()->Delay(), 7);
     EXPECT_TRUE(frame->Transparent());
 
-    // A frame is appended as it is, a bitmap imported as a new frame.
+    // A frame is appended as it is, a bitmap imported as a new frame, its
+    // transparent colour (that of the bottom-left pixel) becoming the
+    // frame's transparent index.
     TBitmap bitmap;
     bitmap.SetPixelFormat(TPixelFormat::pf8bit);
     bitmap.SetSize(3, 3);
+    bitmap.SetPixel(1, 1, clWhite);
+    bitmap.SetTransparent(true);
     EXPECT_EQ(copy.Add(new TGIFSubImage(&copy)), 1);
     EXPECT_EQ(copy.Add(&bitmap), 2);
-    EXPECT_EQ(copy.Images()[2]->Width(), 3);
+    TGIFSubImage* imported = copy.Images()[2];
+    EXPECT_EQ(imported->Width(), 3);
+    ASSERT_TRUE(imported->Transparent());
+    const int t = imported->GraphicControlExtension()->TransparentIndex();
+    EXPECT_EQ(std::count(imported->Data(), imported->Data() + 9, t), 8);
+    EXPECT_EQ(imported->ColorMap().ColorAt(imported->PixelAt(1, 1)), clWhite);
     TPicture notAGraphic;
     try {
         copy.Add(&notAGraphic);
