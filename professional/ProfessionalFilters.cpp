@@ -8,6 +8,11 @@
 #include "app/Hsl.h"
 #include "app/PixelOps.h"
 #include "app/Random.h"
+#include "platform/core/PixelBuffer.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // Every filter computes each output row from rows nobody writes during the
 // pass (the input, or the pixel itself for the point filters), so the bytes
@@ -49,6 +54,49 @@ uint32_t AdjustColour(uint32_t pixel, int32_t H, int32_t S, int32_t L) {
 }
 
 // ------------------------------------------------------------ colorzone
+
+// colorzone's levels of a row. The thresholds lie 51 apart from the
+// offset on, so a channel value v reaches k = (v - offset + 51) div 51 of
+// them, and its level 51 k - 26 clamped to 0 .. 255 (0, 25, 76, 127, 178,
+// 229, 255).
+struct TZone {
+    std::array<uint8_t, 256> Lut;
+    int32_t Offset;
+    explicit TZone(int32_t offset) : Lut(ZoneLevels(offset)), Offset(offset) {}
+    // The division by 51 on 16-bit lanes is exact up to 357: offsets of
+    // -51 .. 51 keep v - offset + 51 within 0 .. 357.
+    bool Vector() const { return Offset > -52 && Offset < 52; }
+};
+
+// out[x] := the levels of in[x] with alpha 255, for x = 0 .. w - 1.
+void ZoneRow(const uint32_t* in, uint32_t* out, int32_t w, const TZone& z) {
+    int32_t x = 0;
+#if defined(__SSE2__)
+    if (z.Vector()) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i shift = _mm_set1_epi16(static_cast<int16_t>(51 - z.Offset));
+        const __m128i by51 = _mm_set1_epi16(1286);  // (u x 1286) >> 16 = u div 51 for u <= 357
+        const __m128i times51 = _mm_set1_epi16(51);
+        const __m128i minus26 = _mm_set1_epi16(26);
+        const __m128i colour = _mm_set1_epi32(static_cast<int>(kColourMask));
+        const __m128i alpha = _mm_set1_epi32(static_cast<int>(kAlphaMask));
+        auto levels = [&](__m128i v16) {
+            const __m128i k = _mm_mulhi_epu16(_mm_add_epi16(v16, shift), by51);
+            return _mm_sub_epi16(_mm_mullo_epi16(k, times51), minus26);
+        };
+        for (; x + 4 <= w; x += 4) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+            // The unsigned pack clamps to 0 .. 255.
+            const __m128i l = _mm_packus_epi16(levels(_mm_unpacklo_epi8(v, zero)), levels(_mm_unpackhi_epi8(v, zero)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_or_si128(_mm_and_si128(l, colour), alpha));
+        }
+    }
+#endif
+    for (; x < w; ++x) {
+        const uint32_t p = in[x];
+        out[x] = Pack(z.Lut[pix::BlueOf(p)], z.Lut[pix::GreenOf(p)], z.Lut[pix::RedOf(p)], 255);
+    }
+}
 
 // ------------------------------------------------------------ Brume
 
@@ -230,18 +278,29 @@ void hsladjust(int32_t H, int32_t S, int32_t L, TBitmap32& Bmp, IProgressBar& pr
 
 void colorzone(int32_t Offset, TBitmap32& Bmp, IProgressBar& progress) {
     pix::Ensure32(Bmp);
-    const int32_t width = Bmp.Width();
-    const std::array<uint8_t, 256> lut = ZoneLevels(Offset);
-    // Row 0 and column 0 keep their input, alpha included.
-    pix::ForEachRow(1, Bmp.Height(), &progress, [&](int32_t y) {
-        uint32_t* row = PixelRow(Bmp, y);
-        for (int32_t x = 1; x < width; ++x) {
-            const uint32_t p = row[x];
-            row[x] = Pack(lut[pix::BlueOf(p)], lut[pix::GreenOf(p)], lut[pix::RedOf(p)], 255);
+    colorzone(Offset, Bmp, Bmp, progress);
+    Bmp.Changed(&Bmp);
+}
+
+void colorzone(int32_t Offset, const TBitmap& Src, TBitmap32& Dst, IProgressBar& progress) {
+    const int32_t width = Src.Width(), height = Src.Height();
+    if (&Dst != &Src) {
+        Dst.NewImage(width, height, TPixelFormat::pf32bit);
+        if (height > 0) CopyRow(Dst, Src, 0, width);
+    }
+    const TZone zone(Offset);
+    // Row 0 and column 0 keep their input, alpha included. The rows are
+    // made in a small buffer and streamed into the result.
+    pix::ForRowBlocks(1, height, &progress, [&](int32_t begin, int32_t end) {
+        std::vector<uint32_t> line(static_cast<size_t>(width));
+        for (int32_t y = begin; y < end; ++y) {
+            const uint32_t* row = PixelRow(Src, y);
+            ZoneRow(row, line.data(), width, zone);
+            if (width > 0) line[0] = row[0];
+            pixmem::Stream(Dst.ScanLine(y), reinterpret_cast<const uint8_t*>(line.data()), 4 * static_cast<size_t>(width));
         }
     });
     pix::ResetProgress(&progress);
-    Bmp.Changed(&Bmp);
 }
 
 void Brume(int32_t N, TBitmap32& Bmp, IProgressBar& progress) {

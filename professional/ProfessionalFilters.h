@@ -76,6 +76,8 @@ struct TPointChain {
 
 void hsladjust(int32_t H, int32_t S, int32_t L, TBitmap32& Bmp, IProgressBar& progress);
 void colorzone(int32_t Offset, TBitmap32& Bmp, IProgressBar& progress);
+// The same from a 32-bit Src into Dst (which may be Src).
+void colorzone(int32_t Offset, const TBitmap& Src, TBitmap32& Dst, IProgressBar& progress);
 // Scatter; draws two numbers per changed pixel from the shared generator.
 void Brume(int32_t N, TBitmap32& Bmp, IProgressBar& progress);
 void fringe1(TBitmap32& Bmp, IProgressBar& progress);

@@ -1,27 +1,35 @@
-// The fast pen-and-ink detector: every stage over rows on the worker
-// threads, small arrays (one byte per pixel for the smoothed image, the
-// magnitudes and the edges; the gradients are recomputed from the smoothed
-// bytes where the suppression needs them), the smoothing in row strips.
+// The fast pen-and-ink detector. One pass over the picture, on the worker
+// threads, makes the candidates: each block of rows turns its grey rows
+// (and a few beyond its ends) into smoothed rows, magnitudes and the
+// non-maximum test through small rings of rows, so that the only
+// whole-picture plane is the caller's, which receives the candidates'
+// magnitudes. The edge following then runs inside each block and across
+// the blocks' boundaries.
 #include "standard/Canny.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 
 #include "platform/core/Parallel.h"
 #include "platform/core/SysUtils.h"
+#include "standard/CannyRows.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace stdf::canny {
 namespace {
 
+using rows::TKernels;
+using rows::TSmoothing;
+
 // A double variable assigned from an extended-precision expression.
 inline double Store(long double v) { return static_cast<double>(v); }
 
-// Nearest integer, ties to even, in the default rounding mode. llrintl is
-// one instruction, where nearbyintl is a library call that would cost more
-// than the arithmetic around it in the per-pixel loops.
+// Nearest integer, ties to even, in the default rounding mode.
 inline int64_t RoundNear(long double v) { return std::llrintl(v); }
 
 // The same for values known to lie within +-2^53, without the library call:
@@ -29,105 +37,65 @@ inline int64_t RoundNear(long double v) { return std::llrintl(v); }
 // double and back to an integer exactly.
 inline int32_t RoundSmall(long double v) { return static_cast<int32_t>(static_cast<double>(__builtin_rintl(v))); }
 
-constexpr int32_t kMaxSquaredGradient = 2 * 255 * 255;
+// Smoothed rows made one after the other from grey rows. The grey rows and
+// their horizontal results for the current window stay in rings.
+class TSmoother {
+public:
+    // Rows will be asked for in increasing order from `first` on.
+    TSmoother(const TSmoothing& s, const TKernels& k, TImageSize size, const TGreyRows& grey, int32_t first)
+        : s_(s), k_(k), W_(size.Width), H_(size.Height), greyRows_(grey),
+          slots_(std::min(2 * s.Centre + 1, size.Height)), next_(std::max(0, first - s.Centre)),
+          grey_(static_cast<size_t>(slots_) * W_), across_(static_cast<size_t>(slots_) * W_), work_(W_),
+          near_(W_), taps_(2 * static_cast<size_t>(s.Centre) + 1) {}
 
-// mag for every dx dx + dy dy the central differences of bytes can give.
-const uint8_t* MagnitudeTable() {
-    static const std::vector<uint8_t> table = [] {
-        std::vector<uint8_t> t(kMaxSquaredGradient + 1);
-        for (int32_t s = 0; s <= kMaxSquaredGradient; ++s) {
-            const int64_t m = RoundNear(std::sqrt(static_cast<long double>(s)) + 0.5L);
-            t[s] = static_cast<uint8_t>(std::min<int64_t>(255, m));
+    void Row(int32_t r, uint8_t* out) {
+        const int32_t c = s_.Centre;
+        const int32_t kmin = std::max(-c, -r), kmax = std::min(c, H_ - 1 - r);
+        for (; next_ <= r + kmax; ++next_) {
+            greyRows_(next_, GreySlot(next_));
+            k_.Across(GreySlot(next_), W_, s_, AcrossSlot(next_), work_.data());
         }
-        return t;
-    }();
-    return table.data();
-}
-
-// The running sum of the weights a pixel's window keeps, for every position
-// along an axis of length len: the same additions, in the same order, as
-// the per-pixel sum (taps outside the picture are left out).
-std::vector<double> WindowNorms(const std::vector<double>& w, int32_t c, int32_t len) {
-    std::vector<double> norms(len);
-    for (int32_t i = 0; i < len; ++i) {
-        const int32_t kmin = std::max(-c, -i), kmax = std::min(c, len - 1 - i);
-        double norm = 0.0;
-        for (int32_t k = kmin; k <= kmax; ++k) norm = Store(static_cast<long double>(norm) + w[c + k]);
-        norms[i] = norm;
+        const int32_t taps = kmax - kmin + 1;
+        for (int32_t k = 0; k < taps; ++k) taps_[k] = AcrossSlot(r + kmin + k);
+        if (k_.Down(taps_.data(), s_.Weights.data() + c + kmin, taps, s_.InvY[r], W_, out, near_.data(), work_.data()))
+            for (int32_t x = 0; x < W_; ++x)
+                if (near_[x]) out[x] = Exact(x, r);
     }
-    return norms;
-}
 
-// GCC vectorises these loops at -O2 only when asked.
-#if defined(__GNUC__) && !defined(__clang__)
-#define QUILLARC_VECTORIZE __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
-#else
-#define QUILLARC_VECTORIZE
-#endif
+private:
+    uint8_t* GreySlot(int32_t r) { return grey_.data() + static_cast<size_t>(r % slots_) * W_; }
+    double* AcrossSlot(int32_t r) { return across_.data() + static_cast<size_t>(r % slots_) * W_; }
 
-// One row of the horizontal pass in plain doubles; work holds W doubles.
-QUILLARC_VECTORIZE
-void RowAcrossPlain(const uint8_t* __restrict g, int32_t width, const double* w, int32_t c,
-                    const double* __restrict norms, double* __restrict out, double* __restrict work) {
-    const int32_t xa = std::min(c, width);
-    const int32_t xb = std::max(width - c, xa);
-    for (int32_t x = xa; x < xb; ++x) work[x] = 0.0;
-    for (int32_t k = -c; k <= c; ++k) {
-        const double wk = w[c + k];
-        const uint8_t* tap = g + k;
-        for (int32_t x = xa; x < xb; ++x) work[x] += wk * tap[x];
+    // One smoothed pixel by the exact sequence of the straightforward
+    // smoothing: the horizontal results of its column, then the vertical sum.
+    uint8_t Exact(int32_t x, int32_t y) {
+        const std::vector<double>& w = s_.Weights;
+        const int32_t c = s_.Centre;
+        const int32_t kxmin = std::max(-c, -x), kxmax = std::min(c, W_ - 1 - x);
+        const int32_t kymin = std::max(-c, -y), kymax = std::min(c, H_ - 1 - y);
+        double acc = 0.0;
+        for (int32_t k = kymin; k <= kymax; ++k) {
+            const uint8_t* g = GreySlot(y + k);
+            double dot = 0.0;
+            for (int32_t j = kxmin; j <= kxmax; ++j)
+                dot = Store(static_cast<long double>(dot) + static_cast<long double>(g[x + j]) * w[c + j]);
+            const double t = Store(static_cast<long double>(dot) / s_.NormsX[x]);
+            acc = Store(static_cast<long double>(acc) + t * static_cast<long double>(w[c + k]));
+        }
+        return static_cast<uint8_t>(RoundSmall(acc / static_cast<long double>(s_.NormsY[y])));
     }
-    for (int32_t x = xa; x < xb; ++x) out[x] = work[x] / norms[x];
-    auto border = [&](int32_t x) {
-        const int32_t kmin = std::max(-c, -x), kmax = std::min(c, width - 1 - x);
-        double dot = 0.0;
-        for (int32_t k = kmin; k <= kmax; ++k) dot += g[x + k] * w[c + k];
-        out[x] = dot / norms[x];
-    };
-    for (int32_t x = 0; x < xa; ++x) border(x);
-    for (int32_t x = xb; x < width; ++x) border(x);
-}
 
-QUILLARC_VECTORIZE
-void AddScaled(double* __restrict acc, const double* __restrict row, double wk, int32_t width) {
-    for (int32_t x = 0; x < width; ++x) acc[x] += row[x] * wk;
-}
-
-// out := round(acc / norm) for a row of non-negative values; acc[x] becomes
-// -1 where the value lies within nearHalf of a rounding boundary. Returns
-// whether any does.
-QUILLARC_VECTORIZE
-bool RoundRow(double* __restrict acc, double norm, uint8_t* __restrict out, int32_t width, double nearHalf) {
-    int32_t near = 0;
-    for (int32_t x = 0; x < width; ++x) {
-        const double t = acc[x] / norm + 0.5;
-        const int32_t i = static_cast<int32_t>(t);
-        const double f = t - i;
-        const bool close = f < nearHalf || f > 1.0 - nearHalf;
-        out[x] = static_cast<uint8_t>(i);
-        near |= close;
-        acc[x] = close ? -1.0 : acc[x];
-    }
-    return near != 0;
-}
-
-// One smoothed pixel by the exact sequence of the straightforward
-// smoothing: the horizontal results of its column, then the vertical sum.
-uint8_t ExactSmoothed(const uint8_t* grey, int32_t W, int32_t H, int32_t x, int32_t y, const std::vector<double>& w,
-                      int32_t c, const std::vector<double>& normsX, const std::vector<double>& normsY) {
-    const int32_t kxmin = std::max(-c, -x), kxmax = std::min(c, W - 1 - x);
-    const int32_t kymin = std::max(-c, -y), kymax = std::min(c, H - 1 - y);
-    double acc = 0.0;
-    for (int32_t k = kymin; k <= kymax; ++k) {
-        const uint8_t* g = grey + static_cast<size_t>(y + k) * W;
-        double dot = 0.0;
-        for (int32_t j = kxmin; j <= kxmax; ++j)
-            dot = Store(static_cast<long double>(dot) + static_cast<long double>(g[x + j]) * w[c + j]);
-        const double t = Store(static_cast<long double>(dot) / normsX[x]);
-        acc = Store(static_cast<long double>(acc) + t * static_cast<long double>(w[c + k]));
-    }
-    return static_cast<uint8_t>(RoundSmall(acc / static_cast<long double>(normsY[y])));
-}
+    const TSmoothing& s_;
+    const TKernels& k_;
+    const int32_t W_, H_;
+    const TGreyRows& greyRows_;
+    const int32_t slots_;
+    int32_t next_;  // the next grey row to take in
+    std::vector<uint8_t> grey_;
+    std::vector<double> across_, work_;
+    std::vector<uint8_t> near_;
+    std::vector<const double*> taps_;
+};
 
 // One side of the non-maximum test, m >= d w + (1 - w) s with w = num / den
 // held as a double, decided from integers where that is exact: 1 passes, 0
@@ -149,10 +117,10 @@ inline int32_t SideTest(int32_t m, int32_t num, int32_t den, int32_t d, int32_t 
     return num % oddPart == 0 ? 1 : -1;
 }
 
-// The non-maximum test of one interior pixel with m > 0, deciding nearly
-// every pixel from the integers alone.
-inline bool KeepsCandidate(int32_t m, int32_t dx, int32_t dy, const uint8_t* up, const uint8_t* mid,
-                           const uint8_t* down, int32_t x) {
+// The non-maximum test of one interior pixel with m > 0 that the row
+// kernel left undecided.
+bool KeepsCandidate(int32_t m, int32_t dx, int32_t dy, const uint8_t* up, const uint8_t* mid, const uint8_t* down,
+                    int32_t x) {
     const int32_t ax = dx < 0 ? -dx : dx;
     const int32_t ay = dy < 0 ? -dy : dy;
     const bool sameSign = dx * dy > 0;
@@ -180,6 +148,232 @@ inline bool KeepsCandidate(int32_t m, int32_t dx, int32_t dy, const uint8_t* up,
     if (first == 1 && second == 1) return true;
     const TNeighbourMags n{up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x + 1], down[x - 1], down[x], down[x + 1]};
     return IsLocalMaximum(m, dx, dy, n);
+}
+
+// The non-maximum test of one interior row: cand[x] := mm[x] for a
+// candidate, else 0 (x = 0 .. w - 1). The few pixels the integers cannot
+// decide take the floating-point test.
+void CandidateRow(const TKernels& k, const uint8_t* su, const uint8_t* s, const uint8_t* sd, const uint8_t* mu,
+                  const uint8_t* mm, const uint8_t* md, int32_t w, uint8_t* cand, uint8_t* exact) {
+    if (!k.NonMax(su, s, sd, mu, mm, md, w, cand, exact)) return;
+    auto decide = [&](int32_t x) { cand[x] = KeepsCandidate(mm[x], s[x + 1] - s[x - 1], sd[x] - su[x], mu, mm, md, x) ? mm[x] : 0; };
+    int32_t x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= w; x += 16) {
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(exact + x));
+        for (uint32_t bits = 0xFFFFu & ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(e, zero))); bits != 0;
+             bits &= bits - 1)
+            decide(x + __builtin_ctz(bits));
+    }
+#endif
+    for (; x < w; ++x)
+        if (exact[x]) decide(x);
+}
+
+// Counts the row's candidates by magnitude (bin 0 counts the rest); four
+// interleaved tables keep repeated magnitudes from waiting on each other.
+void CountRow(const uint8_t* cand, int32_t w, int64_t (&part)[4][256]) {
+    for (int32_t x = 0; x < w; ++x) part[x & 3][cand[x]] += 1;
+}
+
+// GCC vectorises this loop at -O2 only when asked.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("tree-vectorize")))
+#endif
+void PlaneRow(const uint8_t* __restrict cand, int32_t w, uint8_t* __restrict out) {
+    // Thresholds never exceed 254, so 255 can mark an edge: a magnitude of
+    // 255 compares as 254 does.
+    for (int32_t x = 0; x < w; ++x) out[x] = cand[x] < 254 ? cand[x] : 254;
+}
+
+struct TCandidatePass {
+    const TSmoothing& s;
+    const TKernels& k;
+    TImageSize size;
+    const TGreyRows& grey;
+    uint8_t* plane;
+    ptrdiff_t stride;
+};
+
+// Plane rows y0 .. y1 - 1: the magnitude of each candidate (255 taken as
+// 254), 0 elsewhere; hist counts the candidates by magnitude.
+void CandidateBlock(const TCandidatePass& d, int32_t y0, int32_t y1, int64_t (&hist)[256]) {
+    const int32_t W = d.size.Width, H = d.size.Height;
+    TSmoother smoother(d.s, d.k, d.size, d.grey, std::max(0, y0 - 2));
+    // The smoothed rows y - 1 .. y + 2 and the magnitudes of y - 1 .. y + 1
+    // around row y, row r in slot r mod 4.
+    std::vector<uint8_t> smoothed(4 * static_cast<size_t>(W)), mag(4 * static_cast<size_t>(W));
+    std::vector<uint8_t> cand(W), exact(W);
+    auto sRow = [&](int32_t r) { return smoothed.data() + static_cast<size_t>(r & 3) * W; };
+    auto mRow = [&](int32_t r) { return mag.data() + static_cast<size_t>(r & 3) * W; };
+    int32_t nextSmoothed = std::max(0, y0 - 2), nextMag = std::max(0, y0 - 1);
+    int64_t part[4][256] = {};
+    for (int32_t y = y0; y < y1; ++y) {
+        uint8_t* out = d.plane + y * d.stride;
+        if (y == 0 || y == H - 1) {
+            std::memset(out, 0, W);
+            continue;
+        }
+        for (; nextMag <= y + 1; ++nextMag) {
+            const int32_t r = nextMag;
+            for (; nextSmoothed <= std::min(r + 1, H - 1); ++nextSmoothed) smoother.Row(nextSmoothed, sRow(nextSmoothed));
+            if (r == 0 || r == H - 1)
+                std::memset(mRow(r), 0, W);
+            else
+                d.k.Magnitudes(sRow(r - 1), sRow(r), sRow(r + 1), W, mRow(r));
+        }
+        CandidateRow(d.k, sRow(y - 1), sRow(y), sRow(y + 1), mRow(y - 1), mRow(y), mRow(y + 1), W, cand.data(),
+                     exact.data());
+        CountRow(cand.data(), W, part);
+        PlaneRow(cand.data(), W, out);
+    }
+    for (int32_t i = 1; i < 256; ++i) hist[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
+}
+
+// Edge following on the plane: every candidate of at least low joined to
+// one of at least high through such candidates (8 neighbours) becomes 255.
+// Each block of rows follows its own strong candidates without leaving its
+// rows; then, on one thread, every edge on either side of a boundary
+// between blocks carries on into the other block. The marked set is the
+// same whatever the blocks and the order: the candidates of low and more
+// joined to a strong one.
+class TFollower {
+public:
+    TFollower(uint8_t* plane, ptrdiff_t stride, int32_t low)
+        : plane_(plane), stride_(stride), low_(static_cast<uint8_t>(std::max(low, 1))) {}
+
+    bool Weak(size_t p) const { return static_cast<uint8_t>(plane_[p] - low_) <= static_cast<uint8_t>(254 - low_); }
+
+    // Marks p and follows on from it; rows above `top` and from `bottom`
+    // on (plane offsets of row starts) are left alone.
+    void Flood(size_t p, std::vector<size_t>& queue, size_t top, size_t bottom) {
+        plane_[p] = 255;
+        if (queue.empty()) queue.resize(1024);
+        queue[0] = p;
+        Spread(queue, 1, top, bottom);
+    }
+
+    // Follows on from the marked pixels queue[0 .. tail - 1], as Flood.
+    // The pixels wait in a queue, not a stack, so that the next one to look
+    // at never waits on the one just looked at; each one's eight neighbours
+    // are tested at once.
+    void Spread(std::vector<size_t>& queue, size_t tail, size_t top, size_t bottom) {
+        uint8_t* const plane = plane_;
+        const size_t s = static_cast<size_t>(stride_);
+        const uint8_t low = low_, span = static_cast<uint8_t>(254 - low_);
+        // Neighbour bits: the row above 0 .. 2, left 4, right 6, the row
+        // below 8 .. 10 (bit 4 r + i is column x - 1 + i of row r).
+        const ptrdiff_t rowStart[3] = {-static_cast<ptrdiff_t>(s) - 1, -1, static_cast<ptrdiff_t>(s) - 1};
+        size_t head = 0;
+        while (head < tail) {
+            // Room for eight more: the waiting entries move to the front,
+            // or the queue grows.
+            if (tail + 8 > queue.size()) {
+                std::copy(queue.begin() + static_cast<ptrdiff_t>(head), queue.begin() + static_cast<ptrdiff_t>(tail),
+                          queue.begin());
+                tail -= head;
+                head = 0;
+                if (tail + 8 > queue.size() / 2) queue.resize(2 * queue.size() + 16);
+            }
+            const size_t q = queue[head++];
+            const bool up = q >= top + s, down = q + s < bottom;
+            // Four bytes from column x - 1 of each row (the fourth is not
+            // a neighbour); rows outside the limits are not read at all.
+            uint32_t rows[3] = {0, 0, 0};
+            if (up) std::memcpy(&rows[0], plane + q - s - 1, 4);
+            std::memcpy(&rows[1], plane + q - 1, 4);
+            if (down) std::memcpy(&rows[2], plane + q + s - 1, 4);
+            uint32_t mask = 0x050u | (up ? 0x007u : 0u) | (down ? 0x700u : 0u);
+            mask &= WeakBits(rows, low, span);
+            for (; mask != 0; mask &= mask - 1) {
+                const int32_t b = __builtin_ctz(mask);
+                const size_t r = q + rowStart[b >> 2] + (b & 3);
+                plane[r] = 255;
+                queue[tail++] = r;
+            }
+        }
+    }
+
+private:
+    // Bit 4 r + i set where byte i of rows[r] lies in low .. low + span.
+    static uint32_t WeakBits(const uint32_t (&rows)[3], uint8_t low, uint8_t span) {
+#if defined(__SSE2__)
+        const __m128i v = _mm_setr_epi32(static_cast<int>(rows[0]), static_cast<int>(rows[1]), static_cast<int>(rows[2]), 0);
+        const __m128i t = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(low)));
+        return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(static_cast<char>(span))), t)));
+#else
+        uint32_t bits = 0;
+        for (int32_t r = 0; r < 3; ++r)
+            for (int32_t i = 0; i < 4; ++i)
+                if (static_cast<uint8_t>(static_cast<uint8_t>(rows[r] >> (8 * i)) - low) <= span) bits |= 1u << (4 * r + i);
+        return bits;
+#endif
+    }
+
+    uint8_t* const plane_;
+    const ptrdiff_t stride_;
+    const uint8_t low_;
+};
+
+void Follow(uint8_t* plane, ptrdiff_t stride, TImageSize size, int32_t high, int32_t low) {
+    const int32_t W = size.Width, H = size.Height;
+    TFollower follower(plane, stride, low);
+    const uint8_t hi = static_cast<uint8_t>(high);
+    std::vector<int32_t> starts;
+    std::mutex startsMutex;
+    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
+        const int32_t r0 = b0 + 1, r1 = b1 + 1;  // interior rows
+        {
+            std::lock_guard lock(startsMutex);
+            starts.push_back(r0);
+        }
+        const size_t top = static_cast<size_t>(r0) * stride, bottom = static_cast<size_t>(r1) * stride;
+        // Every strong candidate of the block is marked and queued in one
+        // sweep over its rows (which brings them into the cache), then
+        // followed from all at once.
+        std::vector<size_t> queue(1024);
+        size_t tail = 0;
+        auto add = [&](size_t p) {
+            if (tail == queue.size()) queue.resize(2 * queue.size());
+            plane[p] = 255;
+            queue[tail++] = p;
+        };
+        for (int32_t y = r0; y < r1; ++y) {
+            const size_t row = static_cast<size_t>(y) * stride;
+            int32_t x = 1;
+#if defined(__SSE2__)
+            const __m128i level = _mm_set1_epi8(static_cast<char>(hi));
+            for (; x + 16 <= W - 1; x += 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + row + x));
+                const __m128i strong = _mm_cmpeq_epi8(_mm_max_epu8(v, level), v);
+                for (uint32_t bits = static_cast<uint32_t>(_mm_movemask_epi8(strong)); bits != 0; bits &= bits - 1)
+                    add(row + x + __builtin_ctz(bits));
+            }
+#endif
+            for (; x < W - 1; ++x)
+                if (plane[row + x] >= hi) add(row + x);
+        }
+        follower.Spread(queue, tail, top, bottom);
+    });
+    // Across the boundaries: an edge pixel next to a weak one in the other block.
+    std::sort(starts.begin(), starts.end());
+    std::vector<size_t> queue;
+    const size_t everywhere = static_cast<size_t>(H) * stride;
+    for (const int32_t r : starts) {
+        if (r <= 1) continue;
+        const size_t above = static_cast<size_t>(r - 1) * stride, below = static_cast<size_t>(r) * stride;
+        for (int32_t x = 1; x < W - 1; ++x)
+            for (int32_t dx = -1; dx <= 1; ++dx) {
+                if (plane[above + x] == 255 && follower.Weak(below + x + dx)) follower.Flood(below + x + dx, queue, 0, everywhere);
+                if (plane[below + x] == 255 && follower.Weak(above + x + dx)) follower.Flood(above + x + dx, queue, 0, everywhere);
+            }
+    }
+}
+
+void CheckedSize(TImageSize size, size_t values, const char* what) {
+    if (size.Width < 0 || size.Height < 0 || values != static_cast<size_t>(size.Width) * static_cast<size_t>(size.Height))
+        throw EConvertError(Format("Edge detector: %zu %s for a picture of %d x %d", values, what, size.Width, size.Height));
 }
 
 }  // namespace
@@ -261,338 +455,86 @@ void ThresholdsFromHistogram(const int64_t (&hist)[256], double thigh, double tl
     low = static_cast<int32_t>(RoundNear(std::clamp(high * static_cast<long double>(tlow) + 0.5L, -1.0L, 256.0L)));
 }
 
-void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma, std::vector<uint8_t>& smoothed) {
+int32_t Detect(TImageSize size, double sigma, double tlow, double thigh, const TGreyRows& grey, uint8_t* plane,
+               ptrdiff_t stride) {
     const int32_t W = size.Width, H = size.Height;
-    if (W < 0 || H < 0 || grey.size() != static_cast<size_t>(W) * static_cast<size_t>(H))
-        throw EConvertError(Format("Edge detector: %zu grey values for a picture of %d x %d", grey.size(), W, H));
-    smoothed.resize(grey.size());
-    SmoothRows(grey.data(), size, sigma, smoothed.data());
+    if (W < 3 || H < 3) return kNoEdges;  // candidates exist only inside the one-pixel border
+    const TSmoothing s(sigma, W, H);
+    const TKernels& k = rows::Kernels();
+    const TCandidatePass pass{s, k, size, grey, plane, stride};
+    int64_t hist[256] = {};
+    std::mutex histMutex;
+    par::ForRows(H, [&](int32_t y0, int32_t y1) {
+        int64_t local[256] = {};
+        CandidateBlock(pass, y0, y1, local);
+        // Integer counts: the order of the sums does not matter.
+        std::lock_guard lock(histMutex);
+        for (int32_t i = 0; i < 256; ++i) hist[i] += local[i];
+    });
+    int32_t high = 1, low = 0;
+    ThresholdsFromHistogram(hist, thigh, tlow, high, low);
+    // With low at or above high, following adds nothing: a candidate it
+    // could reach is strong itself.
+    if (low >= high) return high;
+    Follow(plane, stride, size, high, low);
+    return 255;
 }
 
-void SmoothRows(const uint8_t* grey, TImageSize size, double sigma, uint8_t* smoothed) {
+void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma, std::vector<uint8_t>& smoothed) {
+    CheckedSize(size, grey.size(), "grey values");
     const int32_t W = size.Width, H = size.Height;
-    std::vector<double> w;
-    int32_t n = 0;
-    MakeGaussianKernel(sigma, w, n);
-    const int32_t c = n / 2;
+    const TSmoothing s(sigma, W, H);
+    smoothed.resize(grey.size());
     if (W == 0 || H == 0) return;
-    const std::vector<double> normsX = WindowNorms(w, c, W);
-    const std::vector<double> normsY = WindowNorms(w, c, H);
-    const int32_t ringRows = std::min(n, H);
-
-    // Each pixel is first computed in plain doubles, on vector registers.
-    // Its rounding errors, and those of the extended-precision sequence,
-    // stay below 1e-11 of the true value; so unless the plain value lies
-    // within kNearHalf of a rounding boundary both round to the same
-    // integer, and the few pixels that do are computed the exact way.
-    constexpr double kNearHalf = 1e-9;
+    const TGreyRows rowsOf = [&](int32_t y, uint8_t* out) { std::memcpy(out, grey.data() + static_cast<size_t>(y) * W, W); };
     par::ForRows(H, [&](int32_t y0, int32_t y1) {
-        // The horizontal results of the rows y - c .. y + c, row r in slot r mod ringRows.
-        std::vector<double> ring(static_cast<size_t>(ringRows) * W);
-        std::vector<double> acc(W);
-        auto slot = [&](int32_t r) { return ring.data() + static_cast<size_t>(r % ringRows) * W; };
-        int32_t nextRow = std::max(0, y0 - c);
-        for (int32_t y = y0; y < y1; ++y) {
-            const int32_t kmin = std::max(-c, -y), kmax = std::min(c, H - 1 - y);
-            for (; nextRow <= y + kmax; ++nextRow)
-                RowAcrossPlain(grey + static_cast<size_t>(nextRow) * W, W, w.data(), c, normsX.data(),
-                               slot(nextRow), acc.data());
-            std::fill(acc.begin(), acc.end(), 0.0);
-            for (int32_t k = kmin; k <= kmax; ++k) AddScaled(acc.data(), slot(y + k), w[c + k], W);
-            uint8_t* out = smoothed + static_cast<size_t>(y) * W;
-            if (RoundRow(acc.data(), normsY[y], out, W, kNearHalf)) {
-                for (int32_t x = 0; x < W; ++x)
-                    if (acc[x] < 0) out[x] = ExactSmoothed(grey, W, H, x, y, w, c, normsX, normsY);
-            }
-        }
+        TSmoother smoother(s, rows::Kernels(), size, rowsOf, y0);
+        for (int32_t y = y0; y < y1; ++y) smoother.Row(y, smoothed.data() + static_cast<size_t>(y) * W);
     });
 }
 
 void SuppressNonMaxima(const std::vector<uint8_t>& smoothed, const std::vector<uint8_t>& mag, TImageSize size,
                        std::vector<uint8_t>& edges, int64_t (&hist)[256]) {
+    CheckedSize(size, smoothed.size(), "smoothed values");
+    CheckedSize(size, mag.size(), "magnitudes");
     const int32_t W = size.Width, H = size.Height;
-    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
-    if (smoothed.size() != count || mag.size() != count)
-        throw EConvertError("Edge detector: smoothed image and magnitudes must hold one value per pixel");
-    edges.resize(count);
-    SuppressNonMaxima(smoothed.data(), mag.data(), size, edges.data(), hist);
-}
-
-namespace {
-
-// The non-maximum test of the interior of one row without branches:
-// code[x] is 0 (no candidate), 1 (a candidate) or 2 (a side sits exactly on
-// its interpolated neighbour: the full test decides; the result tells
-// whether any did). See SideTest.
-QUILLARC_VECTORIZE
-bool NonMaxCodes(const uint8_t* __restrict su, const uint8_t* __restrict s, const uint8_t* __restrict sd,
-                 const uint8_t* __restrict mu, const uint8_t* __restrict mm, const uint8_t* __restrict md,
-                 uint8_t* __restrict code, int32_t W) {
-    int32_t anyExact = 0;
-    for (int32_t x = 1; x < W - 1; ++x) {
-        // Every neighbour is read, then chosen: no branch in the loop.
-        const int32_t m = mm[x];
-        const int32_t uL = mu[x - 1], uC = mu[x], uR = mu[x + 1], mL = mm[x - 1], mR = mm[x + 1];
-        const int32_t dL = md[x - 1], dC = md[x], dR = md[x + 1];
-        const int32_t dx = s[x + 1] - s[x - 1];
-        const int32_t dy = sd[x] - su[x];
-        const int32_t ax = dx < 0 ? -dx : dx, ay = dy < 0 ? -dy : dy;
-        const bool same = ((dx > 0) & (dy > 0)) | ((dx < 0) & (dy < 0));
-        const bool steep = ax < ay;
-        const int32_t num = steep ? ax : ay, den = steep ? ay : ax;
-        const int32_t s1 = steep ? uC : mR;
-        const int32_t s2 = steep ? dC : mL;
-        const int32_t d1 = steep ? (same ? uL : uR) : (same ? dR : uR);
-        const int32_t d2 = steep ? (same ? dR : dL) : (same ? uL : dL);
-        const int32_t n1 = (m - s1) * den - num * (d1 - s1);
-        const int32_t n2 = (m - s2) * den - num * (d2 - s2);
-        const bool fail = (m == 0) | (den == 0) | (n1 < 0) | (n2 < 0);
-        const bool exact1 = (n1 == 0) & (d1 != s1) & (num != 0);
-        const bool exact2 = (n2 == 0) & (d2 != s2) & (num != 0);
-        code[x] = static_cast<uint8_t>(fail ? 0 : ((exact1 | exact2) ? 2 : 1));
-        anyExact |= (!fail) & (exact1 | exact2);
-    }
-    return anyExact != 0;
-}
-
-// Candidates (code 1) become 128 and are counted by magnitude; four
-// interleaved histograms keep repeated magnitudes from waiting on each other.
-void CountCandidates(uint8_t* __restrict e, const uint8_t* __restrict mm, int32_t W, int64_t (&hist)[256]) {
-    int32_t part[4][256] = {};
-    for (int32_t x = 1; x < W - 1; ++x) {
-        const int32_t keep = e[x] != 0;
-        e[x] = static_cast<uint8_t>(keep << 7);
-        part[x & 3][mm[x]] += keep;
-    }
-    for (int32_t i = 0; i < 256; ++i) hist[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
-}
-
-}  // namespace
-
-void SuppressNonMaxima(const uint8_t* smoothed, const uint8_t* mag, TImageSize size, uint8_t* edges,
-                       int64_t (&hist)[256]) {
-    const int32_t W = size.Width, H = size.Height;
-    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
     std::fill(std::begin(hist), std::end(hist), 0);
-    if (W < 3 || H < 3) {
-        std::fill(edges, edges + count, uint8_t(0));
-        return;
+    edges.assign(smoothed.size(), 0);
+    if (W < 3 || H < 3) return;
+    const TKernels& k = rows::Kernels();
+    std::vector<uint8_t> exact(W);
+    int64_t part[4][256] = {};
+    for (int32_t y = 1; y < H - 1; ++y) {
+        const size_t row = static_cast<size_t>(y) * W;
+        uint8_t* e = edges.data() + row;
+        CandidateRow(k, &smoothed[row - W], &smoothed[row], &smoothed[row + W], &mag[row - W], &mag[row], &mag[row + W],
+                     W, e, exact.data());
+        CountRow(e, W, part);
+        for (int32_t x = 0; x < W; ++x) e[x] = e[x] != 0 ? 128 : 0;
     }
-    std::fill(edges, edges + W, uint8_t(0));
-    std::fill(edges + count - W, edges + count, uint8_t(0));
-    // The histogram is summed over the blocks: integer counts, so the order
-    // of the sums does not matter.
-    std::mutex histMutex;
-    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
-        int64_t local[256] = {};
-        for (int32_t y = b0 + 1; y < b1 + 1; ++y) {
-            const size_t row = static_cast<size_t>(y) * W;
-            const uint8_t* s = smoothed + row;
-            const uint8_t* mu = mag + row - W;
-            const uint8_t* mm = mag + row;
-            const uint8_t* md = mag + row + W;
-            uint8_t* e = edges + row;
-            e[0] = e[W - 1] = 0;
-            if (NonMaxCodes(s - W, s, s + W, mu, mm, md, e, W)) {
-                for (int32_t x = 1; x < W - 1; ++x)
-                    if (e[x] == 2) e[x] = KeepsCandidate(mm[x], s[x + 1] - s[x - 1], s[x + W] - s[x - W], mu, mm, md, x);
-            }
-            CountCandidates(e, mm, W, local);
-        }
-        std::lock_guard lock(histMutex);
-        for (int32_t i = 0; i < 256; ++i) hist[i] += local[i];
-    });
+    for (int32_t i = 1; i < 256; ++i) hist[i] = part[0][i] + part[1][i] + part[2][i] + part[3][i];
 }
 
 void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<uint8_t>& edges, int32_t high,
                 int32_t low) {
+    CheckedSize(size, mag.size(), "magnitudes");
+    CheckedSize(size, edges.size(), "edge values");
     const int32_t W = size.Width, H = size.Height;
-    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
-    if (mag.size() != count || edges.size() != count)
-        throw EConvertError("Edge detector: magnitudes and edges must hold one value per pixel");
-    TraceEdges(mag.data(), size, edges.data(), high, low, true);
-}
-
-namespace {
-
-QUILLARC_VECTORIZE
-bool AnyAtLeast(const uint8_t* __restrict m, int32_t n, int32_t level) {
-    int32_t any = 0;
-    for (int32_t i = 0; i < n; ++i) any |= m[i] >= level;
-    return any != 0;
-}
-
-}  // namespace
-
-void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t high, int32_t low, bool settle) {
-    const int32_t W = size.Width, H = size.Height;
-    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
-    if (W < 3 || H < 3) {
-        std::fill(edges, edges + count, uint8_t(0));
-        return;
-    }
-    // No candidate on the border, so that the following never looks past it.
-    std::fill_n(edges, W, uint8_t(0));
-    std::fill_n(edges + count - W, W, uint8_t(0));
-    for (int32_t y = 1; y < H - 1; ++y) {
-        edges[static_cast<size_t>(y) * W] = 0;
-        edges[static_cast<size_t>(y) * W + W - 1] = 0;
-    }
-    // Edge following from every strong candidate, on the worker threads.
-    // The set it marks is every candidate joined to a strong one through
-    // candidates of at least low, whatever the order in which the pixels are
-    // reached, so the result does not depend on the threads. A pixel is
-    // claimed (128 -> 255) by one atomic exchange, so exactly one thread
-    // pushes it, once.
-    const ptrdiff_t w = W;
-    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
-        // Locals, not captures: the loop below would reload every captured
-        // value after each atomic exchange.
-        const uint8_t* const m = mag;
-        uint8_t* const e = edges;
-        const int32_t lo = low, hi = high;
-        auto claim = [e](ptrdiff_t p) {
-            std::atomic_ref<uint8_t> cell(e[p]);
-            if (cell.load(std::memory_order_relaxed) != 128) return false;
-            uint8_t expected = 128;
-            return cell.compare_exchange_strong(expected, 255, std::memory_order_relaxed);
-        };
-        std::vector<uint32_t> stack;
-        for (int32_t y = b0 + 1; y < b1 + 1; ++y) {
-            const size_t row = static_cast<size_t>(y) * W;
-            for (int32_t x = 1; x < W - 1; ++x) {
-                // Most runs of pixels hold no strong magnitude at all.
-                if ((x & 31) == 1 && x + 32 <= W - 1 && !AnyAtLeast(m + row + x, 32, hi)) {
-                    x += 31;
-                    continue;
-                }
-                const size_t p = row + x;
-                // Plain reads first: most pixels are no strong candidate.
-                if (m[p] < hi || !claim(p))
-                    continue;
-                stack.push_back(static_cast<uint32_t>(p));
-                auto visit = [&](ptrdiff_t r) {
-                    if (m[r] >= lo && claim(r)) stack.push_back(static_cast<uint32_t>(r));
-                };
-                while (!stack.empty()) {
-                    const ptrdiff_t q = stack.back();
-                    stack.pop_back();
-                    visit(q + 1);
-                    visit(q + w + 1);
-                    visit(q + w);
-                    visit(q + w - 1);
-                    visit(q - 1);
-                    visit(q - w - 1);
-                    visit(q - w);
-                    visit(q - w + 1);
-                }
-            }
+    // The plane: candidates' magnitudes inside the border, 0 elsewhere.
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x) {
+            const size_t i = x + static_cast<size_t>(y) * W;
+            const bool inside = x > 0 && y > 0 && x < W - 1 && y < H - 1;
+            edges[i] = inside && edges[i] == 128 ? static_cast<uint8_t>(std::min<int32_t>(mag[i], 254)) : 0;
         }
-    });
-
-    // Whatever is not an edge now is none.
-    if (!settle) return;
-    par::ForRows(H, [&](int32_t y0, int32_t y1) {
-        uint8_t* p = edges + static_cast<size_t>(y0) * W;
-        uint8_t* end = edges + static_cast<size_t>(y1) * W;
-        for (; p < end; ++p) *p = *p == 255 ? 255 : 0;
-    });
-}
-
-namespace {
-
-// Row y of the magnitudes (0 on the border rows and columns).
-void MagnitudeRow(const uint8_t* smoothed, int32_t W, int32_t H, int32_t y, uint8_t* m) {
-    if (y == 0 || y == H - 1) {
-        std::memset(m, 0, W);
-        return;
+    int32_t from = high;
+    if (W >= 3 && H >= 3 && low < high) {
+        edges.resize(mag.size() + kPlaneSlack);
+        Follow(edges.data(), W, size, high, low);
+        edges.resize(mag.size());
+        from = 255;
     }
-    const uint8_t* table = MagnitudeTable();
-    const uint8_t* up = smoothed + static_cast<size_t>(y - 1) * W;
-    const uint8_t* mid = up + W;
-    const uint8_t* down = mid + W;
-    m[0] = 0;
-    m[W - 1] = 0;
-    for (int32_t x = 1; x < W - 1; ++x) {
-        const int32_t dx = mid[x + 1] - mid[x - 1];
-        const int32_t dy = down[x] - up[x];
-        m[x] = table[dx * dx + dy * dy];
-    }
-}
-
-}  // namespace
-
-void Magnitudes(const uint8_t* smoothed, TImageSize size, uint8_t* mag) {
-    const int32_t W = size.Width, H = size.Height;
-    MagnitudeTable();  // built once, before the threads read it
-    par::ForRows(H, [&](int32_t y0, int32_t y1) {
-        for (int32_t y = y0; y < y1; ++y) MagnitudeRow(smoothed, W, H, y, mag + static_cast<size_t>(y) * W);
-    });
-}
-
-void MagnitudesAndCandidates(const uint8_t* smoothed, TImageSize size, uint8_t* mag, uint8_t* edges,
-                             int64_t (&hist)[256]) {
-    const int32_t W = size.Width, H = size.Height;
-    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
-    std::fill(std::begin(hist), std::end(hist), 0);
-    if (W < 3 || H < 3) {
-        Magnitudes(smoothed, size, mag);
-        std::fill(edges, edges + count, uint8_t(0));
-        return;
-    }
-    MagnitudeTable();
-    std::memset(mag, 0, W);
-    std::memset(mag + count - W, 0, W);
-    std::fill(edges, edges + W, uint8_t(0));
-    std::fill(edges + count - W, edges + count, uint8_t(0));
-    std::mutex histMutex;
-    par::ForRows(H - 2, [&](int32_t b0, int32_t b1) {
-        // The magnitudes of rows y - 1 .. y + 1 in a ring of three rows; the
-        // block's own rows also go into the plane for the edge following.
-        std::vector<uint8_t> ring(3 * static_cast<size_t>(W));
-        auto slot = [&](int32_t r) { return ring.data() + static_cast<size_t>(r % 3) * W; };
-        int64_t local[256] = {};
-        const int32_t y0 = b0 + 1, y1 = b1 + 1;
-        MagnitudeRow(smoothed, W, H, y0 - 1, slot(y0 - 1));
-        MagnitudeRow(smoothed, W, H, y0, slot(y0));
-        for (int32_t y = y0; y < y1; ++y) {
-            MagnitudeRow(smoothed, W, H, y + 1, slot(y + 1));
-            const size_t row = static_cast<size_t>(y) * W;
-            const uint8_t* s = smoothed + row;
-            const uint8_t* mu = slot(y - 1);
-            const uint8_t* mm = slot(y);
-            const uint8_t* md = slot(y + 1);
-            std::memcpy(mag + row, mm, W);
-            uint8_t* e = edges + row;
-            e[0] = e[W - 1] = 0;
-            if (NonMaxCodes(s - W, s, s + W, mu, mm, md, e, W)) {
-                for (int32_t x = 1; x < W - 1; ++x)
-                    if (e[x] == 2) e[x] = KeepsCandidate(mm[x], s[x + 1] - s[x - 1], s[x + W] - s[x - W], mu, mm, md, x);
-            }
-            CountCandidates(e, mm, W, local);
-        }
-        std::lock_guard lock(histMutex);
-        for (int32_t i = 0; i < 256; ++i) hist[i] += local[i];
-    });
-}
-
-void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, double thigh, bool settle) {
-    const int32_t W = size.Width, H = size.Height;
-    const size_t count = static_cast<size_t>(W) * static_cast<size_t>(H);
-    uint8_t* grey = planes;
-    uint8_t* smoothed = planes + count;
-    uint8_t* mag = planes + 2 * count;
-    uint8_t* edges = planes + 3 * count;
-    if (W < 3 || H < 3) {  // candidates exist only inside the one-pixel border
-        std::fill(edges, edges + count, uint8_t(0));
-        return;
-    }
-    SmoothRows(grey, size, sigma, smoothed);
-    int64_t hist[256] = {};
-    MagnitudesAndCandidates(smoothed, size, mag, edges, hist);
-    int32_t high = 1, low = 0;
-    ThresholdsFromHistogram(hist, thigh, tlow, high, low);
-    TraceEdges(mag, size, edges, high, low, settle);
+    for (uint8_t& e : edges) e = e >= from ? 255 : 0;
 }
 
 void CheckArguments(TImageSize size, size_t greyValues, double sigma, double tlow, double thigh) {
@@ -616,12 +558,15 @@ namespace stdf {
 bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<uint8_t>& edges, double sigma,
                 double tlow, double thigh) {
     canny::CheckArguments(size, grey.size(), sigma, tlow, thigh);
-    const size_t count = grey.size();
-    // The detector's four planes in one block: grey, smoothed, magnitudes, edges.
-    TPixelBuffer planes = TPixelBuffer::Allocate(4 * count, false);
-    if (count > 0) pixmem::Copy(planes.data(), grey.data(), count);
-    canny::CannyPlanes(planes.data(), size, sigma, tlow, thigh, true);
-    edges.assign(planes.data() + 3 * count, planes.data() + 4 * count);
+    const int32_t W = size.Width;
+    edges.resize(grey.size());
+    const canny::TGreyRows rowsOf = [&](int32_t y, uint8_t* out) {
+        std::memcpy(out, grey.data() + static_cast<size_t>(y) * W, W);
+    };
+    edges.resize(grey.size() + canny::kPlaneSlack);  // the plane, with the slack it needs
+    const int32_t from = canny::Detect(size, sigma, tlow, thigh, rowsOf, edges.data(), W);
+    edges.resize(grey.size());
+    for (uint8_t& e : edges) e = from != canny::kNoEdges && e >= from ? 255 : 0;
     return true;
 }
 

@@ -13,7 +13,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "standard/StandardFilters.h"
@@ -58,38 +60,41 @@ void ThresholdsFromHistogram(const int64_t (&hist)[256], double thigh, double tl
 // The same smoothing as the straightforward GaussianSmooth, computed in row
 // strips on the worker threads (no full-size array of doubles).
 void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma, std::vector<uint8_t>& smoothed);
-// The same on arrays of width x height bytes (sizes checked by the caller).
-void SmoothRows(const uint8_t* grey, TImageSize size, double sigma, uint8_t* smoothed);
 
 // Candidates (128, else 0) of the non-maximum test with the gradients taken
 // from the smoothed image, and the histogram of their magnitudes.
 void SuppressNonMaxima(const std::vector<uint8_t>& smoothed, const std::vector<uint8_t>& mag, TImageSize size,
                        std::vector<uint8_t>& edges, int64_t (&hist)[256]);
-void SuppressNonMaxima(const uint8_t* smoothed, const uint8_t* mag, TImageSize size, uint8_t* edges,
-                       int64_t (&hist)[256]);
 
 // Marks 255 every candidate (128) of magnitude >= high and every candidate
 // of magnitude >= low joined to one through such candidates (8-neighbours);
-// everything else becomes 0. Candidates lie inside the one-pixel border.
+// everything else becomes 0. Candidates lie inside the one-pixel border and
+// have a magnitude of at least 1, as the non-maximum test leaves them.
 void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<uint8_t>& edges, int32_t high,
                 int32_t low);
-// settle: leave 0 or 255 only; without it, candidates that joined no edge
-// keep their 128 (for a caller that reads 255 as edge and anything else as
-// none).
-void TraceEdges(const uint8_t* mag, TImageSize size, uint8_t* edges, int32_t high, int32_t low, bool settle);
-
-// The magnitudes of the smoothed image's central differences (0 on the border).
-void Magnitudes(const uint8_t* smoothed, TImageSize size, uint8_t* mag);
-// Magnitudes and SuppressNonMaxima in one pass over the rows.
-void MagnitudesAndCandidates(const uint8_t* smoothed, TImageSize size, uint8_t* mag, uint8_t* edges,
-                             int64_t (&hist)[256]);
 
 // Raises EConvertError for arguments CannyEdges refuses.
 void CheckArguments(TImageSize size, size_t greyValues, double sigma, double tlow, double thigh);
-// The whole detector on four planes of width x height bytes, one after the
-// other in planes: the grey image (read), then the smoothed image and the
-// magnitudes (work space), then the edges (written).
-void CannyPlanes(uint8_t* planes, TImageSize size, double sigma, double tlow, double thigh, bool settle);
+
+// Grey row y of the picture into grey (width bytes). Called from the worker
+// threads, each row once or a few times, in no fixed order.
+using TGreyRows = std::function<void(int32_t y, uint8_t* grey)>;
+
+// Detect's answer when nothing can be an edge.
+constexpr int32_t kNoEdges = 256;
+
+// Bytes the detector may read past the last of the plane's rows (though
+// never use).
+constexpr size_t kPlaneSlack = 4;
+
+// The whole detector on arguments CheckArguments accepts. The plane holds
+// one byte per pixel, rows stride bytes apart (stride >= width), and
+// kPlaneSlack bytes beyond the last row's width; it is left as it is for a
+// picture less than 3 pixels wide or high, else every row is written. The
+// edges are the pixels whose plane value is at least the value returned
+// (kNoEdges: none).
+int32_t Detect(TImageSize size, double sigma, double tlow, double thigh, const TGreyRows& grey, uint8_t* plane,
+               ptrdiff_t stride);
 
 namespace ref {
 

@@ -1,6 +1,7 @@
 #include "standard/StandardFilters.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -8,9 +9,15 @@
 #include <utility>
 
 #include "app/PixelOps.h"
-#include "app/SketchLayer.h"
 #include "platform/core/Numeric.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/Simd.h"
 #include "standard/Canny.h"
+#include "standard/CannyRows.h"
+
+#if QUILLARC_X86
+#include <immintrin.h>
+#endif
 
 namespace stdf {
 
@@ -19,53 +26,157 @@ int32_t CrayonCellSize = 0;
 namespace {
 
 constexpr int32_t kCellsPerAxis = 16;
-constexpr int32_t kCellCount = kCellsPerAxis * kCellsPerAxis * kCellsPerAxis;
 
-// Sums are 64-bit: a large picture of one colour would overflow 32 bits
-// (255 x 12 million pixels is 3e9), and the means are the same wherever 32
-// bits would have held them.
-struct TColourCell {
-    int64_t Blue = 0, Green = 0, Red = 0, Count = 0;
-};
+// The colour cells of one run, numbered 0 .. Count - 1 (cells per axis
+// cubed), and each channel value's share of its cell's number. Sizes
+// below 16 would reach past the 16 cells per axis (and 0 would divide by
+// zero), so they are taken as 16.
+struct TCellGrid {
+    int32_t PerAxis = 0, Count = 0;
+    uint16_t Red[256], Green[256], Blue[256];
+    // v div size = (v x Multiplier) >> 16 for every channel value v, when
+    // VectorExact: the division as the vector registers do it.
+    uint16_t Multiplier = 0;
+    bool VectorExact = true;
 
-// Cell index per channel value. Sizes below 16 would reach past the table
-// (and 0 would divide by zero), so they are taken as 16.
-struct TCellIndex {
-    int32_t Red[256], Green[256], Blue[256];
-
-    explicit TCellIndex(int32_t cellSize) {
+    explicit TCellGrid(int32_t cellSize) {
         const int32_t size = std::max(cellSize, kCellsPerAxis);
+        PerAxis = 255 / size + 1;
+        Count = PerAxis * PerAxis * PerAxis;
+        Multiplier = static_cast<uint16_t>(size > 255 ? 0 : (65536 + size - 1) / size);
         for (int32_t v = 0; v < 256; ++v) {
             const int32_t cell = num::Div(v, size);
-            Red[v] = cell * kCellsPerAxis * kCellsPerAxis;
-            Green[v] = cell * kCellsPerAxis;
-            Blue[v] = cell;
+            Red[v] = static_cast<uint16_t>(cell * PerAxis * PerAxis);
+            Green[v] = static_cast<uint16_t>(cell * PerAxis);
+            Blue[v] = static_cast<uint16_t>(cell);
+            if (((v * int32_t(Multiplier)) >> 16) != cell) VectorExact = false;
         }
     }
-    int32_t Of(uint32_t p) const { return Red[pix::RedOf(p)] + Green[pix::GreenOf(p)] + Blue[pix::BlueOf(p)]; }
+    uint32_t Of(uint32_t p) const { return Red[pix::RedOf(p)] + Green[pix::GreenOf(p)] + Blue[pix::BlueOf(p)]; }
 };
 
-#if defined(__GNUC__) && !defined(__clang__)
-#define QUILLARC_VECTORIZE __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
-#else
-#define QUILLARC_VECTORIZE
+// One cell's sums in the order of a pixel's bytes, so that a pixel with its
+// alpha byte set to 1 adds to all four at once.
+struct alignas(16) TCellSums {
+    uint32_t Blue, Green, Red, Count;
+};
+
+#if QUILLARC_X86
+// The cell numbers of 8 pixels as 32-bit lanes.
+QUILLARC_AVX2 inline __m256i CellsAvx2(__m256i p, __m256i multiplier, __m256i redBlue, __m256i green) {
+    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF);
+    const __m256i br = _mm256_mulhi_epu16(_mm256_and_si256(p, lowBytes), multiplier);  // blue, red
+    const __m256i ga = _mm256_mulhi_epu16(_mm256_and_si256(_mm256_srli_epi32(p, 8), lowBytes), multiplier);
+    return _mm256_add_epi32(_mm256_madd_epi16(br, redBlue), _mm256_madd_epi16(ga, green));
+}
+
+// out[x] := mean[cell of row[x]] for x = 1 .. w - 1 (and x = 0, which the
+// caller sets again).
+QUILLARC_AVX2 void MeanRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g, const uint32_t* mean, uint32_t* out) {
+    const __m256i multiplier = _mm256_set1_epi16(static_cast<int16_t>(g.Multiplier));
+    const __m256i redBlue = _mm256_set1_epi32((g.PerAxis * g.PerAxis) << 16 | 1);
+    const __m256i green = _mm256_set1_epi32(g.PerAxis);
+    int32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        alignas(32) int32_t cell[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(cell),
+                           CellsAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x)), multiplier, redBlue, green));
+        for (int32_t i = 0; i < 8; ++i) out[x + i] = mean[cell[i]];
+    }
+    for (; x < w; ++x) out[x] = mean[g.Of(row[x])];
+}
+
 #endif
 
-// round(0.3 R + 0.59 G + 0.11 B) of a row in integers; tie[x] is set where
-// the pixel sits on a decimal tie, which only the extended constants
-// decide. Returns whether any does.
-QUILLARC_VECTORIZE
-bool GreyRow(const uint32_t* __restrict row, uint8_t* __restrict grey, uint8_t* __restrict tie, int32_t w) {
-    int32_t ties = 0;
-    for (int32_t x = 0; x < w; ++x) {
-        const uint32_t p = row[x];
-        const int32_t hundredths = 30 * int32_t((p >> 16) & 0xFF) + 59 * int32_t((p >> 8) & 0xFF) + 11 * int32_t(p & 0xFF);
-        const int32_t q = hundredths / 100, rest = hundredths - 100 * q;
-        tie[x] = rest == 50;
-        ties |= rest == 50;
-        grey[x] = static_cast<uint8_t>(q + (rest > 50));
+// Adds the pixels x0 .. w - 1 of a row to their cells; consecutive pixels
+// go to four tables in turn, so that a run of one colour does not wait on
+// its own sums.
+void AddToCells(const uint32_t* row, int32_t x0, int32_t w, const TCellGrid& g, TCellSums* tables, int32_t count) {
+    for (int32_t x = x0; x < w; ++x) {
+        TCellSums* cell = tables + (x & 3) * count + g.Of(row[x]);
+        const uint32_t p = (row[x] & pix::kColourMask) | 0x01000000u;  // alpha counts the pixel
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i v = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero), zero);
+        __m128i* c = reinterpret_cast<__m128i*>(cell);
+        _mm_store_si128(c, _mm_add_epi32(_mm_load_si128(c), v));
+#else
+        cell->Blue += pix::BlueOf(p);
+        cell->Green += pix::GreenOf(p);
+        cell->Red += pix::RedOf(p);
+        cell->Count += 1;
+#endif
     }
-    return ties != 0;
+}
+
+#if QUILLARC_X86
+QUILLARC_AVX2 inline void AddPixelAvx2(TCellSums* table, int32_t cell, uint32_t pixel) {
+    __m128i* c = reinterpret_cast<__m128i*>(table + cell);
+    _mm_store_si128(c, _mm_add_epi32(_mm_load_si128(c), _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(pixel)))));
+}
+
+// AddToCells for x = 1 .. w - 1, the cells of eight pixels at a time.
+QUILLARC_AVX2 void AddRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g, TCellSums* tables, int32_t count) {
+    const __m256i multiplier = _mm256_set1_epi16(static_cast<int16_t>(g.Multiplier));
+    const __m256i redBlue = _mm256_set1_epi32((g.PerAxis * g.PerAxis) << 16 | 1);
+    const __m256i green = _mm256_set1_epi32(g.PerAxis);
+    const __m256i colour = _mm256_set1_epi32(static_cast<int>(pix::kColourMask));
+    const __m256i counted = _mm256_set1_epi32(0x01000000);
+    TCellSums* const t0 = tables;
+    TCellSums* const t1 = tables + count;
+    TCellSums* const t2 = tables + 2 * count;
+    TCellSums* const t3 = tables + 3 * count;
+    AddToCells(row, 1, std::min(w, 8), g, tables, count);
+    int32_t x = 8;
+    for (; x + 8 <= w; x += 8) {
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
+        alignas(32) int32_t cell[8];
+        alignas(32) uint32_t pixel[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(cell), CellsAvx2(p, multiplier, redBlue, green));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pixel), _mm256_or_si256(_mm256_and_si256(p, colour), counted));
+        AddPixelAvx2(t0, cell[0], pixel[0]);
+        AddPixelAvx2(t1, cell[1], pixel[1]);
+        AddPixelAvx2(t2, cell[2], pixel[2]);
+        AddPixelAvx2(t3, cell[3], pixel[3]);
+        AddPixelAvx2(t0, cell[4], pixel[4]);
+        AddPixelAvx2(t1, cell[5], pixel[5]);
+        AddPixelAvx2(t2, cell[6], pixel[6]);
+        AddPixelAvx2(t3, cell[7], pixel[7]);
+    }
+    AddToCells(row, x, w, g, tables, count);
+}
+#endif
+
+// The pen-and-ink result of one row: black where the plane row e holds an
+// edge (a value of at least from), white elsewhere, with the alpha of src
+// (or alpha itself when src is null).
+void InkRow(const uint8_t* e, int32_t from, const uint32_t* src, uint32_t alpha, uint32_t* out, int32_t w) {
+    int32_t x = 0;
+#if defined(__SSE2__)
+    if (from <= 255) {
+        const __m128i level = _mm_set1_epi8(static_cast<char>(from));
+        const __m128i white = _mm_set1_epi32(static_cast<int>(pix::kColourMask));
+        const __m128i alphaMask = _mm_set1_epi32(static_cast<int>(pix::kAlphaMask));
+        const __m128i same = _mm_set1_epi32(static_cast<int>(alpha));
+        for (; x + 16 <= w; x += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + x));
+            const __m128i edge = _mm_cmpeq_epi8(_mm_max_epu8(v, level), v);
+            const __m128i lo = _mm_unpacklo_epi8(edge, edge), hi = _mm_unpackhi_epi8(edge, edge);
+            const __m128i masks[4] = {_mm_unpacklo_epi16(lo, lo), _mm_unpackhi_epi16(lo, lo), _mm_unpacklo_epi16(hi, hi),
+                                      _mm_unpackhi_epi16(hi, hi)};
+            for (int32_t j = 0; j < 4; ++j) {
+                const __m128i a =
+                    src ? _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x + 4 * j)), alphaMask)
+                        : same;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 4 * j), _mm_or_si128(a, _mm_andnot_si128(masks[j], white)));
+            }
+        }
+    }
+#endif
+    for (; x < w; ++x) {
+        const bool edge = from <= 255 && e[x] >= from;
+        out[x] = (src ? src[x] & pix::kAlphaMask : alpha) | (edge ? 0u : pix::kColourMask);
+    }
 }
 
 uint8_t MeanOf(int64_t sum, int64_t count) {
@@ -83,66 +194,74 @@ void crayonpic(const TBitmap& Bmp, TBitmap32& Dst, IProgressBar& progress) {
     const int32_t W = Bmp.Width(), H = Bmp.Height();
     const bool apart = &Dst != &Bmp;
     if (apart) Dst.NewImage(W, H, TPixelFormat::pf32bit);
-    const TCellIndex index(CrayonCellSize);
+    const TCellGrid grid(CrayonCellSize);
+    const int32_t count = grid.Count;
+    const bool avx2 = simd::Avx2() && grid.VectorExact;
 
-    std::vector<TColourCell> table(kCellCount);
+    // Sums over the whole picture; integers, so the order in which the
+    // blocks add theirs does not matter.
+    std::vector<int64_t> table(4 * static_cast<size_t>(count), 0);
     std::mutex tableMutex;
-    // Each block sums into 32-bit cells (a quarter of the table's size, so
-    // it stays in the nearest cache), handed on to the 64-bit table before
-    // 255 x pixels could leave 32 bits.
+    // A block sums into 32-bit cells, handed on to 64-bit ones before
+    // 255 x its pixels could leave 32 bits.
     constexpr int64_t kPixelsPer32BitSum = int64_t(UINT32_MAX) / 255;
     const int64_t rowsPerFlush = std::max<int64_t>(1, kPixelsPer32BitSum / std::max(W, 1));
     pix::ForRowBlocks(1, H, &progress, [&](int32_t y0, int32_t y1) {
-        struct Cell32 {
-            uint32_t Blue, Green, Red, Count;
-        };
-        std::vector<Cell32> part(kCellCount);
+        std::vector<TCellSums> tables(4 * static_cast<size_t>(count), TCellSums{0, 0, 0, 0});
+        std::vector<int64_t> sums(4 * static_cast<size_t>(count), 0);
         auto flush = [&] {
-            // Integer sums: the order in which the blocks arrive does not matter.
-            std::lock_guard lock(tableMutex);
-            for (int32_t i = 0; i < kCellCount; ++i) {
-                table[i].Blue += part[i].Blue;
-                table[i].Green += part[i].Green;
-                table[i].Red += part[i].Red;
-                table[i].Count += part[i].Count;
-                part[i] = {0, 0, 0, 0};
-            }
+            for (int32_t t = 0; t < 4; ++t)
+                for (int32_t i = 0; i < count; ++i) {
+                    TCellSums& c = tables[static_cast<size_t>(t) * count + i];
+                    int64_t* s = &sums[4 * static_cast<size_t>(i)];
+                    s[0] += c.Blue, s[1] += c.Green, s[2] += c.Red, s[3] += c.Count;
+                    c = {0, 0, 0, 0};
+                }
         };
         int64_t rows = 0;
         for (int32_t y = y0; y < y1; ++y) {
             const uint32_t* row = PixelRow(std::as_const(Bmp), y);
-            for (int32_t x = 1; x < W; ++x) {
-                const uint32_t p = row[x];
-                Cell32& cell = part[index.Of(p)];
-                cell.Blue += pix::BlueOf(p);
-                cell.Green += pix::GreenOf(p);
-                cell.Red += pix::RedOf(p);
-                cell.Count += 1;
-            }
+#if QUILLARC_X86
+            if (avx2)
+                AddRowAvx2(row, W, grid, tables.data(), count);
+            else
+#endif
+                AddToCells(row, 1, W, grid, tables.data(), count);
             if (++rows == rowsPerFlush) {
                 flush();
                 rows = 0;
             }
         }
         if (rows > 0) flush();
+        std::lock_guard lock(tableMutex);
+        for (size_t i = 0; i < table.size(); ++i) table[i] += sums[i];
     });
     pix::ResetProgress(&progress);
 
-    std::vector<uint32_t> mean(kCellCount, 0);
-    for (int32_t i = 0; i < kCellCount; ++i) {
-        const TColourCell& c = table[i];
-        if (c.Count > 0)
-            mean[i] = pix::MakePixel(MeanOf(c.Blue, c.Count), MeanOf(c.Green, c.Count), MeanOf(c.Red, c.Count), 255);
+    std::vector<uint32_t> mean(static_cast<size_t>(count), 0);
+    for (int32_t i = 0; i < count; ++i) {
+        const int64_t* c = &table[4 * static_cast<size_t>(i)];
+        if (c[3] > 0) mean[i] = pix::MakePixel(MeanOf(c[0], c[3]), MeanOf(c[1], c[3]), MeanOf(c[2], c[3]), 255);
     }
 
     // Each pixel is read before it is overwritten, so the copy the pass
     // would write into can be the picture itself.
     if (apart && H > 0) std::memcpy(Dst.ScanLine(0), Bmp.ScanLine(0), size_t(W) * 4);
-    pix::ForEachRow(1, H, &progress, [&](int32_t y) {
-        const uint32_t* row = PixelRow(Bmp, y);
-        uint32_t* out = PixelRow(Dst, y);
-        if (W > 0) out[0] = row[0];
-        for (int32_t x = 1; x < W; ++x) out[x] = mean[index.Of(row[x])];
+    pix::ForRowBlocks(1, H, &progress, [&](int32_t y0, int32_t y1) {
+        const int32_t w = W;  // a local: the stores below could otherwise alias it
+        std::vector<uint32_t> line(static_cast<size_t>(w));
+        for (int32_t y = y0; y < y1; ++y) {
+            const uint32_t* row = PixelRow(Bmp, y);
+#if QUILLARC_X86
+            if (avx2)
+                MeanRowAvx2(row, w, grid, mean.data(), line.data());
+            else
+#endif
+                for (int32_t x = 1; x < w; ++x) line[x] = mean[grid.Of(row[x])];
+            if (w > 0) line[0] = row[0];
+            pixmem::Stream(reinterpret_cast<uint8_t*>(PixelRow(Dst, y)), reinterpret_cast<const uint8_t*>(line.data()),
+                           4 * static_cast<size_t>(w));
+        }
     });
     pix::ResetProgress(&progress);
 }
@@ -160,64 +279,52 @@ void PenInkBmp(const TBitmap& Bmp, TBitmap32& Dst, const TPenInkParams& params, 
     const double tlow = canny::LowRatioOf(std::clamp(params.TrackBar5, 0, 20));
     const double thigh = canny::HighRatioOf(std::clamp(params.TrackBar6, 0, 40));
     canny::CheckArguments(TImageSize{W, H}, count, sigma, tlow, thigh);
-
-    // The detector's four planes of W x H bytes fill exactly the block of a
-    // 32-bit picture: a separate result's own block serves as their space,
-    // so that the run needs no memory beside its source and its result.
     const bool apart = &Dst != &Bmp;
-    TPixelBuffer own;
-    uint8_t* planes = nullptr;
-    if (apart) {
-        Dst.NewImage(W, H, TPixelFormat::pf32bit);
-        if (count > 0) planes = Dst.ScanLine(0);
-    } else {
-        own = TPixelBuffer::Allocate(4 * count, false);
-        planes = own.data();
-    }
+    if (apart) Dst.NewImage(W, H, TPixelFormat::pf32bit);
+    progress.SetPosition(80);
     if (count == 0) {
-        progress.SetPosition(80);
         pix::ResetProgress(&progress);
         return;
     }
-    pix::ForEachRow(0, H, nullptr, [&](int32_t y) {
-        const uint32_t* row = PixelRow(Bmp, y);
-        uint8_t* g = planes + static_cast<size_t>(y) * W;
-        // canny::GreyOf's value, in integers away from decimal ties.
-        thread_local std::vector<uint8_t> tie;
-        tie.resize(static_cast<size_t>(W));
-        if (GreyRow(row, g, tie.data(), W))
-            for (int32_t x = 0; x < W; ++x)
-                if (tie[x]) g[x] = sketch::GreyValue(pix::RedOf(row[x]), pix::GreenOf(row[x]), pix::BlueOf(row[x]));
-    });
-    progress.SetPosition(80);
-    canny::CannyPlanes(planes, TImageSize{W, H}, sigma, tlow, thigh, false);
 
-    // Edge value into the colour bytes, then inverted (c -> 255 - c) over
-    // the whole picture: black lines on white; alpha from the source.
-    auto writeRows = [&](int32_t first, int32_t last, const uint8_t* edges) {
-        pix::ForEachRow(first, last, &progress, [&](int32_t y) {
-            const uint32_t* row = PixelRow(Bmp, y);
-            uint32_t* out = PixelRow(Dst, y);
-            const uint8_t* e = edges + static_cast<size_t>(y - first) * W;
-            for (int32_t x = 0; x < W; ++x) {
-                // Edges (255) turn black, everything else white.
-                const uint32_t v = e[x] == 255 ? 0u : 0x00FFFFFFu;
-                out[x] = (row[x] & pix::kAlphaMask) | v;
-            }
-        });
-    };
-    const uint8_t* edges = planes + 3 * count;
-    if (!apart) {
-        writeRows(0, H, edges);
+    // The detector's plane: a separate result's rows hold it (the first W
+    // bytes of each) until they are written, so that the run needs no
+    // memory beside its source and its result.
+    TPixelBuffer own;
+    uint8_t* plane = nullptr;
+    ptrdiff_t stride = W;
+    if (apart) {
+        plane = Dst.ScanLine(0);
+        stride = Dst.RowBytes();
     } else {
-        // The edges are the block's last quarter: result rows above
-        // three quarters of the height lie before it; the rows below are
-        // written from a copy of their edges.
-        const int32_t split = static_cast<int32_t>(static_cast<int64_t>(H) * 3 / 4);
-        std::vector<uint8_t> tail(edges + static_cast<size_t>(split) * W, edges + count);
-        writeRows(0, split, edges);
-        writeRows(split, H, tail.data());
+        own = TPixelBuffer::Allocate(count + canny::kPlaneSlack, false);
+        plane = own.data();
     }
+    // The grey rows come straight from the picture; on the way the AND and
+    // OR of all its pixels tell whether one alpha holds everywhere.
+    const canny::rows::TKernels& kernels = canny::rows::Kernels();
+    std::atomic<uint32_t> andAll{~0u}, orAll{0u};
+    const canny::TGreyRows grey = [&](int32_t y, uint8_t* out) {
+        uint32_t a = ~0u, o = 0;
+        kernels.Grey(PixelRow(Bmp, y), out, W, a, o);
+        andAll.fetch_and(a, std::memory_order_relaxed);
+        orAll.fetch_or(o, std::memory_order_relaxed);
+    };
+    const int32_t from = canny::Detect(TImageSize{W, H}, sigma, tlow, thigh, grey, plane, stride);
+    // The detector reads every row unless the picture is too small for
+    // edges; then the alpha is read from the picture.
+    const bool oneAlpha = from != canny::kNoEdges && ((andAll.load() ^ orAll.load()) & pix::kAlphaMask) == 0;
+    const uint32_t alpha = andAll.load() & pix::kAlphaMask;
+
+    // Black edges on white, each row made whole before it is written over
+    // the plane row it was made from.
+    pix::ForRowBlocks(0, H, &progress, [&](int32_t y0, int32_t y1) {
+        std::vector<uint32_t> line(static_cast<size_t>(W));
+        for (int32_t y = y0; y < y1; ++y) {
+            InkRow(plane + y * stride, from, oneAlpha ? nullptr : PixelRow(Bmp, y), alpha, line.data(), W);
+            pixmem::Stream(Dst.ScanLine(y), reinterpret_cast<const uint8_t*>(line.data()), 4 * static_cast<size_t>(W));
+        }
+    });
     pix::ResetProgress(&progress);
 }
 

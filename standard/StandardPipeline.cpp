@@ -129,9 +129,7 @@ void RunStandard(const TStandardSettings& s, const TBitmap& source, TBitmap& res
     } else if (s.Style == 5) {
         sketch::dosoften(s.TrackBar8, *src, base, progress);
     } else if (s.Style == 6 && s.Revision == TRevision::Earlier) {
-        pro::TPointChain chain;
-        chain.SetZone(s.TrackBar9 - 13);
-        sketch::ComposeRows(*src, nullptr, nullptr, [&] { return chain.MakeFn(); }, base, &progress);
+        pro::colorzone(s.TrackBar9 - 13, *src, base, progress);
     } else if (s.Style == 6) {
         stdf::CrayonCellSize = CrayonCellSizeFor(s.TrackBar9);
         stdf::crayonpic(*src, base, StandardProgressBar());

@@ -2,6 +2,10 @@
 
 #include <sys/mman.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -199,6 +203,20 @@ namespace pixmem {
 void Copy(uint8_t* dst, const uint8_t* src, size_t bytes) {
     if (bytes == 0) return;
     ForChunks(bytes, [&](size_t from, size_t to) { std::memcpy(dst + from, src + from, to - from); });
+}
+
+void Stream(uint8_t* dst, const uint8_t* src, size_t bytes) {
+#if defined(__SSE2__)
+    const size_t head = std::min(bytes, (16 - (reinterpret_cast<uintptr_t>(dst) & 15)) & 15);
+    std::memcpy(dst, src, head);
+    size_t i = head;
+    for (; i + 16 <= bytes; i += 16)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+    std::memcpy(dst + i, src + i, bytes - i);
+    _mm_sfence();  // the streamed bytes are in memory before any other thread is told
+#else
+    std::memcpy(dst, src, bytes);
+#endif
 }
 
 void Fill(uint8_t* dst, uint8_t value, size_t bytes) {

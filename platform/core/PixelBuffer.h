@@ -62,6 +62,10 @@ constexpr size_t kPooledBytes = size_t(1) << 20;
 
 // Copies bytes from src to dst, spread over the worker threads when large.
 void Copy(uint8_t* dst, const uint8_t* src, size_t bytes);
+// Copies bytes from src to dst on the calling thread, writing dst past the
+// caches: for a result row that the rest of the run will not read again,
+// which would only push the inputs still to be read out of the cache.
+void Stream(uint8_t* dst, const uint8_t* src, size_t bytes);
 // Sets bytes at dst to value, spread over the worker threads when large.
 void Fill(uint8_t* dst, uint8_t value, size_t bytes);
 

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
 
 #include "app/Image32.h"
 #include "platform/core/Parallel.h"
+#include "platform/core/Simd.h"
 #include "platform/core/SysUtils.h"
 #include "standard/Canny.h"
 
@@ -22,6 +24,12 @@ public:
 
 private:
     int saved_;
+};
+
+// The plain kernels, as a processor without AVX2 runs them, for one scope.
+struct PlainKernels {
+    PlainKernels() { simd::AllowAvx2(false); }
+    ~PlainKernels() { simd::AllowAvx2(true); }
 };
 
 std::vector<uint8_t> RandomGrey(TImageSize size, uint32_t seed) {
@@ -394,6 +402,20 @@ TEST(CannyHysteresis, FollowsDiagonalNeighbours) {
     EXPECT_EQ(f.edges, want);
 }
 
+// A weak line down the whole picture with its one strong pixel at the
+// bottom: the following crosses every boundary between blocks of rows.
+TEST(CannyHysteresis, FollowsAcrossManyBlocks) {
+    const TImageSize s{5, 300};
+    std::vector<uint8_t> edges(1500, 0), mag(1500, 0);
+    for (int32_t y = 1; y < 299; ++y) {
+        edges[2 + y * 5] = 128;
+        mag[2 + y * 5] = y == 298 ? 9 : 6;
+    }
+    ThreadCount tc(8);
+    TraceEdges(mag, s, edges, 9, 6);
+    for (int32_t y = 0; y < 300; ++y) EXPECT_EQ(edges[2 + y * 5], y >= 1 && y < 299 ? 255 : 0) << y;
+}
+
 TEST(CannyHysteresis, ZeroHighRatioMakesEveryCandidateAnEdge) {
     const TImageSize s{40, 30};
     const auto grey = BlobGrey(s, 3);
@@ -434,8 +456,10 @@ TEST(CannyEdges, FastMatchesReferenceOnOddSizes) {
         double sigma, tlow, thigh;
     };
     const P params[] = {{0.5, 0.9, 0.75}, {0.05, 0.0, 0.0}, {5.05, 1.0, 1.0}, {1.5, 0.45, 0.3}, {0.05, 0.5, 0.5}};
-    for (int threads : {1, 8}) {
-        ThreadCount tc(threads);
+    for (int threads : {1, 8, 0}) {
+        ThreadCount tc(std::max(threads, 1));
+        std::optional<PlainKernels> plain;
+        if (threads == 0) plain.emplace();
         for (const TImageSize s : sizes) {
             for (int kind = 0; kind < 3; ++kind) {
                 const auto grey = kind == 0   ? RandomGrey(s, 7 + s.Width)

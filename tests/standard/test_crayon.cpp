@@ -6,6 +6,7 @@
 
 #include "app/Image32.h"
 #include "platform/core/Parallel.h"
+#include "platform/core/Simd.h"
 #include "standard/StandardFilters.h"
 
 namespace {
@@ -190,16 +191,24 @@ TEST(Crayon, SameBytesForEveryThreadCount) {
     TBitmap32 src;
     src.LoadFromFile(QUILLARC_SAMPLE);
     const int saved = par::ThreadCount();
-    TBitmap32 one, eight;
-    one.Assign(&src);
-    eight.Assign(&src);
-    par::SetThreadCount(1);
-    Crayon(one, 51);
-    par::SetThreadCount(8);
-    Crayon(eight, 51);
-    par::SetThreadCount(saved);
-    for (int32_t y = 0; y < src.Height(); ++y)
-        ASSERT_EQ(0, std::memcmp(PixelRow(one, y), PixelRow(eight, y), 4 * src.Width())) << "row " << y;
+    for (int32_t cell : {51, 17}) {
+        TBitmap32 one, eight, plain;
+        one.Assign(&src);
+        eight.Assign(&src);
+        plain.Assign(&src);
+        par::SetThreadCount(1);
+        Crayon(one, cell);
+        par::SetThreadCount(8);
+        Crayon(eight, cell);
+        simd::AllowAvx2(false);  // the plain kernels, as a processor without AVX2 runs them
+        Crayon(plain, cell);
+        simd::AllowAvx2(true);
+        par::SetThreadCount(saved);
+        for (int32_t y = 0; y < src.Height(); ++y) {
+            ASSERT_EQ(0, std::memcmp(PixelRow(one, y), PixelRow(eight, y), 4 * src.Width())) << "row " << y;
+            ASSERT_EQ(0, std::memcmp(PixelRow(one, y), PixelRow(plain, y), 4 * src.Width())) << "row " << y;
+        }
+    }
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
 #include "app/Image32.h"
 #include "platform/core/Parallel.h"
+#include "platform/core/Simd.h"
 #include "standard/Canny.h"
 #include "standard/StandardFilters.h"
 
@@ -127,11 +129,13 @@ TEST(PenInk, SameAsTheReferenceDetectorForEveryThreadCount) {
         TBitmap32 want;
         want.Assign(&src);
         PenInkByReference(want, p);
-        for (int threads : {1, 8}) {
-            par::SetThreadCount(threads);
+        for (int threads : {1, 8, 0}) {  // 0: 8 threads on the plain kernels
+            par::SetThreadCount(std::max(threads, 1));
+            simd::AllowAvx2(threads != 0);
             TBitmap32 got;
             got.Assign(&src);
             PenInk(got, p);
+            simd::AllowAvx2(true);
             EXPECT_TRUE(SameBytes(got, want)) << "sigma pos " << p.TrackBar4 << " threads " << threads;
         }
     }
