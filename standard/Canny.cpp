@@ -37,6 +37,23 @@ inline int64_t RoundNear(long double v) { return std::llrintl(v); }
 // double and back to an integer exactly.
 inline int32_t RoundSmall(long double v) { return static_cast<int32_t>(static_cast<double>(__builtin_rintl(v))); }
 
+// f(x) for every x < w with flags[x] not 0; flags are mostly 0.
+template <class F>
+void ForEachSet(const uint8_t* flags, int32_t w, const F& f) {
+    int32_t x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= w; x += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(flags + x));
+        for (uint32_t bits = 0xFFFFu & ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))); bits != 0;
+             bits &= bits - 1)
+            f(x + __builtin_ctz(bits));
+    }
+#endif
+    for (; x < w; ++x)
+        if (flags[x]) f(x);
+}
+
 // Smoothed rows made one after the other from grey rows. The grey rows and
 // their horizontal results for the current window stay in rings.
 class TSmoother {
@@ -45,26 +62,68 @@ public:
     TSmoother(const TSmoothing& s, const TKernels& k, TImageSize size, const TGreyRows& grey, int32_t first)
         : s_(s), k_(k), W_(size.Width), H_(size.Height), greyRows_(grey),
           slots_(std::min(2 * s.Centre + 1, size.Height)), next_(std::max(0, first - s.Centre)),
-          grey_(static_cast<size_t>(slots_) * W_), across_(static_cast<size_t>(slots_) * W_), work_(W_),
-          near_(W_), taps_(2 * static_cast<size_t>(s.Centre) + 1) {}
+          single_(k.AcrossFloat != nullptr && 2 * s.Centre + 1 <= rows::kMaxFloatTaps),
+          grey_(static_cast<size_t>(slots_) * W_), near_(W_), taps_(2 * static_cast<size_t>(s.Centre) + 1),
+          tapsF_(taps_.size()) {
+        const size_t ring = static_cast<size_t>(slots_) * W_;
+        if (single_) {
+            acrossF_.resize(ring);
+            workF_.resize(W_);
+        } else {
+            across_.resize(ring);
+            work_.resize(W_);
+        }
+    }
 
     void Row(int32_t r, uint8_t* out) {
         const int32_t c = s_.Centre;
         const int32_t kmin = std::max(-c, -r), kmax = std::min(c, H_ - 1 - r);
         for (; next_ <= r + kmax; ++next_) {
             greyRows_(next_, GreySlot(next_));
-            k_.Across(GreySlot(next_), W_, s_, AcrossSlot(next_), work_.data());
+            if (single_)
+                k_.AcrossFloat(GreySlot(next_), W_, s_, Slot(acrossF_, next_), workF_.data());
+            else
+                k_.Across(GreySlot(next_), W_, s_, Slot(across_, next_), work_.data());
         }
         const int32_t taps = kmax - kmin + 1;
-        for (int32_t k = 0; k < taps; ++k) taps_[k] = AcrossSlot(r + kmin + k);
-        if (k_.Down(taps_.data(), s_.Weights.data() + c + kmin, taps, s_.InvY[r], W_, out, near_.data(), work_.data()))
-            for (int32_t x = 0; x < W_; ++x)
-                if (near_[x]) out[x] = Exact(x, r);
+        bool anyNear;
+        if (single_) {
+            for (int32_t k = 0; k < taps; ++k) tapsF_[k] = Slot(acrossF_, r + kmin + k);
+            anyNear = k_.DownFloat(tapsF_.data(), s_.WeightsF.data() + c + kmin, taps, s_.InvYF[r], W_, out, near_.data());
+        } else {
+            for (int32_t k = 0; k < taps; ++k) taps_[k] = Slot(across_, r + kmin + k);
+            anyNear = k_.Down(taps_.data(), s_.Weights.data() + c + kmin, taps, s_.InvY[r], W_, out, near_.data(),
+                              work_.data());
+        }
+        if (!anyNear) return;
+        // Single precision leaves a wider band: plain doubles first.
+        ForEachSet(near_.data(), W_, [&](int32_t x) { out[x] = single_ ? Precise(x, r) : Exact(x, r); });
     }
 
 private:
     uint8_t* GreySlot(int32_t r) { return grey_.data() + static_cast<size_t>(r % slots_) * W_; }
-    double* AcrossSlot(int32_t r) { return across_.data() + static_cast<size_t>(r % slots_) * W_; }
+    template <class T>
+    T* Slot(std::vector<T>& ring, int32_t r) {
+        return ring.data() + static_cast<size_t>(r % slots_) * W_;
+    }
+
+    // One smoothed pixel in plain doubles, or by the exact sequence when
+    // that lies within kNearHalf of a rounding boundary.
+    uint8_t Precise(int32_t x, int32_t y) {
+        const std::vector<double>& w = s_.Weights;
+        const int32_t c = s_.Centre;
+        const int32_t kxmin = std::max(-c, -x), kxmax = std::min(c, W_ - 1 - x);
+        const int32_t kymin = std::max(-c, -y), kymax = std::min(c, H_ - 1 - y);
+        double acc = 0.0;
+        for (int32_t k = kymin; k <= kymax; ++k) {
+            const uint8_t* g = GreySlot(y + k);
+            double dot = 0.0;
+            for (int32_t j = kxmin; j <= kxmax; ++j) dot += g[x + j] * w[c + j];
+            acc += dot * s_.InvX[x] * w[c + k];
+        }
+        const double v = acc * s_.InvY[y], r = std::nearbyint(v);
+        return std::fabs(v - r) < 0.5 - rows::kNearHalf ? static_cast<uint8_t>(r) : Exact(x, y);
+    }
 
     // One smoothed pixel by the exact sequence of the straightforward
     // smoothing: the horizontal results of its column, then the vertical sum.
@@ -90,11 +149,14 @@ private:
     const int32_t W_, H_;
     const TGreyRows& greyRows_;
     const int32_t slots_;
-    int32_t next_;  // the next grey row to take in
+    int32_t next_;       // the next grey row to take in
+    const bool single_;  // the horizontal results in single precision
     std::vector<uint8_t> grey_;
     std::vector<double> across_, work_;
+    std::vector<float> acrossF_, workF_;
     std::vector<uint8_t> near_;
     std::vector<const double*> taps_;
+    std::vector<const float*> tapsF_;
 };
 
 // One side of the non-maximum test, m >= d w + (1 - w) s with w = num / den
@@ -156,19 +218,9 @@ bool KeepsCandidate(int32_t m, int32_t dx, int32_t dy, const uint8_t* up, const 
 void CandidateRow(const TKernels& k, const uint8_t* su, const uint8_t* s, const uint8_t* sd, const uint8_t* mu,
                   const uint8_t* mm, const uint8_t* md, int32_t w, uint8_t* cand, uint8_t* exact) {
     if (!k.NonMax(su, s, sd, mu, mm, md, w, cand, exact)) return;
-    auto decide = [&](int32_t x) { cand[x] = KeepsCandidate(mm[x], s[x + 1] - s[x - 1], sd[x] - su[x], mu, mm, md, x) ? mm[x] : 0; };
-    int32_t x = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; x + 16 <= w; x += 16) {
-        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(exact + x));
-        for (uint32_t bits = 0xFFFFu & ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(e, zero))); bits != 0;
-             bits &= bits - 1)
-            decide(x + __builtin_ctz(bits));
-    }
-#endif
-    for (; x < w; ++x)
-        if (exact[x]) decide(x);
+    ForEachSet(exact, w, [&](int32_t x) {
+        cand[x] = KeepsCandidate(mm[x], s[x + 1] - s[x - 1], sd[x] - su[x], mu, mm, md, x) ? mm[x] : 0;
+    });
 }
 
 // Counts the row's candidates by magnitude (bin 0 counts the rest); four

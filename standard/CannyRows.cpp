@@ -283,6 +283,80 @@ QUILLARC_AVX2 bool DownAvx2(const double* const* rows, const double* weights, in
     return any;
 }
 
+QUILLARC_AVX2 void AcrossFloatAvx2(const uint8_t* g, int32_t w, const TSmoothing& s, float* out, float* work) {
+    const int32_t c = s.Centre, taps = 2 * c + 1;
+    int32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        int64_t eight;
+        std::memcpy(&eight, g + x, 8);
+        _mm256_storeu_ps(work + x, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight))));
+    }
+    for (; x < w; ++x) work[x] = g[x];
+    const float* wt = s.WeightsF.data();
+    x = c;
+    if (w >= taps + 8) {
+        // Columns c .. w - c - 1 have the whole window, and one norm.
+        const __m256 inv = _mm256_set1_ps(s.InvXF[c]);
+        for (; x + 8 <= w - c; x += 8) {
+            const float* tap = work + x - c;
+            __m256 acc = _mm256_mul_ps(_mm256_loadu_ps(tap), _mm256_broadcast_ss(wt));
+            for (int32_t k = 1; k < taps; ++k)
+                acc = _mm256_fmadd_ps(_mm256_loadu_ps(tap + k), _mm256_broadcast_ss(wt + k), acc);
+            _mm256_storeu_ps(out + x, _mm256_mul_ps(acc, inv));
+        }
+    }
+    const double* wd = s.Weights.data();
+    auto one = [&](int32_t at) {
+        const int32_t kmin = std::max(-c, -at), kmax = std::min(c, w - 1 - at);
+        double dot = 0.0;
+        for (int32_t k = kmin; k <= kmax; ++k) dot += work[at + k] * wd[c + k];
+        out[at] = static_cast<float>(dot * s.InvX[at]);
+    };
+    for (; x < w; ++x) one(x);
+    for (x = 0; x < std::min(c, w); ++x) one(x);
+}
+
+QUILLARC_AVX2 bool DownFloatAvx2(const float* const* rows, const float* weights, int32_t taps, float inv, int32_t w,
+                                 uint8_t* out, uint8_t* near) {
+    const __m256 vinv = _mm256_set1_ps(inv);
+    const __m256 limit = _mm256_set1_ps(0.5f - kNearHalfFloat);
+    const __m256 sign = _mm256_set1_ps(-0.0f);
+    bool any = false;
+    int32_t x = 0;
+    for (; x + 16 <= w; x += 16) {
+        __m256i q[2];
+        int32_t nearBits = 0;
+        for (int32_t j = 0; j < 2; ++j) {
+            const int32_t at = x + 8 * j;
+            __m256 acc = _mm256_mul_ps(_mm256_loadu_ps(rows[0] + at), _mm256_broadcast_ss(weights));
+            for (int32_t k = 1; k < taps; ++k)
+                acc = _mm256_fmadd_ps(_mm256_loadu_ps(rows[k] + at), _mm256_broadcast_ss(weights + k), acc);
+            const __m256 v = _mm256_mul_ps(acc, vinv);
+            const __m256 r = _mm256_round_ps(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+            const __m256 d = _mm256_andnot_ps(sign, _mm256_sub_ps(v, r));
+            nearBits |= _mm256_movemask_ps(_mm256_cmp_ps(d, limit, _CMP_GE_OQ)) << (8 * j);
+            q[j] = _mm256_cvtps_epi32(r);  // integral already
+        }
+        const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(q[0], q[1]), 0xD8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(near + x), _mm_setzero_si128());
+        if (nearBits != 0) {
+            any = true;
+            for (int32_t b = 0; b < 16; ++b) near[x + b] = static_cast<uint8_t>((nearBits >> b) & 1);
+        }
+    }
+    for (; x < w; ++x) {
+        double acc = 0.0;
+        for (int32_t k = 0; k < taps; ++k) acc += static_cast<double>(rows[k][x]) * weights[k];
+        const double v = acc * inv, r = std::nearbyint(v);
+        out[x] = static_cast<uint8_t>(r);
+        near[x] = std::fabs(v - r) >= 0.5 - kNearHalfFloat;
+        any |= near[x] != 0;
+    }
+    return any;
+}
+
 QUILLARC_AVX2 inline __m256i Widen(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
@@ -408,6 +482,9 @@ TSmoothing::TSmoothing(double sigma, int32_t width, int32_t height) {
     InvY.resize(NormsY.size());
     for (size_t i = 0; i < NormsX.size(); ++i) InvX[i] = 1.0 / NormsX[i];
     for (size_t i = 0; i < NormsY.size(); ++i) InvY[i] = 1.0 / NormsY[i];
+    WeightsF.assign(Weights.begin(), Weights.end());
+    InvXF.assign(InvX.begin(), InvX.end());
+    InvYF.assign(InvY.begin(), InvY.end());
 }
 
 const uint8_t* MagnitudeTable() {
@@ -424,9 +501,10 @@ const uint8_t* MagnitudeTable() {
 }
 
 const TKernels& Kernels() {
-    static const TKernels plain{GreyPlain, AcrossPlain, DownPlain, MagnitudesPlain, NonMaxPlain};
+    static const TKernels plain{GreyPlain, AcrossPlain, DownPlain, nullptr, nullptr, MagnitudesPlain, NonMaxPlain};
 #if QUILLARC_X86
-    static const TKernels avx2{GreyAvx2, AcrossAvx2, DownAvx2, MagnitudesAvx2, NonMaxAvx2};
+    static const TKernels avx2{GreyAvx2,        AcrossAvx2,     DownAvx2,  AcrossFloatAvx2,
+                               DownFloatAvx2,   MagnitudesAvx2, NonMaxAvx2};
     if (simd::Avx2()) return avx2;
 #endif
     return plain;

@@ -14,6 +14,8 @@ struct TSmoothing {
     int32_t Centre = 0;                // c
     std::vector<double> NormsX, NormsY;  // the weight sums of each column's and row's window
     std::vector<double> InvX, InvY;      // their reciprocals
+    // The same in single precision, for the kernels that work in it.
+    std::vector<float> WeightsF, InvXF, InvYF;
 
     TSmoothing(double sigma, int32_t width, int32_t height);
 };
@@ -22,6 +24,15 @@ struct TSmoothing {
 // boundary is computed again by the exact sequence. The plain value and the
 // exact one differ by less than 1e-11 for values up to 255.
 constexpr double kNearHalf = 1e-9;
+
+// The single-precision kernels serve windows of up to this many taps, and
+// their near band is wider. Every weight, product, sum and reciprocal
+// rounds once in single precision, all terms are positive, and a value goes
+// through at most 2 t + 8 roundings (t taps each way): its relative error
+// stays below (2 t + 8) 2^-24, which for t = 9 and values up to 255 is
+// below 4e-4.
+constexpr int32_t kMaxFloatTaps = 9;
+constexpr float kNearHalfFloat = 1e-3f;
 
 struct TKernels {
     // grey[x] := round(0.3 R + 0.59 G + 0.11 B) of px[x], as the extended
@@ -36,6 +47,11 @@ struct TKernels {
     // doubles.
     bool (*Down)(const double* const* rows, const double* weights, int32_t taps, double inv, int32_t w,
                  uint8_t* out, uint8_t* near, double* work);
+    // Across and Down in single precision for at most kMaxFloatTaps taps,
+    // near meaning within kNearHalfFloat; null where the set has none.
+    void (*AcrossFloat)(const uint8_t* g, int32_t w, const TSmoothing& s, float* out, float* work);
+    bool (*DownFloat)(const float* const* rows, const float* weights, int32_t taps, float inv, int32_t w,
+                      uint8_t* out, uint8_t* near);
     // mag[x] := the magnitude of the central differences at x of smoothed
     // row mid, for x = 1 .. w - 2; mag[0] = mag[w - 1] = 0. w >= 3.
     void (*Magnitudes)(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int32_t w, uint8_t* mag);
