@@ -70,17 +70,24 @@ QUILLARC_AVX2 inline __m256i CellsAvx2(__m256i p, __m256i multiplier, __m256i re
     return _mm256_add_epi32(_mm256_madd_epi16(br, redBlue), _mm256_madd_epi16(ga, green));
 }
 
-// out[x] := mean[cell of row[x]] for x = 1 .. w - 1 (and x = 0, which the
-// caller sets again).
+// out[x] := mean[cell of row[x]] for x = 1 .. w - 1 (x = 0 is the
+// caller's). Eight pixels of one cell, as most are in a photograph, take
+// one lookup.
 QUILLARC_AVX2 void MeanRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g, const uint32_t* mean, uint32_t* out) {
     const __m256i multiplier = _mm256_set1_epi16(static_cast<int16_t>(g.Multiplier));
     const __m256i redBlue = _mm256_set1_epi32((g.PerAxis * g.PerAxis) << 16 | 1);
     const __m256i green = _mm256_set1_epi32(g.PerAxis);
     int32_t x = 0;
     for (; x + 8 <= w; x += 8) {
-        alignas(32) int32_t cell[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(cell),
-                           CellsAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x)), multiplier, redBlue, green));
+        const __m256i c = CellsAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x)), multiplier, redBlue, green);
+        const __m256i first = _mm256_broadcastd_epi32(_mm256_castsi256_si128(c));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(c, first)) == -1) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                                _mm256_set1_epi32(static_cast<int>(mean[_mm256_cvtsi256_si32(c)])));
+            continue;
+        }
+        alignas(32) uint32_t cell[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(cell), c);
         for (int32_t i = 0; i < 8; ++i) out[x + i] = mean[cell[i]];
     }
     for (; x < w; ++x) out[x] = mean[g.Of(row[x])];
@@ -110,39 +117,67 @@ void AddToCells(const uint32_t* row, int32_t x0, int32_t w, const TCellGrid& g, 
 }
 
 #if QUILLARC_X86
-QUILLARC_AVX2 inline void AddPixelAvx2(TCellSums* table, int32_t cell, uint32_t pixel) {
-    __m128i* c = reinterpret_cast<__m128i*>(table + cell);
-    _mm_store_si128(c, _mm_add_epi32(_mm_load_si128(c), _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(pixel)))));
+// Pixel (blue, green, red, 1) added to a cell's sums.
+QUILLARC_AVX2 inline void AddPixelAvx2(TCellSums* cell, uint32_t pixel) {
+    const __m128i v = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>((pixel & pix::kColourMask) | 0x01000000u)));
+    __m128i* c = reinterpret_cast<__m128i*>(cell);
+    _mm_store_si128(c, _mm_add_epi32(_mm_load_si128(c), v));
 }
 
-// AddToCells for x = 1 .. w - 1, the cells of eight pixels at a time.
+// The sums of a run of pixels gathered on 16-bit lanes (see AddRowAvx2)
+// added to their cell.
+QUILLARC_AVX2 inline void AddRunAvx2(TCellSums* cell, __m256i lo, __m256i hi) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i s = _mm256_add_epi32(_mm256_add_epi32(_mm256_unpacklo_epi16(lo, zero), _mm256_unpackhi_epi16(lo, zero)),
+                                       _mm256_add_epi32(_mm256_unpacklo_epi16(hi, zero), _mm256_unpackhi_epi16(hi, zero)));
+    __m128i* c = reinterpret_cast<__m128i*>(cell);
+    _mm_store_si128(c, _mm_add_epi32(_mm_load_si128(c),
+                                     _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1))));
+}
+
+// AddToCells for x = 1 .. w - 1. Most runs of eight pixels in a
+// photograph lie in the cell of the pixel before them: their bytes (alpha
+// made 1) add up on 16-bit lanes, per pixel position, and reach the cell's
+// sums when the run ends (or before the lanes could overflow).
 QUILLARC_AVX2 void AddRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g, TCellSums* tables, int32_t count) {
     const __m256i multiplier = _mm256_set1_epi16(static_cast<int16_t>(g.Multiplier));
     const __m256i redBlue = _mm256_set1_epi32((g.PerAxis * g.PerAxis) << 16 | 1);
     const __m256i green = _mm256_set1_epi32(g.PerAxis);
     const __m256i colour = _mm256_set1_epi32(static_cast<int>(pix::kColourMask));
     const __m256i counted = _mm256_set1_epi32(0x01000000);
-    TCellSums* const t0 = tables;
-    TCellSums* const t1 = tables + count;
-    TCellSums* const t2 = tables + 2 * count;
-    TCellSums* const t3 = tables + 3 * count;
+    const __m256i zero = _mm256_setzero_si256();
     AddToCells(row, 1, std::min(w, 8), g, tables, count);
+    if (w <= 8) return;
+    TCellSums* const t[4] = {tables, tables + count, tables + 2 * count, tables + 3 * count};
+    uint32_t run = g.Of(row[7]);
+    __m256i lo = zero, hi = zero;
+    int32_t gathered = 0;  // runs of eight on the lanes; 256 x 255 still fits 16 bits
     int32_t x = 8;
     for (; x + 8 <= w; x += 8) {
         const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
-        alignas(32) int32_t cell[8];
-        alignas(32) uint32_t pixel[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(cell), CellsAvx2(p, multiplier, redBlue, green));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pixel), _mm256_or_si256(_mm256_and_si256(p, colour), counted));
-        AddPixelAvx2(t0, cell[0], pixel[0]);
-        AddPixelAvx2(t1, cell[1], pixel[1]);
-        AddPixelAvx2(t2, cell[2], pixel[2]);
-        AddPixelAvx2(t3, cell[3], pixel[3]);
-        AddPixelAvx2(t0, cell[4], pixel[4]);
-        AddPixelAvx2(t1, cell[5], pixel[5]);
-        AddPixelAvx2(t2, cell[6], pixel[6]);
-        AddPixelAvx2(t3, cell[7], pixel[7]);
+        const __m256i c = CellsAvx2(p, multiplier, redBlue, green);
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(c, _mm256_set1_epi32(static_cast<int>(run)))) == -1) {
+            const __m256i q = _mm256_or_si256(_mm256_and_si256(p, colour), counted);
+            lo = _mm256_add_epi16(lo, _mm256_unpacklo_epi8(q, zero));
+            hi = _mm256_add_epi16(hi, _mm256_unpackhi_epi8(q, zero));
+            if (++gathered == 256) {
+                AddRunAvx2(t[0] + run, lo, hi);
+                lo = hi = zero;
+                gathered = 0;
+            }
+            continue;
+        }
+        if (gathered > 0) {
+            AddRunAvx2(t[0] + run, lo, hi);
+            lo = hi = zero;
+            gathered = 0;
+        }
+        alignas(32) uint32_t cell[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(cell), c);
+        for (int32_t i = 0; i < 8; ++i) AddPixelAvx2(t[i & 3] + cell[i], row[x + i]);
+        run = cell[7];
     }
+    if (gathered > 0) AddRunAvx2(t[0] + run, lo, hi);
     AddToCells(row, x, w, g, tables, count);
 }
 #endif
