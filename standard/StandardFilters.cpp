@@ -139,14 +139,20 @@ QUILLARC_AVX2 inline void AddRunAvx2(TCellSums* cell, __m256i lo, __m256i hi) {
 // photograph lie in the cell of the pixel before them: their bytes (alpha
 // made 1) add up on 16-bit lanes, per pixel position, and reach the cell's
 // sums when the run ends (or before the lanes could overflow).
-QUILLARC_AVX2 void AddRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g, TCellSums* tables, int32_t count) {
+QUILLARC_AVX2 void AddRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g, TCellSums* tables, int32_t count,
+                              uint8_t* cells) {
     const __m256i multiplier = _mm256_set1_epi16(static_cast<int16_t>(g.Multiplier));
     const __m256i redBlue = _mm256_set1_epi32((g.PerAxis * g.PerAxis) << 16 | 1);
     const __m256i green = _mm256_set1_epi32(g.PerAxis);
     const __m256i colour = _mm256_set1_epi32(static_cast<int>(pix::kColourMask));
     const __m256i counted = _mm256_set1_epi32(0x01000000);
     const __m256i zero = _mm256_setzero_si256();
+    auto keep = [&](int32_t from, int32_t to) {
+        if (cells)
+            for (int32_t i = from; i < to; ++i) cells[i] = static_cast<uint8_t>(g.Of(row[i]));
+    };
     AddToCells(row, 1, std::min(w, 8), g, tables, count);
+    keep(1, std::min(w, 8));
     if (w <= 8) return;
     TCellSums* const t[4] = {tables, tables + count, tables + 2 * count, tables + 3 * count};
     uint32_t run = g.Of(row[7]);
@@ -156,6 +162,10 @@ QUILLARC_AVX2 void AddRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g
     for (; x + 8 <= w; x += 8) {
         const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
         const __m256i c = CellsAvx2(p, multiplier, redBlue, green);
+        if (cells) {
+            const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(c), _mm256_extracti128_si256(c, 1));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(cells + x), _mm_packus_epi16(words, words));
+        }
         if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(c, _mm256_set1_epi32(static_cast<int>(run)))) == -1) {
             const __m256i q = _mm256_or_si256(_mm256_and_si256(p, colour), counted);
             lo = _mm256_add_epi16(lo, _mm256_unpacklo_epi8(q, zero));
@@ -179,6 +189,23 @@ QUILLARC_AVX2 void AddRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g
     }
     if (gathered > 0) AddRunAvx2(t[0] + run, lo, hi);
     AddToCells(row, x, w, g, tables, count);
+    keep(x, w);
+}
+
+// out[x] := mean[cells[x]] for x = 1 .. w - 1, from cell numbers kept by
+// the first pass.
+QUILLARC_AVX2 void MeanRowFromCellsAvx2(const uint8_t* cells, int32_t w, const uint32_t* mean, uint32_t* out) {
+    int32_t x = 1;
+    for (; x < std::min(w, 8); ++x) out[x] = mean[cells[x]];
+    for (; x + 8 <= w; x += 8) {
+        const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cells + x));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_set1_epi8(static_cast<char>(cells[x])))) == 0xFFFF) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_set1_epi32(static_cast<int>(mean[cells[x]])));
+            continue;
+        }
+        for (int32_t i = 0; i < 8; ++i) out[x + i] = mean[cells[x + i]];
+    }
+    for (; x < w; ++x) out[x] = mean[cells[x]];
 }
 #endif
 
@@ -232,6 +259,10 @@ void crayonpic(const TBitmap& Bmp, TBitmap32& Dst, IProgressBar& progress) {
     const TCellGrid grid(CrayonCellSize);
     const int32_t count = grid.Count;
     const bool avx2 = simd::Avx2() && grid.VectorExact;
+    // A separate result's rows hold each pixel's cell number (one byte, for
+    // at most 256 cells) from the first pass to the second, which then
+    // reads a quarter of the bytes.
+    const bool keepCells = avx2 && apart && count <= 256;
 
     // Sums over the whole picture; integers, so the order in which the
     // blocks add theirs does not matter.
@@ -258,7 +289,7 @@ void crayonpic(const TBitmap& Bmp, TBitmap32& Dst, IProgressBar& progress) {
             const uint32_t* row = PixelRow(std::as_const(Bmp), y);
 #if QUILLARC_X86
             if (avx2)
-                AddRowAvx2(row, W, grid, tables.data(), count);
+                AddRowAvx2(row, W, grid, tables.data(), count, keepCells ? Dst.ScanLine(y) : nullptr);
             else
 #endif
                 AddToCells(row, 1, W, grid, tables.data(), count);
@@ -288,7 +319,9 @@ void crayonpic(const TBitmap& Bmp, TBitmap32& Dst, IProgressBar& progress) {
         for (int32_t y = y0; y < y1; ++y) {
             const uint32_t* row = PixelRow(Bmp, y);
 #if QUILLARC_X86
-            if (avx2)
+            if (keepCells)
+                MeanRowFromCellsAvx2(Dst.ScanLine(y), w, mean.data(), line.data());  // read before written
+            else if (avx2)
                 MeanRowAvx2(row, w, grid, mean.data(), line.data());
             else
 #endif
