@@ -70,27 +70,45 @@ QUILLARC_AVX2 inline __m256i CellsAvx2(__m256i p, __m256i multiplier, __m256i re
     return _mm256_add_epi32(_mm256_madd_epi16(br, redBlue), _mm256_madd_epi16(ga, green));
 }
 
-// out[x] := mean[cell of row[x]] for x = 1 .. w - 1 (x = 0 is the
-// caller's). Eight pixels of one cell, as most are in a photograph, take
-// one lookup.
-QUILLARC_AVX2 void MeanRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g, const uint32_t* mean, uint32_t* out) {
+// Eight result pixels at out: streamed past the cache (which the rest of
+// the run would not find them in) where out is aligned for it.
+QUILLARC_AVX2 inline void PutEight(uint32_t* out, __m256i v) {
+    if ((reinterpret_cast<uintptr_t>(out) & 31) == 0)
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(out), v);
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
+}
+
+// The means of eight cells; one lookup when they are one cell, as most runs
+// of eight pixels of a photograph are.
+QUILLARC_AVX2 inline __m256i MeansAvx2(__m256i c, const uint32_t* mean) {
+    const int32_t first = _mm256_cvtsi256_si32(c);
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(c, _mm256_set1_epi32(first))) == -1)
+        return _mm256_set1_epi32(static_cast<int>(mean[first]));
+    alignas(32) uint32_t cell[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(cell), c);
+    return _mm256_setr_epi32(static_cast<int>(mean[cell[0]]), static_cast<int>(mean[cell[1]]),
+                             static_cast<int>(mean[cell[2]]), static_cast<int>(mean[cell[3]]),
+                             static_cast<int>(mean[cell[4]]), static_cast<int>(mean[cell[5]]),
+                             static_cast<int>(mean[cell[6]]), static_cast<int>(mean[cell[7]]));
+}
+
+// A row of the result straight into out: first at x = 0, mean[cell of
+// row[x]] after it. out may be row.
+QUILLARC_AVX2 void MeanRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g, const uint32_t* mean, uint32_t first,
+                               uint32_t* out) {
     const __m256i multiplier = _mm256_set1_epi16(static_cast<int16_t>(g.Multiplier));
     const __m256i redBlue = _mm256_set1_epi32((g.PerAxis * g.PerAxis) << 16 | 1);
     const __m256i green = _mm256_set1_epi32(g.PerAxis);
     int32_t x = 0;
     for (; x + 8 <= w; x += 8) {
-        const __m256i c = CellsAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x)), multiplier, redBlue, green);
-        const __m256i first = _mm256_broadcastd_epi32(_mm256_castsi256_si128(c));
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(c, first)) == -1) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-                                _mm256_set1_epi32(static_cast<int>(mean[_mm256_cvtsi256_si32(c)])));
-            continue;
-        }
-        alignas(32) uint32_t cell[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(cell), c);
-        for (int32_t i = 0; i < 8; ++i) out[x + i] = mean[cell[i]];
+        __m256i v = MeansAvx2(CellsAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x)), multiplier,
+                                        redBlue, green),
+                              mean);
+        if (x == 0) v = _mm256_blend_epi32(v, _mm256_set1_epi32(static_cast<int>(first)), 1);
+        PutEight(out + x, v);
     }
-    for (; x < w; ++x) out[x] = mean[g.Of(row[x])];
+    for (; x < w; ++x) out[x] = x == 0 ? first : mean[g.Of(row[x])];
 }
 
 #endif
@@ -192,20 +210,16 @@ QUILLARC_AVX2 void AddRowAvx2(const uint32_t* row, int32_t w, const TCellGrid& g
     keep(x, w);
 }
 
-// out[x] := mean[cells[x]] for x = 1 .. w - 1, from cell numbers kept by
-// the first pass.
-QUILLARC_AVX2 void MeanRowFromCellsAvx2(const uint8_t* cells, int32_t w, const uint32_t* mean, uint32_t* out) {
-    int32_t x = 1;
-    for (; x < std::min(w, 8); ++x) out[x] = mean[cells[x]];
+// The same from cell numbers the first pass kept (cells[0] unused).
+QUILLARC_AVX2 void MeanRowFromCellsAvx2(const uint8_t* cells, int32_t w, const uint32_t* mean, uint32_t first,
+                                        uint32_t* out) {
+    int32_t x = 0;
     for (; x + 8 <= w; x += 8) {
-        const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cells + x));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_set1_epi8(static_cast<char>(cells[x])))) == 0xFFFF) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_set1_epi32(static_cast<int>(mean[cells[x]])));
-            continue;
-        }
-        for (int32_t i = 0; i < 8; ++i) out[x + i] = mean[cells[x + i]];
+        __m256i v = MeansAvx2(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cells + x))), mean);
+        if (x == 0) v = _mm256_blend_epi32(v, _mm256_set1_epi32(static_cast<int>(first)), 1);
+        PutEight(out + x, v);
     }
-    for (; x < w; ++x) out[x] = mean[cells[x]];
+    for (; x < w; ++x) out[x] = x == 0 ? first : mean[cells[x]];
 }
 #endif
 
@@ -230,7 +244,14 @@ void InkRow(const uint8_t* e, int32_t from, const uint32_t* src, uint32_t alpha,
                 const __m128i a =
                     src ? _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x + 4 * j)), alphaMask)
                         : same;
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 4 * j), _mm_or_si128(a, _mm_andnot_si128(masks[j], white)));
+                const __m128i v = _mm_or_si128(a, _mm_andnot_si128(masks[j], white));
+                __m128i* to = reinterpret_cast<__m128i*>(out + x + 4 * j);
+                // Streamed past the cache, which the rest of the run would
+                // not find the result in, where aligned for it.
+                if ((reinterpret_cast<uintptr_t>(to) & 15) == 0)
+                    _mm_stream_si128(to, v);
+                else
+                    _mm_storeu_si128(to, v);
             }
         }
     }
@@ -315,21 +336,28 @@ void crayonpic(const TBitmap& Bmp, TBitmap32& Dst, IProgressBar& progress) {
     if (apart && H > 0) std::memcpy(Dst.ScanLine(0), Bmp.ScanLine(0), size_t(W) * 4);
     pix::ForRowBlocks(1, H, &progress, [&](int32_t y0, int32_t y1) {
         const int32_t w = W;  // a local: the stores below could otherwise alias it
-        std::vector<uint32_t> line(static_cast<size_t>(w));
+        std::vector<uint8_t> cells(keepCells ? static_cast<size_t>(w) : 0);
         for (int32_t y = y0; y < y1; ++y) {
             const uint32_t* row = PixelRow(Bmp, y);
+            uint32_t* out = PixelRow(Dst, y);
 #if QUILLARC_X86
-            if (keepCells)
-                MeanRowFromCellsAvx2(Dst.ScanLine(y), w, mean.data(), line.data());  // read before written
-            else if (avx2)
-                MeanRowAvx2(row, w, grid, mean.data(), line.data());
-            else
+            if (keepCells) {
+                std::memcpy(cells.data(), out, static_cast<size_t>(w));  // the row's cells, before it is written
+                MeanRowFromCellsAvx2(cells.data(), w, mean.data(), row[0], out);
+                continue;
+            }
+            if (avx2) {
+                MeanRowAvx2(row, w, grid, mean.data(), row[0], out);
+                continue;
+            }
 #endif
-                for (int32_t x = 1; x < w; ++x) line[x] = mean[grid.Of(row[x])];
-            if (w > 0) line[0] = row[0];
-            pixmem::Stream(reinterpret_cast<uint8_t*>(PixelRow(Dst, y)), reinterpret_cast<const uint8_t*>(line.data()),
-                           4 * static_cast<size_t>(w));
+            const uint32_t first = row[0];
+            for (int32_t x = 1; x < w; ++x) out[x] = mean[grid.Of(row[x])];
+            out[0] = first;
         }
+#if QUILLARC_X86
+        if (avx2) _mm_sfence();  // the streamed rows are in memory before the block counts as done
+#endif
     });
     pix::ResetProgress(&progress);
 }
@@ -384,14 +412,17 @@ void PenInkBmp(const TBitmap& Bmp, TBitmap32& Dst, const TPenInkParams& params, 
     const bool oneAlpha = from != canny::kNoEdges && ((andAll.load() ^ orAll.load()) & pix::kAlphaMask) == 0;
     const uint32_t alpha = andAll.load() & pix::kAlphaMask;
 
-    // Black edges on white, each row made whole before it is written over
-    // the plane row it was made from.
+    // Black edges on white. A plane row lies in the result's row of the
+    // same number: it is copied out before the row is written.
     pix::ForRowBlocks(0, H, &progress, [&](int32_t y0, int32_t y1) {
-        std::vector<uint32_t> line(static_cast<size_t>(W));
+        std::vector<uint8_t> edges(static_cast<size_t>(W));
         for (int32_t y = y0; y < y1; ++y) {
-            InkRow(plane + y * stride, from, oneAlpha ? nullptr : PixelRow(Bmp, y), alpha, line.data(), W);
-            pixmem::Stream(Dst.ScanLine(y), reinterpret_cast<const uint8_t*>(line.data()), 4 * static_cast<size_t>(W));
+            if (from != canny::kNoEdges) std::memcpy(edges.data(), plane + y * stride, static_cast<size_t>(W));
+            InkRow(edges.data(), from, oneAlpha ? nullptr : PixelRow(Bmp, y), alpha, PixelRow(Dst, y), W);
         }
+#if defined(__SSE2__)
+        _mm_sfence();  // the streamed rows are in memory before the block counts as done
+#endif
     });
     pix::ResetProgress(&progress);
 }
