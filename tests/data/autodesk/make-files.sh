@@ -2,5 +2,7 @@
 # The Autodesk test files come from make-autodesk.py: no tool here writes
 # or reads the format.
 # usage: make-files.sh OUTDIR
-set -eu
-exec /usr/bin/python3 "$(cd "$(dirname "$0")" && pwd)/make-autodesk.py" "$1"
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" make-autodesk.py
+"$py" "$here/make-autodesk.py" "$out"
+touch "$stamp"

@@ -2,20 +2,10 @@
 # Makes the Dr. Halo test files with make-cut.py (no tool here writes them)
 # and checks the ordinary ones against ImageMagick's reading of them.
 # usage: make-files.sh OUTDIR
-set -eu
-mkdir -p "$1"
-out=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-sample=$here/../../../resources/sample.bmp
-stamp=$out/.complete
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ] && [ "$stamp" -nt "$here/make-cut.py" ]; then
-  exit 0
-fi
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" make-cut.py
 convert "$sample" -crop 61x47+100+120 +repage photo.ppm
-/usr/bin/python3 "$here/make-cut.py" . photo.ppm
+"$py" "$here/make-cut.py" . photo.ppm
 # A second opinion where ImageMagick reads the same: the pictures with their
 # palette, without one (grey), under ".PAL", and one of 300 entries.
 for f in photo no-palette capitals wide; do

@@ -5,15 +5,9 @@
 # clear codes). The tests compare every file with giflib's decode.
 # usage: make-files.sh OUTDIR
 set -euo pipefail
-out="$1"
-here="$(cd "$(dirname "$0")" && pwd)"
-sample="$here/../../../resources/sample.bmp"
-stamp="$out/.complete"
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ] && [ "$stamp" -nt "$here/gifkit.py" ]; then exit 0; fi
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
-kit() { /usr/bin/python3 "$here/gifkit.py" "$@"; }
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" gifkit.py
+kit() { "$py" "$here/gifkit.py" "$@"; }
 # ImageMagick records the time in its files; keep them the same from run to run.
 export SOURCE_DATE_EPOCH=0
 
@@ -45,7 +39,7 @@ gifsicle -c "made by gifsicle" --app-extension "QUILLARCAPP" "some private bytes
   > gs_extensions.gif
 
 # Pillow: GIF87a (no extensions), interlaced as it writes by default.
-/usr/bin/python3 - "$sample" <<'EOF'
+"$py" - "$sample" <<'EOF'
 import sys
 from PIL import Image
 image = Image.open(sys.argv[1]).convert('RGB')

@@ -6,13 +6,8 @@
 # animations whose frames the painter must reproduce exactly.
 # usage: make-files.sh OUTDIR
 set -euo pipefail
-out="$1"
-here="$(cd "$(dirname "$0")" && pwd)"
-stamp="$out/.complete"
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ]; then exit 0; fi
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" ../gif/gifkit.py
 export SOURCE_DATE_EPOCH=0
 
 # The pieces: a full 48 x 36 backdrop frame, and smaller frames with
@@ -61,7 +56,7 @@ done < compare.txt
 #  stray_zero.gif: a zero byte between frame 1's control extension and its
 #    image, which leaves an empty frame in the file model.
 #  all_empty.gif: frames of extensions only.
-/usr/bin/python3 - "$here/../gif" <<'EOF'
+"$py" - "$here/../gif" <<'EOF'
 import sys
 sys.path.insert(0, sys.argv[1])
 import gifkit

@@ -6,14 +6,8 @@
 # through), and one of 32 bits whose alpha is that map.
 # usage: make-files.sh OUTDIR
 set -euo pipefail
-out="$1"
-here="$(cd "$(dirname "$0")" && pwd)"
-sample="$here/../../../resources/sample.bmp"
-stamp="$out/.complete"
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ]; then exit 0; fi
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1"
 
 convert "$sample" -resize '45x13!' -monochrome -depth 8 bmp1.ppm
 ppmtobmp -bpp 1 bmp1.ppm > bmp1.bmp 2>/dev/null

@@ -10,18 +10,8 @@
 #   exact    every byte of the reference
 #   refuse   the load fails with the message that follows
 # usage: make-files.sh OUTDIR
-set -eu
-out=$1
-here=$(cd "$(dirname "$0")" && pwd)
-sample=$here/../../../resources/sample.bmp
-stamp=$out/.complete
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ] && [ "$stamp" -nt "$here/make-variants.py" ]; then
-  exit 0
-fi
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
-py=/usr/bin/python3
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" make-variants.py
 
 # A photograph crop of odd size, versions of it in 2, 4, 8 and 16 colours,
 # grey and black and white, and a one-pixel column.

@@ -13,6 +13,9 @@ import zlib
 import png
 from PIL import Image
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from referencekit import write_pam  # noqa: E402
+
 out, sample = sys.argv[1], os.path.abspath(sys.argv[2])
 os.chdir(out)
 expect = open("expect.txt", "w")
@@ -25,12 +28,6 @@ COLOUR = "Invalid color format in PNG file."
 COMPRESSION = "Cannot load image. Compression error found in PNG file."
 EXTRA = "Cannot load image. Extra compressed data found in PNG file."
 CRITICAL = "Cannot load PNG image. Unexpected but critical chunk detected."
-
-
-def write_pam(name, width, height, rgba):
-    with open(name[:name.rindex(".")] + ".pam", "wb") as f:
-        f.write(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (width, height))
-        f.write(bytes(rgba))
 
 
 def f32(x):

@@ -9,14 +9,7 @@
 #   exact    every byte of the reference
 #   refuse   the load fails with the message that follows
 # usage: make-files.sh OUTDIR
-set -eu
-out=$1
-here=$(cd "$(dirname "$0")" && pwd)
-stamp=$out/.complete
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ] && [ "$stamp" -nt "$here/make-files.py" ]; then
-  exit 0
-fi
-rm -rf "$out"
-mkdir -p "$out"
-/usr/bin/python3 "$here/make-files.py" "$out" "$here/../../../resources/sample.bmp"
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" make-files.py ../referencekit.py
+"$py" "$here/make-files.py" "$out" "$sample"
 touch "$stamp"

@@ -8,19 +8,8 @@
 # references are netpbm's plain samples taken down by that rule.
 # expect.txt names each file with "exact", or "refuse <message>".
 # usage: make-files.sh OUTDIR
-set -eu
-mkdir -p "$1"
-out=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-sample=$here/../../../resources/sample.bmp
-stamp=$out/.complete
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ]; then
-  exit 0
-fi
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
-py=/usr/bin/python3
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1"
 
 expect() { echo "$*" >>expect.txt; }
 

@@ -7,19 +7,17 @@ import struct
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from referencekit import case_writer, write_pam  # noqa: E402
+
 out, sample = sys.argv[1], os.path.abspath(sys.argv[2])
 os.chdir(out)
 expect = open("expect.txt", "w")
+write = case_writer(expect)
 
 INVALID = "Cannot load image. Invalid or unexpected PSD or PDD image format."
 COLOUR = "Invalid color format in PSD or PDD file."
 READ = "Stream read error"
-
-
-def write_pam(name, width, height, rgba):
-    with open(name[:name.rindex(".")] + ".pam", "wb") as f:
-        f.write(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (width, height))
-        f.write(bytes(rgba))
 
 
 def ink_to_rgb(x, k):
@@ -121,16 +119,6 @@ def psd(mode, depth, width, height, planes, packed=False, mode_data=b"", channel
     else:
         data += struct.pack(">H", 0) + b"".join(row for plane in planes for row in plane)
     return data
-
-
-def write(name, data, outcome, width=0, height=0, rgba=None):
-    with open(name, "wb") as f:
-        f.write(data)
-    if outcome == "exact":
-        write_pam(name, width, height, rgba)
-        expect.write(name + " exact\n")
-    else:
-        expect.write("%s refuse %s\n" % (name, outcome))
 
 
 W, H = 23, 9

@@ -14,16 +14,13 @@ import struct
 import sys
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from referencekit import case_writer  # noqa: E402
+
 INVALID = "Cannot load image. Invalid or unexpected PSP image format."
 COLOUR = "Invalid color format in PSP file."
 NOT_SUPPORTED = "Cannot load image. The compression scheme is not supported for PSP files."
 READ = "Stream read error"
-
-
-def write_pam(name, width, height, rgba):
-    with open(name[:name.rindex(".")] + ".pam", "wb") as f:
-        f.write(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (width, height))
-        f.write(bytes(rgba))
 
 
 def rle(data):
@@ -101,16 +98,6 @@ def row_size(width, depth):
     return {1: (width + 7) // 8, 4: width // 2 + 1, 8: width, 24: width}[depth]
 
 
-def write(name, data, outcome, width=0, height=0, rgba=None):
-    with open(name, "wb") as f:
-        f.write(data)
-    if outcome == "exact":
-        write_pam(name, width, height, rgba)
-        expect.write(name + " exact\n")
-    else:
-        expect.write("%s refuse %s\n" % (name, outcome))
-
-
 if sys.argv[1] == "--from":
     with open(sys.argv[2], "rb") as f:
         magic, width, height, maxval = f.readline(), *map(int, f.readline().split()), int(f.readline())
@@ -124,6 +111,7 @@ if sys.argv[1] == "--from":
 
 os.chdir(sys.argv[1])
 expect = open("expect.txt", "w")
+write = case_writer(expect)
 r = random.Random(3)
 W, H = 10, 7  # a 4-bit row of 10 pixels takes 6 bytes
 

@@ -6,14 +6,7 @@
 # must load, X.pam holds the generator's own pixels. expect.txt as for the
 # other families (exact, refuse).
 # usage: make-files.sh OUTDIR
-set -eu
-out=$1
-here=$(cd "$(dirname "$0")" && pwd)
-stamp=$out/.complete
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ] && [ "$stamp" -nt "$here/make-files.py" ]; then
-  exit 0
-fi
-rm -rf "$out"
-mkdir -p "$out"
-/usr/bin/python3 "$here/make-files.py" "$out"
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" make-files.py ../referencekit.py
+"$py" "$here/make-files.py" "$out"
 touch "$stamp"

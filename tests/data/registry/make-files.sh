@@ -4,17 +4,9 @@
 # registry test finds samples of the other extensions among the files the
 # reader families make.
 # usage: make-files.sh OUTDIR
-set -eu
-out=$1
-here=$(cd "$(dirname "$0")" && pwd)
-stamp=$out/.complete
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ]; then
-  exit 0
-fi
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
-convert "$here/../../../resources/sample.bmp" -crop 40x30+150+150 +repage photo.ppm
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" ../valid/undrawable-records.emf
+convert "$sample" -crop 40x30+150+150 +repage photo.ppm
 w() { # FORMAT EXTENSION [OPTIONS...]
   format=$1 ext=$2
   shift 2

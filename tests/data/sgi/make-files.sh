@@ -9,18 +9,8 @@
 #   rgb      colours only (a second channel, alpha, is dropped here)
 #   refuse   the load fails with the message that follows
 # usage: make-files.sh OUTDIR
-set -eu
-out=$1
-here=$(cd "$(dirname "$0")" && pwd)
-sample=$here/../../../resources/sample.bmp
-stamp=$out/.complete
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ] && [ "$stamp" -nt "$here/make-variants.py" ]; then
-  exit 0
-fi
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out"
-py=/usr/bin/python3
+. "$(dirname "$0")/../generator-start.sh"
+generator_start "$1" make-variants.py
 
 # A photograph crop of odd size, a one-pixel column, and a 16-bit version
 # of the crop whose low bytes are in use (ImageMagick computes at 16 bits).
