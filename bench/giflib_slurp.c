@@ -8,18 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
-#include <time.h>
 
-static double Now(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-static int Compare(const void* a, const void* b) {
-    const double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
-}
+#include "bench_timing.h"
 
 int main(int argc, char** argv) {
     int repeat = 1, arg = 1;
@@ -67,8 +57,7 @@ int main(int argc, char** argv) {
     }
     fclose(out);
 
-    qsort(seconds, (size_t)repeat, sizeof(double), Compare);
-    const double median = repeat % 2 ? seconds[repeat / 2] : (seconds[repeat / 2 - 1] + seconds[repeat / 2]) / 2;
+    const double median = SortedMedian(seconds, repeat);
     const double peak = usage.ru_maxrss * 1024.0, pixels = (double)gif->SWidth * gif->SHeight;
     printf("picture: %d x %d, 8-bit indices\n", gif->SWidth, gif->SHeight);
     printf("median time: %.3f s over %d run%s (fastest %.3f s, slowest %.3f s)\n", median, repeat,

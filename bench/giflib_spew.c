@@ -7,18 +7,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
-static double Now(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-static int Compare(const void* a, const void* b) {
-    const double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
-}
+#include "bench_timing.h"
 
 typedef struct {
     unsigned char* data;
@@ -88,8 +78,7 @@ int main(int argc, char** argv) {
     FILE* file = fopen(argv[arg + 1], "wb");
     if (file == NULL || fwrite(out.data, 1, out.size, file) != out.size) return 1;
     fclose(file);
-    qsort(seconds, (size_t)repeat, sizeof(double), Compare);
-    const double median = repeat % 2 ? seconds[repeat / 2] : (seconds[repeat / 2 - 1] + seconds[repeat / 2]) / 2;
+    const double median = SortedMedian(seconds, repeat);
     printf("written: %zu bytes\n", out.size);
     printf("median save time: %.3f s over %d run%s (fastest %.3f s, slowest %.3f s)\n", median, repeat,
            repeat == 1 ? "" : "s", seconds[0], seconds[repeat - 1]);

@@ -8,18 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
-#include <time.h>
 
-static double Now(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-static int CompareDoubles(const void* a, const void* b) {
-    const double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
-}
+#include "bench_timing.h"
 
 int main(int argc, char** argv) {
     int repeat = 1, i;
@@ -60,7 +50,7 @@ int main(int argc, char** argv) {
     }
     {
         struct rusage usage;
-        qsort(times, (size_t)repeat, sizeof times[0], CompareDoubles);
+        qsort(times, (size_t)repeat, sizeof times[0], CompareSeconds);
         printf("median time: %.3f s over %d runs (fastest %.3f s, slowest %.3f s)\n", times[repeat / 2], repeat, times[0],
                times[repeat - 1]);
         getrusage(RUSAGE_SELF, &usage);

@@ -9,20 +9,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 #include <tiffio.h>
 
-static double now(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-static int compare(const void* a, const void* b) {
-    const double x = *(const double*)a, y = *(const double*)b;
-    return (x > y) - (x < y);
-}
+#include "bench_timing.h"
 
 /* Reads all strips once; returns the bytes read, or -1. */
 static long long read_strips(const char* name, unsigned char** buffer, tmsize_t* size) {
@@ -70,16 +60,15 @@ int main(int argc, char** argv) {
     double* seconds = malloc(sizeof(double) * (size_t)repeat);
     long long bytes = 0;
     for (int r = 0; r < repeat; ++r) {
-        const double start = now();
+        const double start = Now();
         bytes = read_strips(argv[i], &buffer, &size);
-        seconds[r] = now() - start;
+        seconds[r] = Now() - start;
         if (bytes < 0) {
             fprintf(stderr, "libtiff_decode: cannot read %s\n", argv[i]);
             return 1;
         }
     }
-    qsort(seconds, (size_t)repeat, sizeof(double), compare);
-    const double median = repeat % 2 ? seconds[repeat / 2] : (seconds[repeat / 2 - 1] + seconds[repeat / 2]) / 2;
+    const double median = SortedMedian(seconds, repeat);
     printf("bytes: %lld\nmedian time: %.3f s over %d run%s\n", bytes, median, repeat, repeat == 1 ? "" : "s");
     free(seconds);
     free(buffer);

@@ -14,8 +14,6 @@
 // OUTPUT and the reference runs are left out; with --reference the first
 // result is kept for the comparison, which adds to it).
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -34,6 +32,7 @@
 #include "app/Random.h"
 #include "app/SketchFilters.h"
 #include "app/SketchState.h"
+#include "bench/bench_support.h"
 #include "platform/core/Parallel.h"
 #include "platform/core/SysUtils.h"
 #include "professional/ProfessionalFilters.h"
@@ -45,7 +44,7 @@
 
 namespace {
 
-constexpr int kBadArguments = 2;
+using namespace bench;
 
 const char kUsage[] =
     "usage:\n"
@@ -72,24 +71,6 @@ const char kUsage[] =
     "  of its first picture on their own (--repeat times each).\n"
     "--reference then runs the straightforward versions of pro or std N times on one thread\n"
     "  and prints their median, the speed-up and whether their bytes are the same.\n";
-
-struct UsageError {
-    std::string message;
-};
-
-[[noreturn]] void Fail(const std::string& message) { throw UsageError{message}; }
-
-// A whole decimal integer, optionally signed, in [min, max].
-int32_t ParseInt(const std::string& text, const std::string& what, int64_t min, int64_t max) {
-    size_t i = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
-    if (i == text.size() || text.size() > 12) Fail(what + " must be a whole number, not \"" + text + "\"");
-    for (size_t k = i; k < text.size(); ++k)
-        if (text[k] < '0' || text[k] > '9') Fail(what + " must be a whole number, not \"" + text + "\"");
-    const int64_t v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v < min || v > max)
-        Fail(what + " must lie between " + std::to_string(min) + " and " + std::to_string(max) + ", not " + text);
-    return static_cast<int32_t>(v);
-}
 
 // Splits "Control=Value".
 void ParseControl(const std::string& arg, std::string& name, int32_t& value) {
@@ -299,26 +280,6 @@ Options ParseArguments(const std::vector<std::string>& args) {
     return o;
 }
 
-// The process's peak resident memory so far (the kernel's high-water mark,
-// which ResetPeak can lower to the present use).
-double PeakResidentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) * 1024.0;
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) * 1024.0;  // kilobytes on Linux
-}
-
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
-double Median(std::vector<double> seconds) {
-    std::sort(seconds.begin(), seconds.end());
-    const size_t n = seconds.size();
-    return n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
-}
-
 // Runs work `repeat` times from seed 0; atFirst receives the first result.
 std::vector<double> TimeRuns(const Work& work, const TBitmap32& input, int repeat,
                              const std::function<void(TBitmap32&)>& atFirst) {
@@ -328,8 +289,7 @@ std::vector<double> TimeRuns(const Work& work, const TBitmap32& input, int repea
         TBitmap32 result;
         const auto start = std::chrono::steady_clock::now();
         work(input, result);
-        const auto stop = std::chrono::steady_clock::now();
-        seconds.push_back(std::chrono::duration<double>(stop - start).count());
+        seconds.push_back(Since(start));
         if (r == 0) {
             // Exposure leaves 24 bits; the file is always 32 (alpha 0 then).
             result.SetPixelFormat(TPixelFormat::pf32bit);
@@ -341,14 +301,8 @@ std::vector<double> TimeRuns(const Work& work, const TBitmap32& input, int repea
 
 void PrintFigures(int32_t width, int32_t height, const std::vector<double>& seconds, double peak) {
     const int threads = par::ThreadCount();
-    const double pixels = double(width) * double(height);
     std::printf("picture: %d x %d, %d thread%s\n", width, height, threads, threads == 1 ? "" : "s");
-    const size_t n = seconds.size();
-    std::printf("median time: %.3f s over %zu run%s (fastest %.3f s, slowest %.3f s)\n", Median(seconds), n,
-                n == 1 ? "" : "s", *std::min_element(seconds.begin(), seconds.end()),
-                *std::max_element(seconds.begin(), seconds.end()));
-    std::printf("peak resident memory: %.1f MiB (%.1f bytes per pixel)\n", peak / (1024.0 * 1024.0),
-                pixels > 0 ? peak / pixels : 0.0);
+    PrintTimeAndPeak(seconds, peak, double(width) * double(height));
 }
 
 // The loader alone: LoadPictureFile `repeat` times, each picture freed
@@ -360,8 +314,7 @@ int RunLoads(const Options& o) {
         picture.reset();
         const auto start = std::chrono::steady_clock::now();
         picture = LoadPictureFile(o.input);
-        const auto stop = std::chrono::steady_clock::now();
-        seconds.push_back(std::chrono::duration<double>(stop - start).count());
+        seconds.push_back(Since(start));
         if (!picture || picture->Empty()) {
             std::fprintf(stderr, "quillarc-bench: \"%s\" is not a picture this program reads\n", o.input.c_str());
             return 1;
@@ -385,7 +338,7 @@ template <class Step>
 double Seconds(const Step& step) {
     const auto start = std::chrono::steady_clock::now();
     step();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return Since(start);
 }
 
 // The batch of a folder as the dialogs run it, without the windows: each

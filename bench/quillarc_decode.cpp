@@ -4,8 +4,6 @@
 // outside. Prints the picture's size and pixel format, the median wall time
 // of load plus bitmap assignment, and the peak resident memory.
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "app/Codecs.h"
+#include "bench/bench_support.h"
 #include "gif/GIFPainter.h"
 #include "gif/GIFPicture.h"
 #include "platform/core/Dialogs.h"
@@ -25,7 +24,7 @@
 
 namespace {
 
-constexpr int kBadArguments = 2;
+using namespace bench;
 
 const char kUsage[] =
     "usage:\n"
@@ -59,21 +58,6 @@ const char kUsage[] =
     "A file that cannot be read ends with status 1 and the exception's class and\n"
     "message on one line. Warnings of a load (damaged data read around) go to\n"
     "standard error, each text once, as \"Warning: <text>\".\n";
-
-struct UsageError {
-    std::string message;
-};
-
-[[noreturn]] void Fail(const std::string& message) { throw UsageError{message}; }
-
-int32_t ParseInt(const std::string& text, const std::string& what, int64_t min, int64_t max) {
-    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
-        Fail(what + " must be a whole number, not \"" + text + "\"");
-    const int64_t v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v < min || v > max)
-        Fail(what + " must lie between " + std::to_string(min) + " and " + std::to_string(max) + ", not " + text);
-    return static_cast<int32_t>(v);
-}
 
 struct Options {
     int repeat = 1;
@@ -206,12 +190,6 @@ Options ParseArguments(const std::vector<std::string>& args) {
     return o;
 }
 
-double PeakResidentBytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) * 1024.0;  // kilobytes on Linux
-}
-
 const char* PixelFormatName(TPixelFormat format) {
     switch (format) {
         case TPixelFormat::pf1bit: return "pf1bit";
@@ -266,16 +244,6 @@ int PlayFrames(const Options& o) {
     return 0;
 }
 
-double Median(std::vector<double> seconds) {
-    std::sort(seconds.begin(), seconds.end());
-    const size_t n = seconds.size();
-    return n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
-}
-
-double Since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // The loaded picture as a GIF, copied or imported with the options, then
 // saved; both steps timed on their own.
 void WriteGif(const TGraphic& graphic, const Options& o) {
@@ -321,14 +289,8 @@ int Run(const Options& o) {
     else
         WriteGif(*picture->Graphic(), o);
 
-    std::sort(seconds.begin(), seconds.end());
-    const double median = Median(seconds);
-    const double pixels = double(bitmap->Width()) * double(bitmap->Height());
     std::printf("picture: %d x %d, %s\n", bitmap->Width(), bitmap->Height(), PixelFormatName(bitmap->PixelFormat()));
-    std::printf("median time: %.3f s over %d run%s (fastest %.3f s, slowest %.3f s)\n", median, o.repeat,
-                o.repeat == 1 ? "" : "s", seconds.front(), seconds.back());
-    std::printf("peak resident memory: %.1f MiB (%.1f bytes per pixel)\n", peak / (1024.0 * 1024.0),
-                pixels > 0 ? peak / pixels : 0.0);
+    PrintTimeAndPeak(seconds, peak, double(bitmap->Width()) * double(bitmap->Height()));
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "gif/GIFPainter.h"
 
 namespace {
@@ -18,13 +19,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 int Run(const std::string& file, int passes) {
     TGIFPicture gif;
@@ -66,7 +60,7 @@ int Run(const std::string& file, int passes) {
     preview.Canvas().StretchDraw(target, gif);
     std::printf("animation: %d x %d, %d frames, %d passes\n", w, h, frames, passes);
     std::printf("rendering every frame once: %.1f ms (%.2f ms a frame)\n", render, render / frames);
-    std::printf("painting a frame into the preview: median %.2f ms, slowest %.2f ms (%zu frames)\n", Median(paint),
+    std::printf("painting a frame into the preview: median %.2f ms, slowest %.2f ms (%zu frames)\n", bench::Median(paint),
                 paint.empty() ? 0.0 : *std::max_element(paint.begin(), paint.end()), paint.size());
     return 0;
 }

@@ -75,11 +75,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TRLAGraphic, TRasterGraphic)
 
 bool TRLAGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= static_cast<int64_t>(kHeaderSize)) return false;
-    const int64_t position = stream.Position();
     uint8_t h[kHeaderSize];
-    const int64_t got = stream.Read(h, kHeaderSize);
-    stream.SetPosition(position);
-    return got == static_cast<int64_t>(kHeaderSize) && Unsigned16(h, kRevision) == 0xFFFE && Description(h) != "xyz";
+    return PeekBytes(stream, h, kHeaderSize) && Unsigned16(h, kRevision) == 0xFFFE && Description(h) != "xyz";
 }
 
 bool TRLAGraphic::ReadImageInfo(TStream& stream, int index) {

@@ -19,11 +19,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TAutodeskGraphic, TRasterGraphic)
 
 bool TAutodeskGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= kHeaderSize) return false;
-    const int64_t position = stream.Position();
     uint8_t header[12];
-    const int64_t got = stream.Read(header, sizeof header);
-    stream.SetPosition(position);
-    return got == int64_t(sizeof header) && Word(header) == kMagic && header[10] == 8 && header[11] == 0;
+    return PeekBytes(stream, header, sizeof header) && Word(header) == kMagic && header[10] == 8 && header[11] == 0;
 }
 
 bool TAutodeskGraphic::ReadImageInfo(TStream& stream, int index) {

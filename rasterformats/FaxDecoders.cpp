@@ -132,15 +132,19 @@ void TCCITTDecoder::Start(const uint8_t* source, int64_t packedSize, uint8_t* de
     isWhite_ = true;
 }
 
+void TCCITTDecoder::LoadByte() {
+    bits_ = swapBits_ ? Reversed(*source_) : *source_;
+    ++source_;
+    --packedLeft_;
+    ++consumed_;
+    mask_ = 0x80;
+    bitsLeft_ = 8;
+}
+
 int TCCITTDecoder::ReadBit() {
     if (bitsLeft_ == 0) {
         if (packedLeft_ == 0) return 0;
-        bits_ = swapBits_ ? Reversed(*source_) : *source_;
-        ++source_;
-        --packedLeft_;
-        ++consumed_;
-        mask_ = 0x80;
-        bitsLeft_ = 8;
+        LoadByte();
     }
     const int bit = (bits_ & mask_) != 0;
     mask_ >>= 1;
@@ -160,15 +164,7 @@ int32_t TCCITTDecoder::DecodeRun() {
             if (last.value < 64) return sum + last.value;
             return static_cast<int32_t>(std::min<int64_t>(int64_t(sum) + last.value, width_));
         }
-        if (bitsLeft_ == 0) {
-            // Load the next byte without taking a bit yet.
-            bits_ = swapBits_ ? Reversed(*source_) : *source_;
-            ++source_;
-            --packedLeft_;
-            ++consumed_;
-            mask_ = 0x80;
-            bitsLeft_ = 8;
-        }
+        if (bitsLeft_ == 0) LoadByte();  // the next byte, no bit taken yet
         const int bit = (bits_ & mask_) != 0;
         int32_t next = tree[static_cast<size_t>(node)].child[bit];
         if (next == 0) {

@@ -34,6 +34,8 @@ protected:
     // holds unpackedSize bytes, cleared to white.
     void Start(const uint8_t* source, int64_t packedSize, uint8_t* dest, int64_t unpackedSize);
     bool InputLeft() const { return bitsLeft_ > 0 || packedLeft_ > 0; }
+    // Takes the next packed byte into the bit reader (packedLeft_ > 0).
+    void LoadByte();
     int ReadBit();
     // One run of the current colour: the sum of its make-up codes and its
     // terminating code (at most the width), or a negative code value.

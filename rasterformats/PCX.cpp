@@ -78,11 +78,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TPCXGraphic, TRasterGraphic)
 
 bool TPCXGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= kHeaderSize) return false;
-    const int64_t position = stream.Position();
     uint8_t header[3];
-    const int64_t got = stream.Read(header, sizeof header);
-    stream.SetPosition(position);
-    return got == int64_t(sizeof header) && (header[0] == 10 || header[0] == 12) &&
+    return PeekBytes(stream, header, sizeof header) && (header[0] == 10 || header[0] == 12) &&
            (header[1] == 0 || header[1] == 2 || header[1] == 3 || header[1] == 5) && header[2] <= 1;
 }
 

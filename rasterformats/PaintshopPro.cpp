@@ -50,11 +50,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TPSPGraphic, TRasterGraphic)
 
 bool TPSPGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= static_cast<int64_t>(kHeaderSize)) return false;
-    const int64_t position = stream.Position();
     uint8_t b[kHeaderSize];
-    const int64_t got = stream.Read(b, kHeaderSize);
-    stream.SetPosition(position);
-    if (got != static_cast<int64_t>(kHeaderSize)) return false;
+    if (!PeekBytes(stream, b, kHeaderSize)) return false;
     for (size_t i = 0; i + 1 < sizeof kSignature; ++i)
         if (std::toupper(b[i]) != std::toupper(static_cast<unsigned char>(kSignature[i]))) return false;
     return Get16(b + 32) >= 3;

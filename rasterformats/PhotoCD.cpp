@@ -24,11 +24,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TPCDGraphic, TRasterGraphic)
 
 bool TPCDGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= kInfoSize) return false;
-    const int64_t position = stream.Position();
     uint8_t bytes[2051];
-    const int64_t got = stream.Read(bytes, sizeof bytes);
-    stream.SetPosition(position);
-    return got == int64_t(sizeof bytes) && (IsOverview(bytes) || IsImagePack(bytes));
+    return PeekBytes(stream, bytes, sizeof bytes) && (IsOverview(bytes) || IsImagePack(bytes));
 }
 
 bool TPCDGraphic::ReadImageInfo(TStream& stream, int index) {

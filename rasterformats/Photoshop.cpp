@@ -64,11 +64,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TPSDGraphic, TRasterGraphic)
 
 bool TPSDGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= static_cast<int64_t>(kHeaderSize)) return false;
-    const int64_t position = stream.Position();
     uint8_t b[kHeaderSize];
-    const int64_t got = stream.Read(b, kHeaderSize);
-    stream.SetPosition(position);
-    if (got != static_cast<int64_t>(kHeaderSize)) return false;
+    if (!PeekBytes(stream, b, kHeaderSize)) return false;
     for (int i = 0; i < 4; ++i)
         if (std::toupper(b[i]) != "8BPS"[i]) return false;
     return Get16(b + 4) == 1;

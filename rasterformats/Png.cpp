@@ -242,11 +242,8 @@ TPNGGraphic::~TPNGGraphic() = default;
 
 bool TPNGGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= 8) return false;
-    const int64_t position = stream.Position();
     uint8_t bytes[8];
-    const int64_t got = stream.Read(bytes, 8);
-    stream.SetPosition(position);
-    return got == 8 && std::memcmp(bytes, kSignature, 8) == 0;
+    return PeekBytes(stream, bytes, 8) && std::memcmp(bytes, kSignature, 8) == 0;
 }
 
 bool TPNGGraphic::IsChunk(const char* type) const {

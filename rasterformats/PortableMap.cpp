@@ -66,11 +66,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TPPMGraphic, TRasterGraphic)
 
 bool TPPMGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= 10) return false;
-    const int64_t position = stream.Position();
     uint8_t magic[2] = {};
-    const int64_t got = stream.Read(magic, 2);
-    stream.SetPosition(position);
-    return got == 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '6';
+    return PeekBytes(stream, magic, 2) && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '6';
 }
 
 // ------------------------------------------------------------ input

@@ -13,8 +13,6 @@ void TDecoder::RaiseCompressionError(const std::string& message) { throw EGraphi
 
 // ------------------------------------------------------------ Truevision
 
-namespace {
-
 uint32_t TargaPixelSize(uint32_t depth) {
     switch (depth) {
         case 8: return 1;
@@ -25,6 +23,8 @@ uint32_t TargaPixelSize(uint32_t depth) {
         default: return 0;
     }
 }
+
+namespace {
 
 void FillPixels(uint8_t* d, const uint8_t* pixel, uint32_t size, int64_t n) {
     switch (size) {

@@ -43,6 +43,10 @@ public:
 // source past the bytes consumed: a packet header is taken only with the
 // pixel of its run, and a literal runs on pixel by pixel, so a caller may
 // hand the data over in pieces.
+// Bytes of a Truevision pixel of the depth: 1, 2 (15 and 16), 3 or 4; 0 for
+// any other depth.
+uint32_t TargaPixelSize(uint32_t depth);
+
 class TTargaRLEDecoder : public TDecoder {
 public:
     explicit TTargaRLEDecoder(uint32_t colorDepth);

@@ -29,6 +29,13 @@ void RequireBytes(TStream& stream, int64_t bytes) {
     if (bytes < 0 || BytesLeft(stream) < bytes) throw EReadError("Stream read error");
 }
 
+bool PeekBytes(TStream& stream, void* buffer, int64_t count) {
+    const int64_t position = stream.Position();
+    const int64_t got = stream.Read(buffer, count);
+    stream.SetPosition(position);
+    return got == count;
+}
+
 void SwapWordArray(void* data, int64_t count) {
     auto* p = static_cast<uint8_t*>(data);
     for (int64_t i = 0; i < count; ++i, p += 2) std::swap(p[0], p[1]);

@@ -215,6 +215,9 @@ int64_t BytesLeft(TStream& stream);
 // EReadError "Stream read error" unless the stream holds `bytes` more bytes
 // from its position: a check before buffers are sized from a header.
 void RequireBytes(TStream& stream, int64_t bytes);
+// Reads `count` bytes from the stream's position into buffer and goes back
+// there; true when they were all there. A look at a header that moves nothing.
+bool PeekBytes(TStream& stream, void* buffer, int64_t count);
 
 void SwapWordArray(void* data, int64_t count);
 void SwapLongArray(void* data, int64_t count);

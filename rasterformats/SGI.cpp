@@ -90,11 +90,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TSGIGraphic, TRasterGraphic)
 
 bool TSGIGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= kHeaderSize) return false;
-    const int64_t position = stream.Position();
     uint8_t header[6];
-    const int64_t got = stream.Read(header, sizeof header);
-    stream.SetPosition(position);
-    if (got != int64_t(sizeof header)) return false;
+    if (!PeekBytes(stream, header, sizeof header)) return false;
     const uint32_t dimension = Word(header + 4);
     return Word(header) == kMagic && (header[3] == 1 || header[3] == 2) && dimension >= 1 && dimension <= 3;
 }

@@ -195,11 +195,8 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TTIFFGraphic, TRasterGraphic)
 bool TTIFFGraphic::AcceptsStream(TStream& stream) {
     const int64_t left = BytesLeft(stream);
     if (left <= 8) return false;
-    const int64_t position = stream.Position();
     uint8_t header[8];
-    const int64_t got = stream.Read(header, 8);
-    stream.SetPosition(position);
-    if (got != 8) return false;
+    if (!PeekBytes(stream, header, 8)) return false;
     bool bigEndian;
     if (header[0] == 'I' && header[1] == 'I') bigEndian = false;
     else if (header[0] == 'M' && header[1] == 'M') bigEndian = true;
@@ -707,9 +704,7 @@ bool TEPSGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= kEPSHeaderSize) return false;
     const int64_t position = stream.Position();
     uint8_t header[kEPSHeaderSize];
-    const int64_t got = stream.Read(header, kEPSHeaderSize);
-    stream.SetPosition(position);
-    if (got != kEPSHeaderSize) return false;
+    if (!PeekBytes(stream, header, kEPSHeaderSize)) return false;
     const uint32_t offset = Get32(header + 20, false), length = Get32(header + 24, false);
     return std::memcmp(header, kEPSMagic, 4) == 0 && position + kEPSHeaderSize < offset && int32_t(length) > 0;
 }

@@ -50,17 +50,6 @@ bool IsGrayType(uint8_t type) { return type == 3 || type == 11; }
 bool IsIndexedType(uint8_t type) { return type == 1 || type == 9; }
 bool IsRLEType(uint8_t type) { return type >= 9 && type <= 11; }
 
-uint32_t PixelBytes(uint8_t depth) {
-    switch (depth) {
-        case 8: return 1;
-        case 15:
-        case 16: return 2;
-        case 24: return 3;
-        case 32: return 4;
-        default: return 0;
-    }
-}
-
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -72,17 +61,14 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TTargaGraphic, TRasterGraphic)
 
 bool TTargaGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= static_cast<int64_t>(kHeaderSize)) return false;
-    const int64_t position = stream.Position();
     uint8_t bytes[kHeaderSize];
-    const int64_t got = stream.Read(bytes, kHeaderSize);
-    stream.SetPosition(position);
-    if (got != static_cast<int64_t>(kHeaderSize)) return false;
+    if (!PeekBytes(stream, bytes, kHeaderSize)) return false;
     const TargaHeader h = Parse(bytes);
     // A file without a colour map need not name a map entry size: the tools
     // write 0 there.
     const bool entryOk = h.colorMapType == 0 || h.mapEntrySize == 15 || h.mapEntrySize == 16 ||
                          h.mapEntrySize == 24 || h.mapEntrySize == 32;
-    return KnownImageType(h.imageType) && h.colorMapType <= 1 && entryOk && PixelBytes(h.depth) != 0;
+    return KnownImageType(h.imageType) && h.colorMapType <= 1 && entryOk && TargaPixelSize(h.depth) != 0;
 }
 
 bool TTargaGraphic::ReadImageInfo(TStream& stream, int index) {
@@ -185,7 +171,7 @@ void TTargaGraphic::LoadImage(TStream& stream) {
     if (IsGrayType(h.imageType)) SetPalette(cm.BuildGrayPalette(false));
 
     const int32_t width = p.Width, height = p.Height;
-    const uint32_t pixelBytes = PixelBytes(h.depth);
+    const uint32_t pixelBytes = TargaPixelSize(h.depth);
     const int64_t rowSize = int64_t(width) * pixelBytes;
     // Refuse before allocating: stored rows must all be there, and packed
     // rows can describe at most 128 pixels per packet of 1 + pixel bytes.

@@ -8,6 +8,7 @@
 #include "rasterformats/PortableMap.h"
 #include "rasterformats/RasterStrings.h"
 #include "tests/rasterformats/RasterFiles.h"
+#include "tests/rasterformats/ReaderBytes.h"
 
 namespace {
 
@@ -20,27 +21,13 @@ TMemoryStream StreamOf(const std::string& bytes) {
 
 // "" when the bytes load, else the message they are refused with.
 std::string LoadError(const std::string& bytes, TPPMGraphic& graphic) {
-    TMemoryStream stream = StreamOf(bytes);
-    try {
-        graphic.LoadFromStream(stream);
-    } catch (const Exception& e) {
-        EXPECT_TRUE(graphic.Empty());
-        return e.Message();
-    }
-    return "";
+    return readerbytes::LoadError(readerbytes::Bytes(bytes.begin(), bytes.end()), graphic);
 }
 
 }  // namespace
 
 TEST(PortableMap, FilesFromIndependentToolsMatchTheirReferences) {
-    EXPECT_GT(rastertest::CheckFamily("pnm"), 40u);
-    const std::string dir = rastertest::GeneratedDir("pnm");
-    for (const rastertest::Expectation& e : rastertest::ReadManifest(dir)) {
-        if (e.mode == "refuse") continue;
-        EXPECT_TRUE(TPPMGraphic::AcceptsFile(dir + "/" + e.file)) << e.file;
-    }
-    TPPMGraphic graphic;
-    rastertest::CheckFuzzRegressions("pnm", graphic);
+    readerbytes::CheckGeneratedFamily<TPPMGraphic>("pnm", 41);
 }
 
 TEST(PortableMap, AcceptTestAndHeaderKinds) {

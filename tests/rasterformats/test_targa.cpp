@@ -7,10 +7,12 @@
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/Targa.h"
 #include "tests/rasterformats/RasterFiles.h"
+#include "tests/rasterformats/ReaderBytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using readerbytes::Bytes;
+using readerbytes::operator+;
 
 Bytes Header(uint8_t type, uint16_t width, uint16_t height, uint8_t depth, uint8_t descriptor = 0x20,
              uint8_t mapType = 0, uint16_t mapLength = 0, uint8_t entry = 0) {
@@ -18,31 +20,9 @@ Bytes Header(uint8_t type, uint16_t width, uint16_t height, uint8_t depth, uint8
             uint8_t(width), uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8), depth, descriptor};
 }
 
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-TMemoryStream StreamOf(const Bytes& bytes) {
-    TMemoryStream s;
-    s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    s.SetPosition(0);
-    return s;
-}
-
 // "" when the bytes load, else the message they are refused with.
-std::string LoadError(const Bytes& bytes, TTargaGraphic* into = nullptr) {
-    TTargaGraphic local;
-    TTargaGraphic& graphic = into ? *into : local;
-    TMemoryStream stream = StreamOf(bytes);
-    try {
-        graphic.LoadFromStream(stream);
-    } catch (const Exception& e) {
-        EXPECT_TRUE(graphic.Empty());
-        return e.Message();
-    }
-    return "";
-}
+std::string LoadError(const Bytes& bytes) { return readerbytes::LoadError<TTargaGraphic>(bytes); }
+std::string LoadError(const Bytes& bytes, TTargaGraphic& into) { return readerbytes::LoadError(bytes, into); }
 
 // A bitmap of the format with runs and changes in every row.
 std::unique_ptr<TBitmap> Picture(TPixelFormat format, int32_t width, int32_t height) {
@@ -66,14 +46,7 @@ Bytes Saved(TTargaGraphic& targa, bool compressed) {
 }  // namespace
 
 TEST(Targa, FilesFromIndependentToolsMatchTheirReferences) {
-    EXPECT_GT(rastertest::CheckFamily("targa"), 50u);
-    const std::string dir = rastertest::GeneratedDir("targa");
-    for (const rastertest::Expectation& e : rastertest::ReadManifest(dir))
-        if (e.mode != "refuse") {
-            EXPECT_TRUE(TTargaGraphic::AcceptsFile(dir + "/" + e.file)) << e.file;
-        }
-    TTargaGraphic graphic;
-    rastertest::CheckFuzzRegressions("targa", graphic);
+    readerbytes::CheckGeneratedFamily<TTargaGraphic>("targa", 51);
 }
 
 TEST(Targa, HostileAndBrokenHeaders) {
@@ -104,7 +77,7 @@ TEST(Targa, HostileAndBrokenHeaders) {
 
     // What is missing of packed data stays zero.
     TTargaGraphic graphic;
-    ASSERT_EQ(LoadError(Header(10, 3, 2, 24) + Bytes{0x81, 1, 2, 3}, &graphic), "");
+    ASSERT_EQ(LoadError(Header(10, 3, 2, 24) + Bytes{0x81, 1, 2, 3}, graphic), "");
     EXPECT_EQ(graphic.Pixel(1, 0), RGB(3, 2, 1));
     EXPECT_EQ(graphic.Pixel(2, 0), RGB(0, 0, 0));
     EXPECT_EQ(graphic.Pixel(0, 1), RGB(0, 0, 0));
@@ -114,13 +87,13 @@ TEST(Targa, FiveBitColourMapEntries) {
     TTargaGraphic graphic;
     // Entries 0x7FFF, 0x001F, 0x7C00; pixels 0, 1, 2.
     const Bytes file = Header(1, 3, 1, 8, 0x20, 1, 3, 16) + Bytes{0xFF, 0x7F, 0x1F, 0x00, 0x00, 0x7C} + Bytes{0, 1, 2};
-    ASSERT_EQ(LoadError(file, &graphic), "");
+    ASSERT_EQ(LoadError(file, graphic), "");
     EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf8bit);
     EXPECT_EQ(graphic.Pixel(0, 0), RGB(248, 248, 248));
     EXPECT_EQ(graphic.Pixel(1, 0), RGB(0, 0, 248));
     EXPECT_EQ(graphic.Pixel(2, 0), RGB(248, 0, 0));
     // A bottom-up file fills the bitmap from its last row.
-    ASSERT_EQ(LoadError(Header(3, 1, 2, 8, 0) + Bytes{10, 20}, &graphic), "");
+    ASSERT_EQ(LoadError(Header(3, 1, 2, 8, 0) + Bytes{10, 20}, graphic), "");
     EXPECT_EQ(graphic.ScanLine(0)[0], 20);
     EXPECT_EQ(graphic.ScanLine(1)[0], 10);
 }
@@ -164,7 +137,7 @@ TEST(Targa, WrittenPicturesReadBackAsTheyWere) {
             targa.Assign(source.get());
             const Bytes file = Saved(targa, compressed);
             TTargaGraphic back;
-            ASSERT_EQ(LoadError(file, &back), "");
+            ASSERT_EQ(LoadError(file, back), "");
             EXPECT_EQ(back.PixelFormat(), c.readBack);
             EXPECT_EQ(targa.PixelFormat(), c.format);  // saving leaves the picture as it was
             EXPECT_EQ(rastertest::Compare(rastertest::Expand(back), rastertest::Expand(*source), c.mode), "");

@@ -14,15 +14,13 @@
 #include "rasterformats/TIFF.h"
 #include "rasterformats/TIFFJPEGDecoder.h"
 #include "tests/rasterformats/RasterFiles.h"
+#include "tests/rasterformats/ReaderBytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using readerbytes::Bytes;
+using readerbytes::operator+;
+using readerbytes::StreamOf;
 
 // One directory entry: type 3 short, 4 long, 5 rational (values in pairs),
 // 7 undefined (one byte a value). Type 0 leaves out a tag the builder
@@ -121,27 +119,12 @@ Bytes Literal(const Bytes& data) {
     return out;
 }
 
-TMemoryStream StreamOf(const Bytes& bytes) {
-    TMemoryStream s;
-    s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    s.SetPosition(0);
-    return s;
-}
-
 // "" when the bytes load, else the message they are refused with.
 template <class Reader = TTIFFGraphic>
-std::string LoadError(const Bytes& bytes, Reader* into = nullptr) {
-    Reader local;
-    Reader& graphic = into ? *into : local;
-    TMemoryStream stream = StreamOf(bytes);
-    try {
-        graphic.LoadFromStream(stream);
-    } catch (const Exception& e) {
-        EXPECT_TRUE(graphic.Empty());
-        return e.Message();
-    }
-    return "";
+std::string LoadError(const Bytes& bytes) {
+    return readerbytes::LoadError<Reader>(bytes);
 }
+std::string LoadError(const Bytes& bytes, TRasterGraphic& into) { return readerbytes::LoadError(bytes, into); }
 
 const std::string kInvalid = Format(raster::kInvalidImage, "TIF/TIFF");
 const std::string kColour = Format(raster::kInvalidColorFormat, "TIF/TIFF");
@@ -210,17 +193,17 @@ TEST(TIFF, HostileStripsCountsAndOffsets) {
     TTIFFGraphic shared;
     ASSERT_EQ(LoadError(Tiff(Image(2, 3, 3, 8, 2, 32773, {{278, 4, {1}}, {273, 4, {8, 8, 8}}, {279, 4, {900, 900, 900}}}),
                              {Literal(row)}),
-                        &shared),
+                        shared),
               "");
     for (int y = 0; y < 3; ++y) EXPECT_EQ(shared.Pixel(1, y), RGB(40, 50, 60)) << y;
 
     // The strip that is not there reads as zero.
     TTIFFGraphic graphic;
-    ASSERT_EQ(LoadError(Tiff(rgb + std::vector<Tag>{{278, 4, {1}}, {273, 4, {8, 0x7FFFFF00}}}, {row}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(rgb + std::vector<Tag>{{278, 4, {1}}, {273, 4, {8, 0x7FFFFF00}}}, {row}), graphic), "");
     EXPECT_EQ(graphic.Pixel(1, 0), RGB(40, 50, 60));
     EXPECT_EQ(graphic.Pixel(1, 1), RGB(0, 0, 0));
     // A tiled image is an empty picture, without a message.
-    ASSERT_EQ(LoadError(Tiff(rgb + std::vector<Tag>{{322, 3, {16}}, {323, 3, {16}}}, {row + row}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(rgb + std::vector<Tag>{{322, 3, {16}}, {323, 3, {16}}}, {row + row}), graphic), "");
     EXPECT_TRUE(graphic.Empty());
 }
 
@@ -249,12 +232,12 @@ TEST(TIFF, SamplesMustFitTheColourModel) {
 TEST(TIFF, SmallSamplesAndColourMaps) {
     TTIFFGraphic graphic;
     // 2-bit grey: 0, 85, 170, 255 in a 4-bit bitmap.
-    ASSERT_EQ(LoadError(Tiff(Image(5, 1, 1, 2, 1), {{0x1B, 0x40}}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(Image(5, 1, 1, 2, 1), {{0x1B, 0x40}}), graphic), "");
     EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf4bit);
     const TColor grey[5] = {RGB(0, 0, 0), RGB(85, 85, 85), RGB(170, 170, 170), RGB(255, 255, 255), RGB(85, 85, 85)};
     for (int x = 0; x < 5; ++x) EXPECT_EQ(graphic.Pixel(x, 0), grey[x]) << x;
     // Minimum is white: the ramp the other way.
-    ASSERT_EQ(LoadError(Tiff(Image(5, 1, 1, 2, 0), {{0x1B, 0x40}}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(Image(5, 1, 1, 2, 0), {{0x1B, 0x40}}), graphic), "");
     EXPECT_EQ(graphic.Pixel(0, 0), RGB(255, 255, 255));
     EXPECT_EQ(graphic.Pixel(3, 0), RGB(0, 0, 0));
     // A 2-bit colour map of 4 entries, each as 16 bits (taken as v x 255
@@ -262,12 +245,12 @@ TEST(TIFF, SmallSamplesAndColourMaps) {
     const std::vector<uint32_t> map = {0xFFFF, 0x0101, 0, 0x8000,  0, 0xFFFF, 0x7F80, 0,  0, 0, 0xFF00, 0x0100};
     const TColor colours[4] = {RGB(255, 0, 0), RGB(1, 255, 0), RGB(0, 127, 254), RGB(127, 0, 0)};
     for (bool bigEndian : {false, true}) {
-        ASSERT_EQ(LoadError(Tiff(Image(4, 1, 1, 2, 3, 1, {{320, 3, map}}), {{0x1B}}, bigEndian), &graphic), "");
+        ASSERT_EQ(LoadError(Tiff(Image(4, 1, 1, 2, 3, 1, {{320, 3, map}}), {{0x1B}}, bigEndian), graphic), "");
         EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf4bit);
         for (int x = 0; x < 4; ++x) EXPECT_EQ(graphic.Pixel(x, 0), colours[x]) << x << (bigEndian ? " MM" : " II");
     }
     // Grey with an extra sample is grey.
-    ASSERT_EQ(LoadError(Tiff(Image(2, 1, 2, 8, 1, 1, {{338, 3, {2}}}), {{7, 200, 9, 100}}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(Image(2, 1, 2, 8, 1, 1, {{338, 3, {2}}}), {{7, 200, 9, 100}}), graphic), "");
     EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf8bit);
     EXPECT_EQ(graphic.Pixel(1, 0), RGB(9, 9, 9));
 }
@@ -276,13 +259,13 @@ TEST(TIFF, PredictorOnWholeSamplesOnly) {
     TTIFFGraphic graphic;
     // RGB: each sample adds to the one a pixel before, modulo 256.
     const Bytes rgb = {10, 20, 30, 250, 1, 2, 10, 10, 10};
-    ASSERT_EQ(LoadError(Tiff(Image(3, 1, 3, 8, 2, 32773, {{317, 3, {2}}}), {Literal(rgb)}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(Image(3, 1, 3, 8, 2, 32773, {{317, 3, {2}}}), {Literal(rgb)}), graphic), "");
     EXPECT_EQ(graphic.Pixel(1, 0), RGB(4, 21, 32));
     EXPECT_EQ(graphic.Pixel(2, 0), RGB(14, 31, 42));
     // 16-bit grey, in either byte order: words add with their carry.
     for (bool bigEndian : {false, true}) {
         const Bytes words = bigEndian ? Bytes{0x12, 0xFF, 0x01, 0x02, 0xF0, 0x00} : Bytes{0xFF, 0x12, 0x02, 0x01, 0x00, 0xF0};
-        ASSERT_EQ(LoadError(Tiff(Image(3, 1, 1, 16, 1, 32773, {{317, 3, {2}}}), {Literal(words)}, bigEndian), &graphic), "");
+        ASSERT_EQ(LoadError(Tiff(Image(3, 1, 1, 16, 1, 32773, {{317, 3, {2}}}), {Literal(words)}, bigEndian), graphic), "");
         // 0x12FF, 0x1401, 0x0401 (the carry out of 16 bits dropped), each
         // x 255 div 65535.
         EXPECT_EQ(graphic.Pixel(0, 0), RGB(18, 18, 18));
@@ -290,15 +273,15 @@ TEST(TIFF, PredictorOnWholeSamplesOnly) {
         EXPECT_EQ(graphic.Pixel(2, 0), RGB(3, 3, 3)) << (bigEndian ? "MM" : "II");
     }
     // 4-bit samples: the predictor is not applied.
-    ASSERT_EQ(LoadError(Tiff(Image(2, 1, 1, 4, 1, 32773, {{317, 3, {2}}}), {Literal({0x35})}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(Image(2, 1, 1, 4, 1, 32773, {{317, 3, {2}}}), {Literal({0x35})}), graphic), "");
     EXPECT_EQ(graphic.Pixel(1, 0), RGB(85, 85, 85));
 }
 
 TEST(TIFF, YCbCrCoefficientsWithoutValuesKeepTheDefaults) {
     const Bytes ycc = {100, 50, 200, 30, 220, 128};
     TTIFFGraphic plain, empty;
-    ASSERT_EQ(LoadError(Tiff(Image(2, 1, 3, 8, 6, 1, {{530, 3, {1, 1}}}), {ycc}), &plain), "");
-    ASSERT_EQ(LoadError(Tiff(Image(2, 1, 3, 8, 6, 1, {{530, 3, {1, 1}}, {529, 5, {}}}), {ycc}), &empty), "");
+    ASSERT_EQ(LoadError(Tiff(Image(2, 1, 3, 8, 6, 1, {{530, 3, {1, 1}}}), {ycc}), plain), "");
+    ASSERT_EQ(LoadError(Tiff(Image(2, 1, 3, 8, 6, 1, {{530, 3, {1, 1}}, {529, 5, {}}}), {ycc}), empty), "");
     // Y 100, Cb 50, Cr 200 with 0.299, 0.587, 0.114: red 100 + 101, green
     // 100 + 27 - 51, blue 100 - 138.
     EXPECT_EQ(plain.Pixel(0, 0), RGB(201, 76, 0));
@@ -313,7 +296,7 @@ TEST(TIFF, ProgressCountsTheRowJustDone) {
         events.push_back(std::to_string(int(stage)) + " " + std::to_string(percent) + " " + std::to_string(r.Top) +
                          " " + std::to_string(r.Right) + " " + msg);
     };
-    ASSERT_EQ(LoadError(Tiff(Image(2, 2, 1, 8, 1), {{1, 2, 3, 4}}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(Image(2, 2, 1, 8, 1), {{1, 2, 3, 4}}), graphic), "");
     EXPECT_EQ(events, (std::vector<std::string>{"0 0 0 0 Preparing...", "2 0 0 2 ", "0 0 0 2 Transfering...",
                                                  "1 50 0 2 ", "1 100 1 2 ", "2 0 2 2 "}));
 }
@@ -346,11 +329,11 @@ TEST(TIFF, JPEGStripsDecodeThroughLibjpeg) {
     TMemoryStream in = StreamOf(strip);
     reference.LoadFromStream(in);
     TTIFFGraphic graphic;
-    ASSERT_EQ(LoadError(Tiff(kJpegYCbCr, {strip}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(kJpegYCbCr, {strip}), graphic), "");
     EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf24bit);
     EXPECT_EQ(rastertest::Compare(rastertest::Expand(graphic), rastertest::Expand(reference.Bitmap()), "exact"), "");
     // Grey strips come out grey.
-    ASSERT_EQ(LoadError(Tiff(Image(16, 8, 1, 8, 1, 7), {Jpeg(16, 8, true)}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(Image(16, 8, 1, 8, 1, 7), {Jpeg(16, 8, true)}), graphic), "");
     EXPECT_EQ(graphic.PixelFormat(), TPixelFormat::pf8bit);
 
     const Bytes half(strip.begin(), strip.end() - 12);  // entropy data cut short
@@ -372,11 +355,11 @@ TEST(TIFF, JPEGStripsDecodeThroughLibjpeg) {
     // A strip cut short decodes with what it has; the warnings of one load
     // share its number, the first says the input ended.
     WarningRecorder recorder;
-    ASSERT_EQ(LoadError(Tiff(kJpegYCbCr, {half}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(kJpegYCbCr, {half}), graphic), "");
     ASSERT_FALSE(recorder.warnings.empty());
     EXPECT_EQ(recorder.warnings[0].second, raster::kJPEGUnexpectedEnd);
     for (const auto& w : recorder.warnings) EXPECT_EQ(w.first, recorder.warnings[0].first);
-    ASSERT_EQ(LoadError(Tiff(kJpegYCbCr, {half}), &graphic), "");
+    ASSERT_EQ(LoadError(Tiff(kJpegYCbCr, {half}), graphic), "");
     EXPECT_NE(recorder.warnings.back().first, recorder.warnings[0].first);
 }
 
