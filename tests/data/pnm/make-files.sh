@@ -17,7 +17,7 @@ expect() { echo "$*" >>expect.txt; }
 # dithered black-and-white versions, and a one-pixel column.
 convert "$sample" -crop 61x47+100+120 +repage photo.ppm
 ppmtopgm photo.ppm >grey.pgm
-pgmtopbm grey.pgm >bw.pbm 2>/dev/null
+pgmtopbm -randomseed=1 grey.pgm >bw.pbm 2>/dev/null
 convert "$sample" -crop 1x37+5+5 +repage column.ppm
 
 # netpbm: raw and plain at every maximum value asked for.

@@ -28,7 +28,7 @@ for ext in psd pdd; do w PSD $ext; done
 w PPM ppm
 w PGM pgm
 w PBM pbm
-w PNG png
+w PNG png -define png:exclude-chunks=date,time
 # The program writes enhanced metafiles under ".wmf" too.
 cp "$here/../valid/undrawable-records.emf" sample.emf
 cp "$here/../valid/undrawable-records.emf" sample.wmf
