@@ -309,12 +309,6 @@ struct FieldWriter {
     }
 };
 
-inline uint32_t Load16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8); }
-inline void Store16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 }  // namespace
 
 void TColorManager::ConvertIndexed(const TRowPlane* source, size_t, uint8_t* target, uint32_t count, uint8_t mask) {

@@ -13,12 +13,6 @@ using namespace rastercolor;
 
 namespace {
 
-inline uint32_t Load16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8); }
-inline void Store16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 // Nearest integer, ties to even, kept within a range where sums of a few
 // table entries cannot overflow: weights from a file can make a factor
 // infinite or not a number.
