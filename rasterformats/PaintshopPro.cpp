@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/core/PixelBuffer.h"
 #include "rasterformats/LZ77Decoder.h"
 #include "rasterformats/RasterStrings.h"
 
@@ -157,8 +158,9 @@ void TPSPGraphic::LoadImage(TStream& stream) {
     EndProgress();
 
     // The planes of the channel types 0 (index or grey) to 3 (blue), zero
-    // where the file gives no data.
-    std::array<std::vector<uint8_t>, 4> planes;
+    // where the file gives no data: a plane is taken unfilled and zeroed
+    // past what its data covers.
+    std::array<TPixelBuffer, 4> planes;
     auto readChannel = [&]() {
         TBlock block;
         if (!ReadBlockHeader(stream, block)) throw EReadError("Stream read error");
@@ -168,29 +170,32 @@ void TPSPGraphic::LoadImage(TStream& stream) {
         const uint32_t type = Read16(stream);
         // Other channel types are passed over by their block's length.
         if (type <= 3) {
-            std::vector<uint8_t>& plane = planes[type];
-            plane.assign(static_cast<size_t>(planeSize), 0);
+            TPixelBuffer& plane = planes[type];
+            plane = TPixelBuffer::Allocate(static_cast<size_t>(planeSize), false);
             // The data lies inside its block, however long it says it is.
             const int64_t packed = std::clamp<int64_t>(block.end - stream.Position(), 0, compressed);
             const int64_t wanted = std::min<int64_t>(uncompressed, planeSize);
+            int64_t done = 0;
             if (compression == TCompressionType::ctNone) {
-                stream.ReadBuffer(plane.data(), std::min(packed, planeSize));
+                done = std::min(packed, planeSize);
+                stream.ReadBuffer(plane.data(), done);
             } else {
                 std::vector<uint8_t> data(static_cast<size_t>(packed));
                 stream.ReadBuffer(data.data(), packed);
                 const uint8_t* source = data.data();
                 uint8_t* dest = plane.data();
                 if (compression == TCompressionType::ctRLE) {
-                    TPSPRLEDecoder().Decode(source, dest, packed, wanted);
+                    done = TPSPRLEDecoder().Decode(source, dest, packed, wanted);
                 } else {
                     TLZ77Decoder decoder(Z_FINISH, false);
                     decoder.BeginDecode();
                     // Inflate errors are not raised: the plane keeps what
                     // was inflated.
-                    decoder.Decode(source, dest, packed, wanted);
+                    done = decoder.Decode(source, dest, packed, wanted);
                     decoder.EndDecode();
                 }
             }
+            std::memset(plane.data() + done, 0, static_cast<size_t>(planeSize - done));
         }
         stream.SetPosition(block.end);
     };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/core/PixelBuffer.h"
 #include "rasterformats/RasterStrings.h"
 
 namespace {
@@ -234,23 +235,28 @@ void TPSDGraphic::LoadImage(TStream& stream) {
     const size_t planeRow = size_t(width) * bytesPerSample;
     const int64_t planeSize = int64_t(planeRow) * height;
     const int64_t total = planeSize * planes;
-    std::vector<uint8_t> data;
+    // Every byte is read or decoded into (what the data does not cover is
+    // zeroed), so the block comes unfilled.
+    TPixelBuffer data;
     if (packed) {
         const std::vector<uint8_t> source = readPacked(size_t(height) * planes, total);
-        data.assign(static_cast<size_t>(total), 0);
+        data = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
         const uint8_t* s = source.data();
         uint8_t* d = data.data();
-        decoder.Decode(s, d, int64_t(source.size()), total);
+        const int64_t done = decoder.Decode(s, d, int64_t(source.size()), total);
+        std::memset(data.data() + done, 0, static_cast<size_t>(total - done));
     } else {
         RequireBytes(stream, total);
-        data.resize(static_cast<size_t>(total));
+        data = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
         stream.ReadBuffer(data.data(), total);
     }
     EndProgress();
     StartProgress(raster::kTransfering);
     // Photoshop stores ink as 255 less its amount.
-    if (scheme == TColorLayout::csCMYK)
-        for (uint8_t& v : data) v = static_cast<uint8_t>(255 - v);
+    if (scheme == TColorLayout::csCMYK) {
+        uint8_t* ink = data.data();
+        for (size_t i = 0; i < data.size(); ++i) ink[i] = static_cast<uint8_t>(255 - ink[i]);
+    }
     NewImage(width, height, PixelFormat());
     const size_t stride = static_cast<size_t>(RowBytes());
     const size_t written = size_t(width) * (target == TColorLayout::csBGRA ? 4 : 3);
