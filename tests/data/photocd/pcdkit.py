@@ -14,42 +14,20 @@ import os
 import struct
 import subprocess
 import sys
-from fractions import Fraction
 
-OUT = sys.argv[1]
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "tiff"), os.path.join(HERE, "..")]
+from referencekit import write_pam  # noqa: E402
+from ycc import chroma_tables, ycc_to_rgb  # noqa: E402
+
 SAMPLE = os.path.join(HERE, "..", "..", "..", "resources", "sample.bmp")
 SECTOR = 2048
-os.chdir(OUT)
+os.chdir(sys.argv[1])
 manifest = open("expect.txt", "w")
 
 
 def expect(name, mode, message=""):
     manifest.write("%s %s%s\n" % (name, mode, " " + message if message else ""))
-
-
-def write_pam(name, width, height, rgb):
-    with open(name.rsplit(".", 1)[0] + ".pam", "wb") as f:
-        f.write(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n" % (width, height))
-        f.write(bytes(rgb))
-
-
-def f32(value):
-    return struct.unpack("f", struct.pack("f", float(value)))[0]
-
-
-def saturate(v):
-    return 0 if v < 0 else 255 if v > 255 else v
-
-
-def photo_ycc_tables():
-    w_r, w_g, w_b = (Fraction(f32(w)) for w in (0.2125, 0.7154, 0.0721))
-    k_r = Fraction(f32(2 - 2 * w_r))
-    f_r = Fraction(f32(w_r * k_r / w_g))
-    k_b = Fraction(f32(2 - 2 * w_b))
-    f_b = Fraction(f32(w_b * k_b / w_g))
-    return ([round(k_r * (i - 137)) for i in range(256)], [round(k_b * (i - 156)) for i in range(256)],
-            [-round(f_r * (i - 137)) for i in range(256)], [-round(f_b * (i - 156)) for i in range(256)])
 
 
 def upsample_double(plane, width, height):
@@ -91,9 +69,9 @@ def reference(data, first_sector, width, height, rotation):
         at += 2 * width + 2 * half
     c1 = upsample_double(chroma1, half, height // 2)
     c2 = upsample_double(chroma2, half, height // 2)
-    cr_red, cb_blue, cr_green, cb_green = photo_ycc_tables()
-    pixels = [[(saturate(y + cr_red[v2]), saturate(y + cb_green[v1] + cr_green[v2]), saturate(y + cb_blue[v1]))
-               for y, v1, v2 in zip(luma[r], c1[r], c2[r])] for r in range(height)]
+    tables = chroma_tables((0.2125, 0.7154, 0.0721), photo_ycc=True)
+    pixels = [[ycc_to_rgb(tables, y, v1, v2) + [255] for y, v1, v2 in zip(luma[r], c1[r], c2[r])]
+              for r in range(height)]
     if rotation == 1:    # a quarter turn counter-clockwise
         pixels = [[pixels[y][width - 1 - x] for y in range(height)] for x in range(width)]
     elif rotation == 2:  # half a turn
