@@ -1,6 +1,6 @@
-// The deflate decoder over streams zlib's own deflate made: in pieces as PNG
-// hands them over, strip after strip as TIFF does, and damaged. (Whole
-// streams in one call are the Paintshop Pro reader's, over its files.)
+// The deflate decoder over streams zlib's own deflate made: strip after strip
+// as TIFF does, and damaged. (Whole streams, and pieces as PNG hands them
+// over, are checked through the readers over their generated files.)
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -32,40 +32,6 @@ Bytes Deflated(const Bytes& plain, int level = 6) {
 }
 
 }  // namespace
-
-// Input in pieces of every size from 1 byte (IDAT chunks), output a row at a
-// time: the same bytes, and a row is produced as soon as its input is there.
-TEST(LZ77Decoder, InputInPiecesOutputByRows) {
-    const Bytes plain = Plain(30000, 2), packed = Deflated(plain, 9);
-    for (size_t piece : {size_t(1), size_t(7), size_t(8192), packed.size()}) {
-        SCOPED_TRACE(piece);
-        TLZ77Decoder decoder(Z_PARTIAL_FLUSH, false);
-        decoder.BeginDecode();
-        Bytes out(plain.size());
-        const uint8_t* source = packed.data();
-        size_t offset = 0, inPiece = 0, done = 0;
-        while (done < out.size()) {
-            const size_t want = std::min<size_t>(301, out.size() - done);
-            size_t got = 0;
-            while (got < want && decoder.Result() == kZlibOK) {
-                if (inPiece == 0) {
-                    if (offset == packed.size()) break;
-                    inPiece = std::min(piece, packed.size() - offset);
-                    offset += inPiece;
-                }
-                const uint8_t* before = source;
-                uint8_t* dest = out.data() + done + got;
-                got += size_t(decoder.Decode(source, dest, int64_t(inPiece), int64_t(want - got)));
-                inPiece -= size_t(source - before);
-            }
-            ASSERT_EQ(got, want) << "row at " << done;
-            done += got;
-        }
-        EXPECT_EQ(done, plain.size());
-        EXPECT_EQ(out, plain);
-        decoder.EndDecode();
-    }
-}
 
 // TIFF: each strip its own stream through one decoder; a damaged strip does
 // not spoil the next one.

@@ -17,7 +17,7 @@ TEST(Photoshop, FilesMatchTheirReferences) {
     rastertest::CheckFuzzRegressions("psd", graphic);
 }
 
-TEST(Photoshop, PixelFormatsAndPalettes) {
+TEST(Photoshop, PixelFormats) {
     const std::string dir = rastertest::GeneratedDir("psd");
     struct Case {
         const char* file;
@@ -32,10 +32,4 @@ TEST(Photoshop, PixelFormatsAndPalettes) {
         graphic.LoadFromFile(dir + "/" + c.file);
         EXPECT_EQ(graphic.PixelFormat(), c.format) << c.file;
     }
-    // Bitmap mode: index 0 is white, set bits are black.
-    TPSDGraphic bitmap;
-    bitmap.LoadFromFile(dir + "/hand-bitmap-raw.psd");
-    ASSERT_EQ(bitmap.ColorTable().size(), 2u);
-    EXPECT_EQ(bitmap.ColorTable()[0], (TPaletteEntry{255, 255, 255, 0}));
-    EXPECT_EQ(bitmap.ColorTable()[1], (TPaletteEntry{0, 0, 0, 0}));
 }

@@ -135,10 +135,6 @@ def words(rows):
             for row in rows]
 
 
-def round_even(v):
-    return int(round(v))
-
-
 def lab_to_rgb(l_byte, a_value, b_value, scale=255.0):
     """The reader's L*a*b* rule: L* stored 0..255, a* and b* biased by 128."""
     l = l_byte / scale * 255 / 2.55
@@ -152,34 +148,24 @@ def lab_to_rgb(l_byte, a_value, b_value, scale=255.0):
     blue = 0.099 * x - 0.198 * y + 1.099 * z
     green = -0.952 * x + 1.893 * y + 0.059 * z
     red = 2.998 * x - 1.458 * y - 0.541 * z
-    return [min(255, max(0, round_even(min(256.0, max(-1.0, c * 255))))) for c in (red, green, blue)]
+    return [min(255, max(0, round(min(256.0, max(-1.0, c * 255))))) for c in (red, green, blue)]
 
 
 for packed in (False, True):
     kind = "rle" if packed else "raw"
     # Bitmap mode: set bits are black.
     bits = [bytes(r.randint(0, 255) for _ in range((W + 7) // 8)) for _ in range(H)]
-    rgba = []
-    for row in bits:
-        for x in range(W):
-            v = 0 if row[x // 8] >> (7 - x % 8) & 1 else 255
-            rgba += [v, v, v, 255]
+    rgba = sum(([0 if row[x // 8] >> (7 - x % 8) & 1 else 255] * 3 + [255] for row in bits for x in range(W)), [])
     write("hand-bitmap-%s.psd" % kind, psd(0, 1, W, H, [bits], packed), "exact", W, H, rgba)
 
     # L*a*b*, 8 and 16 bits, also with an alpha channel that is left.
     l, a, b = plane(), plane(), plane()
-    rgba = []
-    for y in range(H):
-        for x in range(W):
-            rgba += lab_to_rgb(l[y][x], a[y][x], b[y][x]) + [255]
+    rgba = sum((lab_to_rgb(l[y][x], a[y][x], b[y][x]) + [255] for y in range(H) for x in range(W)), [])
     write("hand-lab-%s-8.psd" % kind, psd(9, 8, W, H, [l, a, b], packed), "exact", W, H, rgba)
     write("hand-lab-alpha-%s-8.psd" % kind, psd(9, 8, W, H, [l, a, b, plane()], packed), "exact", W, H, rgba)
     l16, a16, b16 = words(l), words(a), words(b)
-    rgba = []
-    for y in range(H):
-        for x in range(W):
-            ws = [struct.unpack(">H", p[y][2 * x:2 * x + 2])[0] for p in (l16, a16, b16)]
-            rgba += lab_to_rgb(ws[0] / 257.0, ws[1] / 257.0, ws[2] / 257.0) + [255]
+    rgba = sum((lab_to_rgb(*(struct.unpack(">H", p[y][2 * x:2 * x + 2])[0] / 257.0 for p in (l16, a16, b16))) + [255]
+                for y in range(H) for x in range(W)), [])
     write("hand-lab-%s-16.psd" % kind, psd(9, 16, W, H, [l16, a16, b16], packed), "exact", W, H, rgba)
 
     # Duotone: grey, whatever its colour mode data says.

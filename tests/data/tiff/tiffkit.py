@@ -4,7 +4,8 @@
 usage: tiffkit.py OUTDIR
 
 TIFF files come from ImageMagick, tiffcp, raw2tiff, tiffset and Pillow;
-ThunderScan strips and EPS wrappers are made here, as no tool writes them.
+ThunderScan strips and EPS wrappers, which no tool writes, and small hostile
+files are laid down here.
 Beside each file X goes X.pam, the picture as Quillarc must show it (RGBA,
 rows top first): libtiff's decode (tifftopnm) or ImageMagick's, or, where
 the reader's own arithmetic rules (16-bit samples taken to 8 bits by
@@ -257,20 +258,124 @@ raw2tiff("r2t-cmyk16.tif", struct.pack("<%dH" % len(cmyk16), *cmyk16), "-M", "-b
          "-c", "none")
 pixels_reference("r2t-cmyk16.tif", W, H, [cmyk16_to_rgb(*px) for px in triples(cmyk16, 4)])
 
-# ------------------------------------------------------------ ThunderScan
+# ------------------------------------------------------------ laid down here
 
-def thunder_file(width, height, strips, rows_per_strip):
-    """A little-endian 4-bit grey ThunderScan TIFF of the given strips."""
-    n, body = len(strips), b"".join(strips)
-    offsets = [8 + sum(map(len, strips[:i])) for i in range(n)]
-    tables_at = 8 + len(body)
-    strip_tags = (offsets[0], len(body)) if n == 1 else (tables_at, tables_at + 4 * n)
-    entries = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, 4), (259, 3, 1, 32809), (262, 3, 1, 1),
-               (273, 4, n, strip_tags[0]), (277, 3, 1, 1), (278, 4, 1, rows_per_strip), (279, 4, n, strip_tags[1])]
-    tables = struct.pack("<%dI" % (2 * n), *offsets, *map(len, strips))
-    ifd = struct.pack("<H", len(entries)) + b"".join(struct.pack("<HHII", *e) for e in entries) + bytes(4)
-    return b"II*\x00" + struct.pack("<I", tables_at + len(tables)) + body + tables + ifd
+def tiff_bytes(tags, strips, big=False):
+    """A TIFF of one image: the header, the strips, the directory, the values
+    that do not fit their entries. tags maps a tag to (type, values[, count
+    written]): 3 short, 4 long, 5 rational (values in pairs), 7 undefined;
+    None leaves out a tag. Strip offsets and byte counts come from the strips
+    unless given."""
+    e = ">" if big else "<"
+    offsets = [8 + sum(map(len, strips[:i])) for i in range(len(strips))]
+    tags = {273: (4, offsets), 279: (4, [len(s) for s in strips]), **tags}
+    tags = {t: v for t, v in sorted(tags.items()) if v is not None}
+    directory_at = 8 + sum(map(len, strips))
+    outside_at = directory_at + 2 + 12 * len(tags) + 4
+    directory, outside = struct.pack(e + "H", len(tags)), b""
+    for tag, (kind, values, *count) in tags.items():
+        data = struct.pack(e + "%d" % len(values) + {3: "H", 7: "B"}.get(kind, "I"), *values)
+        n = count[0] if count else len(data) // {3: 2, 7: 1, 5: 8}.get(kind, 4)
+        directory += struct.pack(e + "HHI", tag, kind, n)
+        if len(data) <= 4:
+            directory += data.ljust(4, b"\0")
+        else:
+            directory += struct.pack(e + "I", outside_at + len(outside))
+            outside += data
+    return (b"MM\0*" if big else b"II*\0") + struct.pack(e + "I", directory_at) + b"".join(strips) + directory + \
+        bytes(4) + outside
 
+
+def image(width, height, samples, bits, photometric, compression=1):
+    return {256: (4, [width]), 257: (4, [height]), 258: (3, [bits]), 259: (3, [compression]),
+            262: (3, [photometric]), 277: (3, [samples])}
+
+
+def literal(data):
+    """PackBits literal packets."""
+    return b"".join(bytes([len(data[i:i + 128]) - 1]) + data[i:i + 128] for i in range(0, len(data), 128))
+
+
+def hand(name, data, outcome, width=0, height=0, rgb=()):
+    open(name, "wb").write(data)
+    if outcome == "exact":
+        pixels_reference(name, width, height, [list(px) for px in rgb])
+    else:
+        expect(name, "refuse", outcome)
+
+
+INVALID, COLOUR = "Cannot load image. Invalid or unexpected TIF/TIFF image format.", "Invalid color format in TIF/TIFF file."
+row, rgb = bytes([10, 20, 30, 40, 50, 60]), image(2, 2, 3, 8, 2)  # two RGB pixels
+packed = image(2, 2, 3, 8, 2, 32773)
+# Hostile strip tables, counts and offsets.
+hand("h-no-strip-offsets.tif", tiff_bytes({**rgb, 273: None}, [row + row]), INVALID)
+hand("h-packed-without-byte-counts.tif", tiff_bytes({**packed, 279: None}, [literal(row + row)]), INVALID)
+hand("h-fewer-byte-counts-than-strips.tif",
+     tiff_bytes({**packed, 278: (4, [1]), 279: (4, [7])}, [literal(row), literal(row)]), INVALID)
+hand("h-header-directory-past-the-end.tif", b"II*\0\xf0\xff\xff\x0f" + bytes(8), INVALID)
+hand("h-header-version-43.tif", b"II+" + tiff_bytes(rgb, [row + row])[3:], INVALID)
+hand("h-no-width.tif", tiff_bytes(image(0, 2, 3, 8, 2), [row + row]), INVALID)
+hand("h-65536-wide.tif", tiff_bytes(image(65536, 1, 1, 8, 1), [row]), INVALID)
+for compression in (50000, 6):  # unknown, old-style JPEG
+    hand("h-compression-%d.tif" % compression, tiff_bytes(image(2, 2, 3, 8, 2, compression), [row + row]), COMPRESSION)
+two_rows = [row[:3], row[3:]] * 2
+hand("h-stored-without-byte-counts.tif", tiff_bytes({**rgb, 279: None}, [row + row]), "exact", 2, 2, two_rows)
+hand("h-billion-strip-offsets.tif", tiff_bytes({**rgb, 273: (4, [8, 8], 1000000000)}, [row + row]), "exact", 2, 2,
+     two_rows)
+hand("h-rows-per-strip-beyond-any-picture.tif", tiff_bytes({**rgb, 278: (4, [0xFFFFFFFE])}, [row + row]), "exact", 2,
+     2, two_rows)
+# The strip that is not there reads as zero.
+hand("h-strip-past-the-end.tif", tiff_bytes({**rgb, 278: (4, [1]), 273: (4, [8, 0x7FFFFF00])}, [row]), "exact", 2, 2,
+     two_rows[:2] + [(0, 0, 0)] * 2)
+# Strips that share their bytes, more than the stream holds in all, are
+# read one after another; each gives its rows.
+hand("h-strips-sharing-bytes.tif", tiff_bytes({**image(2, 3, 3, 8, 2, 32773), 278: (4, [1]), 273: (4, [8, 8, 8]),
+                                               279: (4, [900, 900, 900])}, [literal(row)]), "exact", 2, 3, two_rows * 2)
+# Samples that do not fit the colour model, maps of the wrong size.
+for name, tags in [("rgb-of-one-sample", image(2, 2, 1, 8, 2)), ("lab-of-two-samples", image(2, 2, 2, 8, 8)),
+                   ("ycbcr-of-one-sample", {**image(2, 2, 1, 8, 6), 530: (3, [1, 1])}),
+                   ("cmyk-of-three-samples", image(2, 2, 3, 8, 5)),
+                   ("palette-with-an-extra-sample", {**image(2, 2, 1, 8, 3), 338: (3, [2])}),
+                   ("rgb-of-12-bits", image(2, 2, 3, 12, 2)), ("grey-of-3-bits", image(2, 2, 1, 3, 1)),
+                   ("fax-of-8-bits", image(2, 2, 1, 8, 0, 3)), ("thunderscan-of-8-bits", image(2, 2, 1, 8, 1, 32809)),
+                   ("map-of-8-bits-for-4", {**image(2, 2, 1, 4, 3), 320: (3, [0] * 768)}),
+                   ("map-one-short", {**image(2, 2, 1, 8, 3), 320: (3, [0] * 767)}),
+                   ("map-for-16-bit-indices", {**image(2, 2, 1, 16, 3), 320: (3, [0] * 768)})]:
+    hand("h-%s.tif" % name, tiff_bytes(tags, [bytes([1]) * 64]), COLOUR)
+# A 2-bit colour map, 16 bits an entry taken as v x 255 div 65535, in
+# either byte order.
+for big in (False, True):
+    colour_map = [0xFFFF, 0x0101, 0, 0x8000, 0, 0xFFFF, 0x7F80, 0, 0, 0, 0xFF00, 0x0100]
+    hand("h-map-2-bits%s.tif" % ("-mm" if big else ""), tiff_bytes({**image(4, 1, 1, 2, 3), 320: (3, colour_map)},
+                                                                 [b"\x1b"], big), "exact", 4, 1,
+         [(255, 0, 0), (1, 255, 0), (0, 127, 254), (127, 0, 0)])
+# Grey with an extra sample is grey; the predictor is not applied to 4-bit
+# samples; a coefficient tag without values keeps the default weights.
+hand("h-grey-extra-sample.tif", tiff_bytes({**image(2, 1, 2, 8, 1), 338: (3, [2])}, [bytes([7, 200, 9, 100])]),
+     "exact", 2, 1, [(7, 7, 7), (9, 9, 9)])
+hand("h-predictor-4-bits.tif", tiff_bytes({**image(2, 1, 1, 4, 1, 32773), 317: (3, [2])}, [literal(b"\x35")]), "exact",
+     2, 1, [(51, 51, 51), (85, 85, 85)])
+ycc = bytes([100, 50, 200, 30, 220, 128])
+hand("h-coefficients-without-values.tif", tiff_bytes({**image(2, 1, 3, 8, 6), 530: (3, [1, 1]), 529: (5, [])}, [ycc]),
+     "exact", 2, 1, [ycc_to_rgb(chroma_tables([0.299, 0.587, 0.114]), *ycc[i:i + 3]) for i in (0, 3)])
+hand("h-grey-2x2.tif", tiff_bytes(image(2, 2, 1, 8, 1), [bytes([1, 2, 3, 4])]), "exact", 2, 2,
+     [(v, v, v) for v in (1, 2, 3, 4)])
+# JPEG strips libjpeg refuses (Pillow's strip: YCbCr, chroma halved both ways).
+strip = io.BytesIO()
+Image.frombytes("RGB", (16, 8), bytes((x * 15, y * 30, (x + y) * 8)[c] for y in range(8) for x in range(16)
+                                      for c in range(3))).save(strip, "JPEG")
+strip, jpeg = strip.getvalue(), image(16, 8, 3, 8, 6, 7)
+for name, tags, strips, outcome in [
+    ("no-data", jpeg, [b"\x55" * 100], "Not a JPEG file: starts with 0x55 0x55"),
+    ("strip-of-other-rows", {**jpeg, 278: (3, [4])}, [strip, strip], "Improper JPEG strip/tile size."),
+    ("grey-image-colour-strip", image(16, 8, 1, 8, 1, 7), [strip], "Improper JPEG component count."),
+    ("other-sampling", {**jpeg, 530: (3, [1, 1])}, [strip], "Improper JPEG sampling factors."),
+    ("16-bit-samples", image(16, 8, 3, 16, 6, 7), [strip], "Improper JPEG data precision."),
+    ("an-image-as-the-tables", {**jpeg, 347: (7, list(strip))}, [strip], "Bogus JPEG tables field."),
+]:
+    hand("h-jpeg-%s.tif" % name, tiff_bytes(tags, strips), outcome)
+
+# ThunderScan
 
 # A row's codes cycle through an absolute value, a run, three 2-bit steps
 # (+1, 0, -1), two 3-bit steps (+2, -3) and a step of +1 between two 2-bit
@@ -309,27 +414,33 @@ for width, rows_per_strip in [(61, 47), (30, 4)]:
     coded, pixels = thunder_rows(width, H)
     name = "thunder-%d-r%d.tif" % (width, rows_per_strip)
     with open(name, "wb") as f:
-        f.write(thunder_file(width, H, [b"".join(coded[i:i + rows_per_strip]) for i in range(0, H, rows_per_strip)],
-                             rows_per_strip))
+        f.write(tiff_bytes({**image(width, H, 1, 4, 1, 32809), 278: (4, [rows_per_strip])},
+                           [b"".join(coded[i:i + rows_per_strip]) for i in range(0, H, rows_per_strip)]))
     pixels_reference(name, width, H, [[v * 17] * 3 for row in pixels for v in row])
 
 # ------------------------------------------------------------ EPS
 
-def eps(name, preview, offset=None, magic=b"\xc5\xd0\xd3\xc6"):
+def eps(name, preview, offset=None, magic=b"\xc5\xd0\xd3\xc6", length=None):
     postscript = b"%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 61 47\nshowpage\n"
     offset = 30 + len(postscript) if offset is None else offset
-    header = magic + struct.pack("<IIIIII", 30, len(postscript), 0, 0, offset, len(preview)) + b"\xff\xff"
+    length = len(preview) if length is None else length
+    header = magic + struct.pack("<IIIIII", 30, len(postscript), 0, 0, offset, length) + b"\xff\xff"
     with open(name, "wb") as f:
         f.write(header + postscript + preview)
 
 
-eps("eps-rgb.eps", open("im-rgb-packbits-rps5.tif", "rb").read())
-shutil.copy("im-rgb-packbits-rps5.pam", "eps-rgb.pam")
-expect("eps-rgb.eps", "exact")
-eps("eps-offset30.eps", open("im-rgb.tif", "rb").read(), offset=30)
-eps("eps-magic.eps", open("im-rgb.tif", "rb").read(), magic=b"\xc5\xd0\xd3\xc7")
+# The TIFF inside speaks for itself, whatever length the header gives it.
+preview = open("im-rgb-packbits-rps5.tif", "rb").read()
+for name, length in [("eps-rgb.eps", None), ("eps-preview-length-short.eps", 10)]:
+    eps(name, preview, length=length)
+    shutil.copy("im-rgb-packbits-rps5.pam", name[:-4] + ".pam")
+    expect(name, "exact")
+eps("eps-offset30.eps", preview, offset=30)
+eps("eps-magic.eps", preview, magic=b"\xc5\xd0\xd3\xc7")
 for name in ("eps-offset30.eps", "eps-magic.eps"):
     expect(name, "refuse", "Cannot load image. Invalid or unexpected EPS image format.")
+eps("eps-not-tiff.eps", b"X" + preview[1:])
+expect("eps-not-tiff.eps", "refuse", INVALID)
 
 for f in ("photo.ppm", "flat.ppm", "gray8.tif", "bilevel.tif", "rgb16.tif"):
     os.remove(f)
