@@ -216,83 +216,58 @@ ZDATA = zlib.compress(raw_rows())
 IEND = chunk(b"IEND", b"")
 
 
-def rgba_of(rows, height=H):
-    rgba = []
-    for y in range(height):
-        row = rows[y] if y < len(rows) else [0] * (3 * W)
-        for x in range(W):
-            rgba += row[3 * x:3 * x + 3] + [255]
-    return rgba
-
-
-def damaged(name, data, outcome, rows=PIXELS):
-    write(name, data, outcome, W, H, rgba_of(rows))
-
-
-def split(data, size):
-    return [data[i:i + size] for i in range(0, len(data), size)]
+def damaged(name, outcome, *chunks, header=None, end=IEND, rows=PIXELS):
+    """SIGNATURE, the header (ihdr() unless given), the chunks and the end;
+    a file that loads shows rows, and zeros below them."""
+    rgba = sum((list(rows[y][3 * x:3 * x + 3]) + [255] if y < len(rows) else [0, 0, 0, 255]
+                for y in range(H) for x in range(W)), [])
+    write(name, SIGNATURE + (header or ihdr()) + b"".join(chunks) + end, outcome, W, H, rgba)
 
 
 good_idat = chunk(b"IDAT", ZDATA)
-damaged("d-good.png", SIGNATURE + ihdr() + good_idat + IEND, "exact")
-bad_ihdr = bytearray(ihdr())
-bad_ihdr[-1] ^= 1
-damaged("d-crc-ihdr.png", SIGNATURE + bytes(bad_ihdr) + good_idat + IEND, CRC)
-damaged("d-crc-idat.png", SIGNATURE + ihdr() + chunk(b"IDAT", ZDATA, zlib.crc32(b"IDAT" + ZDATA) + 1) + IEND, CRC)
-damaged("d-crc-text-skipped.png",
-        SIGNATURE + ihdr() + chunk(b"tEXt", b"a\0b", 5) + good_idat + IEND, "exact")
-damaged("d-lower-case-idat.png", SIGNATURE + ihdr() + chunk(b"idat", ZDATA) + IEND, "exact")
-damaged("d-unknown-critical.png", SIGNATURE + ihdr() + chunk(b"QUIL", b"x") + good_idat + IEND, CRITICAL)
-damaged("d-unknown-ancillary.png", SIGNATURE + ihdr() + chunk(b"quIL", b"x") + good_idat + IEND, "exact")
-damaged("d-idat-1-byte.png", SIGNATURE + ihdr() + b"".join(chunk(b"IDAT", p) for p in split(ZDATA, 1)) + IEND,
-        "exact")
-damaged("d-idat-empty.png",
-        SIGNATURE + ihdr() + chunk(b"IDAT", b"") + chunk(b"IDAT", ZDATA[:9]) + chunk(b"IDAT", b"") +
-        chunk(b"IDAT", ZDATA[9:]) + chunk(b"IDAT", b"") + IEND, "exact")
-damaged("d-no-iend.png", SIGNATURE + ihdr() + good_idat, "exact")
-damaged("d-width-0.png", SIGNATURE + ihdr(width=0) + good_idat + IEND, INVALID)
-damaged("d-height-0.png", SIGNATURE + ihdr(height=0) + good_idat + IEND, INVALID)
-damaged("d-ihdr-12-bytes.png", SIGNATURE + ihdr(length=12) + good_idat + IEND, INVALID)
-damaged("d-compression-1.png", SIGNATURE + ihdr(compression=1) + good_idat + IEND, NOT_SUPPORTED)
-damaged("d-rgb-4-bits.png", SIGNATURE + ihdr(depth=4) + good_idat + IEND, COLOUR)
-damaged("d-colour-type-5.png", SIGNATURE + ihdr(colour_type=5) + good_idat + IEND, COLOUR)
-damaged("d-palette-16-bits.png",
-        SIGNATURE + ihdr(depth=16, colour_type=3) + chunk(b"PLTE", bytes(6)) + good_idat + IEND, COLOUR)
+damaged("d-good.png", "exact", good_idat)
+damaged("d-crc-ihdr.png", CRC, good_idat, header=ihdr()[:-1] + bytes([ihdr()[-1] ^ 1]))
+damaged("d-crc-idat.png", CRC, chunk(b"IDAT", ZDATA, zlib.crc32(b"IDAT" + ZDATA) + 1))
+damaged("d-crc-text-skipped.png", "exact", chunk(b"tEXt", b"a\0b", 5), good_idat)
+damaged("d-lower-case-idat.png", "exact", chunk(b"idat", ZDATA))
+damaged("d-unknown-critical.png", CRITICAL, chunk(b"QUIL", b"x"), good_idat)
+damaged("d-unknown-ancillary.png", "exact", chunk(b"quIL", b"x"), good_idat)
+damaged("d-idat-1-byte.png", "exact", *(chunk(b"IDAT", ZDATA[i:i + 1]) for i in range(len(ZDATA))))
+damaged("d-idat-empty.png", "exact", *(chunk(b"IDAT", p) for p in (b"", ZDATA[:9], b"", ZDATA[9:], b"")))
+damaged("d-no-iend.png", "exact", good_idat, end=b"")
+for name, header, outcome in [("d-width-0.png", ihdr(width=0), INVALID), ("d-height-0.png", ihdr(height=0), INVALID),
+                              ("d-ihdr-12-bytes.png", ihdr(length=12), INVALID),
+                              ("d-compression-1.png", ihdr(compression=1), NOT_SUPPORTED),
+                              ("d-rgb-4-bits.png", ihdr(depth=4), COLOUR),
+                              ("d-colour-type-5.png", ihdr(colour_type=5), COLOUR),
+                              # A few bytes that claim hundreds of megabytes.
+                              ("d-size-from-few-bytes.png", ihdr(30000, 8000, colour_type=6), INVALID),
+                              ("d-size-over-the-limit.png", ihdr(70000, 2), INVALID)]:
+    damaged(name, outcome, good_idat, header=header)
+damaged("d-palette-16-bits.png", COLOUR, chunk(b"PLTE", bytes(6)), good_idat, header=ihdr(depth=16, colour_type=3))
 # Filter type 5 does not exist: its rows stay as read.
-damaged("d-filter-5.png", SIGNATURE + ihdr() + chunk(b"IDAT", zlib.compress(raw_rows(filter_type=5))) + IEND,
-        "exact")
-damaged("d-data-after-zlib-end.png", SIGNATURE + ihdr() + chunk(b"IDAT", ZDATA + b"more") + IEND, EXTRA)
-damaged("d-zlib-damaged.png",
-        SIGNATURE + ihdr() + chunk(b"IDAT", ZDATA[:2] + b"\xff" + ZDATA[3:]) + IEND, COMPRESSION)
+damaged("d-filter-5.png", "exact", chunk(b"IDAT", zlib.compress(raw_rows(filter_type=5))))
+damaged("d-data-after-zlib-end.png", EXTRA, chunk(b"IDAT", ZDATA + b"more"))
+damaged("d-zlib-damaged.png", COMPRESSION, chunk(b"IDAT", ZDATA[:2] + b"\xff" + ZDATA[3:]))
 # Cut at a row: the rows after it stay zero.
 z = zlib.compressobj()
 parts = [z.compress(bytes([0]) + bytes(row)) + z.flush(zlib.Z_FULL_FLUSH) for row in PIXELS]
-damaged("d-zlib-truncated.png", SIGNATURE + ihdr() + chunk(b"IDAT", b"".join(parts[:5])) + IEND, "exact",
-        rows=PIXELS[:5])
+damaged("d-zlib-truncated.png", "exact", chunk(b"IDAT", b"".join(parts[:5])), rows=PIXELS[:5])
 # A second run of image data after other chunks.
-damaged("d-idat-after-text.png",
-        SIGNATURE + ihdr() + chunk(b"IDAT", ZDATA[:20]) + chunk(b"tEXt", b"a\0b") + chunk(b"IDAT", ZDATA[20:]) +
-        IEND, CRITICAL)
-damaged("d-no-image-data.png", SIGNATURE + ihdr() + IEND, INVALID)
-big = bytearray(chunk(b"tEXt", b"a\0b"))
+damaged("d-idat-after-text.png", CRITICAL, chunk(b"IDAT", ZDATA[:20]), chunk(b"tEXt", b"a\0b"),
+        chunk(b"IDAT", ZDATA[20:]))
+damaged("d-no-image-data.png", INVALID)
 for name, length in (("d-chunk-length-2g.png", 0x80000000), ("d-chunk-length-fffffff4.png", 0xFFFFFFF4),
                      ("d-chunk-past-the-end.png", 1000)):
-    big[0:4] = struct.pack(">I", length)
-    damaged(name, SIGNATURE + ihdr() + bytes(big) + good_idat + IEND, INVALID)
-# A few bytes that claim hundreds of megabytes.
-damaged("d-size-from-few-bytes.png", SIGNATURE + ihdr(30000, 8000, colour_type=6) + good_idat + IEND, INVALID)
-damaged("d-size-over-the-limit.png", SIGNATURE + ihdr(70000, 2) + good_idat + IEND, INVALID)
+    damaged(name, INVALID, struct.pack(">I", length) + chunk(b"tEXt", b"a\0b")[4:], good_idat)
 
 # Palettes: not a multiple of 3, and 300 entries of which 256 are used.
 indices = [[(x * 16 + y) % 256 for x in range(W)] for y in range(H)]
-pal_z = zlib.compress(b"".join(b"\0" + bytes(row) for row in indices))
+pal_z = chunk(b"IDAT", zlib.compress(b"".join(b"\0" + bytes(row) for row in indices)))
 colours = [(i % 256, (255 - i) % 256, (i * 7) % 256) for i in range(300)]
 plte = b"".join(bytes(c) for c in colours)
-damaged("d-palette-not-3.png",
-        SIGNATURE + ihdr(colour_type=3) + chunk(b"PLTE", plte[:10]) + chunk(b"IDAT", pal_z) + IEND, PALETTE)
-damaged("d-palette-300.png",
-        SIGNATURE + ihdr(colour_type=3) + chunk(b"PLTE", plte) + chunk(b"IDAT", pal_z) + IEND, "exact",
+damaged("d-palette-not-3.png", PALETTE, chunk(b"PLTE", plte[:10]), pal_z, header=ihdr(colour_type=3))
+damaged("d-palette-300.png", "exact", chunk(b"PLTE", plte), pal_z, header=ihdr(colour_type=3),
         rows=[sum((list(colours[i]) for i in row), []) for row in indices])
-damaged("d-palette-after-image.png",
-        SIGNATURE + ihdr() + good_idat + chunk(b"PLTE", plte[:30]) + IEND, CRITICAL)
+damaged("d-palette-after-image.png", CRITICAL, good_idat, chunk(b"PLTE", plte[:30]))
 expect.close()

@@ -45,8 +45,8 @@ def expect(name, mode, message=""):
 
 
 def pixels_reference(name, width, height, rgb):
-    """The picture of rgb, a list of [r, g, b] lists, opaque."""
-    write_pam(name, width, height, [v for px in rgb for v in px + [255]])
+    """The picture of rgb, a list of (r, g, b), opaque."""
+    write_pam(name, width, height, [v for px in rgb for v in list(px) + [255]])
     expect(name, "exact")
 
 
@@ -299,7 +299,7 @@ def literal(data):
 def hand(name, data, outcome, width=0, height=0, rgb=()):
     open(name, "wb").write(data)
     if outcome == "exact":
-        pixels_reference(name, width, height, [list(px) for px in rgb])
+        pixels_reference(name, width, height, rgb)
     else:
         expect(name, "refuse", outcome)
 
