@@ -5,7 +5,6 @@
 
 #include "platform/core/BmpFormat.h"
 #include "platform/core/Graphics.h"
-#include "platform/core/Parallel.h"
 #include "platform/core/PixelRows.h"
 
 int BitsPerPixel(TPixelFormat format) {
@@ -42,19 +41,6 @@ void CheckSize(int32_t width, int32_t height) {
 }
 
 TPixelBuffer Block(int64_t bytes, bool zeroed) { return TPixelBuffer::Allocate(static_cast<size_t>(bytes), zeroed); }
-
-// Runs body(begin, end) over blocks of the rows of a picture of `bytes`
-// bytes: on the worker threads when the picture is large enough to gain
-// from it, else on the caller's.
-template <class Body>
-void ForPictureRows(int32_t rows, int64_t bytes, const Body& body) {
-    if (rows <= 0) return;
-    if (bytes < (int64_t(4) << 20)) {
-        body(0, rows);
-        return;
-    }
-    par::ForRows(rows, body);
-}
 
 // The 24-to-32-bit widening (alpha 0), rows [begin, end).
 void Widen24(const uint8_t* src, int32_t srcStride, uint8_t* dst, int32_t dstStride, int32_t width, int32_t begin,
@@ -206,7 +192,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
             const uint8_t* src = pixels_.data();
             uint8_t* dst = block.data();
             const int32_t srcStride = stride_;
-            ForPictureRows(height_, bytes, [&](int32_t begin, int32_t end) {
+            pixmem::ForRows(height_, static_cast<size_t>(bytes), [&](int32_t begin, int32_t end) {
                 Widen24(src, srcStride, dst, stride, w, begin, end);
             });
         } else if (IsWordFormat(format_) && format == TPixelFormat::pf24bit) {
@@ -214,7 +200,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
             uint8_t* dst = block.data();
             const int32_t srcStride = stride_;
             const size_t used = size_t(w) * 3;
-            ForPictureRows(height_, bytes, [&](int32_t begin, int32_t end) {
+            pixmem::ForRows(height_, static_cast<size_t>(bytes), [&](int32_t begin, int32_t end) {
                 for (int32_t y = begin; y < end; ++y) {
                     const uint8_t* from = src + static_cast<size_t>(y) * srcStride;
                     uint8_t* to = dst + static_cast<size_t>(y) * stride;
@@ -341,15 +327,9 @@ void TBitmap::Assign(const TPersistent* source) {
         return;
     }
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(source)) {
-        TPixelBuffer pixels;
-        if (pixels_.size() == bitmap->pixels_.size()) {
-            pixels = std::move(pixels_);  // same size: the copy goes into our own block
-        } else {
-            ReplaceBlock(static_cast<int64_t>(bitmap->pixels_.size()));
-            pixels = std::move(pixels_);
-        }
-        pixmem::Copy(pixels.data(), bitmap->pixels_.data(), bitmap->pixels_.size());
-        pixels_ = std::move(pixels);
+        // Same size: the copy goes into our own block.
+        if (pixels_.size() != bitmap->pixels_.size()) ReplaceBlock(static_cast<int64_t>(bitmap->pixels_.size()));
+        pixmem::Copy(pixels_.data(), bitmap->pixels_.data(), bitmap->pixels_.size());
         width_ = bitmap->width_;
         height_ = bitmap->height_;
         stride_ = bitmap->stride_;
@@ -397,13 +377,11 @@ bool TBitmap::AssignConverted(const TBitmap& src, TPixelFormat format) {
     const int32_t stride = StrideFor(src.width_, format);
     const int64_t bytes = static_cast<int64_t>(stride) * src.height_;
     ReplaceBlock(bytes);
-    TPixelBuffer block = std::move(pixels_);
     const uint8_t* from = src.pixels_.data();
-    uint8_t* to = block.data();
+    uint8_t* to = pixels_.data();
     const int32_t w = src.width_, srcStride = src.stride_;
-    ForPictureRows(src.height_, bytes,
-                   [&](int32_t begin, int32_t end) { Widen24(from, srcStride, to, stride, w, begin, end); });
-    pixels_ = std::move(block);
+    pixmem::ForRows(src.height_, static_cast<size_t>(bytes),
+                    [&](int32_t begin, int32_t end) { Widen24(from, srcStride, to, stride, w, begin, end); });
     width_ = src.width_;
     height_ = src.height_;
     stride_ = stride;

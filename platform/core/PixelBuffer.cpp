@@ -141,19 +141,12 @@ Pool& ThePool() {
     return *pool;
 }
 
-// Whole-picture byte work is worth spreading over the threads from a few
-// megabytes on; below that the hand-out costs more than it saves.
-constexpr size_t kParallelBytes = size_t(4) << 20;
 constexpr size_t kChunk = size_t(1) << 20;
 
 template <class Body>
 void ForChunks(size_t bytes, const Body& body) {
-    if (bytes < kParallelBytes) {
-        body(size_t(0), bytes);
-        return;
-    }
     const auto chunks = static_cast<int32_t>((bytes + kChunk - 1) / kChunk);
-    par::ForRows(chunks, [&](int32_t begin, int32_t end) {
+    pixmem::ForRows(chunks, bytes, [&](int32_t begin, int32_t end) {
         const size_t from = size_t(begin) * kChunk;
         const size_t to = std::min(bytes, size_t(end) * kChunk);
         body(from, to);
@@ -199,6 +192,18 @@ void TPixelBuffer::Clear() {
 }
 
 namespace pixmem {
+
+void ForRows(int32_t rows, size_t bytes, const std::function<void(int32_t begin, int32_t end)>& body) {
+    if (rows <= 0) return;
+    // Whole-picture byte work is worth spreading over the threads from a
+    // few megabytes on; below that the hand-out costs more than it saves.
+    constexpr size_t kParallelBytes = size_t(4) << 20;
+    if (bytes < kParallelBytes) {
+        body(0, rows);
+        return;
+    }
+    par::ForRows(rows, body);
+}
 
 void Copy(uint8_t* dst, const uint8_t* src, size_t bytes) {
     if (bytes == 0) return;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 class TPixelBuffer {
 public:
@@ -60,6 +61,10 @@ namespace pixmem {
 // heap memory.
 constexpr size_t kPooledBytes = size_t(1) << 20;
 
+// Runs body(begin, end) over blocks of [0, rows), the rows of a picture of
+// `bytes` bytes: on the worker threads when the picture is large enough to
+// gain from it, else on the caller's.
+void ForRows(int32_t rows, size_t bytes, const std::function<void(int32_t begin, int32_t end)>& body);
 // Copies bytes from src to dst, spread over the worker threads when large.
 void Copy(uint8_t* dst, const uint8_t* src, size_t bytes);
 // Copies bytes from src to dst on the calling thread, writing dst past the
