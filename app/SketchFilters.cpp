@@ -9,15 +9,11 @@
 
 #include "app/Hsl.h"
 #include "app/PixelOps.h"
+#include "platform/core/Simd.h"
 
 // Row kernels are flat loops over the bytes of a row (alpha bytes included,
-// restored afterwards), so the compiler can run them on vector registers.
-// GCC only does that at -O2 for loops of known length; ask for it here.
-#if defined(__GNUC__) && !defined(__clang__)
-#define QUILLARC_VECTORIZE __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
-#else
-#define QUILLARC_VECTORIZE
-#endif
+// restored afterwards), so that the compiler can run them on vector
+// registers (QUILLARC_VECTORIZE).
 
 namespace sketch {
 namespace {

@@ -6,6 +6,7 @@
 #include "app/PixelOps.h"
 #include "app/SketchFilters.h"
 #include "platform/core/Numeric.h"
+#include "platform/core/Simd.h"
 
 namespace sketch {
 namespace {
@@ -73,12 +74,6 @@ bool TSketchRows::Applies(const TBitmap& source) {
 
 namespace {
 
-#if defined(__GNUC__) && !defined(__clang__)
-#define QUILLARC_VECTORIZE __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
-#else
-#define QUILLARC_VECTORIZE
-#endif
-
 // FastGreyValue of the pixels [1, w - 1) of a row of 32-bit pixels into
 // their fourth byte; tie[x] is set where the pixel sits on a decimal tie,
 // which only the extended constants decide. Returns whether any does.
@@ -94,10 +89,6 @@ bool GreyRow(uint8_t* __restrict p, uint8_t* __restrict tie, int32_t w) {
     }
     return ties != 0;
 }
-
-}  // namespace
-
-namespace {
 
 // One channel of the blend: d + (s - d) a div 255, truncating toward zero.
 inline int32_t BlendChannel(int32_t s, int32_t d, int32_t a) {

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/core/Parallel.h"
+#include "platform/core/Simd.h"
 #include "platform/core/SysUtils.h"
 #include "standard/CannyRows.h"
 
@@ -229,10 +230,7 @@ void CountRow(const uint8_t* cand, int32_t w, int64_t (&part)[4][256]) {
     for (int32_t x = 0; x < w; ++x) part[x & 3][cand[x]] += 1;
 }
 
-// GCC vectorises this loop at -O2 only when asked.
-#if defined(__GNUC__) && !defined(__clang__)
-__attribute__((optimize("tree-vectorize")))
-#endif
+QUILLARC_VECTORIZE
 void PlaneRow(const uint8_t* __restrict cand, int32_t w, uint8_t* __restrict out) {
     // Thresholds never exceed 254, so 255 can mark an edge: a magnitude of
     // 255 compares as 254 does.
@@ -611,7 +609,6 @@ bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<u
                 double tlow, double thigh) {
     canny::CheckArguments(size, grey.size(), sigma, tlow, thigh);
     const int32_t W = size.Width;
-    edges.resize(grey.size());
     const canny::TGreyRows rowsOf = [&](int32_t y, uint8_t* out) {
         std::memcpy(out, grey.data() + static_cast<size_t>(y) * W, W);
     };

@@ -30,13 +30,6 @@ std::vector<double> WindowNorms(const std::vector<double>& w, int32_t c, int32_t
     return norms;
 }
 
-// GCC vectorises the plain loops at -O2 only when asked.
-#if defined(__GNUC__) && !defined(__clang__)
-#define QUILLARC_VECTORIZE __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
-#else
-#define QUILLARC_VECTORIZE
-#endif
-
 // ------------------------------------------------------------ plain
 
 // 100 times the decimal sum is an integer; away from a decimal tie the
@@ -218,6 +211,33 @@ QUILLARC_AVX2 void GreyAvx2(const uint32_t* px, uint8_t* grey, int32_t w, uint32
     GreyPlain(px + x, grey + x, w - x, andAll, orAll);
 }
 
+// The columns from x on, and the first c, which the vector loop leaves to
+// the whole-window sum (their window is cut by the picture's edge, or they
+// are too few for a vector), from the widened row in work.
+template <class T>
+QUILLARC_AVX2 void AcrossColumnsLeft(const T* work, int32_t w, const TSmoothing& s, int32_t x, T* out) {
+    const int32_t c = s.Centre;
+    const double* wt = s.Weights.data();
+    const double* inv = s.InvX.data();
+    auto one = [&](int32_t at) {
+        const int32_t kmin = std::max(-c, -at), kmax = std::min(c, w - 1 - at);
+        double dot = 0.0;
+        for (int32_t k = kmin; k <= kmax; ++k) dot += work[at + k] * wt[c + k];
+        out[at] = static_cast<T>(dot * inv[at]);
+    };
+    for (; x < w; ++x) one(x);
+    for (x = 0; x < std::min(c, w); ++x) one(x);
+}
+
+// near[0 .. 15] := bit b of bits, the near-boundary mask of sixteen
+// values; returns whether any is set.
+QUILLARC_AVX2 inline bool PutNearFlags(uint8_t* near, int32_t bits) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(near), _mm_setzero_si128());
+    if (bits == 0) return false;
+    for (int32_t b = 0; b < 16; ++b) near[b] = static_cast<uint8_t>((bits >> b) & 1);
+    return true;
+}
+
 QUILLARC_AVX2 void AcrossAvx2(const uint8_t* g, int32_t w, const TSmoothing& s, double* out, double* work) {
     const int32_t c = s.Centre, taps = 2 * c + 1;
     if (w < taps + 4) {
@@ -240,14 +260,7 @@ QUILLARC_AVX2 void AcrossAvx2(const uint8_t* g, int32_t w, const TSmoothing& s, 
         for (int32_t k = 1; k < taps; ++k) acc = _mm256_fmadd_pd(_mm256_loadu_pd(tap + k), _mm256_broadcast_sd(wt + k), acc);
         _mm256_storeu_pd(out + x, _mm256_mul_pd(acc, inv));
     }
-    auto one = [&](int32_t at) {
-        const int32_t kmin = std::max(-c, -at), kmax = std::min(c, w - 1 - at);
-        double dot = 0.0;
-        for (int32_t k = kmin; k <= kmax; ++k) dot += work[at + k] * wt[c + k];
-        out[at] = dot * s.InvX[at];
-    };
-    for (; x < w; ++x) one(x);
-    for (x = 0; x < c; ++x) one(x);
+    AcrossColumnsLeft(work, w, s, x, out);
 }
 
 QUILLARC_AVX2 bool DownAvx2(const double* const* rows, const double* weights, int32_t taps, double inv, int32_t w,
@@ -273,11 +286,7 @@ QUILLARC_AVX2 bool DownAvx2(const double* const* rows, const double* weights, in
         }
         const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), bytes);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(near + x), _mm_setzero_si128());
-        if (nearBits != 0) {
-            any = true;
-            for (int32_t b = 0; b < 16; ++b) near[x + b] = static_cast<uint8_t>((nearBits >> b) & 1);
-        }
+        any |= PutNearFlags(near + x, nearBits);
     }
     if (x < w) any |= DownPlainFrom(rows, weights, taps, inv, x, w, out, near, work);
     return any;
@@ -305,15 +314,7 @@ QUILLARC_AVX2 void AcrossFloatAvx2(const uint8_t* g, int32_t w, const TSmoothing
             _mm256_storeu_ps(out + x, _mm256_mul_ps(acc, inv));
         }
     }
-    const double* wd = s.Weights.data();
-    auto one = [&](int32_t at) {
-        const int32_t kmin = std::max(-c, -at), kmax = std::min(c, w - 1 - at);
-        double dot = 0.0;
-        for (int32_t k = kmin; k <= kmax; ++k) dot += work[at + k] * wd[c + k];
-        out[at] = static_cast<float>(dot * s.InvX[at]);
-    };
-    for (; x < w; ++x) one(x);
-    for (x = 0; x < std::min(c, w); ++x) one(x);
+    AcrossColumnsLeft(work, w, s, x, out);
 }
 
 QUILLARC_AVX2 bool DownFloatAvx2(const float* const* rows, const float* weights, int32_t taps, float inv, int32_t w,
@@ -340,11 +341,7 @@ QUILLARC_AVX2 bool DownFloatAvx2(const float* const* rows, const float* weights,
         const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(q[0], q[1]), 0xD8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
                          _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(near + x), _mm_setzero_si128());
-        if (nearBits != 0) {
-            any = true;
-            for (int32_t b = 0; b < 16; ++b) near[x + b] = static_cast<uint8_t>((nearBits >> b) & 1);
-        }
+        any |= PutNearFlags(near + x, nearBits);
     }
     for (; x < w; ++x) {
         double acc = 0.0;

@@ -12,6 +12,15 @@
 #define QUILLARC_AVX2
 #endif
 
+// Marks a function whose flat loops over the bytes of a row the compiler
+// should run on vector registers: GCC does that at -O2 only for loops of
+// known length unless asked.
+#if defined(__GNUC__) && !defined(__clang__)
+#define QUILLARC_VECTORIZE __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
+#else
+#define QUILLARC_VECTORIZE
+#endif
+
 namespace simd {
 
 // True when the processor has AVX2 and FMA and they have not been turned off.
