@@ -240,15 +240,15 @@ void Blit(TBitmap& dst, const TRect& destRect, const TBitmap& src, const TRect& 
     const int32_t maskSpan = mask ? std::max(0, std::min(hi + 1, mask->Width()) - lo) : 0;
     for (int32_t& c : columns)
         if (c >= 0) c -= lo;
-    std::vector<uint32_t> srcRow(static_cast<size_t>(span));
-    std::vector<uint32_t> maskRow(static_cast<size_t>(span), 0u);
-    std::vector<uint32_t> out(static_cast<size_t>(n));
-    int64_t loadedRow = -1;
     if (index == 0xCC && keyColor < 0 && !indexedDest) {
         CopySource(dst, *source, mask, srcCodec, dstCodec, maskCodec.get(), srcRect, destRect, x0, y0, y1, lo, span,
                    maskSpan, columns);
         return;
     }
+    std::vector<uint32_t> srcRow(static_cast<size_t>(span));
+    std::vector<uint32_t> maskRow(static_cast<size_t>(span), 0u);
+    std::vector<uint32_t> out(static_cast<size_t>(n));
+    int64_t loadedRow = -1;
     for (int32_t y = y0; y < y1; ++y) {
         const int64_t sy = SourceCoord(srcRect.Top, sh, y - destRect.Top, dh);
         if (needSource && (sy < 0 || sy >= source->Height())) continue;
