@@ -190,6 +190,16 @@ struct CompressGuard {
     }
 };
 
+// The rest of the stream, the whole file as the decoder takes it. libjpeg
+// counts input in size_t but the platform's streams stop at 2 GB.
+std::vector<uint8_t> ReadRest(TStream& stream) {
+    const int64_t size = stream.Remaining();
+    if (size > std::numeric_limits<int32_t>::max()) throw EInvalidGraphic("JPEG image is too large");
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    stream.ReadBuffer(data.data(), size);
+    return data;
+}
+
 // Decodes into bitmap at 24 bits per pixel, or at 32 (alpha 0, the bytes a
 // 24-bit decode set to 32 bits per pixel would hold) when wide is set.
 void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, std::vector<JSAMPLE>& row,
@@ -358,11 +368,7 @@ void TJPEGImage::SetHeight(int32_t) { throw EInvalidGraphicOperation("Cannot cha
 void TJPEGImage::SetCompressionQuality(int value) { quality_ = value < 1 ? 1 : (value > 100 ? 100 : value); }
 
 void TJPEGImage::LoadFromStream(TStream& stream) {
-    int64_t size = stream.Remaining();
-    // libjpeg counts input in size_t but the platform's streams stop at 2 GB.
-    if (size > std::numeric_limits<int32_t>::max()) throw EInvalidGraphic("JPEG image is too large");
-    std::vector<uint8_t> data(static_cast<size_t>(size));
-    stream.ReadBuffer(data.data(), size);
+    const std::vector<uint8_t> data = ReadRest(stream);
     auto bitmap = std::make_unique<TBitmap>();
     std::vector<JSAMPLE> row;
     Decode(data.data(), data.size(), grayscale_, *bitmap, row, false);
@@ -371,10 +377,7 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
 }
 
 void TJPEGImage::ReadBitmap32(TStream& stream, TBitmap& bitmap) {
-    const int64_t size = stream.Remaining();
-    if (size > std::numeric_limits<int32_t>::max()) throw EInvalidGraphic("JPEG image is too large");
-    std::vector<uint8_t> data(static_cast<size_t>(size));
-    stream.ReadBuffer(data.data(), size);
+    const std::vector<uint8_t> data = ReadRest(stream);
     std::vector<JSAMPLE> row;
     Decode(data.data(), data.size(), false, bitmap, row, true);
 }
