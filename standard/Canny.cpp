@@ -230,6 +230,18 @@ void CountRow(const uint8_t* cand, int32_t w, int64_t (&part)[4][256]) {
     for (int32_t x = 0; x < w; ++x) part[x & 3][cand[x]] += 1;
 }
 
+// Adds the four tables' counts of the candidates (bins 1 .. 255) to hist.
+void AddCounts(const int64_t (&part)[4][256], int64_t (&hist)[256]) {
+    for (int32_t i = 1; i < 256; ++i) hist[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
+}
+
+// The grey rows of a whole picture of grey values, width to a row.
+TGreyRows RowsOf(const std::vector<uint8_t>& grey, int32_t width) {
+    return [&grey, width](int32_t y, uint8_t* out) {
+        std::memcpy(out, grey.data() + static_cast<size_t>(y) * width, static_cast<size_t>(width));
+    };
+}
+
 QUILLARC_VECTORIZE
 void PlaneRow(const uint8_t* __restrict cand, int32_t w, uint8_t* __restrict out) {
     // Thresholds never exceed 254, so 255 can mark an edge: a magnitude of
@@ -278,7 +290,7 @@ void CandidateBlock(const TCandidatePass& d, int32_t y0, int32_t y1, int64_t (&h
         CountRow(cand.data(), W, part);
         PlaneRow(cand.data(), W, out);
     }
-    for (int32_t i = 1; i < 256; ++i) hist[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
+    AddCounts(part, hist);
 }
 
 // Edge following on the plane: every candidate of at least low joined to
@@ -536,7 +548,7 @@ void SmoothRows(const std::vector<uint8_t>& grey, TImageSize size, double sigma,
     const TSmoothing s(sigma, W, H);
     smoothed.resize(grey.size());
     if (W == 0 || H == 0) return;
-    const TGreyRows rowsOf = [&](int32_t y, uint8_t* out) { std::memcpy(out, grey.data() + static_cast<size_t>(y) * W, W); };
+    const TGreyRows rowsOf = RowsOf(grey, W);
     par::ForRows(H, [&](int32_t y0, int32_t y1) {
         TSmoother smoother(s, rows::Kernels(), size, rowsOf, y0);
         for (int32_t y = y0; y < y1; ++y) smoother.Row(y, smoothed.data() + static_cast<size_t>(y) * W);
@@ -562,7 +574,7 @@ void SuppressNonMaxima(const std::vector<uint8_t>& smoothed, const std::vector<u
         CountRow(e, W, part);
         for (int32_t x = 0; x < W; ++x) e[x] = e[x] != 0 ? 128 : 0;
     }
-    for (int32_t i = 1; i < 256; ++i) hist[i] = part[0][i] + part[1][i] + part[2][i] + part[3][i];
+    AddCounts(part, hist);
 }
 
 void TraceEdges(const std::vector<uint8_t>& mag, TImageSize size, std::vector<uint8_t>& edges, int32_t high,
@@ -609,9 +621,7 @@ bool CannyEdges(const std::vector<uint8_t>& grey, TImageSize size, std::vector<u
                 double tlow, double thigh) {
     canny::CheckArguments(size, grey.size(), sigma, tlow, thigh);
     const int32_t W = size.Width;
-    const canny::TGreyRows rowsOf = [&](int32_t y, uint8_t* out) {
-        std::memcpy(out, grey.data() + static_cast<size_t>(y) * W, W);
-    };
+    const canny::TGreyRows rowsOf = canny::RowsOf(grey, W);
     edges.resize(grey.size() + canny::kPlaneSlack);  // the plane, with the slack it needs
     const int32_t from = canny::Detect(size, sigma, tlow, thigh, rowsOf, edges.data(), W);
     edges.resize(grey.size());
