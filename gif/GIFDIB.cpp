@@ -141,16 +141,6 @@ int TFastColorLookup::Search(int key, uint8_t red, uint8_t green, uint8_t blue) 
     return index;
 }
 
-uint8_t TNetscapeColorLookup::NearestIndex(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
-                                           uint8_t& outGreen, uint8_t& outBlue) {
-    // The level below, not the nearest: (c + 3) div 51.
-    const int r = (red + 3) / 51, g = (green + 3) / 51, b = (blue + 3) / 51;
-    outRed = static_cast<uint8_t>(r * 51);
-    outGreen = static_cast<uint8_t>(g * 51);
-    outBlue = static_cast<uint8_t>(b * 51);
-    return static_cast<uint8_t>(b + 6 * g + 36 * r);
-}
-
 uint8_t TGrayScaleLookup::NearestIndex(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                                        uint8_t& outBlue) {
     const auto grey = static_cast<uint8_t>((77 * red + 150 * green + 29 * blue) >> 8);

@@ -735,12 +735,19 @@ private:
 };
 
 // The 6 x 6 x 6 colour cube (entry 36r + 6g + b).
-class TNetscapeColorLookup : public TColorLookup {
+class TNetscapeColorLookup final : public TColorLookup {
 public:
     explicit TNetscapeColorLookup(HPALETTE = nullptr) : TColorLookup(216) {}
     const char* ClassName() const override { return "TNetscapeColorLookup"; }
     uint8_t NearestIndex(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                         uint8_t& outBlue) override;
+                         uint8_t& outBlue) override {
+        // The level below, not the nearest: (c + 3) div 51.
+        const int r = (red + 3) / 51, g = (green + 3) / 51, b = (blue + 3) / 51;
+        outRed = static_cast<uint8_t>(r * 51);
+        outGreen = static_cast<uint8_t>(g * 51);
+        outBlue = static_cast<uint8_t>(b * 51);
+        return static_cast<uint8_t>(b + 6 * g + 36 * r);
+    }
 };
 
 // 256 greys.

@@ -6,13 +6,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/core/Numeric.h"
 #include "platform/core/Parallel.h"
-
-namespace {
-
-uint8_t Clamp255(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
-
-}  // namespace
 
 // ------------------------------------------------------------ dithering
 
@@ -28,8 +23,9 @@ TFloydSteinbergDitherer::TFloydSteinbergDitherer(int width, TColorLookup& lookup
 uint8_t TFloydSteinbergDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
                                              uint8_t& outGreen, uint8_t& outBlue) {
     int32_t* slot = rows_.data() + 3 * static_cast<size_t>(pointer_);
-    const int32_t v[3] = {Clamp255(red + (slot[0] + cur_[0] + 8) / 16), Clamp255(green + (slot[1] + cur_[1] + 8) / 16),
-                          Clamp255(blue + (slot[2] + cur_[2] + 8) / 16)};
+    const int32_t v[3] = {num::ClampByte(red + (slot[0] + cur_[0] + 8) / 16),
+                          num::ClampByte(green + (slot[1] + cur_[1] + 8) / 16),
+                          num::ClampByte(blue + (slot[2] + cur_[2] + 8) / 16)};
     uint8_t out[3];
     const uint8_t index = Nearest(static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]), static_cast<uint8_t>(v[2]),
                                   out[0], out[1], out[2]);
@@ -76,7 +72,7 @@ uint8_t TErrorRowsDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue
     int32_t v[3];
     for (int c = 0; c < 3; ++c) {
         const int32_t collected = buffers_[static_cast<size_t>(order_[0] * 3 + c)][static_cast<size_t>(slot)];
-        v[c] = Clamp255(in[c] + (collected + divisor_ / 2) / divisor_);
+        v[c] = num::ClampByte(in[c] + (collected + divisor_ / 2) / divisor_);
     }
     uint8_t out[3];
     const uint8_t index = Nearest(static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]), static_cast<uint8_t>(v[2]),
@@ -417,16 +413,16 @@ HPALETTE BitmapOctreePalette(TBitmap& bitmap, int colors, int colorBits, bool wi
 namespace {
 
 // The serpentine scan of a picture read at 24 bits into the 8-bit rows of
-// writer.
-template <class Ditherer>
-void ScanRows(Ditherer& ditherer, TDIBReader& reader, TDIBWriter& writer, int width, int height) {
-    uint8_t r, g, b;
+// writer; step(red, green, blue) is the ditherer's DitherPixel, bound by the
+// caller where it knows the ditherer's class.
+template <class Step>
+void ScanRows(TDitherEngine& ditherer, TDIBReader& reader, TDIBWriter& writer, int width, int height, Step step) {
     for (int y = 0; y < height; ++y) {
         const uint8_t* source = reader.RowAddress(y);
         uint8_t* target = writer.RowAddress(y);
         for (int x = ditherer.Column(); x >= 0 && x < width; x = ditherer.Column()) {
             const uint8_t* p = source + 3 * x;
-            target[x] = ditherer.DitherPixel(p[2], p[1], p[0], r, g, b);
+            target[x] = step(p[2], p[1], p[0]);
         }
         ditherer.EndRow();
     }
@@ -473,10 +469,19 @@ std::unique_ptr<TBitmap> ReduceBitmapColors(TBitmap& bitmap, TPaletteReduction m
     std::unique_ptr<TDitherEngine> ditherer = CreateDitherer(kind, width, *lookup);
     if (ditherer == nullptr) return result;
     TDIBWriter writer(*result, TPixelFormat::pf8bit, width, height, used);
-    if (auto* fs = dynamic_cast<TFloydSteinbergDitherer*>(ditherer.get()))
-        ScanRows(*fs, reader, writer, width, height);  // the calls bound here
+    TDitherEngine& engine = *ditherer;
+    uint8_t r, g, b;
+    if (auto* fs = dynamic_cast<TFloydSteinbergDitherer*>(&engine))
+        ScanRows(engine, reader, writer, width, height,
+                 [&](uint8_t red, uint8_t green, uint8_t blue) { return fs->DitherPixel(red, green, blue, r, g, b); });
+    else if (kind == 0)  // the nearest colour: the engine's own step
+        ScanRows(engine, reader, writer, width, height, [&](uint8_t red, uint8_t green, uint8_t blue) {
+            return engine.TDitherEngine::DitherPixel(red, green, blue, r, g, b);
+        });
     else
-        ScanRows(*ditherer, reader, writer, width, height);
+        ScanRows(engine, reader, writer, width, height, [&](uint8_t red, uint8_t green, uint8_t blue) {
+            return engine.DitherPixel(red, green, blue, r, g, b);
+        });
     writer.Close();
     return result;
 }

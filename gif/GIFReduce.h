@@ -19,7 +19,10 @@
 class TDitherEngine : public TObject {
 public:
     TDitherEngine(int width, TColorLookup& lookup)
-        : lookup_(lookup), fast_(dynamic_cast<TFastColorLookup*>(&lookup)), width_(width) {}
+        : lookup_(lookup),
+          fast_(dynamic_cast<TFastColorLookup*>(&lookup)),
+          cube_(dynamic_cast<TNetscapeColorLookup*>(&lookup)),
+          width_(width) {}
     const char* ClassName() const override { return "TDitherEngine"; }
     // The palette index for the pixel; the chosen entry's colour in the out
     // values. The plain engine takes the nearest entry without diffusion.
@@ -38,8 +41,9 @@ protected:
     // The common last step of every kind: the lookup's entry, then the next
     // column.
     uint8_t Nearest(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
-        const uint8_t index = fast_ != nullptr ? fast_->NearestIndex(red, green, blue, outRed, outGreen, outBlue)
-                                               : lookup_.NearestIndex(red, green, blue, outRed, outGreen, outBlue);
+        const uint8_t index = fast_ != nullptr   ? fast_->NearestIndex(red, green, blue, outRed, outGreen, outBlue)
+                              : cube_ != nullptr ? cube_->NearestIndex(red, green, blue, outRed, outGreen, outBlue)
+                                                 : lookup_.NearestIndex(red, green, blue, outRed, outGreen, outBlue);
         StepColumn();
         return index;
     }
@@ -47,7 +51,10 @@ protected:
     int direction_ = 1;
     int column_ = 0;
     TColorLookup& lookup_;
-    TFastColorLookup* fast_;  // the same lookup, when it is the general one
+    // The same lookup, when it is one of the two the reduction and the
+    // dithered rendering use most: its calls are bound, not looked up.
+    TFastColorLookup* fast_;
+    TNetscapeColorLookup* cube_;
     int width_;
 };
 
