@@ -387,26 +387,30 @@ void TGIFPicture::Streamline(uint8_t options, TPaletteReduction method, int, TDi
         if (options & goCrop) {
             for (int i = frames_->Count() - 1; i >= 0; --i, ++visited) {
                 TGIFSubImage* frame = frames_->Items(i);
-                // A frame restored to the background clears its whole
-                // area afterwards: its size is part of what it shows.
-                if (frame->IsEmpty() || !frame->Transparent() || DisposalOf(*frame) == 2) continue;
+                // A frame whose transparent colour came from a control block
+                // that was later removed has no index left to crop by. A
+                // frame restored to the background clears its whole area
+                // afterwards: its size is part of what it shows.
+                const TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
+                if (frame->IsEmpty() || !frame->Transparent() || control == nullptr || DisposalOf(*frame) == 2)
+                    continue;
                 // A frame that shows nothing still shows, for its delay, what
                 // the frame before it restored: it stays after such a frame.
-                const uint8_t t = frame->GraphicControlExtension()->TransparentIndex();
+                const uint8_t t = control->TransparentIndex();
                 const bool showsNothing =
                     std::all_of(frame->Data(), frame->Data() + frame->DataSize(), [t](uint8_t v) { return v == t; });
                 if (showsNothing && i > 0) {
                     const int below = DisposalOf(*frames_->Items(i - 1));
                     if (below == 2 || below == 3) continue;
                 }
-                const int delay = frame->GraphicControlExtension() ? frame->GraphicControlExtension()->Delay() : 0;
+                const int delay = control->Delay();
                 frame->TrimTransparentEdges();
                 if (frame->IsEmpty()) {
                     if (i > 0) {
                         TGIFSubImage* previous = frames_->Items(i - 1);
-                        TGIFGraphicControlExtension* control = previous->GraphicControlExtension();
-                        if (previous->Transparent() && control != nullptr)
-                            control->SetDelay(static_cast<uint16_t>(std::min(int(control->Delay()) + delay, 0xFFFF)));
+                        TGIFGraphicControlExtension* before = previous->GraphicControlExtension();
+                        if (previous->Transparent() && before != nullptr)
+                            before->SetDelay(static_cast<uint16_t>(std::min(int(before->Delay()) + delay, 0xFFFF)));
                     }
                     frames_->Delete(i);
                 }
