@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gif/GIFInternal.h"
+
 // ------------------------------------------------------------ sub-block output
 
 int64_t TGIFStream::Read(void*, int64_t) { throw Exception("Invalid stream operation"); }
@@ -58,15 +60,10 @@ void THashTable::Reset() { slots_.fill(0xFFFFFFFFu); }
 void TGIFEncoder::ColorNotInTable() { RaiseGIFError("Color not in color table"); }
 
 std::vector<int> TGIFEncoder::RowOrder() const {
+    if (interlaced_) return gifcodec::InterlacedRowOrder(height_);
     std::vector<int> rows;
     rows.reserve(static_cast<size_t>(height_));
-    if (!interlaced_) {
-        for (int y = 0; y < height_; ++y) rows.push_back(y);
-        return rows;
-    }
-    static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int y = kStart[pass]; y < height_; y += kStep[pass]) rows.push_back(y);
+    for (int y = 0; y < height_; ++y) rows.push_back(y);
     return rows;
 }
 

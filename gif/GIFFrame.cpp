@@ -264,9 +264,8 @@ void TGIFSubImage::RenderPlain(TBitmap& bitmap) {
     if (colors == 0) RaiseGIFError("No global or local color table defined");
     TDIBWriter writer(bitmap, TPixelFormat::pf8bit, w, h, palette);
 
-    bool wantMask = needMask_ && transparent_ && graphicControl_ != nullptr;
-    needMask_ = false;
-    const uint8_t transparentIndex = graphicControl_ != nullptr ? graphicControl_->TransparentIndex() : 0;
+    uint8_t transparentIndex = 0;
+    const bool wantMask = TakeMaskRequest(transparentIndex);
     const int64_t maskRowBytes = ((w + 15) >> 4) * 2;
     std::vector<uint8_t> maskBits;
     if (wantMask) maskBits.assign(static_cast<size_t>(maskRowBytes * h), 0);

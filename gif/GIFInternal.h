@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace gifcodec {
 
@@ -14,5 +15,17 @@ inline constexpr const char* kRendering = "Rendering...";
 // zero, -1 for a whole of 0), for 64-bit stream positions; as the progress
 // notification's byte.
 uint8_t Percent(int64_t part, int64_t whole);
+
+// The rows of an interlaced image in the order its data holds them: the
+// four passes, from row 0 every 8th, from row 4 every 8th, from row 2 every
+// 4th, from row 1 every 2nd.
+inline std::vector<int32_t> InterlacedRowOrder(int32_t height) {
+    std::vector<int32_t> rows;
+    rows.reserve(static_cast<size_t>(height > 0 ? height : 0));
+    static constexpr int32_t kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int32_t row = kStart[pass]; row < height; row += kStep[pass]) rows.push_back(row);
+    return rows;
+}
 
 }  // namespace gifcodec

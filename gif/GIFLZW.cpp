@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gif/GIFInternal.h"
 #include "gif/GIFPicture.h"
 
 namespace {
@@ -121,19 +122,7 @@ private:
                 StartBlock();
                 continue;
             }
-            if (blockLeft_ >= 8 && windowLength_ - windowPos_ >= 8) {
-                uint64_t word;
-                std::memcpy(&word, window_.data() + windowPos_, 8);
-                const int take = (64 - Held) >> 3;
-                if (take == 8)
-                    Bits = word;
-                else
-                    Bits |= (word & ((uint64_t(1) << (8 * take)) - 1)) << Held;
-                windowPos_ += take;
-                blockLeft_ -= take;
-                Held += 8 * take;
-                continue;
-            }
+            if (QuickFill(Bits, Held)) continue;
             const int b = RawByte();
             if (b < 0) {
                 blockLeft_ = 0;
@@ -407,15 +396,10 @@ ended:
     return result;
 }
 
-// Rows arrive in the four interlace passes (from row 0 every 8th, from row
-// 4 every 8th, from row 2 every 4th, from row 1 every 2nd); they were
-// decoded one after another and are moved to their places here.
+// Rows arrive in the four interlace passes; they were decoded one after
+// another and are moved to their places here.
 void Deinterlace(uint8_t* pixels, int width, int height) {
-    std::vector<int32_t> target(static_cast<size_t>(height));
-    int32_t k = 0;
-    static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int32_t row = kStart[pass]; row < height; row += kStep[pass]) target[static_cast<size_t>(k++)] = row;
+    const std::vector<int32_t> target = gifcodec::InterlacedRowOrder(height);
     std::vector<uint8_t> carried(static_cast<size_t>(width)), displaced(static_cast<size_t>(width));
     std::vector<bool> placed(static_cast<size_t>(height), false);
     const size_t w = static_cast<size_t>(width);
