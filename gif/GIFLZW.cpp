@@ -436,7 +436,8 @@ void TGIFSubImage::DecodeFrameData(TStream& stream) {
         // width past 4096 entries and 12 bits.
         if (minimumCodeSize == 0 || minimumCodeSize > 11) RaiseGIFError("Invalid GIF data");
         CodeReader in(stream, *this);
-        auto tables = std::make_unique<LzwTables>();
+        // Every entry the decoder reads it sets first: the tables need no zeroing here.
+        auto tables = std::make_unique_for_overwrite<LzwTables>();
         const LzwResult result = DecodeLzw(in, *tables, minimumCodeSize, pixels, total);
         decoded = result.decoded;
         if (!result.stopped) {
