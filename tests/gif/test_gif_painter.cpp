@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <memory>
+#include <utility>
 
 #include "gif/GIFPainter.h"
 
@@ -36,11 +37,8 @@ std::vector<TColor> ReadPpm(const std::string& file) {
     in >> magic >> w >> h >> max;
     in.get();
     std::vector<TColor> out;
-    for (int i = 0; i < w * h && in; ++i) {
-        unsigned char rgb[3];
-        in.read(reinterpret_cast<char*>(rgb), 3);
+    for (unsigned char rgb[3]; std::ssize(out) < w * h && in.read(reinterpret_cast<char*>(rgb), 3);)
         out.push_back(RGB(rgb[0], rgb[1], rgb[2]));
-    }
     return out;
 }
 
@@ -62,9 +60,10 @@ bool PumpUntil(const std::function<bool()>& done) {
 
 // Loads name and plays it at 1:1 on a white bitmap, inset by margin:
 // threaded (pumped here until the painter is gone, or until stopAfter
-// frames) or synchronous.
+// frames) or synchronous. hook sees the painter after each frame.
 std::unique_ptr<TGIFPicture> Play(const std::string& name, TGIFPaintFlags flags, int32_t speed, Played& run,
-                                  TBitmap& target, size_t stopAfter = 0, int margin = 0) {
+                                  TBitmap& target, size_t stopAfter = 0, int margin = 0,
+                                  std::function<void(TGIFPainter&)> hook = nullptr) {
     auto gif = std::make_unique<TGIFPicture>();
     gif->LoadFromFile(kAnim + name);
     gif->PaintFlags = flags;
@@ -72,13 +71,14 @@ std::unique_ptr<TGIFPicture> Play(const std::string& name, TGIFPaintFlags flags,
     gif->BackdropColor = clWhite;
     TGIFPicture* g = gif.get();
     const TRect screen = Bounds(margin, margin, gif->Width(), gif->Height());
-    gif->OnFramePainted = [&run, &target, g, stopAfter, screen](TObject* sender) {
-        const auto* painter = static_cast<TGIFPainter*>(sender);
+    gif->OnFramePainted = [&run, &target, g, stopAfter, screen, hook](TObject* sender) {
+        auto* painter = static_cast<TGIFPainter*>(sender);
         EXPECT_TRUE(IsMainThread());
         run.frames.push_back(painter->ActiveFrame);
         run.waits.push_back(painter->FrameWait());
         run.shown.push_back(Pixels(target, screen));
         if (run.frames.size() == stopAfter) g->StopAllPainters();
+        if (hook) hook(*painter);
     };
     // Rendering, painting and every event happen on the window thread.
     gif->OnProgress = [](TObject*, TProgressStage, uint8_t, bool, const TRect&, const std::string&) {
@@ -216,21 +216,10 @@ TEST(GIFPainter, WaitsFollowTheDelays) {
 TEST(GIFPainter, AHandlerCanMoveTheActiveFrame) {
     Played run;
     TBitmap target;
-    auto gif = std::make_unique<TGIFPicture>();
-    gif->LoadFromFile(kAnim + "disposal1.gif");
-    gif->PaintFlags = kOnce & ~gpThreaded;
-    gif->PlaybackSpeed = 100000;
     bool moved = false;
-    gif->OnFramePainted = [&](TObject* sender) {
-        auto* painter = static_cast<TGIFPainter*>(sender);
-        run.frames.push_back(painter->ActiveFrame);
-        if (painter->ActiveFrame == 2 && !moved) {
-            moved = true;
-            painter->ActiveFrame = 0;
-        }
-    };
-    target.SetSize(48, 36);
-    gif->Draw(target.Canvas(), Rect(0, 0, 48, 36));
+    Play("disposal1.gif", kOnce & ~gpThreaded, 100000, run, target, 0, 0, [&moved](TGIFPainter& painter) {
+        if (painter.ActiveFrame == 2 && !std::exchange(moved, true)) painter.ActiveFrame = 0;
+    });
     EXPECT_EQ(run.frames, (std::vector<int>{0, 1, 2, 0, 1, 2, 3, 4, 5}));
     // Undefined disposal values are read and kept as they stand.
     TGIFPicture five;

@@ -1,14 +1,13 @@
 #!/usr/bin/python3
 """Small GIF surgery for the test files: what the image tools do not write.
 
-  gifkit.py reblock IN OUT SIZE         image data re-cut into SIZE-byte sub-blocks
-  gifkit.py screen IN OUT W H           logical screen set to W x H
-  gifkit.py insert IN OUT HEX           raw blocks inserted before the first image
-  gifkit.py noise OUT W H SEED MODE     random 8-bit indices, LZW-coded here:
-                                        MODE full (clear when the table is full),
-                                        deferred (no clear: 12-bit codes go on),
-                                        exact255 (W grown until the data is
-                                        exactly one full 255-byte sub-block)
+  gifkit.py reblock IN OUT SIZE      image data re-cut into SIZE-byte sub-blocks
+  gifkit.py screen IN OUT W H        logical screen set to W x H
+  gifkit.py noise OUT W H SEED MODE  random indices, LZW-coded here: MODE full
+                                     (clear when the table is full), deferred
+                                     (no clear: 12-bit codes go on), exact255
+                                     (4 colours, W grown until the data is
+                                     exactly one full 255-byte sub-block)
 
 Only the byte layout is changed; pixels of files made by other tools stay
 as those tools wrote them.
@@ -21,44 +20,38 @@ import sys
 def parse(data):
     """Splits a GIF into (head, blocks, tail): head is the header with its
     global table, blocks a list of ('ext'|'img', header bytes, sub-blocks)."""
-    packed = data[10]
-    pos = 13 + (3 * (2 << (packed & 7)) if packed & 0x80 else 0)
-    head = data[:pos]
-    blocks = []
+    def table(packed):
+        return 3 * (2 << (packed & 7)) if packed & 0x80 else 0
+    pos = 13 + table(data[10])
+    head, blocks = data[:pos], []
     while pos < len(data) and data[pos] != 0x3B:
-        kind = data[pos]
-        if kind == 0x21:
-            start, pos = pos, pos + 2
-        elif kind == 0x2C:
-            start = pos
-            lpacked = data[pos + 9]
-            pos += 10 + (3 * (2 << (lpacked & 7)) if lpacked & 0x80 else 0) + 1
-        elif kind == 0:
+        start = pos
+        if data[pos] == 0:
             pos += 1
             continue
+        if data[pos] == 0x21:
+            pos += 2
+        elif data[pos] == 0x2C:
+            pos += 11 + table(data[pos + 9])
         else:
-            raise SystemExit("gifkit: unexpected block 0x%02x" % kind)
-        header = data[start:pos]
-        subs = []
+            raise SystemExit("gifkit: unexpected block 0x%02x" % data[pos])
+        header, subs = data[start:pos], []
         while data[pos] != 0:
-            n = data[pos]
-            subs.append(data[pos + 1:pos + 1 + n])
-            pos += 1 + n
+            subs.append(data[pos + 1:pos + 1 + data[pos]])
+            pos += 1 + data[pos]
         pos += 1
-        blocks.append(('ext' if kind == 0x21 else 'img', header, subs))
+        blocks.append(('ext' if data[start] == 0x21 else 'img', header, subs))
     return head, blocks, data[pos:]
 
 
 def join(head, blocks, tail):
+    """The inverse of parse; a block ('raw', bytes, None) is written as it is."""
     out = bytearray(head)
-    for _, header, subs in blocks:
+    for kind, header, subs in blocks:
         out += header
-        for s in subs:
-            out.append(len(s))
-            out += s
-        out.append(0)
-    out += tail
-    return bytes(out)
+        if kind != 'raw':
+            out += b''.join(bytes([len(s)]) + s for s in subs) + b'\0'
+    return bytes(out + tail)
 
 
 def sub_blocks(payload, size):
@@ -89,8 +82,7 @@ def lzw(indices, min_code_size, deferred):
     def decoder_step():
         if state['first']:
             state['first'] = False
-            return
-        if state['next'] < 4096:
+        elif state['next'] < 4096:
             state['next'] += 1
             if state['next'] == state['limit'] and state['limit'] < 4096:
                 state['limit'] *= 2
@@ -123,15 +115,13 @@ def lzw(indices, min_code_size, deferred):
     return bytes(out)
 
 
-def noise_gif(width, height, seed, deferred):
+def noise_gif(width, height, seed, deferred, bits=8):
     rnd = random.Random(seed)
-    indices = [rnd.randrange(256) for _ in range(width * height)]
-    palette = bytearray()
-    for i in range(256):
-        palette += bytes((i, (i * 7) & 0xFF, (255 - i)))
-    data = lzw(indices, 8, deferred)
-    head = b'GIF89a' + struct.pack('<HHBBB', width, height, 0xF7, 0, 0) + bytes(palette)
-    image = b',' + struct.pack('<HHHHB', 0, 0, width, height, 0) + b'\x08'
+    indices = [rnd.randrange(1 << bits) for _ in range(width * height)]
+    palette = b''.join(bytes((i, (i * 7) & 0xFF, 255 - i)) for i in range(1 << bits))
+    data = lzw(indices, max(bits, 2), deferred)
+    head = b'GIF89a' + struct.pack('<HHBBB', width, height, 0xF0 | (bits - 1), 0, 0) + palette
+    image = b',' + struct.pack('<HHHHB', 0, 0, width, height, 0) + bytes([max(bits, 2)])
     return join(head, [('img', image, sub_blocks(data, 255))], b';'), len(data)
 
 
@@ -139,34 +129,17 @@ def main(argv):
     cmd = argv[1]
     if cmd == 'reblock':
         head, blocks, tail = parse(open(argv[2], 'rb').read())
-        size = int(argv[4])
-        blocks = [(k, h, sub_blocks(b''.join(s), size) if k == 'img' else s) for k, h, s in blocks]
+        blocks = [(k, h, sub_blocks(b''.join(s), int(argv[4])) if k == 'img' else s) for k, h, s in blocks]
         open(argv[3], 'wb').write(join(head, blocks, tail))
     elif cmd == 'screen':
         data = bytearray(open(argv[2], 'rb').read())
         data[6:10] = struct.pack('<HH', int(argv[4]), int(argv[5]))
         open(argv[3], 'wb').write(data)
-    elif cmd == 'insert':
-        head, blocks, tail = parse(open(argv[2], 'rb').read())
-        raw = bytes.fromhex(argv[4])
-        first = next(i for i, b in enumerate(blocks) if b[0] == 'img')
-        out = bytearray(join(head, blocks[:first], b''))
-        out += raw + join(b'', blocks[first:], tail)
-        open(argv[3], 'wb').write(out)
     elif cmd == 'noise':
         width, height, seed, mode = int(argv[3]), int(argv[4]), int(argv[5]), argv[6]
         if mode == 'exact255':
-            for s in range(seed, seed + 64):
-                w = width
-                while True:
-                    data, length = noise_gif(w, height, s, False)
-                    if length >= 255:
-                        break
-                    w += 1
-                if length == 255:
-                    break
-            else:
-                raise SystemExit('gifkit: no width gives 255 bytes')
+            data = next(d for w in range(width, width + 4000)
+                        for d, n in [noise_gif(w, height, seed, False, 2)] if n == 255)
         else:
             data, _ = noise_gif(width, height, seed, mode == 'deferred')
         open(argv[2], 'wb').write(data)

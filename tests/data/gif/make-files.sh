@@ -18,7 +18,7 @@ convert "$sample" -resize 50% -colors 16 im_table4.gif
 convert "$sample" -resize 30% -colors 4 im_table2.gif
 convert "$sample" -resize 40% -colors 2 im_table1.gif
 convert "$sample" -resize 60% -colors 200 -interlace GIF im_interlaced.gif
-for size in 1x1 7x5 1x37 37x1 3x3; do
+for size in 1x1 7x5 1x37 37x1; do
   convert "$sample" -resize "${size}!" -colors 8 "im_odd_${size}.gif"
 done
 convert "$sample" -resize '10x3!' -colors 8 -interlace GIF im_interlaced_10x3.gif
@@ -34,7 +34,6 @@ gifsicle -p 60,50 im_table2.gif > gs_outside_wide.gif
 kit screen gs_outside_wide.gif gs_outside.gif 100 90
 rm gs_outside_wide.gif
 gifsicle -S 90x100 -p 9,13 im_transparent.gif > gs_small_transparent.gif
-gifsicle -i im_table8.gif > gs_interlaced.gif
 gifsicle -c "made by gifsicle" --app-extension "QUILLARCAPP" "some private bytes" --loopcount=3 im_table2.gif \
   > gs_extensions.gif
 
@@ -49,9 +48,9 @@ EOF
 
 # giflib's gifbuild: frame 0 with a table of its own over a global one that
 # frame 1 uses; a comment, plain text and a private extension label.
-cat > gb_tables.txt <<'EOF'
+gifbuild > gb_tables.gif <<'EOF'
 screen width 8
-screen height 6
+screen height 5
 screen background 1
 screen map
 	rgb 000 000 000 is a
@@ -68,12 +67,8 @@ image map
 	rgb 020 220 220 is c
 	rgb 230 020 230 is d
 end
-image bits 8 by 6
+image bits 8 by 2
 abcdabcd
-bcdabcda
-cdabcdab
-dabcdabc
-aabbccdd
 ddccbbaa
 comment
 a comment line
@@ -89,21 +84,17 @@ image
 image left 2
 image top 1
 image interlaced
-image bits 5 by 5
-abcda
-bcdab
-cdabc
-dabcd
-abcdd
+image bits 3 by 5
+abc
+bcd
+cda
+dab
+abd
 EOF
-gifbuild gb_tables.txt > gb_tables.gif
-rm gb_tables.txt
 
 # gifkit: the same pictures in other sub-block sizes, a zero logical screen,
 # and code streams that fill the table with and without a clear code.
 kit reblock im_table8.gif kit_blocks1_table8.gif 1
-kit reblock im_interlaced.gif kit_blocks2_interlaced.gif 2
-kit reblock im_table2.gif kit_blocks1_table2.gif 1
 kit reblock gb_tables.gif kit_blocks3_tables.gif 3
 kit screen im_table4.gif kit_zero_screen.gif 0 0
 kit noise kit_full_table.gif 128 96 1 full

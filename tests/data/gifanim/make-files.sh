@@ -51,56 +51,28 @@ while read -r name; do
   convert "$name.gif" -coalesce -background white -alpha remove -alpha off "${name}_%03d.ppm"
 done < compare.txt
 
-# Files the tools do not write, cut from the ones above:
-#  loop_at_2.gif: the loop extension (count 2) stands before frame 2.
-#  stray_zero.gif: a zero byte between frame 1's control extension and its
-#    image, which leaves an empty frame in the file model.
-#  all_empty.gif: frames of extensions only.
+# Files the tools do not write, cut from the ones above: loop_at_2.gif,
+# whose loop extension (count 2) stands before frame 2; stray_zero.gif, a
+# zero byte between frame 1's control extension and its image (an empty
+# frame in the file model); all_empty.gif, two frames of nothing but a
+# control extension and a stray zero byte each.
 "$py" - "$here/../gif" <<'EOF'
 import sys
 sys.path.insert(0, sys.argv[1])
-import gifkit
-data = open('delays.gif', 'rb').read()
-head, blocks, tail = gifkit.parse(data)
-loop = [b for b in blocks if b[0] == 'ext' and b[1][1] == 0xFF]
-assert len(loop) == 1
-rest = [b for b in blocks if b is not loop[0]]
-images = [i for i, b in enumerate(rest) if b[0] == 'img']
-at = images[1] + 1
-sub = bytearray(loop[0][2][1])
+from gifkit import parse, join
+head, blocks, tail = parse(open('delays.gif', 'rb').read())
+loop = next(b for b in blocks if b[0] == 'ext' and b[1][1] == 0xFF)
+rest = [b for b in blocks if b is not loop]
+sub = bytearray(loop[2][1])
 sub[1:3] = (2).to_bytes(2, 'little')
-rest.insert(at, ('ext', loop[0][1], [loop[0][2][0], bytes(sub)]))
-open('loop_at_2.gif', 'wb').write(gifkit.join(head, rest, tail))
+rest.insert([i for i, b in enumerate(rest) if b[0] == 'img'][1] + 1, ('ext', loop[1], [loop[2][0], bytes(sub)]))
+open('loop_at_2.gif', 'wb').write(join(head, rest, tail))
 
-data = open('disposal1.gif', 'rb').read()
-head, blocks, tail = gifkit.parse(data)
-out = bytearray(head)
-seen = 0
-for kind, header, subs in blocks:
-    if kind == 'img':
-        seen += 1
-        if seen == 2:
-            out.append(0)
-    out += header
-    for s in subs:
-        out.append(len(s))
-        out += s
-    out.append(0)
-out += tail
-open('stray_zero.gif', 'wb').write(out)
-
-# all_empty.gif: two frames that are nothing but a control extension each,
-# every one followed by a stray zero byte.
-control = [b for b in blocks if b[0] == 'ext' and b[1][1] == 0xF9][0]
-out = bytearray(head)
-for _ in range(2):
-    out += control[1]
-    for s in control[2]:
-        out.append(len(s))
-        out += s
-    out += b'\0\0'
-out += b';'
-open('all_empty.gif', 'wb').write(out)
+head, blocks, tail = parse(open('disposal1.gif', 'rb').read())
+second = [i for i, b in enumerate(blocks) if b[0] == 'img'][1]
+open('stray_zero.gif', 'wb').write(join(head, blocks[:second] + [('raw', b'\0', None)] + blocks[second:], tail))
+control = next(b for b in blocks if b[0] == 'ext' and b[1][1] == 0xF9)
+open('all_empty.gif', 'wb').write(join(head, [control, ('raw', b'\0', None)] * 2, b';'))
 EOF
 rm back.gif red.gif grey.gif solid.gif holed.gif
 touch "$stamp"
