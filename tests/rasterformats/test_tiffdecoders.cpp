@@ -8,10 +8,12 @@
 #include "rasterformats/FaxDecoders.h"
 #include "rasterformats/PCDDecoder.h"
 #include "rasterformats/ThunderDecoder.h"
+#include "tests/rasterformats/ReaderBytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using readerbytes::Bytes;
+using readerbytes::operator+;
 
 // Bits written as '0' and '1' (spaces ignored), first bit most significant,
 // padded with zeros to whole bytes.
@@ -152,15 +154,7 @@ Bytes RowHeader(int plane, int row) {
 
 TMemoryStream Sectors(Bytes data) {
     data.resize((data.size() + 2047) / 2048 * 2048, 0);
-    TMemoryStream stream;
-    stream.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
-    stream.SetPosition(0);
-    return stream;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    return readerbytes::StreamOf(data);
 }
 
 // Codes 10 (-3), 01 (+10), 11 (+1): four codes a byte.

@@ -63,6 +63,9 @@ class PSP:
                              1, 256, 1 if self.grey else 0).ljust(42, b"\0")
         return self.block(0, self.chunk(fields))
 
+    def file(self, *blocks):
+        return self.header() + self.attributes() + b"".join(blocks)
+
     def palette(self, colours):
         entries = b"".join(bytes([b, g, r, 0]) for r, g, b in colours)
         prefix = struct.pack("<I", 8) if self.major >= 4 else b""
@@ -106,7 +109,7 @@ if sys.argv[1] == "--from":
     f = PSP(5, width, height, 24, ["none", "rle", "deflate"].index(sys.argv[4] if len(sys.argv) > 4 else "rle"))
     layer = f.layer([f.channel(pixels[c::3], c + 1) for c in range(3)])
     with open(sys.argv[3], "wb") as out:
-        out.write(f.header() + f.attributes() + f.bank([layer]))
+        out.write(f.file(f.bank([layer])))
     sys.exit(0)
 
 os.chdir(sys.argv[1])
@@ -149,18 +152,17 @@ for major in (3, 5):
                 red, green, blue = colour_planes(W, H)
                 layer = f.layer([f.channel(red, 1), f.channel(green, 2), f.channel(blue, 3)])
                 rgba = sum(([red[i], green[i], blue[i], 255] for i in range(W * H)), [])
-                write(name, f.header() + f.attributes() + f.bank([layer]), "exact", W, H, rgba)
+                write(name, f.file(f.bank([layer])), "exact", W, H, rgba)
             else:
                 plane, indices = indexed_plane(W, H, depth)
                 colours = [(r.randint(0, 255), r.randint(0, 255), r.randint(0, 255)) for _ in range(1 << depth)]
                 layer = f.layer([f.channel(plane, 0)])
-                write(name, f.header() + f.attributes() + f.palette(colours) + f.bank([layer]), "exact", W, H,
-                      rgba_of_indices(indices, colours))
+                write(name, f.file(f.palette(colours), f.bank([layer])), "exact", W, H, rgba_of_indices(indices, colours))
 
 # Grey, 8 bits: no palette, grey levels.
 f = PSP(5, W, H, 8, 2, grey=True)
 plane, indices = indexed_plane(W, H, 8)
-write("v5-grey-8.psp", f.header() + f.attributes() + f.bank([f.layer([f.channel(plane, 0)])]), "exact", W, H,
+write("v5-grey-8.psp", f.file(f.bank([f.layer([f.channel(plane, 0)])])), "exact", W, H,
       sum(([v, v, v, 255] for row in indices for v in row), []))
 
 # Two raster layers after one of another type: the first raster layer is read.
@@ -170,38 +172,34 @@ layers = [f.layer([f.channel(p, c + 1) for c, p in enumerate(colour_planes(W, H)
           f.layer([f.channel(p, c + 1) for c, p in enumerate(first)]),
           f.layer([f.channel(p, c + 1) for c, p in enumerate(second)])]
 rgba = sum(([first[0][i], first[1][i], first[2][i], 255] for i in range(W * H)), [])
-write("v5-two-layers.psp", f.header() + f.attributes() + f.bank(layers), "exact", W, H, rgba)
+write("v5-two-layers.psp", f.file(f.bank(layers)), "exact", W, H, rgba)
 # A channel of an unknown type is passed over by its block's length; a
 # fourth channel makes the picture 32 bits, whose alpha is not read.
 layer = f.layer([f.channel(first[0], 1), f.channel(bytes(range(200)), 9), f.channel(first[1], 2),
                  f.channel(first[2], 3), f.channel(bytes([200]) * (W * H), 0)])
-write("v5-channel-type-9-and-alpha.psp", f.header() + f.attributes() + f.bank([layer]), "exact", W, H,
+write("v5-channel-type-9-and-alpha.psp", f.file(f.bank([layer])), "exact", W, H,
       [v if i % 4 < 3 else 0 for i, v in enumerate(rgba)])
 # Lengths claiming more than there is: taken as far as the data goes.
 layer = f.layer([f.channel(p, c + 1, uncompressed=1 << 30) for c, p in enumerate(first)])
-write("v5-uncompressed-length-too-long.psp", f.header() + f.attributes() + f.bank([layer]), "exact", W, H, rgba)
+write("v5-uncompressed-length-too-long.psp", f.file(f.bank([layer])), "exact", W, H, rgba)
 # No layer: a black picture of the file's size.
-write("v5-no-layer.psp", f.header() + f.attributes(), "exact", W, H, [0, 0, 0, 255] * (W * H))
+write("v5-no-layer.psp", f.file(), "exact", W, H, [0, 0, 0, 255] * (W * H))
 # The signature in lower case is the same signature.
 f = PSP(5, W, H, 8, 0, signature=b"paint shop pro image file")
 plane, indices = indexed_plane(W, H, 8)
 colours = [(i, i, 255 - i) for i in range(256)]
-write("v5-lower-case-signature.psp",
-      f.header() + f.attributes() + f.palette(colours) + f.bank([f.layer([f.channel(plane, 0)])]), "exact", W, H,
-      rgba_of_indices(indices, colours))
+write("v5-lower-case-signature.psp", f.file(f.palette(colours), f.bank([f.layer([f.channel(plane, 0)])])), "exact",
+      W, H, rgba_of_indices(indices, colours))
 
 # Refused.
 f = PSP(2, W, H, 8, 0)
-write("bad-version-2.psp", f.header() + f.attributes() + f.bank([f.layer([f.channel(plane, 0)])]), INVALID)
+write("bad-version-2.psp", f.file(f.bank([f.layer([f.channel(plane, 0)])])), INVALID)
 f = PSP(5, W, H, 16, 0)
-write("bad-depth-16.psp", f.header() + f.attributes() + f.bank([f.layer([f.channel(plane * 2, 0)])]), COLOUR)
-f = PSP(5, W, H, 24, 3)
-write("bad-jpeg.psp", f.header() + f.attributes() + f.bank([]), NOT_SUPPORTED)
+write("bad-depth-16.psp", f.file(f.bank([f.layer([f.channel(plane * 2, 0)])])), COLOUR)
+write("bad-jpeg.psp", PSP(5, W, H, 24, 3).file(f.bank([])), NOT_SUPPORTED)
 f = PSP(5, W, H, 24, 0)
-write("bad-no-blue.psp", f.header() + f.attributes() + f.bank([f.layer([f.channel(first[0], 1),
-                                                                         f.channel(first[1], 2)])]), COLOUR)
-whole = f.header() + f.attributes() + f.bank([f.layer([f.channel(p, c + 1) for c, p in enumerate(first)])])
+write("bad-no-blue.psp", f.file(f.bank([f.layer([f.channel(first[0], 1), f.channel(first[1], 2)])])), COLOUR)
+whole = f.file(f.bank([f.layer([f.channel(p, c + 1) for c, p in enumerate(first)])]))
 write("bad-block-past-the-end.psp", whole[:-20], READ)
-f = PSP(5, 60000, 4000, 24, 2)
-write("bad-size-from-few-bytes.psp", f.header() + f.attributes() + f.bank([]), INVALID)
+write("bad-size-from-few-bytes.psp", PSP(5, 60000, 4000, 24, 2).file(f.bank([])), INVALID)
 expect.close()
