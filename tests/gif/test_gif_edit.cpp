@@ -3,6 +3,7 @@
 // frames, dithered rendering and the clipboard.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "platform/core/Clipboard.h"
@@ -131,6 +132,22 @@ TEST(GIFStreamline, DroppedFramesLendTheirDelayUpTo65535) {
     } catch (const GIFException& e) {
         EXPECT_EQ(e.Message(), "Invalid reduction method");
     }
+}
+
+// A frame with an opaque control block before a transparent one stays
+// transparent when cleanup drops the first block; cropping then passes it
+// over instead of following the block that is gone.
+TEST(GIFStreamline, CropAfterCleanupOfADoubledControlBlock) {
+    Bytes bytes = Save(*Build(2, 2, {clBlack, clWhite}, {{Rect(0, 0, 2, 2), {0, 1, 1, 0}, 0}}));
+    const uint8_t control[] = {0x21, 0xF9, 0x04};
+    const auto at = std::search(bytes.begin(), bytes.end(), std::begin(control), std::end(control));
+    ASSERT_NE(at, bytes.end());
+    const Bytes opaque{0x21, 0xF9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00};
+    bytes.insert(at, opaque.begin(), opaque.end());
+    auto gif = Reload(bytes);
+    gif->Streamline(goCleanup, 0, 8, 0);
+    EXPECT_NO_THROW(gif->Streamline(goCrop, 0, 8, 0));
+    EXPECT_EQ(gif->Images().Count(), 1);
 }
 
 TEST(GIFPicture, CopiesAddsAndRefuses) {
