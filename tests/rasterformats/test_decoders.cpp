@@ -158,13 +158,3 @@ TEST(Decoders, TargaEncoding) {
         }
     }
 }
-
-TEST(Decoders, TheBaseClassIsAbstract) {
-    TDecoder decoder;
-    const uint8_t* source = nullptr;
-    uint8_t* dest = nullptr;
-    int64_t stored = 0;
-    EXPECT_THROW(decoder.Decode(source, dest, 0, 0), EAbstractError);
-    EXPECT_THROW(decoder.Encode(nullptr, nullptr, 0, stored), EAbstractError);
-    EXPECT_THROW(TDecoder::RaiseCompressionError("x"), EGraphicCompression);
-}

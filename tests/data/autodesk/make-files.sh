@@ -3,6 +3,6 @@
 # or reads the format.
 # usage: make-files.sh OUTDIR
 . "$(dirname "$0")/../generator-start.sh"
-generator_start "$1" make-autodesk.py
+generator_start "$1" make-autodesk.py ../referencekit.py
 "$py" "$here/make-autodesk.py" "$out"
 touch "$stamp"

@@ -19,43 +19,41 @@ import sys
 
 from PIL import Image
 
-invalid = "Cannot load image. Invalid or unexpected CUT image format."
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from referencekit import write_pam  # noqa: E402
+
+GREY = [(i, i, i) for i in range(256)]
 
 
 def packets(line):
     """Runs of 3 or more equal bytes as run packets, the rest as literals."""
     data = bytearray()
-    i = 0
-    literal = bytearray()
 
-    def flush():
-        nonlocal literal
-        while literal:
-            part, literal = literal[:127], literal[127:]
-            data.append(len(part))
-            data.extend(part)
+    def literal(start, end):
+        for k in range(start, end, 127):
+            data.append(min(127, end - k))
+            data.extend(line[k:min(k + 127, end)])
 
+    i = start = 0
     while i < len(line):
         run = 1
         while i + run < len(line) and run < 127 and line[i + run] == line[i]:
             run += 1
         if run >= 3:
-            flush()
+            literal(start, i)
             data.extend((0x80 | run, line[i]))
-            i += run
-        else:
-            literal.extend(line[i:i + run])
-            i += run
-    flush()
+            start = i + run
+        i += run
+    literal(start, len(line))
     return bytes(data)
 
 
-def cut_file(width, height, lines, extra=b""):
+def cut_file(width, height, lines):
     body = bytearray(struct.pack("<HHH", width, height, 0))
     for line in lines:
         encoded = packets(line) + b"\0"
         body += struct.pack("<H", len(encoded)) + encoded
-    return bytes(body) + extra
+    return bytes(body)
 
 
 def pal_file(colors, count=None):
@@ -74,36 +72,23 @@ def pal_file(colors, count=None):
     return b"".join(blocks)
 
 
-def write_pam(name, width, height, rows, palette):
-    data = bytearray(b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (width, height))
-    for row in rows:
-        for index in row:
-            r, g, b = palette[index] if index < len(palette) else (0, 0, 0)
-            data += bytes((r & 255, g & 255, b & 255, 255))
-    open(name, "wb").write(data)
-
-
-def picture(name, width, height, rows, palette=None, pal_name=None, pal_colors=None, pal_count=None,
-            lines=None, extra=b"", shown=None):
-    """Writes name.cut (and its palette file) and the reference of how it looks."""
-    open(name + ".cut", "wb").write(cut_file(width, height, rows if lines is None else lines, extra))
+def picture(name, width, height, rows, palette=GREY, pal_name=None, pal_colors=None, pal_count=None, data=None):
+    """Writes name.cut (its rows, else data), its palette file and the
+    reference of how rows look through palette."""
+    open(name + ".cut", "wb").write(cut_file(width, height, rows) if data is None else data)
     if pal_colors is not None:
         open(pal_name or name + ".pal", "wb").write(pal_file(pal_colors, pal_count))
-    write_pam(name + ".pam", width, height, rows if shown is None else shown, palette or GREY)
+    rgba = b"".join(bytes(c & 255 for c in palette[i]) + b"\xff" for row in rows for i in row)
+    write_pam(name + ".cut", width, height, rgba)
     expect.write(name + ".cut exact\n")
 
 
-GREY = [(i, i, i) for i in range(256)]
-
-
 def quantized(path):
-    photo = Image.open(path).convert("RGB")
-    mapped = photo.quantize(colors=256, dither=Image.Dither.NONE)
+    mapped = Image.open(path).convert("RGB").quantize(colors=256, dither=Image.Dither.NONE)
     colors = [tuple(mapped.getpalette()[3 * i:3 * i + 3]) for i in range(256)]
     width, height = mapped.size
     pixels = mapped.tobytes()
-    rows = [pixels[y * width:(y + 1) * width] for y in range(height)]
-    return width, height, rows, colors
+    return width, height, [pixels[y * width:(y + 1) * width] for y in range(height)], colors
 
 
 if sys.argv[1] == "--from":
@@ -112,9 +97,8 @@ if sys.argv[1] == "--from":
     open(os.path.splitext(sys.argv[3])[0] + ".pal", "wb").write(pal_file(colors))
     sys.exit(0)
 
-out = sys.argv[1]
 width, height, rows, colors = quantized(sys.argv[2])
-os.chdir(out)
+os.chdir(sys.argv[1])
 expect = open("expect.txt", "a")
 
 # A photograph with its palette of 256 entries (four blocks), the same
@@ -131,23 +115,20 @@ wide = [bytes(((x // 40 + y) % 16) if x % 97 else x % 256 for x in range(300)) f
 many = [(i % 256, (3 * i) % 256, 255 - i % 256) for i in range(300)]
 picture("wide", 300, 9, wide, many[:256], pal_colors=many, pal_count=300)
 sixteen = [(0x100 | (17 * i), 0xFF00 | (255 - 17 * i), 0x200) for i in range(16)]
-shown16 = [(17 * i, 255 - 17 * i, 0) for i in range(16)]
-picture("sixteen", 300, 9, wide, shown16, pal_colors=sixteen)
+picture("sixteen", 300, 9, wide, [(17 * i, 255 - 17 * i, 0) for i in range(16)] + [(0, 0, 0)] * 240,
+        pal_colors=sixteen)
 
-# Damaged data: a line that holds more pixels than the picture is wide (cut
-# at the edge), and data that ends after the first lines (the rest index 0).
-long_lines = [row + bytes(range(20)) for row in rows]
-picture("long-lines", width, height, rows, colors, pal_colors=colors, lines=long_lines)
-# The data ends ten pixels into the sixth line.
-open("short.cut", "wb").write(cut_file(width, height, rows[:5]) + struct.pack("<H", 99) + bytes([10]) + rows[5][:10])
-open("short.pal", "wb").write(pal_file(colors))
-shown = rows[:5] + [rows[5][:10] + bytes(width - 10)] + [bytes(width)] * (height - 6)
-write_pam("short.pam", width, height, shown, colors)
-expect.write("short.cut exact\n")
+# Damaged data: lines that hold more pixels than the picture is wide (cut
+# at the edge), and data that ends ten pixels into the sixth line (the rest
+# index 0).
+picture("long-lines", width, height, rows, colors, pal_colors=colors,
+        data=cut_file(width, height, [row + bytes(range(20)) for row in rows]))
+picture("short", width, height, rows[:5] + [rows[5][:10] + bytes(width - 10)] + [bytes(width)] * (height - 6),
+        colors, pal_colors=colors,
+        data=cut_file(width, height, rows[:5]) + struct.pack("<H", 99) + bytes([10]) + rows[5][:10])
 
 # Refused: no room for a size, no width, a picture its data could not fill.
-open("tiny.cut", "wb").write(b"\x05\x00\x05")
-open("no-width.cut", "wb").write(struct.pack("<HHH", 0, 5, 0) + b"\x02\x00\x81\x00\x00" * 5)
-open("huge.cut", "wb").write(struct.pack("<HHH", 65535, 4000, 0) + b"\x04\x00\xff\x07\x00" * 40)
-for name in ("tiny", "no-width", "huge"):
-    expect.write("%s.cut refuse %s\n" % (name, invalid))
+for name, data in (("tiny", b"\x05\x00\x05"), ("no-width", struct.pack("<HHH", 0, 5, 0) + b"\x02\x00\x81\x00\x00" * 5),
+                   ("huge", struct.pack("<HHH", 65535, 4000, 0) + b"\x04\x00\xff\x07\x00" * 40)):
+    open(name + ".cut", "wb").write(data)
+    expect.write("%s.cut refuse Cannot load image. Invalid or unexpected CUT image format.\n" % name)

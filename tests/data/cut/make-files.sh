@@ -3,7 +3,7 @@
 # and checks the ordinary ones against ImageMagick's reading of them.
 # usage: make-files.sh OUTDIR
 . "$(dirname "$0")/../generator-start.sh"
-generator_start "$1" make-cut.py
+generator_start "$1" make-cut.py ../referencekit.py
 convert "$sample" -crop 61x47+100+120 +repage photo.ppm
 "$py" "$here/make-cut.py" . photo.ppm
 # A second opinion where ImageMagick reads the same: the pictures with their

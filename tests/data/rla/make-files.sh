@@ -5,7 +5,7 @@
 # are the pictures as the generator wrote them.
 # usage: make-files.sh OUTDIR
 . "$(dirname "$0")/../generator-start.sh"
-generator_start "$1" make-rla.py
+generator_start "$1" make-rla.py ../referencekit.py
 convert "$sample" -crop 61x47+100+120 +repage photo.ppm
 "$py" "$here/make-rla.py" . photo.ppm
 rm -f photo.ppm
