@@ -60,13 +60,9 @@ inline Rgba ReadPam(const std::string& path) {
         if (word == "DEPTH") in >> depth;
     }
     in.get();
-    std::vector<uint8_t> data(size_t(r.width) * r.height * depth);
-    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    r.pixels.resize(size_t(r.width) * r.height * 4);
-    for (size_t i = 0; i < size_t(r.width) * r.height; ++i) {
-        for (int c = 0; c < 3; ++c) r.pixels[4 * i + c] = data[depth * i + c];
-        r.pixels[4 * i + 3] = depth == 4 ? data[4 * i + 3] : 255;
-    }
+    const size_t pixels = size_t(r.width) * r.height;
+    r.pixels.resize(pixels * 4, 255);
+    for (size_t i = 0; i < pixels; ++i) in.read(reinterpret_cast<char*>(&r.pixels[4 * i]), depth);
     return r;
 }
 

@@ -39,12 +39,8 @@ for f in pnm-rgb16-rle pnm-rgb16-raw; do expect "$f.sgi exact"; done
 ppmtopgm photo.ppm | pamdepth 65535 | pnmtosgi >pnm-gray16.bw
 expect "pnm-gray16.bw refuse Invalid color format in sgi, bw or rgb(a) file."
 
-# Variants no tool writes.
+# Variants no tool writes (with their lines in expect.txt).
 $py "$here/make-variants.py" .
-expect "v-graya-rle.sgi rgb"
-expect "v-graya-raw.sgi rgb"
-expect "v-rgba16-rle.sgi exact"
-expect "v-rgb-shuffled-rle.sgi exact"
 
 PYTHONPATH="$here/.." $py - <<'PY'
 import subprocess

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-# Writes the SGI variants that no tool here writes: grey with alpha (two
-# channels), 16-bit RGBA run-length data, and run-length rows stored out of
-# order with equal rows sharing their packed bytes. Plain Python: the bytes
-# are laid down by hand from the format's description (big-endian, a
-# 512-byte header, channels one after another, rows bottom first).
+# Writes the SGI variants that no tool here writes, each with its line in
+# OUTDIR/expect.txt: grey with alpha (two channels), 16-bit RGBA run-length
+# data, and run-length rows stored out of order with equal rows sharing
+# their packed bytes. Plain Python: the bytes are laid down by hand from
+# the format's description (big-endian, a 512-byte header, channels one
+# after another, rows bottom first).
 # usage: make-variants.py OUTDIR
 import os
 import struct
@@ -20,30 +21,32 @@ def header(rle, bpc, channels, width=W, height=H):
 
 
 def packed_row(samples, bpc):
-    """One row of samples (ints) as run-length packets of bpc-byte samples."""
-    def sample(v):
-        return v.to_bytes(bpc, "big")
-    data = bytearray()
-    i = 0
+    """One row of samples (ints) as run-length packets of bpc-byte samples:
+    runs of 3 or more, literals of changing samples, a 0 at the end."""
+    def sample(*values):
+        return b"".join(v.to_bytes(bpc, "big") for v in values)
+    data, i = bytearray(), 0
     while i < len(samples):
         run = 1
         while i + run < len(samples) and run < 127 and samples[i + run] == samples[i]:
             run += 1
         if run > 2:
-            data += sample(run) + sample(samples[i])
-            i += run
-            continue
-        lit = 1
-        while i + lit < len(samples) and lit < 127 and samples[i + lit] != samples[i + lit - 1]:
-            lit += 1
-        data += sample(0x80 | lit) + b"".join(sample(v) for v in samples[i:i + lit])
-        i += lit
+            data += sample(run, samples[i])
+        else:
+            run = 1
+            while i + run < len(samples) and run < 127 and samples[i + run] != samples[i + run - 1]:
+                run += 1
+            data += sample(0x80 | run, *samples[i:i + run])
+        i += run
     return bytes(data + sample(0))
 
 
-def write(name, data):
+def write(name, data, mode):
+    """The file and its line in expect.txt: how the test compares it."""
     with open(os.path.join(out, name), "wb") as f:
         f.write(data)
+    with open(os.path.join(out, "expect.txt"), "a") as expect:
+        expect.write("%s %s\n" % (name, mode))
 
 
 def rle_file(channels, bpc, order=None, share=False):
@@ -78,18 +81,18 @@ def plane(f):
 
 grey = plane(lambda x, y: 200 if (x // 5 + y // 3) % 3 == 0 else (x * 9 + y * 17) % 256)
 alpha = plane(lambda x, y: (x * 255) // (W - 1))
-write("v-graya-rle.sgi", rle_file([grey, alpha], 1))
-write("v-graya-raw.sgi", raw_file([grey, alpha], 1))
+write("v-graya-rle.sgi", rle_file([grey, alpha], 1), "rgb")
+write("v-graya-raw.sgi", raw_file([grey, alpha], 1), "rgb")
 
 # 16 bits with every byte in use, so the narrowing to 8 bits shows.
 red16 = plane(lambda x, y: (x * 2311 + y * 977) % 65536)
 green16 = plane(lambda x, y: 65535 - (x * 1021 + y * 3079) % 65536 if x % 7 else 40000)
 blue16 = plane(lambda x, y: (x * y * 331 + 255) % 65536)
 alpha16 = plane(lambda x, y: (y * 65535) // (H - 1))
-write("v-rgba16-rle.sgi", rle_file([red16, green16, blue16, alpha16], 2))
+write("v-rgba16-rle.sgi", rle_file([red16, green16, blue16, alpha16], 2), "exact")
 
 # Rows stored last first, equal rows (every third row of a flat band)
 # pointing at the same packed bytes.
 flat = lambda v: plane(lambda x, y: v if y % 3 == 0 else (x * 7 + y * v) % 256)
 channels = [flat(40), flat(120), flat(230)]
-write("v-rgb-shuffled-rle.sgi", rle_file(channels, 1, order=reversed(range(3 * H)), share=True))
+write("v-rgb-shuffled-rle.sgi", rle_file(channels, 1, order=reversed(range(3 * H)), share=True), "exact")
