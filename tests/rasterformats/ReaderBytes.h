@@ -56,6 +56,7 @@ bool Accepts(const Bytes& bytes) {
 }
 
 // The progress events of a load that succeeds: "stage percent r|- top text".
+// The graphic is left without a handler, ready for another load.
 inline std::vector<std::string> ProgressOf(TRasterGraphic& graphic, const Bytes& bytes) {
     std::vector<std::string> events;
     graphic.OnProgress = [&](TObject*, TProgressStage stage, uint8_t percent, bool redraw, const TRect& r,
@@ -64,6 +65,7 @@ inline std::vector<std::string> ProgressOf(TRasterGraphic& graphic, const Bytes&
                          std::to_string(r.Top) + " " + msg);
     };
     EXPECT_EQ(LoadError(bytes, graphic), "");
+    graphic.OnProgress = nullptr;
     return events;
 }
 
