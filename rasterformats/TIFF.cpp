@@ -360,19 +360,55 @@ bool TTIFFGraphic::ReadImageInfo(TStream& stream, int index) {
     return true;
 }
 
+// What the steps of a load find out and hand on to the next.
+struct TTIFFGraphic::TPlan {
+    int32_t width = 0, height = 0;
+    uint8_t bits = 0, samples = 0;
+    bool compressed = false;  // any scheme but "none"
+    bool jpeg = false;
+    bool fax = false;  // the CCITT schemes, which turn their bits themselves
+    bool reversed = false;  // fill order 2
+    bool predictor = false;
+    int64_t bytesPerRow = 0;  // of the data, not of the bitmap
+    TPixelFormat format = TPixelFormat::pfDevice;
+
+    // Where a strip starts, its bytes in the stream and the rows it holds.
+    struct Strip {
+        int64_t start, length, rows, firstRow;
+        const uint8_t* data;  // its bytes, once read
+    };
+    std::vector<Strip> strips;
+    int64_t rowsCovered = 0;  // rows the strips reach, from the top
+    // The distinct places strips start, and the bytes taken from each.
+    std::vector<int64_t> starts, extent;
+};
+
+namespace {
+
+[[noreturn]] void Refuse(const char* message) { RaiseInvalidGraphicFmt(message, kTIFFName); }
+[[noreturn]] void NotSupported(const char* what) { throw EInvalidGraphic(Format(raster::kNotSupported, what, kTIFFName)); }
+
+}  // namespace
+
 void TTIFFGraphic::LoadImage(TStream& stream) {
+    TPlan plan;
+    if (!Probe(stream, plan)) return;
+    ReadStripTable(stream, plan);
+    SetUpColours(stream, plan);
+    DecodeStrips(stream, plan);
+}
+
+bool TTIFFGraphic::Probe(TStream& stream, TPlan& plan) {
     ReadHeader(stream, kTIFFName);
     TImageProperties& p = ImageProperties;
     // Tiled images are not read: the picture stays empty.
     if (p.Options & ioTiled) {
         EndProgress();
-        return;
+        return false;
     }
     progressRect_ = Rect(0, 0, 0, 1);
     StartProgress(raster::kPreparing);
 
-    auto refuse = [](const char* message) { RaiseInvalidGraphicFmt(message, kTIFFName); };
-    auto notSupported = [](const char* what) { throw EInvalidGraphic(Format(raster::kNotSupported, what, kTIFFName)); };
     switch (p.Compression) {
         case TCompressionType::ctNone:
         case TCompressionType::ctPackedBits:
@@ -382,24 +418,76 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
         case TCompressionType::ctLZ77:
         case TCompressionType::ctJPEG:
         case TCompressionType::ctThunderscan: break;
-        default: notSupported(raster::kCompressionScheme);
+        default: NotSupported(raster::kCompressionScheme);
     }
     // Group 3 data coded in two dimensions (T4 options bit 0) is not read.
-    if (p.Compression == TCompressionType::ctFax3 && (faxOptions_ & 1)) notSupported(raster::kCompressionScheme);
-    const uint8_t bits = p.BitsPerSample, samples = p.SamplesPerPixel;
-    const bool compressed = p.Compression != TCompressionType::ctNone;
-    const bool jpeg = p.Compression == TCompressionType::ctJPEG;
+    if (p.Compression == TCompressionType::ctFax3 && (faxOptions_ & 1)) NotSupported(raster::kCompressionScheme);
+    plan.width = p.Width;
+    plan.height = p.Height;
+    plan.bits = p.BitsPerSample;
+    plan.samples = p.SamplesPerPixel;
+    plan.compressed = p.Compression != TCompressionType::ctNone;
+    plan.jpeg = p.Compression == TCompressionType::ctJPEG;
+    plan.fax = p.Compression == TCompressionType::ctFax3 || p.Compression == TCompressionType::ctFaxRLE ||
+               p.Compression == TCompressionType::ctFaxRLEW;
+    plan.reversed = p.Options & ioReversed;
     // Separate planes of several samples would be read as if interleaved.
-    if (p.PlanarConfiguration == 2 && samples > 1) notSupported(raster::kSeparatePlanes);
+    if (p.PlanarConfiguration == 2 && plan.samples > 1) NotSupported(raster::kSeparatePlanes);
+    plan.bytesPerRow = (int64_t(plan.bits) * plan.samples * plan.width + 7) / 8;
+    p.BytesPerRow = static_cast<int32_t>(plan.bytesPerRow);
+    // The predictor is defined on whole 8- and 16-bit samples.
+    plan.predictor = plan.compressed && p.Predictor == 2 && (plan.bits == 8 || plan.bits == 16);
+    return true;
+}
 
+void TTIFFGraphic::ReadStripTable(TStream& stream, TPlan& plan) {
+    TImageProperties& p = ImageProperties;
     const std::vector<uint32_t> offsets = Integers(stream, tagStripOffsets);
     const std::vector<uint32_t> byteCounts = Integers(stream, tagStripByteCounts);
     // Packed strips need their lengths.
-    if (offsets.empty() || (compressed && byteCounts.size() < offsets.size())) refuse(raster::kInvalidImage);
+    if (offsets.empty() || (plan.compressed && byteCounts.size() < offsets.size())) Refuse(raster::kInvalidImage);
 
-    // Colours: samples and bits the converters read.
+    // Rows run on from strip to strip, and strips past the last row are not
+    // read. A strip that starts past the end of the stream is empty.
+    std::vector<TPlan::Strip>& strips = plan.strips;
+    const int64_t streamSize = stream.Size();
+    int64_t rowIndex = 0;
+    for (size_t i = 0; i < offsets.size() && rowIndex < plan.height; ++i) {
+        const uint32_t stripRows = p.RowsPerStrip[std::min(i, p.RowsPerStrip.size() - 1)];
+        const int64_t rows = std::min<int64_t>(stripRows, int64_t(plan.height) - rowIndex);
+        if (rows == 0) continue;
+        const int64_t start = basePosition_ + offsets[i];
+        const int64_t available = start < streamSize ? streamSize - start : 0;
+        const int64_t length = std::min<int64_t>(plan.compressed ? byteCounts[i] : rows * plan.bytesPerRow, available);
+        strips.push_back(TPlan::Strip{start, length, rows, rowIndex, nullptr});
+        rowIndex += rows;
+    }
+    plan.rowsCovered = rowIndex;
+    p.StripCount = static_cast<int32_t>(strips.size());
+
+    // Each stretch of the stream belongs to one strip: a strip ends where
+    // the next one begins (strips that overlap are cut there, strips that
+    // start at the same place share their bytes), so no more than the
+    // stream is ever read or held.
+    std::vector<int64_t>& starts = plan.starts;
+    for (const TPlan::Strip& strip : strips)
+        if (strip.length > 0) starts.push_back(strip.start);
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    plan.extent.assign(starts.size(), 0);
+    for (TPlan::Strip& strip : strips) {
+        if (strip.length == 0) continue;
+        const size_t k = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) - starts.begin());
+        if (k + 1 < starts.size()) strip.length = std::min(strip.length, starts[k + 1] - strip.start);
+        plan.extent[k] = std::max(plan.extent[k], strip.length);
+    }
+}
+
+void TTIFFGraphic::SetUpColours(TStream& stream, TPlan& plan) {
+    TImageProperties& p = ImageProperties;
+    const uint8_t bits = plan.bits, samples = plan.samples;
     TColorManager& cm = ColorManager();
-    TColorLayout scheme = p.ColorScheme;
+    const TColorLayout scheme = p.ColorScheme;
     const bool colour = scheme == TColorLayout::csRGB || scheme == TColorLayout::csRGBA ||
                         scheme == TColorLayout::csCMYK || scheme == TColorLayout::csCIELab ||
                         scheme == TColorLayout::csYCbCr;
@@ -407,17 +495,15 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
     if ((colour && samples < (scheme == TColorLayout::csCMYK ? 4 : 3)) || (colour && bits != 8 && bits != 16) ||
         (single && bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) ||
         (scheme == TColorLayout::csIndexed && p.HasAlpha && samples < 2))
-        refuse(raster::kInvalidColorFormat);
+        Refuse(raster::kInvalidColorFormat);
     // Fax and ThunderScan data decode to 1-bit and 4-bit grey rows.
-    const bool fax = p.Compression == TCompressionType::ctFax3 || p.Compression == TCompressionType::ctFaxRLE ||
-                     p.Compression == TCompressionType::ctFaxRLEW;
-    if ((fax && (bits != 1 || samples != 1)) ||
+    if ((plan.fax && (bits != 1 || samples != 1)) ||
         (p.Compression == TCompressionType::ctThunderscan && (bits != 4 || samples != 1)))
-        refuse(raster::kInvalidColorFormat);
+        Refuse(raster::kInvalidColorFormat);
     // YCbCr stored in subsampled units (only JPEG strips unpack them).
-    if (scheme == TColorLayout::csYCbCr && !jpeg &&
+    if (scheme == TColorLayout::csYCbCr && !plan.jpeg &&
         !(p.YCbCrSubSampling.size() >= 2 && p.YCbCrSubSampling[0] == 1 && p.YCbCrSubSampling[1] == 1))
-        notSupported(raster::kYCbCrSubsampling);
+        NotSupported(raster::kYCbCrSubsampling);
 
     cm.SourceFlags = BigEndian() ? cfByteSwap : 0;
     cm.SetSourceSampleBits(bits);
@@ -425,7 +511,7 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
     cm.SetTargetSampleBits(bits == 16 ? 8 : (bits == 2 ? 4 : bits));
     TColorLayout source = scheme;
     // libjpeg hands over colour strips blue first; grey strips stay grey.
-    if (jpeg && scheme != TColorLayout::csGray) source = TColorLayout::csBGR;
+    if (plan.jpeg && scheme != TColorLayout::csGray) source = TColorLayout::csBGR;
     TColorLayout target = source;
     uint8_t targetSamples = samples;
     switch (source) {
@@ -445,27 +531,26 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
         default: break;
     }
     if (scheme == TColorLayout::csCMYK) targetSamples = 3;
-    if (jpeg && source == TColorLayout::csBGR) targetSamples = 3;
+    if (plan.jpeg && source == TColorLayout::csBGR) targetSamples = 3;
     cm.SetSourceLayout(source);
     cm.SetTargetLayout(target);
     cm.SetSourceSampleCount(samples);
     cm.SetTargetSampleCount(targetSamples);
     if (scheme == TColorLayout::csCIELab) cm.SourceFlags |= cfLabByteRange;
 
-    const TPixelFormat format =
-        source == TColorLayout::csGrayAlpha ? TPixelFormat::pf8bit : cm.PixelFormatFor(1);
-    if (format == TPixelFormat::pfCustom) refuse(raster::kInvalidColorFormat);
-    SetReaderPixelFormat(format);
+    plan.format = source == TColorLayout::csGrayAlpha ? TPixelFormat::pf8bit : cm.PixelFormatFor(1);
+    if (plan.format == TPixelFormat::pfCustom) Refuse(raster::kInvalidColorFormat);
+    SetReaderPixelFormat(plan.format);
     progressRect_.Right = p.Width;
 
     if (target == TColorLayout::csIndexed) {
         const TIFDEntry* map = Find(tagColorMap);
         if (map != nullptr && map->count > 0) {
             // Three planes of 2^bits 16-bit entries, red, green and blue.
-            if (bits > 8 || map->count != 3u << bits || map->type != 3) refuse(raster::kInvalidColorFormat);
+            if (bits > 8 || map->count != 3u << bits || map->type != 3) Refuse(raster::kInvalidColorFormat);
             uint32_t count = 0;
             const std::vector<uint8_t> raw = RawValues(stream, *map, count);
-            if (count != map->count) refuse(raster::kInvalidColorFormat);
+            if (count != map->count) Refuse(raster::kInvalidColorFormat);
             const size_t n = count / 3;
             const TRowPlane planes[3] = {{raw.data(), 2 * n}, {raw.data() + 2 * n, 2 * n}, {raw.data() + 4 * n, 2 * n}};
             SetPalette(cm.BuildColorPalette(planes, 6, static_cast<uint32_t>(n), false));
@@ -477,128 +562,99 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
         const uint8_t v = p.YCbCrSubSampling.size() > 1 ? p.YCbCrSubSampling[1] : 1;
         cm.SetChromaParameters(ycbcrCoefficients_, h, v);
     }
+}
 
-    const int32_t width = p.Width, height = p.Height;
-    const int64_t bytesPerRow = (int64_t(bits) * samples * width + 7) / 8;
-    p.BytesPerRow = static_cast<int32_t>(bytesPerRow);
-    // The predictor is defined on whole 8- and 16-bit samples.
-    const bool predictor = compressed && p.Predictor == 2 && (bits == 8 || bits == 16);
+void TTIFFGraphic::ReadStripBytes(TStream& stream, TPlan& plan, TPixelBuffer& all) {
+    const std::vector<int64_t>& starts = plan.starts;
+    const std::vector<int64_t>& extent = plan.extent;
+    int64_t total = 0;
+    for (int64_t e : extent) total += e;
+    if (total == 0) return;
+    std::vector<int64_t> placed(starts.size());
+    // Strips that lie side by side come in one piece.
+    const int64_t span = starts.back() + extent.back() - starts.front();
+    if (span <= total + total / 4 + 65536) {
+        all = TPixelBuffer::Allocate(static_cast<size_t>(span), false);
+        stream.SetPosition(starts.front());
+        stream.ReadBuffer(all.data(), span);
+        for (size_t k = 0; k < starts.size(); ++k) placed[k] = starts[k] - starts.front();
+    } else {
+        all = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
+        int64_t at = 0;
+        for (size_t k = 0; k < starts.size(); ++k) {
+            stream.SetPosition(starts[k]);
+            stream.ReadBuffer(all.data() + at, extent[k]);
+            placed[k] = at;
+            at += extent[k];
+        }
+    }
+    for (TPlan::Strip& strip : plan.strips)
+        if (strip.length > 0)
+            strip.data = all.data() +
+                         placed[static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) -
+                                                    starts.begin())];
+}
 
-    const bool reversed = p.Options & ioReversed;
-    if (jpeg) {
+std::unique_ptr<TDecoder> TTIFFGraphic::MakeDecoder(const TPlan& plan, TImageProperties& properties) const {
+    const TImageProperties& p = ImageProperties;
+    switch (p.Compression) {
+        case TCompressionType::ctPackedBits: return std::make_unique<TPackbitsRLEDecoder>();
+        case TCompressionType::ctFax3:
+            return std::make_unique<TCCITTFax3Decoder>(int32_t(faxOptions_), plan.reversed, false, plan.width);
+        case TCompressionType::ctFaxRLE:
+        case TCompressionType::ctFaxRLEW:
+            return std::make_unique<TCCITTMHDecoder>(int32_t(faxOptions_), plan.reversed,
+                                                     p.Compression == TCompressionType::ctFaxRLEW, plan.width);
+        // A deflate stream of its own in every strip.
+        case TCompressionType::ctLZ77: return std::make_unique<TLZ77Decoder>(1, true);
+        case TCompressionType::ctJPEG: return std::make_unique<TTIFFJPEGDecoder>(properties);
+        case TCompressionType::ctThunderscan: return std::make_unique<TThunderDecoder>(plan.width);
+        default: return nullptr;
+    }
+}
+
+void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
+    TImageProperties& p = ImageProperties;
+    TColorManager& cm = ColorManager();
+    const int32_t width = plan.width, height = plan.height;
+    const uint8_t bits = plan.bits, samples = plan.samples;
+    const int64_t bytesPerRow = plan.bytesPerRow;
+    if (plan.jpeg) {
         uint32_t count = 0;
         if (const TIFDEntry* tables = Find(tagJPEGTables)) p.JPEGTables = RawValues(stream, *tables, count);
     }
-    // JPEG strips go by the image properties, which each decoder gets a
-    // copy of (strip and row to come set per strip).
-    auto makeDecoder = [&](TImageProperties& properties) -> std::unique_ptr<TDecoder> {
-        switch (p.Compression) {
-            case TCompressionType::ctPackedBits: return std::make_unique<TPackbitsRLEDecoder>();
-            case TCompressionType::ctFax3:
-                return std::make_unique<TCCITTFax3Decoder>(int32_t(faxOptions_), reversed, false, width);
-            case TCompressionType::ctFaxRLE:
-            case TCompressionType::ctFaxRLEW:
-                return std::make_unique<TCCITTMHDecoder>(int32_t(faxOptions_), reversed,
-                                                         p.Compression == TCompressionType::ctFaxRLEW, width);
-            // A deflate stream of its own in every strip.
-            case TCompressionType::ctLZ77: return std::make_unique<TLZ77Decoder>(1, true);
-            case TCompressionType::ctJPEG: return std::make_unique<TTIFFJPEGDecoder>(properties);
-            case TCompressionType::ctThunderscan: return std::make_unique<TThunderDecoder>(width);
-            default: return nullptr;
-        }
-    };
 
-    NewImage(width, height, format);
+    NewImage(width, height, plan.format);
     const size_t stride = static_cast<size_t>(RowBytes());
     const size_t rowBytes = static_cast<size_t>(bytesPerRow);
-    const bool packedTarget = BitsPerPixel(format) < 8;
+    const bool packedTarget = BitsPerPixel(plan.format) < 8;
     EndProgress();
     StartProgress(raster::kTransfering);
     // The converter is chosen now, before rows are converted on several
     // threads (and a pair of layouts without one is refused here).
     cm.ConvertPixels(nullptr, 0, nullptr, 0, 0);
 
-    // Where each strip starts, its bytes in the stream and the rows it
-    // holds: rows run on from strip to strip, and strips past the last row
-    // are not read. A strip that starts past the end of the stream is empty.
-    struct Strip {
-        int64_t start, length, rows, firstRow;
-        const uint8_t* data;  // its bytes, once read
-    };
-    std::vector<Strip> strips;
-    const int64_t streamSize = stream.Size();
-    int64_t rowIndex = 0;
-    for (size_t i = 0; i < offsets.size() && rowIndex < height; ++i) {
-        const uint32_t stripRows = p.RowsPerStrip[std::min(i, p.RowsPerStrip.size() - 1)];
-        const int64_t rows = std::min<int64_t>(stripRows, int64_t(height) - rowIndex);
-        if (rows == 0) continue;
-        const int64_t start = basePosition_ + offsets[i];
-        const int64_t available = start < streamSize ? streamSize - start : 0;
-        const int64_t length = std::min<int64_t>(compressed ? byteCounts[i] : rows * bytesPerRow, available);
-        strips.push_back(Strip{start, length, rows, rowIndex, nullptr});
-        rowIndex += rows;
-    }
-    p.StripCount = static_cast<int32_t>(strips.size());
-
-    // The strips' bytes are read before they are decoded, all of them,
-    // each stretch of the stream once: a strip ends where the next one
-    // begins (strips that overlap are cut there, strips that start at the
-    // same place share their bytes), so no more than the stream is ever
-    // read or held. Strips that lie side by side come in one piece.
-    std::vector<int64_t> starts;
-    for (const Strip& strip : strips)
-        if (strip.length > 0) starts.push_back(strip.start);
-    std::sort(starts.begin(), starts.end());
-    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-    std::vector<int64_t> extent(starts.size(), 0);  // bytes read from each start
-    for (Strip& strip : strips) {
-        if (strip.length == 0) continue;
-        const size_t k = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) - starts.begin());
-        if (k + 1 < starts.size()) strip.length = std::min(strip.length, starts[k + 1] - strip.start);
-        extent[k] = std::max(extent[k], strip.length);
-    }
+    std::vector<TPlan::Strip>& strips = plan.strips;
     int64_t total = 0, sum = 0;
-    for (int64_t e : extent) total += e;
-    for (const Strip& strip : strips) sum += strip.length;
+    for (int64_t e : plan.extent) total += e;
+    for (const TPlan::Strip& strip : strips) sum += strip.length;
     // From a file, strips that share no bytes are read by the threads that
-    // decode them, each through a handle of its own.
+    // decode them, each through a handle of its own; otherwise all strips'
+    // bytes are read before they are decoded.
     auto* file = dynamic_cast<TFileStream*>(&stream);
     const bool direct = file != nullptr && sum == total && strips.size() > 1;
     TPixelBuffer all;  // picture-sized: from the pool of pixel blocks
-    std::vector<int64_t> placed(starts.size());
-    if (total > 0 && !direct) {
-        const int64_t span = starts.back() + extent.back() - starts.front();
-        if (span <= total + total / 4 + 65536) {
-            all = TPixelBuffer::Allocate(static_cast<size_t>(span), false);
-            stream.SetPosition(starts.front());
-            stream.ReadBuffer(all.data(), span);
-            for (size_t k = 0; k < starts.size(); ++k) placed[k] = starts[k] - starts.front();
-        } else {
-            all = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
-            int64_t at = 0;
-            for (size_t k = 0; k < starts.size(); ++k) {
-                stream.SetPosition(starts[k]);
-                stream.ReadBuffer(all.data() + at, extent[k]);
-                placed[k] = at;
-                at += extent[k];
-            }
-        }
-        for (Strip& strip : strips)
-            if (strip.length > 0)
-                strip.data = all.data() +
-                             placed[static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) -
-                                                        starts.begin())];
-    }
+    if (!direct) ReadStripBytes(stream, plan, all);
 
     // Fill order 2 holds for all data but JPEG strips; the fax decoders
     // turn their bits themselves.
-    const bool reverseData = reversed && !fax && !jpeg;
+    const bool reverseData = plan.reversed && !plan.fax && !plan.jpeg;
     // One strip into its rows of the bitmap, from packed, its bytes. They
     // stay as they are (strips may share them); scratch takes them turned
     // the usual way round.
     auto decodeStrip = [&](size_t index, const uint8_t* packed, TDecoder* decoder, TImageProperties& properties,
                            std::vector<uint8_t>& unpacked, std::vector<uint8_t>& scratch) {
-        const Strip& strip = strips[index];
+        const TPlan::Strip& strip = strips[index];
         const int64_t size = strip.rows * bytesPerRow;
         if (reverseData && strip.length > 0) {
             scratch.assign(packed, packed + strip.length);
@@ -626,7 +682,7 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
             rows = unpacked.data();
         }
         for (int64_t r = 0; r < strip.rows; ++r, rows += rowBytes) {
-            if (predictor) {
+            if (plan.predictor) {
                 if (bits == 8) UndoPredictor8(rows, width, samples);
                 else UndoPredictor16(rows, width, samples, BigEndian());
             }
@@ -649,13 +705,13 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
         while (rowsReported < done) RowProgress(static_cast<int32_t>(++rowsReported), height);
     };
     auto decodeRun = [&](int32_t begin, int32_t end) {
-        TImageProperties properties = jpeg ? p : TImageProperties{};
+        TImageProperties properties = plan.jpeg ? p : TImageProperties{};
         std::unique_ptr<TDecoder> decoder;
         std::vector<uint8_t> unpacked, scratch, read;
         std::unique_ptr<TFileStream> own;
         size_t current = static_cast<size_t>(begin);
         // The bytes of a strip: read here, or as read before.
-        auto bytesOf = [&](const Strip& strip) -> const uint8_t* {
+        auto bytesOf = [&](const TPlan::Strip& strip) -> const uint8_t* {
             if (!direct || strip.length == 0) return strip.data;
             if (!own) own = std::make_unique<TFileStream>(file->FileName(), fmOpenRead | fmShareDenyWrite);
             read.resize(static_cast<size_t>(strip.length));
@@ -664,7 +720,7 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
             return read.data();
         };
         try {
-            decoder = makeDecoder(properties);
+            decoder = MakeDecoder(plan, properties);
             if (auto* j = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
                 j->OnWarning = [&](const std::string& text) { warnings[current].push_back(text); };
             if (decoder) decoder->BeginDecode();
@@ -685,7 +741,7 @@ void TTIFFGraphic::LoadImage(TStream& stream) {
         if (errors[i]) std::rethrow_exception(errors[i]);
     }
     // Rows no strip reached are zero.
-    for (int32_t y = static_cast<int32_t>(rowIndex); y < height; ++y) std::memset(ScanLine(y), 0, stride);
+    for (int32_t y = static_cast<int32_t>(plan.rowsCovered); y < height; ++y) std::memset(ScanLine(y), 0, stride);
     EndProgress();
 }
 

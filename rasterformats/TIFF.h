@@ -5,9 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "rasterformats/RasterGraphic.h"
+
+class TPixelBuffer;
 
 class TTIFFGraphic : public TRasterGraphic {
     QUILLARC_DECLARE_RASTER_GRAPHIC(TTIFFGraphic)
@@ -35,6 +38,21 @@ protected:
     void LoadImage(TStream& stream) override;
 
 private:
+    // The steps of a load, in order, each handing on what it found.
+    struct TPlan;
+    // The header, the compression and the sample layout the reader takes;
+    // false for a tiled image, which is not read.
+    bool Probe(TStream& stream, TPlan& plan);
+    // Where each strip lies and the rows it holds, checked against the
+    // stream before anything is allocated.
+    void ReadStripTable(TStream& stream, TPlan& plan);
+    // The colour manager's sides, the pixel format and the palette.
+    void SetUpColours(TStream& stream, TPlan& plan);
+    // The bitmap, the strips' bytes, and the strips decoded into its rows.
+    void DecodeStrips(TStream& stream, TPlan& plan);
+    void ReadStripBytes(TStream& stream, TPlan& plan, TPixelBuffer& all);
+    std::unique_ptr<TDecoder> MakeDecoder(const TPlan& plan, TImageProperties& properties) const;
+
     // The directory's entries, sorted by tag; false when the directory is
     // not in the stream.
     bool ReadDirectory(TStream& stream, int64_t position);
