@@ -388,6 +388,36 @@ namespace {
 [[noreturn]] void Refuse(const char* message) { RaiseInvalidGraphicFmt(message, kTIFFName); }
 [[noreturn]] void NotSupported(const char* what) { throw EInvalidGraphic(Format(raster::kNotSupported, what, kTIFFName)); }
 
+// The most `bytes` bytes of a strip can unpack to under the scheme. A
+// PackBits run of two bytes gives 128; deflate gives at most 258 bytes for
+// two bits; a fax line takes at least a byte (an end-of-line code has 12
+// bits, a modified Huffman line starts on a fresh byte); a ThunderScan byte
+// puts at most 63 pixels of 4 bits; a JPEG block of 64 samples takes at
+// least a bit, so a unit of 16 luma and 2 chroma blocks (chroma at a
+// quarter both ways), 3072 bytes, takes at least 18 bits.
+int64_t MostUnpacked(TCompressionType scheme, int64_t bytes, int64_t bytesPerRow) {
+    int64_t factor = 1;
+    switch (scheme) {
+        case TCompressionType::ctPackedBits: factor = 64; break;
+        case TCompressionType::ctLZ77: factor = 1032; break;
+        case TCompressionType::ctFax3:
+        case TCompressionType::ctFaxRLE:
+        case TCompressionType::ctFaxRLEW: factor = bytesPerRow; break;
+        case TCompressionType::ctThunderscan: factor = 32; break;
+        case TCompressionType::ctJPEG: factor = 1366; break;
+        default: break;
+    }
+    const int64_t most = raster::CheckedMul(bytes, factor);
+    return most < 0 ? INT64_MAX : most;
+}
+
+// Rows the file holds no bytes for (strips past its end, rows no strip
+// reaches) read as zero, but they may not be what makes a small file a
+// large picture: they may come to at most three times what the file's
+// bytes can stand for, beyond the first mebibyte.
+constexpr int64_t kUnbackedFactor = 3;
+constexpr int64_t kUnbackedLeeway = int64_t(1) << 20;
+
 }  // namespace
 
 void TTIFFGraphic::LoadImage(TStream& stream) {
@@ -481,6 +511,20 @@ void TTIFFGraphic::ReadStripTable(TStream& stream, TPlan& plan) {
         if (k + 1 < starts.size()) strip.length = std::min(strip.length, starts[k + 1] - strip.start);
         plan.extent[k] = std::max(plan.extent[k], strip.length);
     }
+
+    // What the bytes can stand for, each stretch of the stream counted once,
+    // for the rows of the strips that start there: a claim they cannot back
+    // is refused before anything is allocated.
+    std::vector<int64_t> rowsAt(starts.size(), 0);
+    for (const TPlan::Strip& strip : strips)
+        if (strip.length > 0)
+            rowsAt[static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) - starts.begin())] +=
+                strip.rows;
+    int64_t backed = 0;
+    for (size_t k = 0; k < starts.size(); ++k)
+        backed += std::min(rowsAt[k] * plan.bytesPerRow, MostUnpacked(p.Compression, plan.extent[k], plan.bytesPerRow));
+    const int64_t claimed = int64_t(plan.height) * plan.bytesPerRow;
+    if (claimed - backed > kUnbackedFactor * backed + kUnbackedLeeway) Refuse(raster::kInvalidImage);
 }
 
 void TTIFFGraphic::SetUpColours(TStream& stream, TPlan& plan) {

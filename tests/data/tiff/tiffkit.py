@@ -19,6 +19,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import zlib
 from fractions import Fraction
 
 from PIL import Image
@@ -331,6 +332,23 @@ hand("h-strip-past-the-end.tif", tiff_bytes({**rgb, 278: (4, [1]), 273: (4, [8, 
 # read one after another; each gives its rows.
 hand("h-strips-sharing-bytes.tif", tiff_bytes({**image(2, 3, 3, 8, 2, 32773), 278: (4, [1]), 273: (4, [8, 8, 8]),
                                                279: (4, [900, 900, 900])}, [literal(row)]), "exact", 2, 3, two_rows * 2)
+# Pictures the file's bytes cannot back, refused before anything is
+# allocated: one stored strip past the end, rows no strip reaches, packed
+# strips too short for their rows whatever they hold, and a stretch of
+# deflate data that every strip points at (bytes count once).
+big, tall = (65535, 4096), (4096, 65535)
+for name, tags, strips in [
+    ("stored-past-the-end", {**image(*big, 3, 8, 2), 273: (4, [1 << 20]), 279: (4, [big[0] * big[1] * 3])}, []),
+    ("one-row-of-many", {**image(*tall, 1, 8, 1), 278: (4, [1])}, [bytes(tall[0])]),
+    ("deflate", image(*big, 3, 8, 2, 8), [zlib.compress(bytes(1000))]),
+    ("packbits", image(*big, 3, 8, 2, 32773), [b"\x81\0" * 64]),
+    ("fax", image(*big, 1, 1, 0, 3), [bytes(10)]),
+    ("jpeg", image(*big, 3, 8, 2, 7), [bytes(100)]),
+    ("thunderscan", image(*big, 1, 4, 1, 32809), [bytes(100)]),
+    ("shared-deflate", {**image(*tall, 1, 8, 1, 8), 278: (4, [16]), 273: (4, [8] * 4096),
+                        279: (4, [len(zlib.compress(bytes(16 * tall[0])))] * 4096)}, [zlib.compress(bytes(16 * tall[0]))]),
+]:
+    hand("h-unbacked-%s.tif" % name, tiff_bytes(tags, strips), INVALID)
 # Samples that do not fit the colour model, maps of the wrong size.
 for name, tags in [("rgb-of-one-sample", image(2, 2, 1, 8, 2)), ("lab-of-two-samples", image(2, 2, 2, 8, 8)),
                    ("ycbcr-of-one-sample", {**image(2, 2, 1, 8, 6), 530: (3, [1, 1])}),
@@ -441,6 +459,8 @@ for name in ("eps-offset30.eps", "eps-magic.eps"):
     expect(name, "refuse", "Cannot load image. Invalid or unexpected EPS image format.")
 eps("eps-not-tiff.eps", b"X" + preview[1:])
 expect("eps-not-tiff.eps", "refuse", INVALID)
+eps("eps-unbacked.eps", open("h-unbacked-stored-past-the-end.tif", "rb").read())
+expect("eps-unbacked.eps", "refuse", INVALID)
 
 for f in ("photo.ppm", "flat.ppm", "gray8.tif", "bilevel.tif", "rgb16.tif"):
     os.remove(f)
