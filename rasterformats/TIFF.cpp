@@ -672,6 +672,7 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
     const size_t stride = static_cast<size_t>(RowBytes());
     const size_t rowBytes = static_cast<size_t>(bytesPerRow);
     const bool packedTarget = BitsPerPixel(plan.format) < 8;
+    const size_t used = (size_t(width) * BitsPerPixel(plan.format) + 7) / 8;
     EndProgress();
     StartProgress(raster::kTransfering);
     // The converter is chosen now, before rows are converted on several
@@ -731,7 +732,10 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
                 else UndoPredictor16(rows, width, samples, BigEndian());
             }
             uint8_t* line = ScanLine(static_cast<int32_t>(strip.firstRow + r));
+            // Row padding (and, in 1- and 4-bit rows, the bits of the last
+            // byte past the width) is zero, as every byte of a picture is.
             if (packedTarget) std::memset(line, 0, stride);
+            else std::memset(line + used, 0, stride - used);
             cm.ConvertPixels(rows, rowBytes, line, stride, static_cast<uint32_t>(width));
         }
     };

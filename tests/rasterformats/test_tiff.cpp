@@ -4,6 +4,8 @@
 // comparisons do not see: pixel formats, progress, warnings, threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -12,6 +14,7 @@
 #include "platform/core/Dialogs.h"
 #include "platform/core/Jpeg.h"
 #include "platform/core/Parallel.h"
+#include "platform/core/PixelBuffer.h"
 #include "rasterformats/RasterStrings.h"
 #include "rasterformats/TIFF.h"
 #include "rasterformats/TIFFJPEGDecoder.h"
@@ -145,6 +148,30 @@ TEST(TIFF, StripsDecodeTheSameOnAnyNumberOfThreads) {
         }
     }
     par::SetThreadCount(threads);
+}
+
+// Row padding and the rows of a strip past the end come out zero, whatever
+// the pixel pool's block held: loads into blocks filled with other bytes
+// give the same rows, byte for byte.
+TEST(TIFF, NoStaleBytesReachAPicture) {
+    TTIFFGraphic graphic;
+    graphic.LoadFromFile(kDir + "/pool-rgb-1001.tif");
+    const size_t stride = static_cast<size_t>(graphic.RowBytes()), used = 3 * size_t(graphic.Width());
+    const size_t bytes = stride * size_t(graphic.Height());
+    std::vector<uint8_t> seen[2];
+    for (int i = 0; i < 2; ++i) {
+        graphic.ReleaseImage();
+        TPixelBuffer stale = TPixelBuffer::Allocate(bytes, false);
+        std::memset(stale.data(), i == 0 ? 0xAB : 0x54, stale.size());
+        stale.Clear();
+        graphic.LoadFromFile(kDir + "/pool-rgb-1001.tif");
+        for (int32_t y = 0; y < graphic.Height(); ++y) {
+            const uint8_t* row = graphic.ScanLine(y);
+            seen[i].insert(seen[i].end(), row, row + stride);
+            ASSERT_EQ(std::count(row + used, row + stride, 0), stride - used) << "row " << y;
+        }
+    }
+    EXPECT_TRUE(seen[0] == seen[1]);
 }
 
 TEST(EPS, PreviewFoundByTheHeader) {

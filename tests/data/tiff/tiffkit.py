@@ -349,6 +349,14 @@ for name, tags, strips in [
                         279: (4, [len(zlib.compress(bytes(16 * tall[0])))] * 4096)}, [zlib.compress(bytes(16 * tall[0]))]),
 ]:
     hand("h-unbacked-%s.tif" % name, tiff_bytes(tags, strips), INVALID)
+# Over a mebibyte of rows with padding in the bitmap (1001 pixels of 3
+# bytes), the last strip past the end of the file: the pixel pool test's.
+pw, ph, rows = 1001, 360, 60
+wide = bytes((x * 7 + y * 13 + c * 101) % 256 for y in range(ph) for x in range(pw) for c in range(3))
+held = [wide[i:i + rows * 3 * pw] for i in range(0, (ph - rows) * 3 * pw, rows * 3 * pw)]
+hand("pool-rgb-1001.tif", tiff_bytes({**image(pw, ph, 3, 8, 2), 278: (4, [rows]), 279: (4, [rows * 3 * pw] * 6),
+                                      273: (4, [8 + sum(map(len, held[:i])) for i in range(5)] + [1 << 30])}, held),
+     "exact", pw, ph, [wide[i:i + 3] for i in range(0, len(wide) - rows * 3 * pw, 3)] + [(0, 0, 0)] * (rows * pw))
 # Samples that do not fit the colour model, maps of the wrong size.
 for name, tags in [("rgb-of-one-sample", image(2, 2, 1, 8, 2)), ("lab-of-two-samples", image(2, 2, 2, 8, 8)),
                    ("ycbcr-of-one-sample", {**image(2, 2, 1, 8, 6), 530: (3, [1, 1])}),
