@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/core/Dialogs.h"
 #include "platform/core/Parallel.h"
@@ -333,7 +334,8 @@ bool TTIFFGraphic::ReadImageInfo(TStream& stream, int index) {
     const std::vector<uint32_t> extra = Integers(stream, tagExtraSamples);
     p.HasAlpha = !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
     p.BitsPerPixel = static_cast<uint8_t>(std::min<uint32_t>(uint32_t(p.BitsPerSample) * p.SamplesPerPixel, 255));
-    p.Compression = CompressionFor(Integer(stream, tagCompression, 0));
+    // Data without a compression tag is stored as it is.
+    p.Compression = CompressionFor(Integer(stream, tagCompression, 1));
     p.ColorScheme = SchemeFor(photometric, p.SamplesPerPixel);
     if (photometric == 0) p.Options |= ioMinIsWhite;
     ycbcrCoefficients_ = {0.299f, 0.587f, 0.114f};
@@ -409,6 +411,26 @@ int64_t MostUnpacked(TCompressionType scheme, int64_t bytes, int64_t bytesPerRow
     }
     const int64_t most = raster::CheckedMul(bytes, factor);
     return most < 0 ? INT64_MAX : most;
+}
+
+// The fewest and most samples a pixel of the colour scheme is read from:
+// grey one, or two (the second dropped); a palette index, and its alpha
+// when the file says it has one; RGB three, or four with alpha; CMYK four;
+// L*a*b* and YCbCr three. Schemes without a converter are refused by the
+// colour manager.
+std::pair<uint8_t, uint8_t> SamplesFor(TColorLayout scheme, bool alpha) {
+    switch (scheme) {
+        case TColorLayout::csGray: return {1, 2};
+        case TColorLayout::csIndexed:
+            if (alpha) return {2, 2};
+            return {1, 1};
+        case TColorLayout::csRGB:
+        case TColorLayout::csCIELab:
+        case TColorLayout::csYCbCr: return {3, 3};
+        case TColorLayout::csRGBA:
+        case TColorLayout::csCMYK: return {4, 4};
+        default: return {1, 255};
+    }
 }
 
 // Rows the file holds no bytes for (strips past its end, rows no strip
@@ -536,9 +558,9 @@ void TTIFFGraphic::SetUpColours(TStream& stream, TPlan& plan) {
                         scheme == TColorLayout::csCMYK || scheme == TColorLayout::csCIELab ||
                         scheme == TColorLayout::csYCbCr;
     const bool single = scheme == TColorLayout::csGray || scheme == TColorLayout::csIndexed;
-    if ((colour && samples < (scheme == TColorLayout::csCMYK ? 4 : 3)) || (colour && bits != 8 && bits != 16) ||
-        (single && bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) ||
-        (scheme == TColorLayout::csIndexed && p.HasAlpha && samples < 2))
+    const auto [fewest, most] = SamplesFor(scheme, p.HasAlpha);
+    if (samples < fewest || samples > most || (colour && bits != 8 && bits != 16) ||
+        (single && bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16))
         Refuse(raster::kInvalidColorFormat);
     // Fax and ThunderScan data decode to 1-bit and 4-bit grey rows.
     if ((plan.fax && (bits != 1 || samples != 1)) ||
@@ -806,20 +828,20 @@ QUILLARC_DEFINE_RASTER_GRAPHIC(TEPSGraphic, TTIFFGraphic)
 
 bool TEPSGraphic::AcceptsStream(TStream& stream) {
     if (BytesLeft(stream) <= kEPSHeaderSize) return false;
-    const int64_t position = stream.Position();
     uint8_t header[kEPSHeaderSize];
     if (!PeekBytes(stream, header, kEPSHeaderSize)) return false;
     const uint32_t offset = Get32(header + 20, false), length = Get32(header + 24, false);
-    return std::memcmp(header, kEPSMagic, 4) == 0 && position + kEPSHeaderSize < offset && int32_t(length) > 0;
+    return std::memcmp(header, kEPSMagic, 4) == 0 && offset >= kEPSHeaderSize && int32_t(length) > 0;
 }
 
 void TEPSGraphic::LoadImage(TStream& stream) {
     uint8_t header[kEPSHeaderSize];
     if (stream.Read(header, kEPSHeaderSize) != kEPSHeaderSize || std::memcmp(header, kEPSMagic, 4) != 0)
         RaiseInvalidGraphicFmt(raster::kInvalidImage, kEPSName);
-    // A preview that would start inside the header is no preview.
+    // A preview that would start inside the header is no preview; one may
+    // follow the header at once.
     const uint32_t offset = Get32(header + 20, false);
-    if (offset <= kEPSHeaderSize) RaiseInvalidGraphicFmt(raster::kInvalidImage, kEPSName);
+    if (offset < kEPSHeaderSize) RaiseInvalidGraphicFmt(raster::kInvalidImage, kEPSName);
     stream.Seek(int64_t(offset) - kEPSHeaderSize, TSeekOrigin::soCurrent);
     basePosition_ = stream.Position();
     TTIFFGraphic::LoadImage(stream);

@@ -78,7 +78,7 @@ class TEPSGraphic : public TTIFFGraphic {
     QUILLARC_DECLARE_RASTER_GRAPHIC(TEPSGraphic)
 public:
     // True when more than 30 bytes are left, the magic matches, the preview
-    // starts after the 30-byte header and has a length.
+    // starts no earlier than the end of the 30-byte header and has a length.
     static bool AcceptsStream(TStream& stream);
 
 protected:

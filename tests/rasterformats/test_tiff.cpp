@@ -190,7 +190,7 @@ TEST(EPS, PreviewFoundByTheHeader) {
     file.LoadFromFile(kDir + "/eps-rgb.eps");
     EXPECT_EQ(rastertest::Compare(rastertest::Expand(graphic), rastertest::Expand(file), "exact"), "");
     // A preview inside the header, or without a length, is none.
-    for (const auto& [offset, length] : {std::pair{30u, 100u}, {12u, 100u}, {40u, 0u}}) {
+    for (const auto& [offset, length] : {std::pair{29u, 100u}, {12u, 100u}, {40u, 0u}}) {
         Bytes bad = good;
         for (int i = 0; i < 4; ++i) bad[20 + i] = uint8_t(offset >> 8 * i), bad[24 + i] = uint8_t(length >> 8 * i);
         EXPECT_FALSE(readerbytes::Accepts<TEPSGraphic>(bad)) << offset << " " << length;

@@ -320,6 +320,7 @@ hand("h-65536-wide.tif", tiff_bytes(image(65536, 1, 1, 8, 1), [row]), INVALID)
 for compression in (50000, 6):  # unknown, old-style JPEG
     hand("h-compression-%d.tif" % compression, tiff_bytes(image(2, 2, 3, 8, 2, compression), [row + row]), COMPRESSION)
 two_rows = [row[:3], row[3:]] * 2
+hand("h-no-compression-tag.tif", tiff_bytes({**rgb, 259: None}, [row + row]), "exact", 2, 2, two_rows)
 hand("h-stored-without-byte-counts.tif", tiff_bytes({**rgb, 279: None}, [row + row]), "exact", 2, 2, two_rows)
 hand("h-billion-strip-offsets.tif", tiff_bytes({**rgb, 273: (4, [8, 8], 1000000000)}, [row + row]), "exact", 2, 2,
      two_rows)
@@ -360,7 +361,8 @@ hand("pool-rgb-1001.tif", tiff_bytes({**image(pw, ph, 3, 8, 2), 278: (4, [rows])
 # Samples that do not fit the colour model, maps of the wrong size.
 for name, tags in [("rgb-of-one-sample", image(2, 2, 1, 8, 2)), ("lab-of-two-samples", image(2, 2, 2, 8, 8)),
                    ("ycbcr-of-one-sample", {**image(2, 2, 1, 8, 6), 530: (3, [1, 1])}),
-                   ("cmyk-of-three-samples", image(2, 2, 3, 8, 5)),
+                   ("cmyk-of-three-samples", image(2, 2, 3, 8, 5)), ("grey-of-3-samples", image(2, 2, 3, 8, 1)),
+                   ("ycbcr-of-4-samples", {**image(2, 2, 4, 8, 6), 530: (3, [1, 1])}),
                    ("palette-with-an-extra-sample", {**image(2, 2, 1, 8, 3), 338: (3, [2])}),
                    ("rgb-of-12-bits", image(2, 2, 3, 12, 2)), ("grey-of-3-bits", image(2, 2, 1, 3, 1)),
                    ("fax-of-8-bits", image(2, 2, 1, 8, 0, 3)), ("thunderscan-of-8-bits", image(2, 2, 1, 8, 1, 32809)),
@@ -447,23 +449,26 @@ for width, rows_per_strip in [(61, 47), (30, 4)]:
 # ------------------------------------------------------------ EPS
 
 def eps(name, preview, offset=None, magic=b"\xc5\xd0\xd3\xc6", length=None):
+    """The preview after the PostScript, or, with offset 30, before it."""
     postscript = b"%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 61 47\nshowpage\n"
     offset = 30 + len(postscript) if offset is None else offset
     length = len(preview) if length is None else length
-    header = magic + struct.pack("<IIIIII", 30, len(postscript), 0, 0, offset, length) + b"\xff\xff"
+    at = 30 + len(preview) if offset == 30 else 30
+    header = magic + struct.pack("<IIIIII", at, len(postscript), 0, 0, offset, length) + b"\xff\xff"
     with open(name, "wb") as f:
-        f.write(header + postscript + preview)
+        f.write(header + (preview + postscript if offset == 30 else postscript + preview))
 
 
 # The TIFF inside speaks for itself, whatever length the header gives it.
 preview = open("im-rgb-packbits-rps5.tif", "rb").read()
-for name, length in [("eps-rgb.eps", None), ("eps-preview-length-short.eps", 10)]:
-    eps(name, preview, length=length)
+for name, offset, length in [("eps-rgb.eps", None, None), ("eps-preview-length-short.eps", None, 10),
+                             ("eps-offset30.eps", 30, None)]:
+    eps(name, preview, offset=offset, length=length)
     shutil.copy("im-rgb-packbits-rps5.pam", name[:-4] + ".pam")
     expect(name, "exact")
-eps("eps-offset30.eps", preview, offset=30)
+eps("eps-offset29.eps", preview, offset=29)
 eps("eps-magic.eps", preview, magic=b"\xc5\xd0\xd3\xc7")
-for name in ("eps-offset30.eps", "eps-magic.eps"):
+for name in ("eps-offset29.eps", "eps-magic.eps"):
     expect(name, "refuse", "Cannot load image. Invalid or unexpected EPS image format.")
 eps("eps-not-tiff.eps", b"X" + preview[1:])
 expect("eps-not-tiff.eps", "refuse", INVALID)
