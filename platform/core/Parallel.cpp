@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cmath>
 #include <exception>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include <sched.h>
 
 namespace par {
 namespace {
@@ -21,6 +26,9 @@ struct Job {
     std::atomic<int32_t> next{0};
     std::atomic<int32_t> rowsDone{0};
     std::atomic<bool> cancelled{false};
+    // Odd while the caller is in its progress sink. A block taken then waits
+    // for the report to end, so that once a sink has raised no block starts.
+    std::atomic<uint32_t> reportEpoch{0};
     int32_t blocksFinished = 0;          // guarded by Pool::mutex
     int32_t failedBlock = -1;            // lowest failing block, guarded
     std::exception_ptr error;            // its exception, guarded
@@ -69,6 +77,7 @@ public:
             if (done > reported && onRows && !job.cancelled.load()) {
                 const int32_t n = done - reported;
                 reported = done;
+                job.reportEpoch.fetch_add(1);
                 try {
                     onRows(n);
                 } catch (...) {
@@ -80,6 +89,8 @@ public:
                         job.error = std::current_exception();
                     }
                 }
+                job.reportEpoch.fetch_add(1);
+                job.reportEpoch.notify_all();
             }
         };
 
@@ -108,8 +119,10 @@ private:
         if (block >= job.blocks) return false;
         const int32_t begin = job.Begin(block);
         const int32_t end = job.Begin(block + 1);
+        for (uint32_t epoch = job.reportEpoch.load(); epoch & 1; epoch = job.reportEpoch.load())
+            job.reportEpoch.wait(epoch);
         std::exception_ptr error;
-        if (!job.cancelled.load(std::memory_order_relaxed)) {
+        if (!job.cancelled.load()) {
             try {
                 (*job.body)(begin, end);
             } catch (...) {
@@ -181,7 +194,7 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     std::vector<std::thread> workers_;
-    int threads_ = std::max(1u, std::thread::hardware_concurrency());
+    int threads_ = AvailableCpus();
     Job* job_ = nullptr;
     uint64_t generation_ = 0;
     int busyWorkers_ = 0;
@@ -194,6 +207,47 @@ Pool& ThePool() {
 }
 
 }  // namespace
+
+namespace {
+
+// The CPU time the process's control group may use, in whole CPUs (rounded
+// up), or 0 when no group up to the root sets a quota.
+int CgroupCpuLimit() {
+    std::ifstream self("/proc/self/cgroup");
+    std::string line, path;
+    while (std::getline(self, line))
+        if (line.rfind("0::", 0) == 0) path = line.substr(3);
+    if (path.empty()) return 0;
+    int limit = 0;
+    for (;;) {
+        std::ifstream max("/sys/fs/cgroup" + path + "/cpu.max");
+        std::string quota;
+        double period = 0;
+        if (max >> quota >> period && quota != "max" && period > 0) {
+            const int cpus = std::max(1, static_cast<int>(std::ceil(std::stod(quota) / period)));
+            limit = limit == 0 ? cpus : std::min(limit, cpus);
+        }
+        if (path.empty() || path == "/") break;
+        const size_t slash = path.rfind('/');
+        path = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+    return limit;
+}
+
+}  // namespace
+
+int AvailableCpus() {
+    int cpus = static_cast<int>(std::thread::hardware_concurrency());
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) cpus = CPU_COUNT(&set);
+    try {
+        const int limit = CgroupCpuLimit();
+        if (limit > 0) cpus = std::min(cpus, limit);
+    } catch (const std::exception&) {
+        // An unreadable quota leaves the affinity mask's count.
+    }
+    return std::max(1, cpus);
+}
 
 int ThreadCount() { return ThePool().Threads(); }
 

@@ -153,7 +153,7 @@ TEST(GIFOctree, ParallelTreeEqualsTheSerialOneAndStaysBounded) {
             EXPECT_LE(static_cast<int>(a.size()), colors);
         }
     }
-    par::SetThreadCount(static_cast<int>(std::thread::hardware_concurrency()));
+    par::SetThreadCount(par::AvailableCpus());
     // 12 million white pixels in one leaf: the sums pass 32 bits.
     TBitmap white;
     white.SetPixelFormat(TPixelFormat::pf24bit);

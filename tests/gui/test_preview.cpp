@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QTimer>
 #include <cstring>
+#include <functional>
 
 #include "gif/GIFPicture.h"
 #include "platform/forms/Desktop.h"
@@ -72,6 +73,18 @@ void RunLoop(int ms) {
     while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+// Runs the window loop until done() holds; false after 20 s without it,
+// which only a stuck painter takes on a loaded machine.
+bool RunLoopUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 20000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
 QImage Shown(QLabel* label) { return label->pixmap().toImage(); }
 
 }  // namespace
@@ -84,10 +97,10 @@ TEST(OpenPreview, AnimatedGifPlaysUntilAnotherFileIsSelected) {
     preview.OnChange = [&changes] { ++changes; };
     preview.Select(kAnimations + "disposal2.gif");
     const std::vector<uint8_t> first(preview.Render().ScanLine(0), preview.Render().ScanLine(0) + 120 * 90 * 4);
-    RunLoop(400);  // the painter's steps reach the window loop by themselves
-    EXPECT_GT(changes, 1);
-    const TBitmap& later = preview.Render();
-    EXPECT_NE(std::memcmp(first.data(), later.ScanLine(0), first.size()), 0);
+    // The painter's steps reach the window loop by themselves.
+    EXPECT_TRUE(RunLoopUntil([&] {
+        return changes > 1 && std::memcmp(first.data(), preview.Render().ScanLine(0), first.size()) != 0;
+    }));
     preview.Select("");
     changes = 0;
     RunLoop(200);
@@ -111,10 +124,9 @@ TEST(OpenPreview, TheOpenDialogPlaysAnimationsAndSurvivesSwitchingAndClosing) {
             ASSERT_NE(preview, nullptr);
             if (round == 0) {
                 emit dialog->currentChanged(QString::fromStdString(files[0]));
-                RunLoop(150);
+                RunLoopUntil([&] { return !Shown(preview).isNull(); });
                 const QImage before = Shown(preview);
-                RunLoop(400);
-                changed = Shown(preview) != before && !before.isNull();
+                changed = RunLoopUntil([&] { return Shown(preview) != before; });
             }
             for (int i = 0; i < 4; ++i) {
                 emit dialog->currentChanged(QString::fromStdString(files[(round + i) % files.size()]));
