@@ -236,7 +236,9 @@ int PlayFrames(const Options& o) {
         timing += Format("%d\t%d\n", painter->ActiveFrame.load(), painter->FrameWait());
         ++count;
     };
-    gif.Draw(target.Canvas(), Rect(0, 0, target.Width(), target.Height()));
+    // Straight to a painter: a picture of one frame is played too, where a
+    // draw would only paint it.
+    gif.StartPainter(nullptr, target.Canvas(), gif.PaintFlags, Rect(0, 0, target.Width(), target.Height()));
     TMemoryStream tsv;
     tsv.WriteBuffer(timing.data(), static_cast<int64_t>(timing.size()));
     tsv.SaveToFile(o.framesDir + "/timing.tsv");

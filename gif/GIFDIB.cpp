@@ -27,10 +27,6 @@ int64_t AlignedRowBytes(int64_t width, int bits, int alignment) {
     return ((width * bits + alignment - 1) & ~int64_t(alignment - 1)) >> 3;
 }
 
-TPixelFormat GetPixelFormat(const TBitmap& bitmap) { return bitmap.PixelFormat(); }
-
-void SetPixelFormat(TBitmap& bitmap, TPixelFormat format) { bitmap.SetPixelFormat(format); }
-
 TDIBReader::TDIBReader(TBitmap& bitmap, TPixelFormat format) : TDIB(bitmap, format) { bitmap.SetPixelFormat(format); }
 
 TDIBWriter::TDIBWriter(TBitmap& bitmap, TPixelFormat format, int width, int height, HPALETTE palette)

@@ -331,6 +331,159 @@ void TGIFPicture::WriteData(TStream& stream) {
     TGraphic::WriteData(stream);
 }
 
+namespace {
+
+// Streamline's passes report each frame they change, counting the frames
+// every pass has visited against six visits per frame.
+struct TPassProgress {
+    TGIFPicture& picture;
+    int64_t total;
+    int64_t visited = 0;
+    void FrameChanged() {
+        picture.Progress(&picture, TProgressStage::psRunning, Percent(visited, total), false, TRect{}, kOptimizing);
+    }
+};
+
+void SortTablesByUse(TGIFPicture& picture, TPassProgress& progress) {
+    if (picture.GlobalColorMap().Count() > 0 && picture.GlobalColorMap().SortByUse()) progress.FrameChanged();
+    TGIFImageList& frames = picture.Images();
+    for (int i = 0; i < frames.Count(); ++i, ++progress.visited) {
+        TGIFSubImage* frame = frames[i];
+        if (frame->ColorMap().Count() > 0 && frame->ColorMap().SortByUse()) progress.FrameChanged();
+    }
+}
+
+// A transparent index no pixel shows is dropped.
+void ClearUnusedTransparency(TGIFImageList& frames, TPassProgress& progress) {
+    for (int i = 0; i < frames.Count(); ++i, ++progress.visited) {
+        TGIFSubImage* frame = frames[i];
+        TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
+        if (!frame->Transparent() || control == nullptr) continue;
+        if (!frame->IsEmpty() &&
+            std::memchr(frame->Data(), control->TransparentIndex(), static_cast<size_t>(frame->DataSize())) != nullptr)
+            continue;
+        control->SetTransparent(false);
+        progress.FrameChanged();
+    }
+}
+
+// Restoring a frame's area is needless when the next frame, opaque, covers
+// all of it - unless that frame restores in its turn what stood before it,
+// which then includes the area as it was restored.
+void LeaveCoveredFramesInPlace(TGIFImageList& frames, TPassProgress& progress) {
+    for (int i = 0; i + 1 < frames.Count(); ++i, ++progress.visited) {
+        TGIFSubImage *frame = frames[i], *next = frames[i + 1];
+        const int disposal = DisposalOf(*frame);
+        if ((disposal != 2 && disposal != 3) || next->Transparent() || next->IsEmpty() || DisposalOf(*next) == 3)
+            continue;
+        TRect both;
+        if (!IntersectRect(both, frame->FrameRect(), next->FrameRect()) || both != frame->FrameRect()) continue;
+        frame->GraphicControlExtension()->SetDisposal(0);
+        progress.FrameChanged();
+    }
+}
+
+// Each frame against the one it is drawn over: the previous one, or further
+// back past frames that restore what stood before them.
+void MergeWithFramesBelow(TGIFImageList& frames, TPassProgress& progress) {
+    for (int i = frames.Count() - 1; i >= 1; --i, ++progress.visited) {
+        int below = i - 1;
+        while (below > 0 && DisposalOf(*frames[below]) == 3) --below;
+        frames[i]->MergeWithPrevious(frames[below]);
+        progress.FrameChanged();
+    }
+}
+
+// The time a dropped frame was shown goes to the frame before it.
+void AddDelay(TGIFSubImage& frame, int delay) {
+    if (delay == 0) return;
+    TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
+    if (control == nullptr) {
+        control = new TGIFGraphicControlExtension(&frame);
+        frame.Extensions().Add(control);
+    }
+    control->SetDelay(static_cast<uint16_t>(std::min(int(control->Delay()) + delay, 0xFFFF)));
+}
+
+// The application blocks of a dropped frame (the loop count among them)
+// still apply: they go to the front of the next frame, or to a frame of
+// their own after the last one.
+void HandOnApplicationExtensions(TGIFPicture& picture, int index) {
+    TGIFImageList& frames = picture.Images();
+    TGIFExtensionList& extensions = frames[index]->Extensions();
+    TGIFSubImage* next = nullptr;
+    for (int e = 0, moved = 0; e < extensions.Count();) {
+        if (dynamic_cast<TGIFApplicationExtension*>(extensions[e]) == nullptr) {
+            ++e;
+            continue;
+        }
+        if (next == nullptr) {
+            if (index + 1 == frames.Count()) frames.Add(new TGIFSubImage(&picture));
+            next = frames[index + 1];
+        }
+        extensions[e]->MoveToFrame(*next, moved++);
+    }
+}
+
+// Transparent frames cropped to what they show; frames that show nothing
+// dropped.
+void CropTransparentFrames(TGIFPicture& picture, TPassProgress& progress) {
+    TGIFImageList& frames = picture.Images();
+    for (int i = frames.Count() - 1; i >= 0; --i, ++progress.visited) {
+        TGIFSubImage* frame = frames[i];
+        // A frame whose transparent colour came from a control block that
+        // was later removed has no index left to crop by. A frame restored
+        // to the background clears its whole area afterwards: its size is
+        // part of what it shows.
+        const TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
+        if (frame->IsEmpty() || !frame->Transparent() || control == nullptr || DisposalOf(*frame) == 2) continue;
+        const uint8_t t = control->TransparentIndex();
+        const bool showsNothing =
+            std::all_of(frame->Data(), frame->Data() + frame->DataSize(), [t](uint8_t v) { return v == t; });
+        if (!showsNothing) {
+            frame->TrimTransparentEdges();
+            progress.FrameChanged();
+            continue;
+        }
+        // A frame that shows nothing still shows, for its delay, what the
+        // frame before it restored: it stays after such a frame.
+        if (i > 0) {
+            const int below = DisposalOf(*frames[i - 1]);
+            if (below == 2 || below == 3) continue;
+            AddDelay(*frames[i - 1], control->Delay());
+        }
+        HandOnApplicationExtensions(picture, i);
+        frames.Delete(i);
+        progress.FrameChanged();
+    }
+}
+
+// Comments, plain text, unknown application blocks and loop counts other
+// than that of an animation's frame 0 go; so do control blocks that say
+// nothing a viewer would not assume, and frames left with nothing.
+void DropNeedlessExtensions(TGIFImageList& frames, TPassProgress& progress) {
+    const bool several = frames.Count() > 1;
+    for (int i = frames.Count() - 1; i >= 0; --i, ++progress.visited) {
+        TGIFSubImage* frame = frames[i];
+        TGIFExtensionList& extensions = frame->Extensions();
+        for (int e = extensions.Count() - 1; e >= 0; --e) {
+            const TGIFExtensionClass& cls = extensions[e]->ClassType();
+            const bool loop = &cls == &TGIFAppExtNSLoop::StaticClass();
+            if (&cls == &TGIFCommentExtension::StaticClass() || &cls == &TGIFTextExtension::StaticClass() ||
+                &cls == &TGIFUnknownAppExtension::StaticClass() || (loop && !(i == 0 && several)))
+                extensions.Delete(e);
+        }
+        TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
+        if (control != nullptr && (control->Delay() == 0 || !several) && !control->Transparent() &&
+            !control->UserInput() && (control->Disposal() < 2 || !several))
+            delete control;
+        if (frame->IsEmpty() && extensions.Count() == 0) frames.Delete(i);
+        progress.FrameChanged();
+    }
+}
+
+}  // namespace
+
 void TGIFPicture::Streamline(uint8_t options, TPaletteReduction method, int, TDitherKind) {
     if (Empty()) return;
     // Refused before anything changes.
@@ -342,102 +495,16 @@ void TGIFPicture::Streamline(uint8_t options, TPaletteReduction method, int, TDi
         ~Unlock() { list.UnlockList(); }
     } unlock{Painters};
     Progress(this, TProgressStage::psStarting, 0, false, TRect{}, kOptimizing);
-    int64_t visited = 0;
-    const int64_t total = int64_t(frames_->Count()) * 6;
-    auto changed = [&] { Progress(this, TProgressStage::psRunning, Percent(visited, total), false, TRect{}, kOptimizing); };
+    TPassProgress progress{*this, int64_t(frames_->Count()) * 6};
     try {
-        if (options & goColorMap) {
-            if (GlobalColorMap().Count() > 0 && GlobalColorMap().SortByUse()) changed();
-            for (int i = 0; i < frames_->Count(); ++i, ++visited) {
-                TGIFSubImage* frame = frames_->Items(i);
-                if (frame->ColorMap().Count() > 0 && frame->ColorMap().SortByUse()) changed();
-            }
-        }
+        if (options & goColorMap) SortTablesByUse(*this, progress);
         if (options & goCleanup) {
-            for (int i = 0; i < frames_->Count(); ++i, ++visited) {
-                TGIFSubImage* frame = frames_->Items(i);
-                TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
-                if (!frame->Transparent() || control == nullptr) continue;
-                if (!frame->IsEmpty() && std::memchr(frame->Data(), control->TransparentIndex(),
-                                                     static_cast<size_t>(frame->DataSize())) != nullptr)
-                    continue;
-                control->SetTransparent(false);
-                changed();
-            }
-            // Restoring a frame's area is needless when the next frame,
-            // opaque, covers all of it.
-            for (int i = 0; i + 1 < frames_->Count(); ++i, ++visited) {
-                TGIFSubImage *frame = frames_->Items(i), *next = frames_->Items(i + 1);
-                const int disposal = DisposalOf(*frame);
-                if ((disposal != 2 && disposal != 3) || next->Transparent() || next->IsEmpty()) continue;
-                TRect both;
-                if (!IntersectRect(both, frame->FrameRect(), next->FrameRect()) || both != frame->FrameRect()) continue;
-                frame->GraphicControlExtension()->SetDisposal(0);
-                changed();
-            }
+            ClearUnusedTransparency(*frames_, progress);
+            LeaveCoveredFramesInPlace(*frames_, progress);
         }
-        if (options & goMerge) {
-            for (int i = frames_->Count() - 1; i >= 1; --i, ++visited) {
-                int below = i - 1;
-                while (below > 0 && DisposalOf(*frames_->Items(below)) == 3) --below;
-                frames_->Items(i)->MergeWithPrevious(frames_->Items(below));
-                changed();
-            }
-        }
-        if (options & goCrop) {
-            for (int i = frames_->Count() - 1; i >= 0; --i, ++visited) {
-                TGIFSubImage* frame = frames_->Items(i);
-                // A frame whose transparent colour came from a control block
-                // that was later removed has no index left to crop by. A
-                // frame restored to the background clears its whole area
-                // afterwards: its size is part of what it shows.
-                const TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
-                if (frame->IsEmpty() || !frame->Transparent() || control == nullptr || DisposalOf(*frame) == 2)
-                    continue;
-                // A frame that shows nothing still shows, for its delay, what
-                // the frame before it restored: it stays after such a frame.
-                const uint8_t t = control->TransparentIndex();
-                const bool showsNothing =
-                    std::all_of(frame->Data(), frame->Data() + frame->DataSize(), [t](uint8_t v) { return v == t; });
-                if (showsNothing && i > 0) {
-                    const int below = DisposalOf(*frames_->Items(i - 1));
-                    if (below == 2 || below == 3) continue;
-                }
-                const int delay = control->Delay();
-                frame->TrimTransparentEdges();
-                if (frame->IsEmpty()) {
-                    if (i > 0) {
-                        TGIFSubImage* previous = frames_->Items(i - 1);
-                        TGIFGraphicControlExtension* before = previous->GraphicControlExtension();
-                        if (previous->Transparent() && before != nullptr)
-                            before->SetDelay(static_cast<uint16_t>(std::min(int(before->Delay()) + delay, 0xFFFF)));
-                    }
-                    frames_->Delete(i);
-                }
-                changed();
-            }
-        }
-        if (options & goCleanup) {
-            const bool several = frames_->Count() > 1;
-            for (int i = frames_->Count() - 1; i >= 0; --i, ++visited) {
-                TGIFSubImage* frame = frames_->Items(i);
-                TGIFExtensionList& extensions = frame->Extensions();
-                for (int e = extensions.Count() - 1; e >= 0; --e) {
-                    TGIFExtension* extension = extensions[e];
-                    const TGIFExtensionClass& cls = extension->ClassType();
-                    const bool loop = &cls == &TGIFAppExtNSLoop::StaticClass();
-                    if (&cls == &TGIFCommentExtension::StaticClass() || &cls == &TGIFTextExtension::StaticClass() ||
-                        &cls == &TGIFUnknownAppExtension::StaticClass() || (loop && !(i == 0 && several)))
-                        extensions.Delete(e);
-                }
-                TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
-                if (control != nullptr && (control->Delay() == 0 || !several) && !control->Transparent() &&
-                    !control->UserInput() && (control->Disposal() < 2 || !several))
-                    delete control;
-                if (frame->IsEmpty() && extensions.Count() == 0) frames_->Delete(i);
-                changed();
-            }
-        }
+        if (options & goMerge) MergeWithFramesBelow(*frames_, progress);
+        if (options & goCrop) CropTransparentFrames(*this, progress);
+        if (options & goCleanup) DropNeedlessExtensions(*frames_, progress);
     } catch (...) {
         Progress(this, TProgressStage::psEnding, 0, false, TRect{}, kOptimizing);
         throw;

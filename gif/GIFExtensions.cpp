@@ -49,6 +49,12 @@ TGIFExtension::~TGIFExtension() {
     if (frame_ != nullptr) frame_->Extensions().Remove(this);
 }
 
+void TGIFExtension::MoveToFrame(TGIFSubImage& frame, int index) {
+    if (frame_ != nullptr) frame_->Extensions().Remove(this);
+    frame_ = &frame;
+    frame.Extensions().Insert(index, this);
+}
+
 void TGIFExtension::SaveToStream(TStream& stream) {
     const uint8_t head[2] = {'!', ExtensionLabel()};
     stream.WriteBuffer(head, 2);

@@ -1,6 +1,7 @@
 // The file model's base classes, the header and trailer, and the two loops
 // that walk a file's block sequence: frames, and the extensions before each
 // frame's image.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -134,7 +135,8 @@ void TGIFExtensionList::LoadFromStream(TStream& stream, TObject* parent) {
             // valid file still opens.
             ReportWarning(1, "Unknown extension type");
             ReadOneByte(stream);
-            for (int n = ReadOneByte(stream); n > 0; n = ReadOneByte(stream)) stream.Seek(n, TSeekOrigin::soCurrent);
+            for (int n = ReadOneByte(stream); n > 0; n = ReadOneByte(stream))
+                stream.Seek(std::min<int64_t>(n, stream.Remaining()), TSeekOrigin::soCurrent);
         }
         b = ReadOneByte(stream);
         if (b < 0) return;
@@ -179,7 +181,7 @@ void TGIFHeader::Assign(const TPersistent* source) {
 }
 
 TGIFVersion TGIFHeader::RequiredVersion() const {
-    return (colorMap_->Sorted() || AspectRatio() != 0) ? gv89a : gv87a;
+    return ((colorMap_->Count() > 0 && colorMap_->Sorted()) || AspectRatio() != 0) ? gv89a : gv87a;
 }
 
 void TGIFHeader::BuildPackedByte() {
@@ -214,8 +216,10 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
 }
 
 void TGIFHeader::SaveToStream(TStream& stream) {
-    const TGIFVersion version = owner_->RequiredVersion();
+    TGIFVersion version = owner_->RequiredVersion();
     if (version == gvUnknown) RaiseGIFError("Unsupported GIF version");
+    // A sorted global table or an aspect ratio is "89a" whatever the frames hold.
+    version = std::max(version, RequiredVersion());
     stream.WriteBuffer(version == gv87a ? "GIF87a" : "GIF89a", 6);
     BuildPackedByte();
     stream.WriteBuffer(descriptor_.data(), 7);

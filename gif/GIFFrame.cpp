@@ -55,10 +55,12 @@ TGIFVersion TGIFSubImage::RequiredVersion() const {
 
 void TGIFSubImage::PlaceFrame(int left, int top, int width, int height) {
     // The descriptor holds 16-bit values: larger ones are refused, not wrapped.
-    if (left < 0 || width < 0 || left > 0xFFFF || width > 0xFFFF) RaiseGIFError("Image width too small for contained frames");
-    if (top < 0 || height < 0 || top > 0xFFFF || height > 0xFFFF)
-        RaiseGIFError("Image height too small for contained frames");
-    if (int64_t(width) * height > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
+    auto inWord = [](int v) { return v >= 0 && v <= 0xFFFF; };
+    // The picture would have to grow past 16 bits to hold it.
+    if (!inWord(left) || !inWord(top) || !inWord(width) || !inWord(height) || !inWord(left + width) ||
+        !inWord(top + height) ||
+        int64_t(width) * height > kGIFMaxFramePixels)
+        RaiseGIFError("Invalid image dimensions");
     const bool resized = width != Width() || height != Height();
     SetWord(1, left);
     SetWord(3, top);
@@ -233,6 +235,12 @@ void TGIFSubImage::ReportProgress(TProgressStage stage, uint8_t percent, bool re
     owner_->Progress(this, stage, percent, redrawNow, TRect{}, kRendering);
 }
 
+// However rendering ended, a palette that changed meanwhile is told.
+void TGIFSubImage::EndRendering(uint8_t percent) {
+    ReportProgress(TProgressStage::psEnding, percent, owner_->PaletteModified);
+    if (owner_->PaletteModified) owner_->Changed(this);
+}
+
 TBitmap* TGIFSubImage::FrameBitmap() {
     if (bitmap_ != nullptr || IsEmpty()) return bitmap_.get();
     ReportProgress(TProgressStage::psStarting, 0, false);
@@ -244,14 +252,13 @@ TBitmap* TGIFSubImage::FrameBitmap() {
             RenderPlain(*bitmap);
         bitmap_ = std::move(bitmap);
     } catch (const EAbort&) {
-        ReportProgress(TProgressStage::psEnding, 0, owner_->PaletteModified);
+        EndRendering(0);
         return bitmap_.get();
     } catch (...) {
-        ReportProgress(TProgressStage::psEnding, 0, owner_->PaletteModified);
+        EndRendering(0);
         throw;
     }
-    ReportProgress(TProgressStage::psEnding, 100, owner_->PaletteModified);
-    if (owner_->PaletteModified) owner_->Changed(this);
+    EndRendering(100);
     return bitmap_.get();
 }
 

@@ -88,7 +88,7 @@ int32_t TGIFPicture::Height() const {
 }
 
 void TGIFPicture::SetWidth(int32_t value) {
-    if (value < 0 || value > 0xFFFF) RaiseGIFError("Image width too small for contained frames");
+    if (value < 0 || value > 0xFFFF) RaiseGIFError("Invalid image dimensions");
     for (int i = 0; i < frames_->Count(); ++i) {
         const TGIFSubImage* frame = frames_->Items(i);
         if (frame->Left() + frame->Width() > value) RaiseGIFError("Image width too small for contained frames");
@@ -101,7 +101,7 @@ void TGIFPicture::SetWidth(int32_t value) {
 }
 
 void TGIFPicture::SetHeight(int32_t value) {
-    if (value < 0 || value > 0xFFFF) RaiseGIFError("Image height too small for contained frames");
+    if (value < 0 || value > 0xFFFF) RaiseGIFError("Invalid image dimensions");
     for (int i = 0; i < frames_->Count(); ++i) {
         const TGIFSubImage* frame = frames_->Items(i);
         if (frame->Top() + frame->Height() > value) RaiseGIFError("Image height too small for contained frames");

@@ -107,8 +107,9 @@ public:
         end_ = End::terminator;
     }
 
-    // Leaves the stream where reading stopped.
-    void Finish() { stream_.Seek(windowStart_ + windowPos_, TSeekOrigin::soBeginning); }
+    // Leaves the stream where reading stopped: at its end when a skipped
+    // sub-block claimed more than the stream holds.
+    void Finish() { stream_.Seek(std::min(windowStart_ + windowPos_, size_), TSeekOrigin::soBeginning); }
 
 private:
     enum class End { none, terminator, endOfStream };

@@ -181,16 +181,12 @@ void TGIFPainter::Play() {
         // The first loop extension of the run sets the number of passes.
         auto noteLoop = [&](TGIFSubImage& frame) {
             TGIFExtensionList& extensions = frame.Extensions();
-            for (int i = 0; i < extensions.Count(); ++i) {
-                TGIFExtension* extension = extensions[i];
-                if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
-                    if (loopSeen) continue;
+            for (int i = 0; i < extensions.Count() && !loopSeen; ++i) {
+                if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extensions[i])) {
                     loopSeen = true;
                     loopCount = loop->LoopCount;
                     if ((loopCount == 0 || loopForever) && Threaded()) loopCount = -1;
                     loopStart = ActiveFrame;
-                } else if (auto* gce = dynamic_cast<TGIFGraphicControlExtension*>(extension)) {
-                    CurrentDisposal = gce->Disposal();
                 }
             }
         };
@@ -206,9 +202,7 @@ void TGIFPainter::Play() {
                 // extensions and its image leaves one) is passed over; its
                 // loop extension still counts.
                 if (frame->IsEmpty()) {
-                    const uint8_t disposal = CurrentDisposal;
                     noteLoop(*frame);
-                    CurrentDisposal = disposal;
                     ++ActiveFrame;
                     continue;
                 }
@@ -218,19 +212,20 @@ void TGIFPainter::Play() {
                 if (Terminated()) break;
                 frame = FrameAt(ActiveFrame);  // the handler may have moved on
                 if (frame == nullptr) break;
-                CurrentDisposal = 1;
                 noteLoop(*frame);
+                // The block that gave the frame its transparency, and chose
+                // the buffers, gives its disposal too.
+                const TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
+                CurrentDisposal = control != nullptr ? control->Disposal() : 1;
                 RunStep([this] { PaintFrame(); });
                 PreviousDisposal = CurrentDisposal;
                 if (Terminated()) break;
                 shownAny = true;
                 wait = FallbackFrameDelay;
-                if (const TGIFGraphicControlExtension* gce = frame->GraphicControlExtension()) {
-                    if (gce->Delay() > 0) {
-                        wait = gce->Delay();
-                        if (wait < ShortestFrameDelay) wait = ShortestFrameDelay;
-                        if (wait > LongestSyncFrameDelay && !Threaded()) wait = LongestSyncFrameDelay;
-                    }
+                if (control != nullptr && control->Delay() > 0) {
+                    wait = control->Delay();
+                    if (wait < ShortestFrameDelay) wait = ShortestFrameDelay;
+                    if (wait > LongestSyncFrameDelay && !Threaded()) wait = LongestSyncFrameDelay;
                 }
                 const int32_t shown = ActiveFrame;
                 FireEvent(OnFramePainted);

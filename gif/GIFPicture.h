@@ -218,6 +218,7 @@ public:
     int Count() const { return list_.Count(); }
     // Appends; the list takes ownership. Returns the index.
     int Add(TGIFItem* item) { return list_.Add(item); }
+    void Insert(int index, TGIFItem* item) { list_.Insert(index, item); }
     void Delete(int index);       // removes and frees
     void Remove(TGIFItem* item);  // removes without freeing
     void Clear();                 // frees every item, first to last
@@ -422,6 +423,7 @@ private:
     void ApplyMetafileMask(const TMetafile& metafile);
     void ReportConverting(TProgressStage stage, uint8_t percent, bool redrawNow);
     void ReportProgress(TProgressStage stage, uint8_t percent, bool redrawNow);
+    void EndRendering(uint8_t percent);
 
     struct FreeDeleter {
         void operator()(uint8_t* p) const;
@@ -468,6 +470,8 @@ public:
     virtual const TGIFExtensionClass& ClassType() const = 0;
     uint8_t ExtensionLabel() const { return ClassType().label; }
     TGIFSubImage* Frame() const { return frame_; }
+    // Leaves its frame's list for place index in another frame's.
+    void MoveToFrame(TGIFSubImage& frame, int index);
     TGIFVersion RequiredVersion() const override { return gv89a; }
     // The two-byte head: "!" and the label.
     void SaveToStream(TStream& stream) override;
@@ -639,8 +643,6 @@ void FreeExtensionRegistries();
 // AlignedRowBytes(width, bits, alignment) = ((width x bits + alignment - 1)
 // and not (alignment - 1)) shr 3.
 int64_t AlignedRowBytes(int64_t width, int bits, int alignment);
-TPixelFormat GetPixelFormat(const TBitmap& bitmap);
-void SetPixelFormat(TBitmap& bitmap, TPixelFormat format);
 
 // Row access to a bitmap in a fixed pixel format.
 class TDIB : public TObject {

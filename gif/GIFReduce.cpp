@@ -100,17 +100,17 @@ void TErrorRowsDitherer::EndRow() {
 }
 
 TStuckiDitherer::TStuckiDitherer(int width, TColorLookup& lookup)
-    : T5by3Ditherer(width, lookup, 3, 2, 42,
+    : TErrorRowsDitherer(width, lookup, 3, 2, 42,
                     {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2},
                      {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1}}) {}
 
 TSierraDitherer::TSierraDitherer(int width, TColorLookup& lookup)
-    : T5by3Ditherer(width, lookup, 3, 2, 32,
+    : TErrorRowsDitherer(width, lookup, 3, 2, 32,
                     {{0, 1, 5}, {0, 2, 3}, {1, -2, 2}, {1, -1, 4}, {1, 0, 5}, {1, 1, 4}, {1, 2, 2},
                      {2, -1, 2}, {2, 0, 3}, {2, 1, 2}}) {}
 
 TJaJuNiDitherer::TJaJuNiDitherer(int width, TColorLookup& lookup)
-    : T5by3Ditherer(width, lookup, 3, 2, 48,
+    : TErrorRowsDitherer(width, lookup, 3, 2, 48,
                     {{0, 1, 7}, {0, 2, 5}, {1, -2, 3}, {1, -1, 5}, {1, 0, 7}, {1, 1, 5}, {1, 2, 3},
                      {2, -2, 1}, {2, -1, 3}, {2, 0, 5}, {2, 1, 3}, {2, 2, 1}}) {}
 

@@ -98,21 +98,17 @@ private:
 };
 
 // Stucki, Sierra and Jarvis-Judice-Ninke: three rows, two slots each side.
-class T5by3Ditherer : public TErrorRowsDitherer {
-public:
-    using TErrorRowsDitherer::TErrorRowsDitherer;
-};
-class TStuckiDitherer : public T5by3Ditherer {
+class TStuckiDitherer : public TErrorRowsDitherer {
 public:
     TStuckiDitherer(int width, TColorLookup& lookup);
     const char* ClassName() const override { return "TStuckiDitherer"; }
 };
-class TSierraDitherer : public T5by3Ditherer {
+class TSierraDitherer : public TErrorRowsDitherer {
 public:
     TSierraDitherer(int width, TColorLookup& lookup);
     const char* ClassName() const override { return "TSierraDitherer"; }
 };
-class TJaJuNiDitherer : public T5by3Ditherer {
+class TJaJuNiDitherer : public TErrorRowsDitherer {
 public:
     TJaJuNiDitherer(int width, TColorLookup& lookup);
     const char* ClassName() const override { return "TJaJuNiDitherer"; }

@@ -139,6 +139,22 @@ TEST(GIFHeader, WritesTheGlobalTableAndTheVersionItsFramesNeed) {
     EXPECT_EQ(Bytes(bytes.end() - 7, bytes.end()), B("\x21\xFE\x02hi\x00;"s));
 }
 
+TEST(GIFHeader, ASortedTableOrAnAspectRatioIsWrittenAs89a) {
+    struct Case {
+        bool sorted;
+        uint8_t aspect;
+        std::string version;
+    };
+    for (const Case& c : {Case{false, 0, "GIF87a"}, Case{true, 0, "GIF89a"}, Case{false, 49, "GIF89a"}}) {
+        auto gif = Build(2, 1, {clRed, clBlue}, {{Rect(0, 0, 2, 1), {0, 1}}});
+        gif->GlobalColorMap().SetSorted(c.sorted);
+        gif->Header().SetAspectRatio(c.aspect);
+        const Bytes bytes = Save(*gif);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), c.version);
+        EXPECT_EQ(bytes[10] & 0x08, c.sorted ? 0x08 : 0);
+    }
+}
+
 TEST(GIFColorMap, TablesPadFillUpAndAnswerForEveryIndex) {
     OneFrame p;
     TGIFColorMap& map = p.frame->ColorMap();
@@ -217,6 +233,26 @@ TEST(GIFFrame, RendersMaskRowsAndReportsProgressEvery32Rows) {
     EXPECT_EQ(percents, (std::vector<int>{0, 46, 91}));  // rows 0, 32, 64
 }
 
+TEST(GIFFrame, RenderingCutShortStillTellsOfAChangedPalette) {
+    for (const bool abort : {true, false}) {
+        auto gif = Build(2, 1, {clRed, clBlue}, {{Rect(0, 0, 2, 1), {0, 1}}});
+        gif->PaletteModified = true;
+        int changes = 0;
+        gif->OnChange = [&](TObject*) { ++changes; };
+        gif->OnProgress = [abort](TObject*, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+            if (stage != TProgressStage::psRunning) return;
+            if (abort) throw EAbort("stop");
+            throw EInvalidGraphic("broken");
+        };
+        TGIFSubImage* frame = gif->Images()[0];
+        if (abort)
+            EXPECT_EQ(frame->FrameBitmap(), nullptr);
+        else
+            EXPECT_THROW(frame->FrameBitmap(), EInvalidGraphic);
+        EXPECT_EQ(changes, 1) << abort;
+    }
+}
+
 TEST(GIFFrame, PaintsScaledAndTiled) {
     auto gif = Build(20, 10, {clRed, clBlue}, {{Rect(10, 0, 20, 10), {}}});
     TGIFSubImage* frame = gif->Images()[0];
@@ -237,6 +273,26 @@ TEST(GIFFrame, PaintsScaledAndTiled) {
             EXPECT_EQ(canvas.Pixel(x + 1, y), clBlue) << x << "," << y;
             EXPECT_EQ(canvas.Pixel(x + 2, y), clLime) << x << "," << y;
         }
+}
+
+// The first of a frame's two control blocks gives it its transparency, and
+// the painter its buffers and the frame's disposal.
+TEST(GIFPainter, TheFirstControlBlockOfAFrameGivesItsDisposal) {
+    auto gif = Build(4, 1, {clWhite, clRed, clBlue},
+                     {{Rect(0, 0, 2, 1), {1, 1}, -1, 2, 1}, {Rect(3, 0, 4, 1), {2}, -1, 0, 1}});
+    gif->Images()[0]->Extensions().Add(new TGIFGraphicControlExtension(gif->Images()[0]));  // leave in place
+    gif->BackdropColor = clWhite;
+    TBitmap target;
+    target.SetPixelFormat(TPixelFormat::pf24bit);
+    target.SetSize(4, 1);
+    target.Canvas().Brush.Color = clLime;
+    target.Canvas().FillRect(Rect(0, 0, 4, 1));
+    std::vector<TColor> shown;
+    gif->OnFramePainted = [&](TObject*) {
+        for (int x = 0; x < 4; ++x) shown.push_back(target.Pixel(x, 0));
+    };
+    gif->StartPainter(nullptr, target.Canvas(), gpAnimate, Rect(0, 0, 4, 1));
+    EXPECT_EQ(shown, (std::vector<TColor>{clRed, clRed, clLime, clLime, clWhite, clWhite, clLime, clBlue}));
 }
 
 TEST(GIFPicture, EmptyPictureEmptiesABitmapAndDrawsNothing) {

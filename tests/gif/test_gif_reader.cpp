@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/core/PixelBuffer.h"
 #include "tests/gif/GifTestKit.h"
 
 using namespace giftest;
@@ -19,7 +20,12 @@ std::unique_ptr<TGIFPicture> Load(const std::string& file, std::vector<std::stri
         EXPECT_EQ(severity, 1);
         warnings.push_back(message);
     };
+    // However damaged the file, progress ends at 100 %.
+    gif->OnProgress = [](TObject*, TProgressStage, uint8_t percent, bool, const TRect&, const std::string&) {
+        EXPECT_LE(percent, 100);
+    };
     gif->LoadFromFile(file);
+    gif->OnProgress = nullptr;
     return gif;
 }
 
@@ -204,4 +210,31 @@ TEST(GIFReader, AFailedLoadKeepsEarlierFramesAndRewindsTheStream) {
     EXPECT_EQ(stream.Position(), 3);
     EXPECT_EQ(gif.Images().Count(), 1);
     EXPECT_EQ(stages, (std::vector<int>{0, 1, 2}));
+}
+
+TEST(GIFReader, FirstFrameBitmapLeavesNoByteUndefined) {
+    // Frame 0 over the whole screen (an odd width: rows end in padding),
+    // and a smaller one: the rest of the screen is zero.
+    for (const TRect place : {Rect(0, 0, 1101, 1000), Rect(300, 200, 1101, 1000)}) {
+        SCOPED_TRACE(place.Left);
+        auto gif = Build(1101, 1000, {clRed, clBlue}, {{place, Bytes(size_t(place.Width()) * place.Height(), 1)}});
+        // Blocks of a bitmap's size handed back to the pool full of old bytes.
+        for (const size_t size : {size_t(1104) * 1000, size_t(1101) * 4 * 1000}) {
+            TPixelBuffer stale = TPixelBuffer::Allocate(size, false);
+            std::fill(stale.data(), stale.data() + stale.size(), uint8_t(0xAB));
+        }
+        TBitmap bitmap;
+        bitmap.Assign(gif.get());
+        const int bytes = bitmap.PixelFormat() == TPixelFormat::pf8bit ? 1 : 4;
+        int64_t wrong = 0;
+        for (int y = 0; y < bitmap.Height(); ++y) {
+            const uint8_t* row = bitmap.ScanLine(y);
+            for (int x = 0; x < bitmap.RowBytes(); ++x) {
+                const bool inside = x / bytes >= place.Left && x / bytes < std::min(bitmap.Width(), int(place.Right)) &&
+                                    y >= place.Top && y < place.Bottom;
+                wrong += !inside && row[x] != 0;
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
 }

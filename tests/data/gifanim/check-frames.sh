@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Plays every animation of compare.txt with `quillarc-decode --frames` and
-# compares each frame it writes with ImageMagick's coalesced frame over
-# white: the same number of frames, no pixel different, a timing line for
-# each; the waits of delays.gif.
+# Plays every animation of compare.txt, and a picture of one frame, with
+# `quillarc-decode --frames` and compares each frame it writes with
+# ImageMagick's coalesced frame over white: the same number of frames, no
+# pixel different, a timing line for each; the waits of delays.gif.
 # usage: check-frames.sh QUILLARC-DECODE GENERATED-DIR OUTDIR
 set -euo pipefail
 decode="$1" data="$2" out="$3"
@@ -19,7 +19,7 @@ while read -r name; do
   for ((i = 0; i < ${#refs[@]}; i++)); do
     diff=$(compare -metric AE "${got[$i]}" "${refs[$i]}" null: 2>&1) || { echo "$name: frame $i differs in $diff pixels"; status=1; }
   done
-done < "$data/compare.txt"
+done < <(cat "$data/compare.txt"; echo one_frame)
 # Delays 0, 1, 2, 10, 20 (units of 10 ms, 12 ms each here): the waits before
 # frames 1 to 4 follow from the delays of frames 0 to 3 (none -> 10 units,
 # 1 and 2 -> 3 units), less at most half of what the writing of a frame took.

@@ -47,9 +47,12 @@ gifsicle --loopcount=forever -D asis -d 5000 back.gif -d 5 -p 5,4 red.gif > long
 # Undefined disposal values 4 to 7: shown, and left in place.
 gifsicle -D asis -d 10 back.gif -D 5 -p 5,4 red.gif -D 7 -p 20,10 grey.gif -D 4 -p 2,20 solid.gif > disposal5.gif
 printf '%s\n' disposal0 disposal1 disposal2 disposal3 mixed delays no_control disposal5 > compare.txt
+# A picture of one frame, smaller than the screen: the decode tool plays it
+# all the same.
+gifsicle -S 48x36 -p 5,4 red.gif > one_frame.gif
 while read -r name; do
   convert "$name.gif" -coalesce -background white -alpha remove -alpha off "${name}_%03d.ppm"
-done < compare.txt
+done < <(cat compare.txt; echo one_frame)
 
 # Files the tools do not write, cut from the ones above: loop_at_2.gif,
 # whose loop extension (count 2) stands before frame 2; stray_zero.gif, a

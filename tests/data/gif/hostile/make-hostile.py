@@ -124,6 +124,10 @@ def files():
     # Zero bytes: between two extensions (ending the first frame, which so
     # has no image) and between frames (passed over).
     f['zero_bytes.gif'] = header(4, 4, FOUR) + gce() + b'\0' + b'\x21\xFE\x01x\0' + ok4 + b'\0\0' + ok4 + b';'
+    # Sub-blocks that claim more bytes than the file holds: one passed over
+    # after the last pixel, and one in an extension no class reads.
+    f['block_past_end.gif'] = header(4, 4, FOUR) + ok4[:-1] + b'\x14' + bytes(20) + b'\xC8abc'
+    f['unknown_label_past_end.gif'] = header(4, 4, FOUR) + ok4 + b'\x21\x02\x05priv.\xC8abc'
     return f
 
 
