@@ -10,9 +10,14 @@
 #include <string>
 #include <utility>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "platform/core/Dialogs.h"
 #include "platform/core/Parallel.h"
 #include "platform/core/PixelBuffer.h"
+#include "platform/core/Simd.h"
 #include "rasterformats/FaxDecoders.h"
 #include "rasterformats/LZ77Decoder.h"
 #include "rasterformats/RasterStrings.h"
@@ -171,6 +176,40 @@ void UndoPredictor8(uint8_t* row, int64_t pixels, int64_t stride) {
             break;
     }
 }
+
+#if QUILLARC_X86
+// The leading pixels of a row with red and blue traded, 8 at a time;
+// returns the pixels done, the rest are the caller's. Each step loads its
+// 24 bytes as two halves of 16 (the 4 bytes behind each half come along
+// unused) and stores just those 24, so that no load waits on a store that
+// covers it only in part.
+QUILLARC_AVX2 int64_t SwapRedBlue3Avx2(uint8_t* row, int64_t count) {
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15,
+                                           2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    const __m256i pack = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    int64_t i = 0;
+    for (; i + 10 <= count; i += 8) {
+        uint8_t* p = row + 3 * i;
+        const __m256i halves = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 12),
+                                                   reinterpret_cast<const __m128i*>(p));
+        const __m256i swapped = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(halves, order), pack);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(swapped));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 16), _mm256_extracti128_si256(swapped, 1));
+    }
+    return i;
+}
+
+QUILLARC_AVX2 int64_t SwapRedBlue4Avx2(uint8_t* row, int64_t count) {
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,
+                                           2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+    int64_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        auto* p = reinterpret_cast<__m256i*>(row + 4 * i);
+        _mm256_storeu_si256(p, _mm256_shuffle_epi8(_mm256_loadu_si256(p), order));
+    }
+    return i;
+}
+#endif
 
 // Bytes whose first pixel sits in the least significant bit (fill order
 // 2) turned the usual way round.
@@ -362,6 +401,18 @@ bool TTIFFGraphic::ReadImageInfo(TStream& stream, int index) {
     return true;
 }
 
+namespace {
+
+// How a decoded row becomes a row of the bitmap.
+enum class TRowForm : uint8_t {
+    Copy,     // the same bytes
+    SwapRB3,  // 8-bit RGB to blue, green, red: red and blue trade places
+    SwapRB4,  // 8-bit RGBA to blue, green, red, alpha
+    Convert,  // through the colour manager, from a row of its own
+};
+
+}  // namespace
+
 // What the steps of a load find out and hand on to the next.
 struct TTIFFGraphic::TPlan {
     int32_t width = 0, height = 0;
@@ -373,6 +424,7 @@ struct TTIFFGraphic::TPlan {
     bool predictor = false;
     int64_t bytesPerRow = 0;  // of the data, not of the bitmap
     TPixelFormat format = TPixelFormat::pfDevice;
+    TRowForm form = TRowForm::Convert;
 
     // Where a strip starts, its bytes in the stream and the rows it holds.
     struct Strip {
@@ -386,6 +438,36 @@ struct TTIFFGraphic::TPlan {
 };
 
 namespace {
+
+// Red and blue traded in place in `count` pixels of 3 or 4 bytes.
+void SwapRedBlue(uint8_t* row, int64_t count, int pixelBytes) {
+    int64_t i = 0;
+#if QUILLARC_X86
+    if (simd::Avx2()) i = pixelBytes == 3 ? SwapRedBlue3Avx2(row, count) : SwapRedBlue4Avx2(row, count);
+#endif
+    for (uint8_t* p = row + i * pixelBytes; i < count; ++i, p += pixelBytes) std::swap(p[0], p[2]);
+}
+
+// The rows of a strip that the colour manager converts, and packed bytes
+// read or turned: blocks kept from strip to strip of a run and never
+// cleared (every byte used is written first).
+class TStripScratch {
+public:
+    uint8_t* Rows(int64_t size) { return Fit(rows_, rowsSize_, size); }
+    uint8_t* Packed(int64_t size) { return Fit(packed_, packedSize_, size); }
+
+private:
+    static uint8_t* Fit(std::unique_ptr<uint8_t[]>& block, int64_t& capacity, int64_t size) {
+        if (size > capacity) {
+            block.reset();
+            block.reset(new uint8_t[static_cast<size_t>(size)]);
+            capacity = size;
+        }
+        return block.get();
+    }
+    std::unique_ptr<uint8_t[]> rows_, packed_;
+    int64_t rowsSize_ = 0, packedSize_ = 0;
+};
 
 [[noreturn]] void Refuse(const char* message) { RaiseInvalidGraphicFmt(message, kTIFFName); }
 [[noreturn]] void NotSupported(const char* what) { throw EInvalidGraphic(Format(raster::kNotSupported, what, kTIFFName)); }
@@ -604,6 +686,18 @@ void TTIFFGraphic::SetUpColours(TStream& stream, TPlan& plan) {
     cm.SetTargetSampleCount(targetSamples);
     if (scheme == TColorLayout::csCIELab) cm.SourceFlags |= cfLabByteRange;
 
+    // Rows that need no more than their own bytes, or red and blue traded,
+    // are unpacked straight into the bitmap's rows.
+    if ((source == TColorLayout::csGray || source == TColorLayout::csIndexed) && samples == 1 &&
+        bits == cm.TargetSampleBits() && (bits == 1 || bits == 4 || bits == 8))
+        plan.form = TRowForm::Copy;
+    else if (bits == 8 && samples == 3 && source == TColorLayout::csBGR && target == TColorLayout::csBGR)
+        plan.form = TRowForm::Copy;
+    else if (bits == 8 && samples == 3 && source == TColorLayout::csRGB && target == TColorLayout::csBGR)
+        plan.form = TRowForm::SwapRB3;
+    else if (bits == 8 && samples == 4 && source == TColorLayout::csRGBA && target == TColorLayout::csBGRA)
+        plan.form = TRowForm::SwapRB4;
+
     plan.format = source == TColorLayout::csGrayAlpha ? TPixelFormat::pf8bit : cm.PixelFormatFor(1);
     if (plan.format == TPixelFormat::pfCustom) Refuse(raster::kInvalidColorFormat);
     SetReaderPixelFormat(plan.format);
@@ -684,81 +778,122 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
     TColorManager& cm = ColorManager();
     const int32_t width = plan.width, height = plan.height;
     const uint8_t bits = plan.bits, samples = plan.samples;
-    const int64_t bytesPerRow = plan.bytesPerRow;
     if (plan.jpeg) {
         uint32_t count = 0;
         if (const TIFDEntry* tables = Find(tagJPEGTables)) p.JPEGTables = RawValues(stream, *tables, count);
     }
 
     NewImage(width, height, plan.format);
-    const size_t stride = static_cast<size_t>(RowBytes());
-    const size_t rowBytes = static_cast<size_t>(bytesPerRow);
+    const int64_t stride = RowBytes();
+    const int64_t rowBytes = plan.bytesPerRow;
     const bool packedTarget = BitsPerPixel(plan.format) < 8;
-    const size_t used = (size_t(width) * BitsPerPixel(plan.format) + 7) / 8;
+    const bool direct = plan.form != TRowForm::Convert;
+    // The bytes of a row the bitmap's format fills; the rest of the row is
+    // padding, which is zero, as every byte of a picture is.
+    const int64_t used = direct ? rowBytes : (int64_t(width) * BitsPerPixel(plan.format) + 7) / 8;
     EndProgress();
     StartProgress(raster::kTransfering);
     // The converter is chosen now, before rows are converted on several
     // threads (and a pair of layouts without one is refused here).
     cm.ConvertPixels(nullptr, 0, nullptr, 0, 0);
 
+    // Where the strips' bytes come from: a memory stream's own block; from
+    // a file, strips that share no bytes are read by the threads that
+    // decode them, each through a handle of its own; otherwise all strips'
+    // bytes are read before they are decoded, each stretch of the stream once.
     std::vector<TPlan::Strip>& strips = plan.strips;
     int64_t total = 0, sum = 0;
     for (int64_t e : plan.extent) total += e;
     for (const TPlan::Strip& strip : strips) sum += strip.length;
-    // From a file, strips that share no bytes are read by the threads that
-    // decode them, each through a handle of its own; otherwise all strips'
-    // bytes are read before they are decoded.
-    auto* file = dynamic_cast<TFileStream*>(&stream);
-    const bool direct = file != nullptr && sum == total && strips.size() > 1;
-    TPixelBuffer all;  // picture-sized: from the pool of pixel blocks
-    if (!direct) ReadStripBytes(stream, plan, all);
+    auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+    auto* file = memory == nullptr && sum == total ? dynamic_cast<TFileStream*>(&stream) : nullptr;
+    TPixelBuffer all;
+    if (memory != nullptr) {
+        for (TPlan::Strip& strip : strips)
+            if (strip.length > 0) strip.data = memory->Memory() + strip.start;
+    } else if (file == nullptr) {
+        ReadStripBytes(stream, plan, all);
+    }
 
     // Fill order 2 holds for all data but JPEG strips; the fax decoders
     // turn their bits themselves.
     const bool reverseData = plan.reversed && !plan.fax && !plan.jpeg;
-    // One strip into its rows of the bitmap, from packed, its bytes. They
-    // stay as they are (strips may share them); scratch takes them turned
-    // the usual way round.
-    auto decodeStrip = [&](size_t index, const uint8_t* packed, TDecoder* decoder, TImageProperties& properties,
-                           std::vector<uint8_t>& unpacked, std::vector<uint8_t>& scratch) {
+    // JPEG strips come out at the bitmap's row distance, straight into its
+    // rows; other data a row after the other.
+    const int64_t pitch = direct && plan.jpeg ? stride : rowBytes;
+
+    // One strip into its rows of the bitmap. Its bytes, read here or before,
+    // stay as they are (strips may share them).
+    auto decodeStrip = [&](size_t index, TStripScratch& scratch, TFileStream* own, TDecoder* decoder,
+                           TImageProperties& properties) {
         const TPlan::Strip& strip = strips[index];
-        const int64_t size = strip.rows * bytesPerRow;
-        if (reverseData && strip.length > 0) {
-            scratch.assign(packed, packed + strip.length);
-            ReverseBits(scratch.data(), strip.length);
-            packed = scratch.data();
-        }
-        // Stored rows are converted where they lie (nothing writes to them:
-        // the predictor goes with compressed data only).
-        uint8_t* rows = const_cast<uint8_t*>(packed);
-        if (decoder != nullptr || strip.length < size) {
-            if (unpacked.size() < static_cast<size_t>(size)) unpacked.resize(static_cast<size_t>(size));
-            int64_t got = 0;
-            if (decoder == nullptr) {
+        uint8_t* const first = ScanLine(static_cast<int32_t>(strip.firstRow));
+        const int64_t size = strip.rows * pitch;
+        // Direct rows unpack where they end up; others into rows of their
+        // own, from where the colour manager takes them.
+        uint8_t* rows = direct ? first : scratch.Rows(size);
+        int64_t got = 0;
+        if (strip.length > 0) {
+            const uint8_t* packed = strip.data;
+            if (decoder == nullptr && direct && own != nullptr) {
+                // Stored rows read straight into the bitmap.
                 got = std::min(strip.length, size);
-                if (got > 0) std::memcpy(unpacked.data(), packed, static_cast<size_t>(got));
-            } else if (strip.length > 0) {
-                properties.StripIndex = static_cast<int32_t>(index);
-                properties.RowIndex = static_cast<uint32_t>(strip.firstRow);
-                const uint8_t* in = packed;
-                uint8_t* out = unpacked.data();
-                got = decoder->Decode(in, out, strip.length, size);
+                own->SetPosition(strip.start);
+                own->ReadBuffer(rows, got);
+                if (reverseData) ReverseBits(rows, got);
+            } else {
+                if (own != nullptr) {
+                    uint8_t* read = scratch.Packed(strip.length);
+                    own->SetPosition(strip.start);
+                    own->ReadBuffer(read, strip.length);
+                    if (reverseData) ReverseBits(read, strip.length);
+                    packed = read;
+                } else if (reverseData) {
+                    uint8_t* turned = scratch.Packed(strip.length);
+                    std::memcpy(turned, packed, static_cast<size_t>(strip.length));
+                    ReverseBits(turned, strip.length);
+                    packed = turned;
+                }
+                if (decoder != nullptr) {
+                    properties.StripIndex = static_cast<int32_t>(index);
+                    properties.RowIndex = static_cast<uint32_t>(strip.firstRow);
+                    uint8_t* out = rows;
+                    got = decoder->Decode(packed, out, strip.length, size);
+                } else if (!direct && strip.length >= size) {
+                    // Stored rows are converted where they lie (nothing
+                    // writes to them: the predictor goes with compressed
+                    // data only).
+                    rows = const_cast<uint8_t*>(packed);
+                    got = size;
+                } else {
+                    got = std::min(strip.length, size);
+                    std::memcpy(rows, packed, static_cast<size_t>(got));
+                }
             }
-            // What the data does not cover is zero.
-            if (got < size) std::memset(unpacked.data() + got, 0, static_cast<size_t>(size - got));
-            rows = unpacked.data();
         }
-        for (int64_t r = 0; r < strip.rows; ++r, rows += rowBytes) {
+        // What the data does not cover is zero.
+        if (got < size) std::memset(rows + got, 0, static_cast<size_t>(size - got));
+        // Rows unpacked side by side move apart to the bitmap's row distance,
+        // the last first.
+        if (direct && pitch != stride)
+            for (int64_t r = strip.rows - 1; r > 0; --r) std::memmove(first + r * stride, first + r * pitch, size_t(pitch));
+        for (int64_t r = 0; r < strip.rows; ++r) {
+            uint8_t* line = first + r * stride;
+            uint8_t* row = direct ? line : rows + r * pitch;
             if (plan.predictor) {
-                if (bits == 8) UndoPredictor8(rows, width, samples);
-                else UndoPredictor16(rows, width, samples, BigEndian());
+                if (bits == 8) UndoPredictor8(row, width, samples);
+                else UndoPredictor16(row, width, samples, BigEndian());
             }
-            uint8_t* line = ScanLine(static_cast<int32_t>(strip.firstRow + r));
-            // Row padding (and, in 1- and 4-bit rows, the bits of the last
-            // byte past the width) is zero, as every byte of a picture is.
-            if (packedTarget) std::memset(line, 0, stride);
-            else std::memset(line + used, 0, stride - used);
-            cm.ConvertPixels(rows, rowBytes, line, stride, static_cast<uint32_t>(width));
+            switch (plan.form) {
+                case TRowForm::Copy: break;
+                case TRowForm::SwapRB3: SwapRedBlue(line, width, 3); break;
+                case TRowForm::SwapRB4: SwapRedBlue(line, width, 4); break;
+                case TRowForm::Convert:
+                    if (packedTarget) std::memset(line, 0, size_t(stride));
+                    cm.ConvertPixels(row, size_t(rowBytes), line, size_t(stride), static_cast<uint32_t>(width));
+                    break;
+            }
+            std::memset(line + used, 0, size_t(stride - used));
         }
     };
 
@@ -776,26 +911,19 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
     };
     auto decodeRun = [&](int32_t begin, int32_t end) {
         TImageProperties properties = plan.jpeg ? p : TImageProperties{};
+        properties.BytesPerRow = static_cast<int32_t>(pitch);
         std::unique_ptr<TDecoder> decoder;
-        std::vector<uint8_t> unpacked, scratch, read;
         std::unique_ptr<TFileStream> own;
+        TStripScratch scratch;
         size_t current = static_cast<size_t>(begin);
-        // The bytes of a strip: read here, or as read before.
-        auto bytesOf = [&](const TPlan::Strip& strip) -> const uint8_t* {
-            if (!direct || strip.length == 0) return strip.data;
-            if (!own) own = std::make_unique<TFileStream>(file->FileName(), fmOpenRead | fmShareDenyWrite);
-            read.resize(static_cast<size_t>(strip.length));
-            own->SetPosition(strip.start);
-            own->ReadBuffer(read.data(), strip.length);
-            return read.data();
-        };
         try {
+            if (file != nullptr) own = std::make_unique<TFileStream>(file->FileName(), fmOpenRead | fmShareDenyWrite);
             decoder = MakeDecoder(plan, properties);
             if (auto* j = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
                 j->OnWarning = [&](const std::string& text) { warnings[current].push_back(text); };
             if (decoder) decoder->BeginDecode();
             for (; current < static_cast<size_t>(end); ++current) {
-                decodeStrip(current, bytesOf(strips[current]), decoder.get(), properties, unpacked, scratch);
+                decodeStrip(current, scratch, own.get(), decoder.get(), properties);
                 rowsDone += strips[current].rows;
             }
             if (decoder) decoder->EndDecode();
@@ -811,7 +939,8 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
         if (errors[i]) std::rethrow_exception(errors[i]);
     }
     // Rows no strip reached are zero.
-    for (int32_t y = static_cast<int32_t>(plan.rowsCovered); y < height; ++y) std::memset(ScanLine(y), 0, stride);
+    for (int32_t y = static_cast<int32_t>(plan.rowsCovered); y < height; ++y)
+        std::memset(ScanLine(y), 0, size_t(stride));
     EndProgress();
 }
 
