@@ -19,8 +19,8 @@
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/Simd.h"
 #include "rasterformats/FaxDecoders.h"
-#include "rasterformats/LZ77Decoder.h"
 #include "rasterformats/RasterStrings.h"
+#include "rasterformats/TIFFDeflateDecoder.h"
 #include "rasterformats/ThunderDecoder.h"
 #include "rasterformats/TIFFJPEGDecoder.h"
 
@@ -766,7 +766,7 @@ std::unique_ptr<TDecoder> TTIFFGraphic::MakeDecoder(const TPlan& plan, TImagePro
             return std::make_unique<TCCITTMHDecoder>(int32_t(faxOptions_), plan.reversed,
                                                      p.Compression == TCompressionType::ctFaxRLEW, plan.width);
         // A deflate stream of its own in every strip.
-        case TCompressionType::ctLZ77: return std::make_unique<TLZ77Decoder>(1, true);
+        case TCompressionType::ctLZ77: return std::make_unique<TTIFFDeflateDecoder>();
         case TCompressionType::ctJPEG: return std::make_unique<TTIFFJPEGDecoder>(properties);
         case TCompressionType::ctThunderscan: return std::make_unique<TThunderDecoder>(plan.width);
         default: return nullptr;

@@ -1,12 +1,16 @@
 // The decoders behind the TIFF and Photo-CD readers, on hand-made data:
-// one-dimensional fax coding, ThunderScan and the Photo-CD residuals.
+// one-dimensional fax coding, deflate strips, ThunderScan and the Photo-CD
+// residuals.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "rasterformats/FaxDecoders.h"
 #include "rasterformats/PCDDecoder.h"
+#include "rasterformats/TIFFDeflateDecoder.h"
 #include "rasterformats/ThunderDecoder.h"
 #include "tests/rasterformats/ReaderBytes.h"
 
@@ -104,6 +108,44 @@ TEST(FaxDecoders, WordAlignedLinesStartOnEvenBytes) {
     // Byte aligned, lines follow on the next byte.
     TCCITTMHDecoder bytes(0, false, false, 3);
     EXPECT_EQ(Decode(bytes, Bytes{0x74, 0x35, 0xC7, 0x74}, 3, 1, 3), (Bytes{0x20, 0xC0, 0x20}));
+}
+
+// A strip inflates to the bytes zlib gives it, sound or not: whole, cut
+// short, with bits flipped anywhere (the checksum too), with room for less
+// than it holds, or behind a header that is no zlib header.
+TEST(TIFFDeflateDecoder, GivesWhatZlibGivesForEveryStrip) {
+    Bytes raw(30000);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint8_t>(i % 700 < 350 ? i * i / 7 : i / 64);
+    uLongf length = compressBound(raw.size());
+    Bytes sound(length);
+    ASSERT_EQ(compress2(sound.data(), &length, raw.data(), raw.size(), 6), Z_OK);
+    sound.resize(length);
+    std::vector<Bytes> strips = {sound, Bytes(sound.begin(), sound.end() - 2), Bytes(sound.begin(), sound.end() - 900),
+                                 Bytes{0x78, 0x9C}, Bytes{0x78, 0xBB, 0, 0, 0, 0}};
+    for (size_t bit = 5; bit < 8 * sound.size(); bit += 8 * sound.size() / 40 + 3) {
+        strips.push_back(sound);
+        strips.back()[bit / 8] ^= static_cast<uint8_t>(1 << bit % 8);
+    }
+    for (const Bytes& strip : strips)
+        for (int64_t room : {30000, 29999, 12345, 40000}) {
+            Bytes expected(40000, 0xA5), got(40000, 0xA5);
+            TLZ77Decoder zlib(1, true);
+            TTIFFDeflateDecoder fast;
+            zlib.BeginDecode();
+            fast.BeginDecode();
+            const uint8_t *in = strip.data(), *fastIn = strip.data();
+            uint8_t *out = expected.data(), *fastOut = got.data();
+            const auto size = static_cast<int64_t>(strip.size());
+            const int64_t written = zlib.Decode(in, out, size, room);
+            ASSERT_EQ(fast.Decode(fastIn, fastOut, size, room), written);
+            // What lies past the bytes written is no output; past the room
+            // nothing is touched.
+            std::fill(got.begin() + written, got.begin() + room, 0xA5);
+            std::fill(expected.begin() + written, expected.begin() + room, 0xA5);
+            EXPECT_TRUE(got == expected) << strip.size() << " bytes into " << room;
+            zlib.EndDecode();
+            fast.EndDecode();
+        }
 }
 
 TEST(ThunderDecoder, CodesRowsAndBounds) {
