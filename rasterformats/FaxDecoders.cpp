@@ -1,5 +1,7 @@
 #include "rasterformats/FaxDecoders.h"
 
+#include <array>
+#include <bit>
 #include <cstring>
 #include <string_view>
 
@@ -99,6 +101,84 @@ constexpr uint8_t Reversed(uint8_t b) {
     return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
 }
 
+constexpr auto kReversed = [] {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) t[size_t(i)] = Reversed(static_cast<uint8_t>(i));
+    return t;
+}();
+
+// Every code is at most this long, so the next kLongBits bits of the data
+// decide where a walk down a tree from its root stops; the next kShortBits
+// decide it for the short codes, which are most of the codes in a picture.
+constexpr int kLongBits = 13;
+constexpr int kShortBits = 9;
+
+// Where the walk from the root stops for a pattern of the next bits: the
+// value of the node it stops at, the bits it took (0 when the pattern does
+// not decide it) and how many of those end in zeros.
+struct Lookup {
+    int16_t value;
+    uint8_t length;
+    uint8_t trailingZeros;
+};
+
+template <int Bits>
+std::array<Lookup, size_t(1) << Bits> BuildLookup(const States& tree) {
+    std::array<Lookup, size_t(1) << Bits> table{};
+    for (uint32_t pattern = 0; pattern < table.size(); ++pattern) {
+        int32_t node = 0;
+        int length = 0;
+        for (;;) {
+            const TCCITTDecoder::TState& state = tree[static_cast<size_t>(node)];
+            const bool leaf = state.child[0] == 0 && state.child[1] == 0;
+            if (length == Bits && !leaf) {
+                length = 0;  // the walk goes on past the bits looked at
+                break;
+            }
+            const int bit = length == Bits ? 0 : (pattern >> (Bits - 1 - length)) & 1;
+            if (state.child[bit] == 0) break;
+            node = state.child[bit];
+            ++length;
+        }
+        const uint32_t taken = length == 0 ? 0 : pattern >> (Bits - length);
+        table[pattern] = Lookup{static_cast<int16_t>(tree[static_cast<size_t>(node)].value), static_cast<uint8_t>(length),
+                                static_cast<uint8_t>(taken == 0 ? length : std::countr_zero(taken))};
+    }
+    return table;
+}
+
+struct Lookups {
+    std::array<Lookup, size_t(1) << kShortBits> shortCodes;
+    std::array<Lookup, size_t(1) << kLongBits> longCodes;
+};
+
+// Sets bits from to from + count - 1 (count > 0) of a row, first bit most
+// significant.
+void SetBits(uint8_t* row, int32_t from, int32_t count) {
+    const int32_t first = from >> 3, last = (from + count - 1) >> 3;
+    const auto head = static_cast<uint8_t>(0xFF >> (from & 7));
+    const auto tail = static_cast<uint8_t>(0xFF << (7 - ((from + count - 1) & 7)));
+    if (first == last) {
+        row[first] |= head & tail;
+        return;
+    }
+    row[first] |= head;
+    std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
+    row[last] |= tail;
+}
+
+const Lookups& WhiteLookups() {
+    static const Lookups tables{BuildLookup<kShortBits>(TCCITTDecoder::WhiteStates()),
+                                BuildLookup<kLongBits>(TCCITTDecoder::WhiteStates())};
+    return tables;
+}
+
+const Lookups& BlackLookups() {
+    static const Lookups tables{BuildLookup<kShortBits>(TCCITTDecoder::BlackStates()),
+                                BuildLookup<kLongBits>(TCCITTDecoder::BlackStates())};
+    return tables;
+}
+
 }  // namespace
 
 const std::vector<TCCITTDecoder::TState>& TCCITTDecoder::WhiteStates() {
@@ -113,15 +193,14 @@ const std::vector<TCCITTDecoder::TState>& TCCITTDecoder::BlackStates() {
 
 TCCITTDecoder::TCCITTDecoder(int32_t options, bool swapBits, bool wordAligned, int32_t width)
     : options_(options), swapBits_(swapBits), wordAligned_(wordAligned), width_(width < 0 ? 0 : width) {
-    WhiteStates();
-    BlackStates();
+    WhiteLookups();
+    BlackLookups();
 }
 
 void TCCITTDecoder::Start(const uint8_t* source, int64_t packedSize, uint8_t* dest, int64_t unpackedSize) {
     source_ = source;
-    packedLeft_ = source == nullptr ? 0 : std::max<int64_t>(packedSize, 0);
-    consumed_ = 0;
-    bits_ = mask_ = bitsLeft_ = 0;
+    packedSize_ = source == nullptr ? 0 : std::max<int64_t>(packedSize, 0);
+    position_ = 0;
     zeroRun_ = 0;
     dest_ = dest;
     unpackedSize_ = dest == nullptr ? 0 : std::max<int64_t>(unpackedSize, 0);
@@ -132,30 +211,63 @@ void TCCITTDecoder::Start(const uint8_t* source, int64_t packedSize, uint8_t* de
     isWhite_ = true;
 }
 
-void TCCITTDecoder::LoadByte() {
-    bits_ = swapBits_ ? Reversed(*source_) : *source_;
-    ++source_;
-    --packedLeft_;
-    ++consumed_;
-    mask_ = 0x80;
-    bitsLeft_ = 8;
-}
+uint8_t TCCITTDecoder::Byte(int64_t index) const { return swapBits_ ? kReversed[source_[index]] : source_[index]; }
 
 int TCCITTDecoder::ReadBit() {
-    if (bitsLeft_ == 0) {
-        if (packedLeft_ == 0) return 0;
-        LoadByte();
-    }
-    const int bit = (bits_ & mask_) != 0;
-    mask_ >>= 1;
-    --bitsLeft_;
+    if (!InputLeft()) return 0;
+    const int bit = (Byte(position_ >> 3) >> (7 - (position_ & 7))) & 1;
+    ++position_;
     zeroRun_ = bit ? 0 : zeroRun_ + 1;
     return bit;
 }
 
+uint64_t TCCITTDecoder::Window(int64_t index) const {
+    uint64_t word;
+    std::memcpy(&word, source_ + index, 8);
+    if (swapBits_) {
+        uint8_t bytes[8];
+        std::memcpy(bytes, &word, 8);
+        for (uint8_t& b : bytes) b = kReversed[b];
+        std::memcpy(&word, bytes, 8);
+    }
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    return word;
+}
+
 int32_t TCCITTDecoder::DecodeRun() {
+    const Lookups& tables = isWhite_ ? WhiteLookups() : BlackLookups();
+    int32_t sum = 0;
+    // Whole codes from the tables while 8 bytes of data are left: a window
+    // of the next 57 bits or more holds at least four codes.
+    while ((position_ >> 3) + 8 <= packedSize_) {
+        const uint64_t window = Window(position_ >> 3) << (position_ & 7);
+        int used = 0;
+        do {
+            const uint64_t next = window << used;
+            Lookup code = tables.shortCodes[next >> (64 - kShortBits)];
+            if (code.length == 0) code = tables.longCodes[next >> (64 - kLongBits)];
+            if (code.length == 0) {
+                position_ += used;
+                return WalkRun(sum);
+            }
+            used += code.length;
+            zeroRun_ = code.trailingZeros == code.length ? zeroRun_ + code.length : code.trailingZeros;
+            if (code.value < 64) {
+                position_ += used;
+                return sum + code.value;
+            }
+            // Make-up codes may follow one another; the sum stops at the
+            // width, which is all a line can take.
+            sum = static_cast<int32_t>(std::min<int64_t>(int64_t(sum) + code.value, width_));
+        } while (used + kLongBits <= 57);
+        position_ += used;
+    }
+    return WalkRun(sum);
+}
+
+int32_t TCCITTDecoder::WalkRun(int32_t sum) {
     const std::vector<TState>& tree = isWhite_ ? WhiteStates() : BlackStates();
-    int32_t node = 0, sum = 0;
+    int32_t node = 0;
     for (;;) {
         if (!InputLeft()) {
             // A code that ends with the data still counts.
@@ -164,15 +276,12 @@ int32_t TCCITTDecoder::DecodeRun() {
             if (last.value < 64) return sum + last.value;
             return static_cast<int32_t>(std::min<int64_t>(int64_t(sum) + last.value, width_));
         }
-        if (bitsLeft_ == 0) LoadByte();  // the next byte, no bit taken yet
-        const int bit = (bits_ & mask_) != 0;
+        const int bit = (Byte(position_ >> 3) >> (7 - (position_ & 7))) & 1;  // looked at, not yet taken
         int32_t next = tree[static_cast<size_t>(node)].child[bit];
         if (next == 0) {
             // The node ends a code; this bit starts the next one.
             const int32_t value = tree[static_cast<size_t>(node)].value;
             if (value < 64) return sum + value;
-            // Make-up codes may follow one another; the sum stops at the
-            // width, which is all a line can take.
             sum = static_cast<int32_t>(std::min<int64_t>(int64_t(sum) + value, width_));
             next = tree[0].child[bit];
         }
@@ -184,17 +293,7 @@ int32_t TCCITTDecoder::DecodeRun() {
 bool TCCITTDecoder::AddRun(int32_t n) {
     const int32_t k = std::min(n, width_ - x_);
     if (k <= 0) return x_ >= width_;
-    if (!isWhite_) {
-        uint8_t* row = dest_ + row_ * rowBytes_;
-        int32_t x = x_;
-        const int32_t end = x_ + k;
-        for (; x < end && (x & 7) != 0; ++x) row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-        if (end - x >= 8) {
-            std::memset(row + (x >> 3), 0xFF, static_cast<size_t>((end - x) >> 3));
-            x += (end - x) & ~7;
-        }
-        for (; x < end; ++x) row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
+    if (!isWhite_) SetBits(dest_ + row_ * rowBytes_, x_, k);
     x_ += k;
     return x_ >= width_;
 }
@@ -207,6 +306,73 @@ void TCCITTDecoder::EndLine() {
 }
 
 // ------------------------------------------------------------ T.4
+
+namespace {
+
+// How a line's runs ended: an end-of-line code, another code that is no
+// run, a full line, or none of these yet.
+enum : int { kEndOfLine = -1, kNoCode = -2, kFullLine = 0, kLineGoesOn = 1 };
+
+}  // namespace
+
+int TCCITTFax3Decoder::TableLine() {
+    const Lookups& whiteCodes = WhiteLookups();
+    const Lookups& blackCodes = BlackLookups();
+    const int64_t last = 8 * (packedSize_ - 8);  // the last position with 8 bytes from its byte on
+    int64_t position = position_;
+    int32_t zeroRun = zeroRun_, x = x_, sum = 0;
+    bool white = isWhite_, open = false;
+    uint8_t* const row = dest_ + row_ * rowBytes_;
+    int ended = kLineGoesOn;
+    while (ended == kLineGoesOn && !open && position <= last) {
+        const uint64_t window = Window(position >> 3) << (position & 7);
+        int used = 0;
+        while (used + kLongBits <= 57) {
+            const Lookups& tables = white ? whiteCodes : blackCodes;
+            const uint64_t next = window << used;
+            Lookup code = tables.shortCodes[next >> (64 - kShortBits)];
+            if (code.length == 0) code = tables.longCodes[next >> (64 - kLongBits)];
+            if (code.length == 0) {
+                open = true;
+                break;
+            }
+            used += code.length;
+            zeroRun = code.trailingZeros == code.length ? zeroRun + code.length : code.trailingZeros;
+            if (code.value >= 64) {
+                sum = static_cast<int32_t>(std::min<int64_t>(int64_t(sum) + code.value, width_));
+                continue;
+            }
+            const int32_t run = sum + code.value;
+            sum = 0;
+            if (run < 0) {
+                ended = run == -1 ? kEndOfLine : kNoCode;
+                break;
+            }
+            const int32_t k = std::min(run, width_ - x);
+            if (k > 0) {
+                if (!white) SetBits(row, x, k);
+                x += k;
+            }
+            if (x >= width_) {
+                ended = kFullLine;
+                break;
+            }
+            white = !white;
+        }
+        position += used;
+    }
+    position_ = position;
+    zeroRun_ = zeroRun;
+    x_ = x;
+    isWhite_ = white;
+    if (ended != kLineGoesOn || (sum == 0 && !open)) return ended;
+    // A run begun near the end of the data goes on bit by bit.
+    const int32_t run = WalkRun(sum);
+    if (run < 0) return run == -1 ? kEndOfLine : kNoCode;
+    if (AddRun(run)) return kFullLine;
+    isWhite_ = !isWhite_;
+    return kLineGoesOn;
+}
 
 int64_t TCCITTFax3Decoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
     Start(source, packedSize, dest, unpackedSize);
@@ -221,18 +387,20 @@ int64_t TCCITTFax3Decoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_
             while (InputLeft() && ReadBit() == 0) {
             }
         }
-        afterEndOfLine = false;
         isWhite_ = true;
-        while (InputLeft()) {
-            const int32_t run = DecodeRun();
-            if (run == -1) {
-                afterEndOfLine = true;
-                break;
+        const int ended = TableLine();
+        afterEndOfLine = ended == kEndOfLine;
+        if (ended == kLineGoesOn)
+            while (InputLeft()) {
+                const int32_t run = DecodeRun();
+                if (run == -1) {
+                    afterEndOfLine = true;
+                    break;
+                }
+                if (run < 0) break;
+                if (AddRun(run)) break;
+                isWhite_ = !isWhite_;
             }
-            if (run < 0) break;
-            if (AddRun(run)) break;
-            isWhite_ = !isWhite_;
-        }
         EndLine();
     }
     return Written();
@@ -249,19 +417,8 @@ int64_t TCCITTMHDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t 
             EndLine();
             // The next line starts on the next byte, or 16-bit word, of
             // the strip.
-            // A byte only looked at (the line ended on its boundary) is
-            // not consumed.
-            if (bitsLeft_ == 8) {
-                --source_;
-                ++packedLeft_;
-                --consumed_;
-            }
-            bitsLeft_ = 0;
-            if (wordAligned_ && (consumed_ & 1) && packedLeft_ > 0) {
-                ++source_;
-                --packedLeft_;
-                ++consumed_;
-            }
+            AlignToByte();
+            if (wordAligned_ && ((position_ >> 3) & 1) && (position_ >> 3) < packedSize_) position_ += 8;
         }
         isWhite_ = !isWhite_;
     }

@@ -33,9 +33,7 @@ protected:
     // Sets up the reader on the packed bytes and the writer on dest, which
     // holds unpackedSize bytes, cleared to white.
     void Start(const uint8_t* source, int64_t packedSize, uint8_t* dest, int64_t unpackedSize);
-    bool InputLeft() const { return bitsLeft_ > 0 || packedLeft_ > 0; }
-    // Takes the next packed byte into the bit reader (packedLeft_ > 0).
-    void LoadByte();
+    bool InputLeft() const { return position_ < 8 * packedSize_; }
     int ReadBit();
     // One run of the current colour: the sum of its make-up codes and its
     // terminating code (at most the width), or a negative code value.
@@ -44,6 +42,8 @@ protected:
     bool AddRun(int32_t n);
     // Moves the writer to the start of the next row.
     void EndLine();
+    // Moves the reader to the next byte boundary (where it is not on one).
+    void AlignToByte() { position_ = (position_ + 7) & ~int64_t(7); }
     // True while the writer's row lies wholly inside the output.
     bool RowFits() const { return (row_ + 1) * rowBytes_ <= unpackedSize_; }
     // Bytes of output that decoding reached: whole rows plus a started one.
@@ -54,16 +54,24 @@ protected:
     bool wordAligned_;
     int32_t width_;
     bool isWhite_ = true;
-    // Reader.
+    // Reader: the packed bytes and the bits of them taken so far.
     const uint8_t* source_ = nullptr;
-    int64_t packedLeft_ = 0;  // bytes not yet loaded
-    int64_t consumed_ = 0;    // bytes loaded so far
-    uint8_t bits_ = 0, mask_ = 0, bitsLeft_ = 0;
+    int64_t packedSize_ = 0;
+    int64_t position_ = 0;
     int32_t zeroRun_ = 0;  // zero bits read in a row up to now
     // Writer.
     uint8_t* dest_ = nullptr;
     int64_t unpackedSize_ = 0, rowBytes_ = 0, row_ = 0;
     int32_t x_ = 0;  // pixels of the current line done
+
+    // The 8 packed bytes from index on, first bit most significant.
+    uint64_t Window(int64_t index) const;
+    // The code at the reader's position walked bit by bit from the root of
+    // the tree, onto sum: for the last bits of the data.
+    int32_t WalkRun(int32_t sum);
+
+private:
+    uint8_t Byte(int64_t index) const;
 };
 
 // T.4: each line is introduced by an end-of-line code (eleven zero bits and
@@ -74,6 +82,14 @@ public:
     const char* ClassName() const override { return "TCCITTFax3Decoder"; }
     // Decodes the strip into whole rows of dest; returns the bytes reached.
     int64_t Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) override;
+
+private:
+    // The runs of the current line from the code tables, with the reader
+    // and the line in locals, while 8 bytes of data are left; says how the
+    // line ended (an end-of-line code -1, another code that is no run -2,
+    // full 0) or 1 when the data grew short first, the rest of the line
+    // being the caller's, run by run.
+    int TableLine();
 };
 
 // Modified Huffman: lines of runs without end-of-line codes, each starting
