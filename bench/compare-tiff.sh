@@ -1,49 +1,96 @@
 #!/bin/sh
-# Times the TIFF reader against libtiff, side by side, on 4000 x 3000 TIFFs
-# made from the shared photograph: uncompressed, PackBits, deflate with the
-# predictor and JPEG (YCbCr, chroma halved both ways), strips as tiffcp
-# writes them. Quillarc: quillarc-decode --repeat N (load through the
-# picture registry plus the assignment to a bitmap, in-process). libtiff:
-# bench/libtiff_decode.c, built here, which opens the file and reads every
-# strip with TIFFReadEncodedStrip into a buffer of the whole image (JPEG
-# strips asked for as RGB). Each cell
-# is the median of N loads; the whole comparison runs three rounds.
-# usage: bench/compare-tiff.sh [N]
+# Times the TIFF reader against libtiff, side by side in the same run, on
+# 4000 x 3000 TIFFs made from the shared photograph with tiffcp: none,
+# PackBits, deflate without and with the predictor, JPEG (YCbCr, chroma
+# halved both ways, strips of 16 rows) and CCITT G3 1-D (the photograph
+# thresholded to black and white); other strips as tiffcp writes them.
+# Quillarc: quillarc-decode --repeat N (load through the picture registry
+# and assignment to a bitmap, in-process). libtiff: bench/libtiff_decode.c,
+# built here: TIFFReadEncodedStrip of every strip into a buffer of the
+# whole image (JPEG strips asked for as RGB). Both keep their memory from
+# load to load (Quillarc's pool of pixel blocks, libtiff's driver its
+# buffer); the first load of a fresh process pays for all of it, page
+# faults included. No allocator settings.
+# Each round times every file with both tools in turn, the order changing
+# from round to round, on one core (taskset -c 1) and on four (taskset -c
+# 1-4), each time the median of N loads; then the first load of a fresh
+# process of each, on one core. A cell is the median over the rounds;
+# "ratio" is Quillarc's time over libtiff's. Peak memory is the process's
+# high-water mark from a fresh process, in bytes per pixel (the picture
+# itself is 3, 1 for JPEG grey, 1/8 for G3).
+# usage: bench/compare-tiff.sh [ROUNDS] [N]
 # environment: WORK (default /tmp/quillarc-compare-tiff), DECODE (the
 # quillarc-decode to time, default build/release/bench/quillarc-decode)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-repeat=${1:-5}
+rounds=${1:-5}
+repeat=${2:-5}
 work=${WORK:-/tmp/quillarc-compare-tiff}
 decode=${DECODE:-$here/../build/release/bench/quillarc-decode}
 photo=$here/../../shared/photos/seeding-5312x2988.jpg
 mkdir -p "$work"
-cc -O2 -o "$work/libtiff_decode" "$here/libtiff_decode.c" -ltiff
+cc -O2 -I"$here" -o "$work/libtiff_decode" "$here/libtiff_decode.c" -ltiff
 
-if [ ! -f "$work/photo.tif" ]; then
-  convert "$photo" -resize '4000x3000!' -compress None "$work/photo.tif"
-fi
-make() { # NAME TIFFCP-OPTIONS...
-  name=$1
-  shift
-  [ -f "$work/$name.tif" ] || tiffcp "$@" "$work/photo.tif" "$work/$name.tif"
+[ -f "$work/photo.tif" ] || convert "$photo" -resize '4000x3000!' -compress None "$work/photo.tif"
+[ -f "$work/bilevel.tif" ] ||
+  convert "$work/photo.tif" -colorspace gray -threshold 50% -depth 1 -compress None "$work/bilevel.tif"
+make() { # NAME SOURCE TIFFCP-OPTIONS...
+  name=$1 source=$2
+  shift 2
+  [ -f "$work/$name.tif" ] || tiffcp "$@" "$work/$source.tif" "$work/$name.tif"
 }
-make none -c none
-make packbits -c packbits
-make deflate-predictor -c zip:2
-make jpeg -c jpeg:90 -r 16
+make none photo -c none
+make packbits photo -c packbits
+make deflate photo -c zip
+make deflate-predictor photo -c zip:2
+make jpeg photo -c jpeg:90 -r 16
+make g3-1d bilevel -c g3:1d
+variants="none packbits deflate deflate-predictor jpeg g3-1d"
 
-median() { sed -n 's/^median time: \([0-9.]*\) s.*/\1/p'; }
-for round in 1 2 3; do
-  echo "round $round (medians of $repeat loads, megapixels a second in brackets)"
-  printf '  %-18s %8s  %-18s %-18s\n' variant MB quillarc libtiff
-  for name in none packbits deflate-predictor jpeg; do
+load_before=$(cut -d" " -f1-3 /proc/loadavg)
+results=$work/results.txt
+: >"$results"
+median_of() { sed -n 's/^median time: \([0-9.]*\) s.*/\1/p'; }
+peak_of() { sed -n 's/^peak resident memory: .*(\([0-9.]*\) bytes per pixel)/\1/p'; }
+for round in $(seq "$rounds"); do
+  for name in $variants; do
     file=$work/$name.tif
-    q=$("$decode" --repeat "$repeat" "$file" "$work/out.pam" | median)
-    l=$("$work/libtiff_decode" --repeat "$repeat" "$file" | median)
-    mb=$(stat -c %s "$file" | awk '{printf "%.1f", $1 / 1e6}')
-    printf '  %-18s %8s  %-18s %-18s\n' "$name" "$mb" \
-      "$(awk -v s="$q" 'BEGIN {printf "%.3f s (%4.0f)", s, 12 / s}')" \
-      "$(awk -v s="$l" 'BEGIN {printf "%.3f s (%4.0f)", s, 12 / s}')"
+    if [ $((round % 2)) -eq 1 ]; then tools="quillarc libtiff"; else tools="libtiff quillarc"; fi
+    for cores in 1 1-4; do
+      for tool in $tools; do
+        if [ "$tool" = quillarc ]; then out=$(taskset -c "$cores" "$decode" --repeat "$repeat" "$file" "$work/out.bmp")
+        else out=$(taskset -c "$cores" "$work/libtiff_decode" --repeat "$repeat" "$file"); fi
+        echo "$name $tool $cores $(echo "$out" | median_of)" >>"$results"
+      done
+    done
+    for tool in $tools; do
+      if [ "$tool" = quillarc ]; then out=$(taskset -c 1 "$decode" "$file" "$work/out.bmp")
+      else out=$(taskset -c 1 "$work/libtiff_decode" "$file"); fi
+      echo "$name $tool first $(echo "$out" | median_of)" >>"$results"
+      echo "$name $tool peak $(echo "$out" | peak_of)" >>"$results"
+    done
   done
+done
+
+echo "TIFF reading, 4000 x 3000, $rounds rounds of medians of $repeat loads; load average $load_before before, $(cut -d" " -f1-3 /proc/loadavg) after"
+echo
+echo "| file | MB | one core: Quillarc / libtiff | ratio | four cores: Quillarc / libtiff | ratio | first load: Quillarc / libtiff | ratio | peak bytes/pixel: Quillarc / libtiff |"
+echo "|---|---|---|---|---|---|---|---|---|"
+for name in $variants; do
+  mb=$(stat -c %s "$work/$name.tif" | awk '{printf "%.1f", $1 / 1e6}')
+  awk -v name="$name" -v mb="$mb" '
+    function median(key,   n, i, j, t, v) {
+      n = split(values[key], v, " ")
+      for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
+      return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    }
+    function cell(what,   q, l) {
+      q = median("quillarc " what); l = median("libtiff " what)
+      return sprintf("%.3f s / %.3f s | %.2f", q, l, l > 0 ? q / l : 0)
+    }
+    $1 == name { values[$2 " " $3] = values[$2 " " $3] " " $4 }
+    END {
+      printf "| %s | %s | %s | %s | %s | %.1f / %.1f |\n", name, mb, cell("1"), cell("1-4"), cell("first"),
+             median("quillarc peak"), median("libtiff peak")
+    }' "$results"
 done
