@@ -35,6 +35,12 @@ inline constexpr const char* kProductPage = "https://quillarc.example/";
 inline constexpr const char* kDownloadAddress = "https://quillarc.example/download/";
 inline constexpr const char* kTellAFriendSubject = "Give you my great work, wonderful color sketch!";
 
+// What the person is told when no mail program or browser took the work
+// (the mail text is followed by the picture's file name and a full stop).
+inline constexpr const char* kNoMailProgramText =
+    "No mail program could be started to send your picture. The picture is saved as ";
+inline constexpr const char* kNoBrowserText = "No web browser could be started to show the page ";
+
 // The fixed text of "Tell a friend", lines joined with CR LF.
 std::string TellAFriendBody();
 

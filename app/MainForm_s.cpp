@@ -187,11 +187,19 @@ void TMainForm::SpeedButton3Click(TObject*) {
 }
 
 // The main window is the mail client's parent, so its compose window shows.
+// Where nothing takes the mail or the address the person is told so, or
+// the click would seem to do nothing.
 void TMainForm::SpeedButton5Click(TObject*) {
-    TellAFriend(ResultBitmap(), ProgramFolder(), reinterpret_cast<uintptr_t>(this));
+    const std::string folder = ProgramFolder();
+    const int result = TellAFriend(ResultBitmap(), folder, reinterpret_cast<uintptr_t>(this));
+    if (result != SUCCESS_SUCCESS && result != MAPI_USER_ABORT)
+        Desktop().MessageBox(kNoMailProgramText + folder + "mywork.jpg.", "Sorry", MB_OK);
 }
 
-void TMainForm::SpeedButton6Click(TObject*) { Desktop().OpenURL(kProductPage); }
+void TMainForm::SpeedButton6Click(TObject*) {
+    if (!Desktop().OpenURL(kProductPage))
+        Desktop().MessageBox(kNoBrowserText + std::string(kProductPage) + ".", "Sorry", MB_OK);
+}
 
 void TMainForm::Standard1Click(TObject*) {
     if (Setup_For_Color_Sketch) Setup_For_Color_Sketch->Hide();

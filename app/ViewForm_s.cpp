@@ -30,6 +30,7 @@ TViewForm::TViewForm() {
     RegisterHandler("Image1MouseDown", &TViewForm::Image1MouseDown);
     RegisterHandler("Image1MouseMove", &TViewForm::Image1MouseMove);
     RegisterHandler("Image1MouseUp", &TViewForm::Image1MouseUp);
+    RegisterHandler("FormKeyDown", &TViewForm::FormKeyDown);
 }
 
 TViewForm::~TViewForm() {
@@ -73,3 +74,19 @@ void TViewForm::Image1MouseMove(TObject*, TShiftState shift, int X, int Y) {
 }
 
 void TViewForm::Image1MouseUp(TObject*, TMouseButton, TShiftState, int, int) { Dragging = false; }
+
+void TViewForm::FormKeyDown(TObject*, uint16_t& Key, TShiftState) {
+    TControlScrollBar& bar = Key == VK_LEFT || Key == VK_RIGHT ? HorzScrollBar() : VertScrollBar();
+    const int line = bar.Increment(), page = ClientHeight();
+    switch (Key) {
+        case VK_ESCAPE: Close(); break;
+        case VK_LEFT:
+        case VK_UP: bar.SetPosition(bar.Position() - line); break;
+        case VK_RIGHT:
+        case VK_DOWN: bar.SetPosition(bar.Position() + line); break;
+        case VK_PRIOR: bar.SetPosition(bar.Position() - page); break;
+        case VK_NEXT: bar.SetPosition(bar.Position() + page); break;
+        default: return;
+    }
+    Key = 0;
+}

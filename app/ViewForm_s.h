@@ -38,6 +38,9 @@ public:
     void Image1MouseDown(TObject* sender, TMouseButton button, TShiftState shift, int X, int Y);
     void Image1MouseMove(TObject* sender, TShiftState shift, int X, int Y);
     void Image1MouseUp(TObject* sender, TMouseButton button, TShiftState shift, int X, int Y);
+    // Escape closes the viewer; the arrow keys scroll it by a line, Page Up
+    // and Page Down by a window's height.
+    void FormKeyDown(TObject* sender, uint16_t& Key, TShiftState Shift);
 
     // Back to the top-left corner of the picture, then centred when it is
     // smaller than the window.

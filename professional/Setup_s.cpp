@@ -28,6 +28,7 @@ std::string ProfessionalLabelText(const std::string& trackBar, int32_t pos) {
 TSetup_For_Color_Sketch::TSetup_For_Color_Sketch() {
     using T = TSetup_For_Color_Sketch;
     RegisterHandler("SpeedButton1Click", &T::SpeedButton1Click);
+    RegisterHandler("FormKeyDown", &T::FormKeyDown);
     RegisterHandler("CheckBox1Click", &T::CheckBox1Click);
     RegisterHandler("RadioButton4Click", &T::RadioButton4Click);
     RegisterHandler("RadioButton5Click", &T::RadioButton5Click);
@@ -147,6 +148,13 @@ void TSetup_For_Color_Sketch::Convert() {
 void TSetup_For_Color_Sketch::SpeedButton1Click(TObject*) { Convert(); }
 
 void TSetup_For_Color_Sketch::batchconvert() { Convert(); }
+
+void TSetup_For_Color_Sketch::FormKeyDown(TObject*, uint16_t& Key, TShiftState) {
+    if (Key == VK_ESCAPE) Close();
+    else if (Key == VK_RETURN) SpeedButton1->Click();
+    else return;
+    Key = 0;
+}
 
 void TSetup_For_Color_Sketch::CheckBox1Click(TObject*) {
     // Both sliders follow the tick, whichever of "Pencil" and "Pen" is

@@ -72,6 +72,8 @@ public:
 
     void SpeedButton1Click(TObject* sender);
     void batchconvert();
+    // Escape closes the dialog, Return presses "Done".
+    void FormKeyDown(TObject* sender, uint16_t& Key, TShiftState Shift);
 
     void CheckBox1Click(TObject* sender);
     void RadioButton4Click(TObject* sender);

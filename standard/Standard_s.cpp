@@ -48,6 +48,7 @@ TStandard::TStandard() : TStandard(ProgramRevision()) {}
 TStandard::TStandard(TRevision revision) : revision_(revision) {
     using T = TStandard;
     RegisterHandler("SpeedButton1Click", &T::SpeedButton1Click);
+    RegisterHandler("FormKeyDown", &T::FormKeyDown);
     RegisterHandler("TrackBar1Change", &T::TrackBar1Change);
     RegisterHandler("TrackBar2Change", &T::TrackBar2Change);
     RegisterHandler("TrackBar3Change", &T::TrackBar3Change);
@@ -147,6 +148,13 @@ void TStandard::Convert() {
 void TStandard::SpeedButton1Click(TObject*) { Convert(); }
 
 void TStandard::batchconvert2() { Convert(); }
+
+void TStandard::FormKeyDown(TObject*, uint16_t& Key, TShiftState) {
+    if (Key == VK_ESCAPE) Close();
+    else if (Key == VK_RETURN) SpeedButton1->Click();
+    else return;
+    Key = 0;
+}
 
 void TStandard::SliderMoved(const char* trackBar, const TTrackBar* bar, TLabel* label, TRadioButton* style) {
     label->SetCaption(StandardLabelText(trackBar, bar->Position(), revision_));

@@ -69,6 +69,8 @@ public:
 
     void SpeedButton1Click(TObject* sender);
     void batchconvert2();
+    // Escape closes the dialog, Return presses "Done".
+    void FormKeyDown(TObject* sender, uint16_t& Key, TShiftState Shift);
 
     void TrackBar1Change(TObject* sender);
     void TrackBar2Change(TObject* sender);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -15,6 +16,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
@@ -55,16 +57,51 @@ QStringList NameFilters(const std::string& filter) {
     return out;
 }
 
+// The window a dialog or message box belongs to: the program's window the
+// person is working in, else the main window. Owned by it, the box is
+// placed over it and kept in front of it.
+QWidget* ModalParent() {
+    QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && active->isVisible() && active->windowType() != Qt::Popup &&
+        active->windowType() != Qt::ToolTip)
+        return active;
+    TForm* main = Application ? Application->MainForm() : nullptr;
+    return main != nullptr && main->Visible() ? main->Window() : nullptr;
+}
+
+// Starts program and waits for it to hand its work over, painting the
+// windows meanwhile: its exit code, or -1 when it could not start. One
+// still running after waitMs (a mail client or browser kept in the
+// foreground) has taken the work and finishes on its own.
+int HandOver(const QString& program, const QStringList& arguments, int waitMs) {
+    auto* process = new QProcess(QCoreApplication::instance());
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    process->start(program, arguments);
+    if (!process->waitForStarted(5000)) {
+        process->deleteLater();
+        return -1;
+    }
+    if (process->state() != QProcess::NotRunning) {
+        QEventLoop loop;
+        QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (process->state() != QProcess::NotRunning) return 0;
+    }
+    return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+}
+
 // The open dialog's preview: the selected picture file drawn into the
 // label's own area over the dialog's background, drawn again whenever an
-// animation moves on; anything the picture registry cannot read shows
-// "(no preview)".
+// animation moves on. A file the picture registry cannot read shows
+// "(no preview)" with the reader's message under it.
 class TPreviewLabel final : public QLabel {
 public:
     explicit TPreviewLabel(QWidget* parent) : QLabel(parent) {
         setObjectName("preview");
         setFixedSize(200, 200);
         setAlignment(Qt::AlignCenter);
+        setWordWrap(true);
         setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         const QRect area = contentsRect();
         const QColor back = palette().color(QPalette::Window);
@@ -83,15 +120,14 @@ public:
     }
 
     void Select(const QString& path) {
+        const QString file = QFileInfo(path).isFile() ? path : QString();
+        // The dialog names the file it opened on again once its folder is
+        // listed: that one is read once.
+        if (file == selected_ && !file.isEmpty()) return;
+        selected_ = file;
         clear();
         setToolTip(QString());
-        try {
-            preview_->Select(QFileInfo(path).isFile() ? S(path) : std::string());
-        } catch (...) {
-            setText("(no preview)");
-            return;
-        }
-        if (!preview_->HasPicture()) return;
+        if (!Try([&] { preview_->Select(S(file)); }) || !preview_->HasPicture()) return;
         const TPoint size = preview_->PictureSize();
         setToolTip(QString("%1 x %2").arg(size.X).arg(size.Y));
         Refresh();
@@ -100,7 +136,7 @@ public:
 private:
     void Refresh() {
         if (!preview_->HasPicture()) return;
-        try {
+        Try([&] {
             const TBitmap& bmp = preview_->Render();
             QImage img(bmp.Width(), bmp.Height(), QImage::Format_RGB32);
             for (int32_t y = 0; y < bmp.Height(); ++y) {
@@ -109,19 +145,35 @@ private:
                 for (int32_t x = 0; x < bmp.Width(); ++x) dst[x] = qRgb(src[4 * x + 2], src[4 * x + 1], src[4 * x]);
             }
             setPixmap(QPixmap::fromImage(img));
+        });
+    }
+
+    // Runs step; when it raises, the pane says why instead (no message
+    // box: the person is only looking through files).
+    bool Try(const std::function<void()>& step) {
+        QString reason;
+        try {
+            step();
+            return true;
+        } catch (const Exception& e) {
+            reason = Q(e.Message());
+        } catch (const std::exception& e) {
+            reason = QString::fromLocal8Bit(e.what());
         } catch (...) {
-            setText("(no preview)");
         }
+        setText(reason.isEmpty() ? QString("(no preview)") : "(no preview)\n\n" + reason);
+        return false;
     }
 
     std::unique_ptr<TPicturePreview> preview_;
+    QString selected_;
     bool refreshPending_ = false;
 };
 
 class TQtDesktop final : public IDesktop {
 public:
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-        QMessageBox box;
+        QMessageBox box(ModalParent());
         box.setWindowTitle(Q(caption));
         box.setText(Q(text));
         switch (flags & 0xF0) {
@@ -147,7 +199,7 @@ public:
     void ShowMessage(const std::string& text) override { MessageBox(text, ApplicationTitle(), MB_OK); }
 
     bool OpenPictureDialog(const std::string& filter, std::string& fileName) override {
-        QFileDialog dialog(nullptr, "Open");
+        QFileDialog dialog(ModalParent(), "Open");
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
@@ -158,13 +210,15 @@ public:
             grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
         QObject::connect(&dialog, &QFileDialog::currentChanged, preview,
                          [preview](const QString& path) { preview->Select(path); });
+        // The file the dialog opens on is shown before anything is clicked.
+        if (!fileName.empty()) preview->Select(Q(fileName));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
         fileName = S(dialog.selectedFiles().first());
         return true;
     }
 
     bool SavePictureDialog(const std::string& filter, std::string& fileName, int& filterIndex) override {
-        QFileDialog dialog(nullptr, "Save As");
+        QFileDialog dialog(ModalParent(), "Save As");
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
         // The program replaces the extension and overwrites without asking.
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -184,32 +238,35 @@ public:
     bool BrowseForFolder(const std::string& title, const std::string& initialDir, std::string& path) override {
         QString start = Q(initialDir);
         if (start.isEmpty() || !QFileInfo(start).isDir()) start = QDir::homePath();
-        QString chosen = QFileDialog::getExistingDirectory(nullptr, Q(title), start);
-        if (chosen.isEmpty()) return false;
-        path = S(QDir::toNativeSeparators(chosen));
+        QFileDialog dialog(ModalParent(), Q(title), start);
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setOption(QFileDialog::ShowDirsOnly, true);
+        dialog.setFileMode(QFileDialog::Directory);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+        path = S(QDir::toNativeSeparators(dialog.selectedFiles().first()));
         return true;
     }
 
     bool PrintDialog(TPrinter& printer) override {
-        QPrintDialog dialog(printer.Device());
+        QPrintDialog dialog(printer.Device(), ModalParent());
         return dialog.exec() == QDialog::Accepted;
     }
 
     int SendMail(const TMailMessage& message) override {
-        std::vector<std::string> args = MailCommandArguments(message);
-        QStringList qargs;
-        for (const auto& a : args) qargs << Q(a);
-        QProcess process;
-        process.start("xdg-email", qargs);
-        if (!process.waitForStarted(5000)) return MAPI_E_FAILURE;
+        QStringList arguments;
+        for (const auto& a : MailCommandArguments(message)) arguments << Q(a);
         // xdg-email hands over to the mail client and returns; a client that
         // keeps it waiting counts as started.
-        if (!process.waitForFinished(30000)) return SUCCESS_SUCCESS;
-        if (process.exitStatus() != QProcess::NormalExit) return MAPI_E_FAILURE;
-        return process.exitCode();
+        return HandOver("xdg-email", arguments, 30000) == 0 ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
     }
 
-    bool OpenURL(const std::string& url) override { return QDesktopServices::openUrl(QUrl(Q(url))); }
+    bool OpenURL(const std::string& url) override {
+        // xdg-open says by its exit code that no browser took the address;
+        // Qt's own call only knows whether it could start it.
+        const QString tool = QStandardPaths::findExecutable("xdg-open");
+        if (tool.isEmpty()) return QDesktopServices::openUrl(QUrl(Q(url)));
+        return HandOver(tool, {Q(url)}, 10000) == 0;
+    }
 
     int ScreenWidth() const override {
         QScreen* s = QGuiApplication::primaryScreen();
@@ -219,11 +276,93 @@ public:
         QScreen* s = QGuiApplication::primaryScreen();
         return s ? s->geometry().height() : 768;
     }
+    TRect WorkArea() const override {
+        QScreen* s = QGuiApplication::primaryScreen();
+        if (s == nullptr) return IDesktop::WorkArea();
+        const QRect r = s->availableGeometry();
+        return Bounds(r.x(), r.y(), r.width(), r.height());
+    }
 };
 
 std::unique_ptr<IDesktop>& DesktopSlot() {
     static std::unique_ptr<IDesktop> desktop;
     return desktop;
+}
+
+}  // namespace
+
+TRect IDesktop::WorkArea() const { return Rect(0, 0, ScreenWidth(), ScreenHeight()); }
+
+namespace {
+
+// A 32-bit picture carries alpha when some alpha byte is not 0: bitmap
+// files and everything drawn by a blit leave every one at 0, and those
+// pictures are opaque.
+bool CarriesAlpha(const TBitmap& bitmap) {
+    if (bitmap.PixelFormat() != TPixelFormat::pf32bit) return false;
+    for (int32_t y = 0; y < bitmap.Height(); ++y) {
+        const uint8_t* row = bitmap.ScanLine(y);
+        for (int32_t x = 0; x < bitmap.Width(); ++x)
+            if (row[4 * x + 3] != 0) return true;
+    }
+    return false;
+}
+
+// For each of `from` source pixels along one side, the target pixel whose
+// area holds its top-left corner; every target pixel gets at least one
+// while to <= from.
+std::vector<int32_t> TargetIndex(int32_t from, int32_t to) {
+    std::vector<int32_t> index(static_cast<size_t>(from));
+    for (int32_t i = 0; i < from; ++i) index[static_cast<size_t>(i)] = static_cast<int32_t>(int64_t{i} * to / from);
+    return index;
+}
+
+// Writes source into target of dest (no larger on either side), each
+// target pixel the rounded mean of the source pixels it covers. Each source
+// pixel is first laid over backdrop: through its alpha byte when alpha is
+// set, not at all where it has the bitmap's transparent colour.
+void AverageInto(const TBitmap& source, bool alpha, TColor backdrop, TBitmap& dest, const TRect& target) {
+    const int32_t sw = source.Width(), sh = source.Height(), tw = target.Width(), th = target.Height();
+    const std::vector<int32_t> column = TargetIndex(sw, tw), row = TargetIndex(sh, th);
+    std::vector<uint32_t> columnCount(static_cast<size_t>(tw), 0);
+    for (int32_t c : column) ++columnCount[static_cast<size_t>(c)];
+    const TColor back = ColorToRGB(backdrop);
+    const uint32_t under[3] = {GetBValue(back), GetGValue(back), GetRValue(back)};
+    const int64_t key = source.Transparent() ? int64_t{ColorToRGB(source.TransparentColor()) & 0xFFFFFF} : -1;
+    // Rows of the other formats are read through a one-row 32-bit copy.
+    const bool direct =
+        source.PixelFormat() == TPixelFormat::pf32bit || source.PixelFormat() == TPixelFormat::pfDevice;
+    TBitmap line;
+    if (!direct) {
+        line.SetPixelFormat(TPixelFormat::pf32bit);
+        line.SetSize(sw, 1);
+    }
+    std::vector<uint64_t> sums(3 * static_cast<size_t>(tw), 0);
+    uint32_t rows = 0;
+    for (int32_t y = 0; y < sh; ++y) {
+        const uint8_t* p = direct ? source.ScanLine(y) : nullptr;
+        if (!direct) {
+            line.Canvas().StretchBlt(Rect(0, 0, sw, 1), source, Rect(0, y, sw, y + 1));
+            p = line.ScanLine(0);
+        }
+        for (int32_t x = 0; x < sw; ++x, p += 4) {
+            uint32_t a = alpha ? p[3] : 255;
+            if (key >= 0 && RGB(p[2], p[1], p[0]) == key) a = 0;
+            uint64_t* sum = &sums[3 * static_cast<size_t>(column[static_cast<size_t>(x)])];
+            for (int c = 0; c < 3; ++c) sum[c] += (p[c] * a + under[c] * (255 - a) + 127) / 255;
+        }
+        ++rows;
+        const int32_t ty = row[static_cast<size_t>(y)];
+        if (y + 1 < sh && row[static_cast<size_t>(y) + 1] == ty) continue;
+        uint8_t* out = dest.ScanLine(target.Top + ty) + 4 * static_cast<size_t>(target.Left);
+        for (int32_t x = 0; x < tw; ++x, out += 4) {
+            const uint64_t count = uint64_t{columnCount[static_cast<size_t>(x)]} * rows;
+            for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>((sums[3 * size_t(x) + c] + count / 2) / count);
+            out[3] = 0;
+        }
+        std::fill(sums.begin(), sums.end(), 0);
+        rows = 0;
+    }
 }
 
 }  // namespace
@@ -237,6 +376,7 @@ TPicturePreview::~TPicturePreview() = default;
 
 void TPicturePreview::Select(const std::string& fileName) {
     picture_.reset();
+    own_.ReleaseImage();
     if (fileName.empty()) return;
     auto picture = std::make_unique<TPicture>();
     picture->LoadFromFile(fileName);
@@ -266,7 +406,32 @@ const TBitmap& TPicturePreview::Render() {
     h = std::max<int64_t>(h, 1);
     const TRect target = Bounds(static_cast<int32_t>((width - w) / 2), static_cast<int32_t>((height - h) / 2),
                                 static_cast<int32_t>(w), static_cast<int32_t>(h));
-    bitmap_.Canvas().StretchDraw(target, *g);
+    const bool shrink = g->Width() > target.Width() || g->Height() > target.Height();
+    const auto* bitmap = dynamic_cast<const TBitmap*>(g);
+    const bool alpha = bitmap != nullptr && CarriesAlpha(*bitmap);
+    if (!shrink && !alpha) {
+        bitmap_.Canvas().StretchDraw(target, *g);
+        return bitmap_;
+    }
+    if (bitmap == nullptr) {
+        // Pictures that draw themselves (animations, metafiles, icons) are
+        // drawn at their own size over the backdrop, then shrunk.
+        own_.SetPixelFormat(TPixelFormat::pf32bit);
+        own_.SetSize(g->Width(), g->Height());
+        own_.Canvas().Brush.Color = backdrop_;
+        own_.Canvas().FillRect(Rect(0, 0, own_.Width(), own_.Height()));
+        own_.Canvas().Draw(0, 0, *g);
+        bitmap = &own_;
+    }
+    if (shrink) {
+        AverageInto(*bitmap, alpha, backdrop_, bitmap_, target);
+        return bitmap_;
+    }
+    // A small picture with alpha: laid over the backdrop, then stretched.
+    own_.SetPixelFormat(TPixelFormat::pf32bit);
+    own_.SetSize(g->Width(), g->Height());
+    AverageInto(*bitmap, true, backdrop_, own_, Rect(0, 0, own_.Width(), own_.Height()));
+    bitmap_.Canvas().StretchDraw(target, own_);
     return bitmap_;
 }
 

@@ -79,6 +79,9 @@ public:
     // The size of the screen the forms are shown on.
     virtual int ScreenWidth() const = 0;
     virtual int ScreenHeight() const = 0;
+    // The part of that screen windows may cover (without the desktop's
+    // panels); the whole screen unless a desktop says otherwise.
+    virtual TRect WorkArea() const;
 };
 
 // The desktop in use (the Qt one unless a test installed another).
@@ -92,11 +95,13 @@ void ShowMessage(const std::string& text);
 
 // What the open dialog's preview shows: the picture file selected, read
 // through the picture registry and kept for as long as it is selected,
-// drawn through its Draw into a width x height bitmap (32 bits per pixel),
-// fitted keeping its proportions and centred over backdrop, which shows
-// wherever the picture draws nothing (transparent pixels included). An
-// animated GIF plays: whenever its picture changes, OnChange asks for the
-// bitmap to be drawn again.
+// drawn into a width x height bitmap (32 bits per pixel), fitted keeping
+// its proportions and centred over backdrop, which shows wherever the
+// picture draws nothing (transparent pixels included) and through the
+// picture's alpha. A picture larger than the area is shrunk by averaging
+// the pixels each preview pixel covers; a smaller one is stretched pixel
+// for pixel. An animated GIF plays: whenever its picture changes, OnChange
+// asks for the bitmap to be drawn again.
 class TPicturePreview {
 public:
     TPicturePreview(int32_t width, int32_t height, TColor backdrop);
@@ -118,6 +123,7 @@ public:
 
 private:
     TBitmap bitmap_;
+    TBitmap own_;  // the picture at its own size over the backdrop
     TColor backdrop_;
     std::unique_ptr<TPicture> picture_;
 };
@@ -169,6 +175,7 @@ public:
     bool OpenURL(const std::string& url) override;
     int ScreenWidth() const override { return screenWidth; }
     int ScreenHeight() const override { return screenHeight; }
+    TRect WorkArea() const override { return workArea.IsEmpty() ? IDesktop::WorkArea() : workArea; }
 
     // Answers.
     std::deque<int> messageBoxAnswers;  // empty: IDOK
@@ -179,6 +186,7 @@ public:
     std::deque<int> mailResults;  // empty: SUCCESS_SUCCESS
     bool openURLResult = true;
     int screenWidth = 1024, screenHeight = 768;
+    TRect workArea;  // empty: the whole screen
 
     // Records.
     std::vector<TMessageCall> messageBoxes;

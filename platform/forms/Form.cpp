@@ -2,8 +2,10 @@
 // the application object and embedded resources.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -11,6 +13,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -69,6 +72,40 @@ protected:
         QWidget::changeEvent(e);
         if (e->type() == QEvent::ActivationChange && isActiveWindow() && form_->OnActivate)
             InvokeHandler([this] { form_->OnActivate(form_); });
+    }
+    // Keys no control took reach the form; a handler that sets the key to
+    // 0 has used it.
+    void keyPressEvent(QKeyEvent* e) override {
+        uint16_t key = VirtualKeyOf(e->key(), e->modifiers());
+        if (key != 0 && form_->OnKeyDown) {
+            const TShiftState shift = ShiftOf(e->modifiers(), Qt::NoButton);
+            InvokeHandler([&] { form_->OnKeyDown(form_, key, shift); });
+            if (key == 0) return e->accept();
+        }
+        QWidget::keyPressEvent(e);
+    }
+};
+
+// While a stay-on-top form shows, every dialog and message box that opens
+// (the program's own, and those a standard dialog opens in turn) is given
+// the same level: below the form it could not be reached. The level is set
+// as the box appears, before the window system maps it.
+class TModalLevel final : public QObject {
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() != QEvent::Show) return false;
+        auto* dialog = qobject_cast<QDialog*>(object);
+        QWindow* handle = dialog != nullptr && dialog->isWindow() ? dialog->windowHandle() : nullptr;
+        if (handle != nullptr && !(handle->flags() & Qt::WindowStaysOnTopHint) && StayOnTopFormShowing())
+            handle->setFlags(handle->flags() | Qt::WindowStaysOnTopHint);
+        return false;
+    }
+
+private:
+    static bool StayOnTopFormShowing() {
+        for (int i = 0; Application != nullptr && i < Application->FormCount(); ++i)
+            if (Application->Forms(i)->FormStyle() == fsStayOnTop && Application->Forms(i)->Visible()) return true;
+        return false;
     }
 };
 
@@ -644,6 +681,7 @@ bool TForm::BindEvent(const std::string& event, const THandler& h) {
     if (event == "OnDestroy") return Bind(OnDestroy, event, h);
     if (event == "OnActivate") return Bind(OnActivate, event, h);
     if (event == "OnClose") return Bind(OnClose, event, h);
+    if (event == "OnKeyDown") return Bind(OnKeyDown, event, h);
     return TWinControl::BindEvent(event, h);
 }
 
@@ -672,9 +710,33 @@ void TForm::SetVisible(bool value) {
     // The platform runs OnShow before the window appears.
     Fire(OnShow, this);
     if (!visible_) return;  // OnShow hid it again
+    KeepOnScreen();
     widget_->show();
     LayoutWindow();
     BringToFront();
+}
+
+TPoint PlaceOnArea(const TRect& bounds, const TRect& area) {
+    // Right and bottom first: a form larger than the area keeps its top-left
+    // corner, and with it the caption, on the area.
+    const auto place = [](int64_t at, int64_t size, int64_t low, int64_t high) {
+        return static_cast<int32_t>(std::max(low, std::min(at, high - size)));
+    };
+    return {place(bounds.Left, bounds.Width(), area.Left, area.Right),
+            place(bounds.Top, bounds.Height(), area.Top, area.Bottom)};
+}
+
+void TForm::KeepOnScreen() {
+    const TRect area = Desktop().WorkArea();
+    // A form the person may resize is made small enough for the area; a
+    // fixed one keeps its size.
+    const bool sizeable = borderStyle_ == bsSizeable || borderStyle_ == bsSizeToolWin;
+    const int width = sizeable ? std::min(Width(), std::max(area.Width(), 1)) : Width();
+    const int height = sizeable ? std::min(Height(), std::max(area.Height(), 1)) : Height();
+    const TPoint p = PlaceOnArea(Bounds(Left(), Top(), width, height), area);
+    if (p.X != Left() || p.Y != Top()) widget_->move(p.X, p.Y);
+    if (width != Width() || height != Height())
+        ResizeWindow(width - 2 * kFrameWidth, height - kCaptionHeight - kFrameWidth);
 }
 
 void TForm::Show() { SetVisible(true); }
@@ -728,6 +790,7 @@ void TForm::ApplyFixedSize() { ResizeWindow(widget_->width(), widget_->height())
 void TForm::SetBounds(int left, int top, int width, int height) {
     widget_->move(left, top);
     ResizeWindow(width - 2 * kFrameWidth, height - kCaptionHeight - kFrameWidth);
+    if (visible_ && !loading_) KeepOnScreen();
 }
 
 // A bar may come or go with the new size, so the size is settled in up to
@@ -959,6 +1022,8 @@ TApplication::TApplication(int& argc, char** argv) {
                                     [] {
                                         if (Application) Application->Terminate();
                                     }});
+    modalLevel_ = std::make_unique<TModalLevel>();
+    QCoreApplication::instance()->installEventFilter(modalLevel_.get());
     // An exception no caller waits for (a worker's) is reported once the
     // loop is idle, as one from an event handler would be.
     previousExceptionHandler_ = SetApplicationExceptionHandler([](std::exception_ptr error) {
@@ -971,6 +1036,7 @@ TApplication::TApplication(int& argc, char** argv) {
 
 TApplication::~TApplication() {
     DestroyForms();
+    modalLevel_.reset();
     ReleasePrinter();
     SetApplicationExceptionHandler(std::move(previousExceptionHandler_));
     SetMessagePump(std::move(previousPump_));

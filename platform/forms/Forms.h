@@ -31,6 +31,7 @@ class QMenu;
 class QAction;
 class QScrollBar;
 class QApplication;
+class QObject;
 
 class TComponent;
 class TControl;
@@ -58,6 +59,14 @@ using TMouseEvent =
 using TMouseMoveEvent = std::function<void(TObject* sender, TShiftState shift, int X, int Y)>;
 // Key is the platform's virtual-key code (VK_RETURN 13, '0'..'9', 'A'..'Z').
 using TKeyEvent = std::function<void(TObject* sender, uint16_t& key, TShiftState shift)>;
+constexpr uint16_t VK_RETURN = 13;
+constexpr uint16_t VK_ESCAPE = 27;
+constexpr uint16_t VK_PRIOR = 33;  // Page Up
+constexpr uint16_t VK_NEXT = 34;   // Page Down
+constexpr uint16_t VK_LEFT = 37;
+constexpr uint16_t VK_UP = 38;
+constexpr uint16_t VK_RIGHT = 39;
+constexpr uint16_t VK_DOWN = 40;
 using TCloseEvent = std::function<void(TObject* sender, TCloseAction& action)>;
 
 // A handler as the form registers it; the description's event property
@@ -900,6 +909,10 @@ public:
     // OnClose decides: caHide (the default) hides, caNone keeps it open;
     // closing the main form ends the application's Run.
     void Close();
+    // Moves the form, if need be, so that it lies wholly on the desktop's
+    // work area, a sizeable one made smaller where it is larger than the
+    // area (Show and a resize of a showing form do it).
+    void KeepOnScreen();
     std::string Caption() const override { return caption_; }
     void SetCaption(const std::string& caption) override;
     void SetBounds(int left, int top, int width, int height) override;
@@ -940,6 +953,8 @@ public:
     TNotifyEvent OnDestroy;
     TNotifyEvent OnActivate;
     TCloseEvent OnClose;
+    // A key pressed in the form that none of its controls used.
+    TKeyEvent OnKeyDown;
 
     // Used by the layer itself: a control of the client moved or resized.
     void ChildGeometryChanged();
@@ -1001,6 +1016,11 @@ private:
     int pendingMenuLine_ = 0;
     std::string fileName_;
 };
+
+// Where a window of bounds goes so that it lies wholly on area: it keeps
+// its place when it fits, else moves the least distance; one larger than
+// the area goes to its top or left edge.
+TPoint PlaceOnArea(const TRect& bounds, const TRect& area);
 
 // ------------------------------------------------------------ application
 
@@ -1073,6 +1093,7 @@ private:
     std::function<void()> previousWake_;
     TMessagePump previousPump_;
     std::function<void(std::exception_ptr)> previousExceptionHandler_;
+    std::unique_ptr<QObject> modalLevel_;
 };
 
 // The one application object (nullptr before it is constructed).

@@ -68,12 +68,14 @@ TEST_F(MailTest, MenuItemDoesTheSame) {
     EXPECT_EQ(desktop->mails[0].Attachments.at(0).FileName, "mywork.jpg");
 }
 
-TEST_F(MailTest, NoMailClientGoesOnSilently) {
-    desktop->mailResults.push_back(MAPI_E_FAILURE);
+TEST_F(MailTest, NoMailClientIsReportedAndThePictureKept) {
+    desktop->mailResults = {MAPI_E_FAILURE, MAPI_USER_ABORT};
     MainForm->SpeedButton5->Click();
-    EXPECT_EQ(desktop->mails.size(), 1u);
-    EXPECT_TRUE(desktop->messageBoxes.empty());
-    EXPECT_TRUE(desktop->messages.empty());
+    MainForm->SpeedButton5->Click();  // the person closed the mail: nothing to say
+    EXPECT_EQ(desktop->mails.size(), 2u);
+    ASSERT_EQ(desktop->messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop->messageBoxes[0].text, kNoMailProgramText + ProgramFolder() + "mywork.jpg.");
+    EXPECT_EQ(desktop->messageBoxes[0].caption, "Sorry");
     EXPECT_TRUE(std::filesystem::exists(ProgramFolder() + "mywork.jpg"));
 }
 
@@ -81,9 +83,11 @@ TEST_F(MailTest, OnlineOpensTheProductPageFromToolbarAndMenu) {
     MainForm->SpeedButton6->Click();
     MainForm->MainMenu1->Find({"Help", "Online"})->Click();
     EXPECT_EQ(desktop->urls, (std::vector<std::string>{"https://quillarc.example/", "https://quillarc.example/"}));
-    desktop->openURLResult = false;  // no browser: nothing is reported
-    MainForm->SpeedButton6->Click();
     EXPECT_TRUE(desktop->messageBoxes.empty());
+    desktop->openURLResult = false;  // no browser
+    MainForm->SpeedButton6->Click();
+    ASSERT_EQ(desktop->messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop->messageBoxes[0].text, std::string(kNoBrowserText) + "https://quillarc.example/.");
 }
 
 }  // namespace

@@ -34,12 +34,22 @@ public:
     TStandardEarlier() : TStandard(TRevision::Earlier) {}
 };
 
+// The application lives until the last test is over, and goes before the
+// program's own statics do: Qt's print dialog leaves clean-up work that
+// needs them.
+class ApplicationEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override { application.reset(); }
+    static inline std::unique_ptr<TApplication> application;
+};
+inline const auto* const kApplicationEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
 inline void EnsureApplication() {
     if (Application) return;
     static int argc = 1;
     static char name[] = "quillarc_gui_tests";
     static char* argv[] = {name, nullptr};
-    static TApplication application(argc, argv);
+    ApplicationEnvironment::application = std::make_unique<TApplication>(argc, argv);
 }
 
 class WindowsTest : public ::testing::Test {

@@ -15,6 +15,7 @@
 #include "gif/GIFPicture.h"
 #include "platform/forms/Desktop.h"
 #include "tests/TestRegistry.h"
+#include "tests/rasterformats/RasterFiles.h"
 #include "tests/gui/test_mainform_support.h"
 
 namespace {
@@ -142,4 +143,87 @@ TEST(OpenPreview, TheOpenDialogPlaysAnimationsAndSurvivesSwitchingAndClosing) {
     EXPECT_EQ(rounds, 50);
     RunLoop(50);
     EXPECT_FALSE(CheckSynchronize());
+}
+
+TEST(OpenPreview, PicturesWithAlphaAreLaidOverTheBackdrop) {
+    testpics::CodecsRegistered codecs;
+    const uint8_t under[3] = {0x20, 0x90, 0xF0};
+    for (const char* file : {"png/im-rgba.png", "sgi/im-rgba-RLE.sgi", "psd/im-rgba-rle-8.psd",
+                             "tiff/im-rgba-packbits-mm.tif", "rla/matte.rla"}) {
+        const std::string path = std::string(QUILLARC_GENERATED_DATA) + "/" + file;
+        const rastertest::Rgba ref = rastertest::ReadPam(path.substr(0, path.rfind('.')) + ".pam");
+        const auto preview = PreviewBitmap(path, ref.width, ref.height, RGB(under[0], under[1], under[2]));
+        int seeThrough = 0, wrong = 0;
+        for (int32_t i = 0; i < ref.width * ref.height; ++i) {
+            const uint8_t* p = &ref.pixels[4 * size_t(i)];
+            uint8_t want[3];
+            for (int c = 0; c < 3; ++c) want[c] = static_cast<uint8_t>((p[c] * p[3] + under[c] * (255 - p[3]) + 127) / 255);
+            seeThrough += p[3] < 255;
+            wrong += preview->Pixel(i % ref.width, i / ref.width) != RGB(want[0], want[1], want[2]);
+        }
+        EXPECT_GT(seeThrough, 0) << file;
+        EXPECT_EQ(wrong, 0) << file;
+    }
+}
+
+TEST(OpenPreview, ShrinkingAveragesThePixelsEachPreviewPixelCovers) {
+    testpics::CodecsRegistered codecs;
+    // A one-bit checkerboard, as fax pages are made of (point sampling shows
+    // specks), and white columns between transparent ones, in 32 bits.
+    TBitmap board, half;
+    board.SetPixelFormat(TPixelFormat::pf1bit);
+    board.SetSize(400, 300);
+    half.SetPixelFormat(TPixelFormat::pf32bit);
+    half.SetSize(64, 64);
+    for (int32_t y = 0; y < 300; ++y)
+        for (int32_t x = 0; x < 400; ++x) board.SetPixel(x, y, (x + y) % 2 ? clWhite : clBlack);
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 64; ++x) std::memset(half.ScanLine(y) + 4 * x, x % 2 ? 0 : 255, 4);
+    const std::string dir = ::testing::TempDir();
+    board.SaveToFile(dir + "/board.bmp");
+    half.SaveToFile(dir + "/half.bmp");
+    const struct {
+        const char* file;
+        int32_t pane;
+        TRect area;  // the picture's place in the pane
+        TColor inside;
+    } cases[] = {
+        {"board.bmp", 100, Rect(0, 12, 100, 87), RGB(128, 128, 128)},
+        {"half.bmp", 32, Rect(0, 0, 32, 32), RGB(128, 192, 255)},  // white and the backdrop, halves rounded up
+    };
+    for (const auto& c : cases) {
+        const auto preview = PreviewBitmap(dir + "/" + c.file, c.pane, c.pane, RGB(0, 128, 255));
+        for (int32_t y = 0; y < c.pane; ++y)
+            for (int32_t x = 0; x < c.pane; ++x) {
+                const bool in = x >= c.area.Left && x < c.area.Right && y >= c.area.Top && y < c.area.Bottom;
+                ASSERT_EQ(preview->Pixel(x, y), in ? c.inside : RGB(0, 128, 255)) << c.file << " " << x << ", " << y;
+            }
+    }
+}
+
+// The dialog previews the file it opens on before anything is clicked, and
+// says in the pane why a file cannot be shown.
+TEST(OpenPreview, TheDialogShowsItsFirstFileAtOnceAndWhyAnotherCannotBeShown) {
+    windows_test::EnsureApplication();
+    testpics::CodecsRegistered codecs;
+    const std::string damaged = std::string(QUILLARC_GENERATED_DATA) + "/png/d-crc-ihdr.png";
+    std::string reason;
+    try {
+        TPicture().LoadFromFile(damaged);
+    } catch (const Exception& e) {
+        reason = e.Message();
+    }
+    ASSERT_FALSE(reason.empty());
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* preview = dialog->findChild<QLabel*>("preview");
+        EXPECT_EQ(preview->toolTip(), "364 x 384");
+        EXPECT_FALSE(Shown(preview).isNull());
+        emit dialog->currentChanged(QString::fromStdString(damaged));
+        EXPECT_EQ(preview->text().toStdString(), "(no preview)\n\n" + reason);
+        dialog->reject();
+    });
+    std::string name = QUILLARC_SAMPLE;
+    EXPECT_FALSE(CreateQtDesktop()->OpenPictureDialog("All files|*.*", name));
 }
