@@ -139,7 +139,7 @@ void TGIFSubImage::TrimTransparentEdges() {
     if (IsEmpty() || !transparent_ || graphicControl_ == nullptr) return;
     const uint8_t t = graphicControl_->TransparentIndex();
     const int w = Width(), h = Height();
-    const uint8_t* pixels = pixels_.get();
+    const uint8_t* pixels = pixels_.data();
     auto columnShows = [&](int x, int y0, int y1) {
         for (int y = y0; y <= y1; ++y)
             if (pixels[int64_t(y) * w + x] != t) return true;
@@ -164,12 +164,11 @@ void TGIFSubImage::TrimTransparentEdges() {
     const int nw = right - left + 1, nh = bottom - top + 1;
     if (nw == w && nh == h) return;
     const int64_t size = int64_t(nw) * nh;
-    auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-    if (block == nullptr) throw EOutOfMemory("Out of memory");
+    TPixelBuffer block = TPixelBuffer::Allocate(static_cast<size_t>(size), false);
     for (int y = 0; y < nh; ++y)
-        std::memcpy(block + int64_t(y) * nw, pixels + int64_t(top + y) * w + left, static_cast<size_t>(nw));
+        std::memcpy(block.data() + int64_t(y) * nw, pixels + int64_t(top + y) * w + left, static_cast<size_t>(nw));
     owner_->ChargeFramePixels(pixelSize_, size);
-    pixels_.reset(block);
+    pixels_ = std::move(block);
     pixelSize_ = size;
     SetWord(1, Left() + left);
     SetWord(3, Top() + top);
@@ -196,7 +195,7 @@ int TGIFSubImage::ChooseTransparentIndex() {
             other->ColorMap().Count() > 0)
             continue;
         const uint8_t index = other->GraphicControlExtension()->TransparentIndex();
-        if (std::memchr(pixels_.get(), index, static_cast<size_t>(pixelSize_)) == nullptr) return index;
+        if (std::memchr(pixels_.data(), index, static_cast<size_t>(pixelSize_)) == nullptr) return index;
         break;
     }
     return owner_->GlobalColorMap().Append(clBlack);
@@ -222,9 +221,9 @@ void TGIFSubImage::MergeWithPrevious(TGIFSubImage* previous) {
     const bool sameMap = &mine == &theirs;
     const int n = both.Width();
     for (int y = both.Top; y < both.Bottom; ++y) {
-        uint8_t* row = pixels_.get() + int64_t(y - Top()) * Width() + (both.Left - Left());
+        uint8_t* row = pixels_.data() + int64_t(y - Top()) * Width() + (both.Left - Left());
         const uint8_t* below =
-            previous->pixels_.get() + int64_t(y - previous->Top()) * previous->Width() + (both.Left - previous->Left());
+            previous->pixels_.data() + int64_t(y - previous->Top()) * previous->Width() + (both.Left - previous->Left());
         for (int x = 0; x < n; ++x) {
             const int a = row[x], b = below[x];
             if (a == t || b == p) continue;

@@ -325,5 +325,5 @@ void TGIFSubImage::EncodeFrameData(TStream& stream) {
         encoder = std::make_unique<TRLEEncoder>();
     else
         encoder = std::make_unique<TLZWEncoder>();
-    encoder->Encode(stream, bits, Width(), Height(), IsInterlaced(), pixels_.get(), colors);
+    encoder->Encode(stream, bits, Width(), Height(), IsInterlaced(), pixels_.data(), colors);
 }

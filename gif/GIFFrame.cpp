@@ -2,9 +2,7 @@
 // written, rendered into a bitmap with its transparency mask, and painted
 // onto a canvas.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "gif/GIFInternal.h"
 #include "gif/GIFPicture.h"
@@ -12,8 +10,6 @@
 #include "platform/core/Numeric.h"
 
 using namespace gifcodec;
-
-void TGIFSubImage::FreeDeleter::operator()(uint8_t* p) const { std::free(p); }
 
 TGIFSubImage::TGIFSubImage(TGIFPicture* owner)
     : TGIFItem(owner),
@@ -36,7 +32,7 @@ void TGIFSubImage::SetWord(int offset, int value) {
     descriptor_[static_cast<size_t>(offset) + 1] = static_cast<uint8_t>(value >> 8);
 }
 
-bool TGIFSubImage::IsEmpty() const { return !pixels_ || pixelSize_ == 0 || Height() == 0 || Width() == 0; }
+bool TGIFSubImage::IsEmpty() const { return pixels_.empty() || pixelSize_ == 0 || Height() == 0 || Width() == 0; }
 
 TGIFColorMap& TGIFSubImage::EffectiveColorMap() {
     if (colorMap_->Count() > 0 || owner_->GlobalColorMap().Count() == 0) return *colorMap_;
@@ -98,33 +94,32 @@ uint8_t TGIFSubImage::PixelAt(int x, int y) {
 uint8_t* TGIFSubImage::RowPixels(int y) {
     if (y < 0 || y >= Height()) RaiseGIFError("Invalid pixel coordinates");
     RequirePixels();
-    return pixels_.get() + int64_t(y) * Width();
+    return pixels_.data() + int64_t(y) * Width();
 }
 
-void TGIFSubImage::AllocatePixels() {
+void TGIFSubImage::AllocatePixels(bool zeroed) {
     ReleasePixels();
     const int64_t size = int64_t(Width()) * Height();
     if (size == 0) return;
     if (size > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
     owner_->ChargeFramePixels(0, size);
-    // Zeroed pages come from the system as they are touched.
-    auto* block = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1));
-    if (block == nullptr) {
+    try {
+        pixels_ = TPixelBuffer::Allocate(static_cast<size_t>(size), zeroed);
+    } catch (...) {
         owner_->ChargeFramePixels(size, 0);
-        throw EOutOfMemory("Out of memory");
+        throw;
     }
-    pixels_.reset(block);
     pixelSize_ = size;
 }
 
 void TGIFSubImage::ReleasePixels() {
-    if (pixels_) owner_->ChargeFramePixels(pixelSize_, 0);
-    pixels_.reset();
+    if (!pixels_.empty()) owner_->ChargeFramePixels(pixelSize_, 0);
+    pixels_.Clear();
     pixelSize_ = 0;
 }
 
 void TGIFSubImage::RequirePixels() {
-    if (!pixels_) AllocatePixels();
+    if (pixels_.empty()) AllocatePixels();
     if (pixelSize_ == 0) RaiseGIFError("Image is empty");
 }
 
@@ -243,23 +238,28 @@ void TGIFSubImage::EndRendering(uint8_t percent) {
 
 TBitmap* TGIFSubImage::FrameBitmap() {
     if (bitmap_ != nullptr || IsEmpty()) return bitmap_.get();
+    auto bitmap = std::make_unique<TBitmap>();
+    if (RenderTo(*bitmap)) bitmap_ = std::move(bitmap);
+    return bitmap_.get();
+}
+
+bool TGIFSubImage::RenderTo(TBitmap& bitmap) {
     ReportProgress(TProgressStage::psStarting, 0, false);
     try {
-        auto bitmap = std::make_unique<TBitmap>();
         if (owner_->DitherActive())
-            RenderDithered(*bitmap);
+            RenderDithered(bitmap);
         else
-            RenderPlain(*bitmap);
-        bitmap_ = std::move(bitmap);
+            RenderPlain(bitmap);
     } catch (const EAbort&) {
+        bitmap.ReleaseImage();
         EndRendering(0);
-        return bitmap_.get();
+        return false;
     } catch (...) {
         EndRendering(0);
         throw;
     }
     EndRendering(100);
-    return bitmap_.get();
+    return true;
 }
 
 void TGIFSubImage::RenderPlain(TBitmap& bitmap) {
@@ -278,7 +278,7 @@ void TGIFSubImage::RenderPlain(TBitmap& bitmap) {
     if (wantMask) maskBits.assign(static_cast<size_t>(maskRowBytes * h), 0);
     bool masked = false;
 
-    const uint8_t* source = pixels_.get();
+    const uint8_t* source = pixels_.data();
     for (int y = 0; y < h; ++y, source += w) {
         if (y % 32 == 0) ReportProgress(TProgressStage::psRunning, static_cast<uint8_t>(num::MulDiv(y, 100, h)), false);
         uint8_t* row = writer.RowAddress(y);
@@ -340,7 +340,7 @@ void TGIFSubImage::RenderDithered(TBitmap& bitmap) {
     for (int y = 0; y < h; ++y) {
         if (y % 32 == 0) ReportProgress(TProgressStage::psRunning, static_cast<uint8_t>(num::MulDiv(y, 100, h)), false);
         uint8_t* row = writer.RowAddress(y);
-        const uint8_t* source = pixels_.get() + int64_t(y) * w;
+        const uint8_t* source = pixels_.data() + int64_t(y) * w;
         uint8_t* bits = wantMask ? maskBits.data() + maskRowBytes * y : nullptr;
         if (wantMask) std::memset(row, filler, static_cast<size_t>(w));
         uint8_t r, g, b;

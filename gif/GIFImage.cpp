@@ -189,24 +189,31 @@ void CheckScreenSize(int32_t width, int32_t height) {
 TBitmap* TGIFPicture::FirstFrameBitmap() {
     if (Empty()) return nullptr;
     if (cachedBitmap_ != nullptr) return cachedBitmap_.get();
+    auto bitmap = std::make_unique<TBitmap>();
+    RenderFirstFrame(*bitmap, true);
+    bitmap->OnChange = [this](TObject*) { Changed(this); };
+    cachedBitmap_ = std::move(bitmap);
+    return cachedBitmap_.get();
+}
+
+void TGIFPicture::RenderFirstFrame(TBitmap& bitmap, bool keepFrameBitmap) {
     TGIFSubImage* frame = frames_->Items(0);
     const int32_t width = Width(), height = Height();
     CheckScreenSize(width, height);
-    auto bitmap = std::make_unique<TBitmap>();
     if (frame->Width() == width && frame->Height() == height) {
-        bitmap->Assign(frame->FrameBitmap());
+        if (keepFrameBitmap || frame->CachedBitmap() != nullptr || frame->IsEmpty())
+            bitmap.Assign(frame->FrameBitmap());
+        else
+            frame->RenderTo(bitmap);
     } else {
         // A true-colour bitmap of the logical screen: the palette handed to
         // it is kept by it but not reported by its Palette(), so GetPalette
         // goes on to give the tables' palette.
-        bitmap->SetPalette(CopyPalette(GetPalette()));
-        bitmap->SetHeight(height);
-        bitmap->SetWidth(width);
-        frame->Paint(bitmap->Canvas(), Rect(0, 0, width, height), false, false);
+        bitmap.SetPalette(CopyPalette(GetPalette()));
+        bitmap.SetHeight(height);
+        bitmap.SetWidth(width);
+        frame->Paint(bitmap.Canvas(), Rect(0, 0, width, height), false, false);
     }
-    bitmap->OnChange = [this](TObject*) { Changed(this); };
-    cachedBitmap_ = std::move(bitmap);
-    return cachedBitmap_.get();
 }
 
 TBitmap& TGIFPicture::EnsureBitmap() {
@@ -281,7 +288,16 @@ void TGIFPicture::SetPalette(HPALETTE palette) {
 
 void TGIFPicture::AssignTo(TPersistent* dest) const {
     if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
-        bitmap->Assign(const_cast<TGIFPicture*>(this)->FirstFrameBitmap());
+        auto* self = const_cast<TGIFPicture*>(this);
+        if (Empty() || cachedBitmap_ != nullptr) {
+            bitmap->Assign(self->FirstFrameBitmap());
+            return;
+        }
+        // Nothing kept to copy from: frame 0 goes straight into the
+        // caller's bitmap, and the picture keeps no copy of it.
+        TBitmap first;
+        self->RenderFirstFrame(first, false);
+        bitmap->TakeOver(first);
         return;
     }
     TGraphic::AssignTo(dest);

@@ -74,8 +74,8 @@ void TGIFSubImage::AssignFrame(const TGIFSubImage& source) {
     if (int64_t(src.Width()) * src.Height() > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
     descriptor_ = src.descriptor_;
     transparent_ = src.transparent_;
-    AllocatePixels();
-    std::memcpy(pixels_.get(), src.pixels_.get(), static_cast<size_t>(pixelSize_));
+    AllocatePixels(false);
+    std::memcpy(pixels_.data(), src.pixels_.data(), static_cast<size_t>(pixelSize_));
     colorMap_->Assign(src.colorMap_.get());
     if (src.extensions_->Count() > 0) {
         TMemoryStream stream;

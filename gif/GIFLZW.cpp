@@ -424,9 +424,10 @@ void Deinterlace(uint8_t* pixels, int width, int height) {
 }  // namespace
 
 void TGIFSubImage::DecodeFrameData(TStream& stream) {
-    AllocatePixels();
+    // Every byte is written below: by the data, else by the fill.
+    AllocatePixels(false);
     const int64_t total = pixelSize_;
-    uint8_t* pixels = pixels_.get();
+    uint8_t* pixels = pixels_.data();
     const uint8_t fill =
         (transparent_ && graphicControl_ != nullptr) ? graphicControl_->TransparentIndex() : uint8_t(0);
 
@@ -451,12 +452,8 @@ void TGIFSubImage::DecodeFrameData(TStream& stream) {
         }
         in.Finish();
     }
-    // Pixels the data did not reach keep the fill. The block came zeroed,
-    // so for a fill of 0 only the few bytes that whole-word string copies
-    // wrote past the last string need clearing.
-    if (decoded < total) {
-        const int64_t tail = fill != 0 ? total - decoded : std::min<int64_t>(16, total - decoded);
-        std::memset(pixels + decoded, fill, static_cast<size_t>(tail));
-    }
+    // Pixels the data did not reach keep the fill (also where whole-word
+    // string copies wrote ahead of the last string).
+    if (decoded < total) std::memset(pixels + decoded, fill, static_cast<size_t>(total - decoded));
     if (IsInterlaced() && total > 0) Deinterlace(pixels, Width(), Height());
 }

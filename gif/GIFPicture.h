@@ -17,6 +17,7 @@
 
 #include "platform/core/Classes.h"
 #include "platform/core/Graphics.h"
+#include "platform/core/PixelBuffer.h"
 #include "platform/core/SysUtils.h"
 #include "platform/core/Threads.h"
 
@@ -343,12 +344,13 @@ public:
     void SetGraphicControlExtension(TGIFGraphicControlExtension* extension) { graphicControl_ = extension; }
 
     // Pixel storage.
-    const uint8_t* Data() const { return pixels_.get(); }
-    uint8_t* Data() { return pixels_.get(); }
+    const uint8_t* Data() const { return pixels_.data(); }
+    uint8_t* Data() { return pixels_.data(); }
     int64_t DataSize() const { return pixelSize_; }
     uint8_t PixelAt(int x, int y);
     uint8_t* RowPixels(int y);
-    void AllocatePixels();
+    // width x height bytes, zero unless the caller is about to write them all.
+    void AllocatePixels(bool zeroed = true);
     void ReleasePixels();
     void RequirePixels();
 
@@ -367,6 +369,9 @@ public:
     void SetPalette(HPALETTE palette);
     // The rendered frame, built on first demand; nullptr for an empty frame.
     TBitmap* FrameBitmap();
+    // The frame rendered into bitmap as FrameBitmap renders it, without
+    // keeping it; false (and bitmap empty) when the rendering was aborted.
+    bool RenderTo(TBitmap& bitmap);
 
     // Painting onto a canvas: the frame's place on the logical screen mapped
     // into rect, or tiled at its own size.
@@ -425,15 +430,13 @@ private:
     void ReportProgress(TProgressStage stage, uint8_t percent, bool redrawNow);
     void EndRendering(uint8_t percent);
 
-    struct FreeDeleter {
-        void operator()(uint8_t* p) const;
-    };
-
     std::unique_ptr<TBitmap> bitmap_;
     std::unique_ptr<TBitmap> mask_;
     bool needMask_ = true;
     HPALETTE palette_ = nullptr;
-    std::unique_ptr<uint8_t[], FreeDeleter> pixels_;
+    // From the bitmaps' pool: a large frame's pages come and go as a
+    // bitmap's do.
+    TPixelBuffer pixels_;
     int64_t pixelSize_ = 0;
     std::unique_ptr<TGIFLocalColorMap> colorMap_;
     std::array<uint8_t, 10> descriptor_{};
@@ -640,10 +643,6 @@ void FreeExtensionRegistries();
 
 // ------------------------------------------------------------ DIB rows
 
-// AlignedRowBytes(width, bits, alignment) = ((width x bits + alignment - 1)
-// and not (alignment - 1)) shr 3.
-int64_t AlignedRowBytes(int64_t width, int bits, int alignment);
-
 // Row access to a bitmap in a fixed pixel format.
 class TDIB : public TObject {
 public:
@@ -664,10 +663,12 @@ public:
     uint8_t* RowAddress(int row) override { return bitmap_->ScanLine(row); }
 };
 
-// Builds an 8-bit (with a palette) or 24-bit bitmap in memory, row by row,
-// and hands it to the target bitmap as one BMP load. Close() hands it over;
-// a writer destroyed without Close() (an exception passing) hands over what
-// it holds, silently.
+// Builds an 8-bit (with a palette) or 24-bit bitmap row by row, straight in
+// the target bitmap's own rows: no copy of the picture is made. The bitmap
+// ends as a BMP of those rows would load (an 8-bit one with a table of 256
+// colours, the palette's followed by black), every row's padding zero.
+// Close() ends the writing; a writer destroyed without Close() (an
+// exception passing) leaves the rows never handed out zero, silently.
 class TDIBWriter : public TDIB {
 public:
     // Raises "Unsupported PixelFormat" for formats other than pf8bit and
@@ -676,19 +677,20 @@ public:
     ~TDIBWriter() override;
     const char* ClassName() const override { return "TDIBWriter"; }
     // Allocates on first use. Rows outside 0..height-1 raise
-    // EInvalidGraphicOperation "Scan line index out of range".
+    // EInvalidGraphicOperation "Scan line index out of range". The row's
+    // padding comes zeroed; the caller writes its pixels.
     uint8_t* RowAddress(int row) override;
     void Close();
     int64_t RowBytes() const { return rowBytes_; }
 
 private:
     void AllocateBits();
-    void FlushToBitmap();
+    void ZeroRowsNotHandedOut();
 
-    std::unique_ptr<TMemoryStream> block_;  // file header, info block, pixels
-    int64_t infoSize_ = 0;
-    int64_t pixelSize_ = 0;
+    bool allocated_ = false;
+    std::vector<bool> handedOut_;  // rows given to the caller
     int64_t rowBytes_ = 0;
+    int64_t usedBytes_ = 0;  // of a row, before its padding
     HPALETTE palette_;
     int height_;
     int width_;
@@ -938,6 +940,9 @@ protected:
     void AssignTo(TPersistent* dest) const override;
 
 private:
+    // What FirstFrameBitmap holds, rendered into bitmap; frame 0's own
+    // bitmap is kept for later paints only when asked.
+    void RenderFirstFrame(TBitmap& bitmap, bool keepFrameBitmap);
     // Without gpTile the bitmap stretched into rect; with it, tiles of the
     // logical screen's size from rect's top-left corner.
     void DrawTiled(TCanvas& canvas, const TRect& rect, TBitmap& bitmap);
