@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/core/PixelBuffer.h"
@@ -15,6 +16,12 @@ constexpr size_t kHeaderSize = 26;
 // PackBits makes at most 128 bytes of 2: data that could not fill the
 // picture even so is refused before the picture is allocated.
 constexpr int64_t kMaxPackBitsRatio = 64;
+
+// Colour pictures are read a band of rows at a time, every channel's rows
+// of the band side by side: the planes are never held whole.
+constexpr int64_t kBandBytes = 256 * 1024;
+// Packed data is read in pieces of this size; a row's count is at most 65535.
+constexpr size_t kPackedPiece = 128 * 1024;
 
 uint32_t Get16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
@@ -57,6 +64,81 @@ uint32_t ReadLength(TStream& stream) {
     uint8_t b[4];
     stream.ReadBuffer(b, 4);
     return Get32(b);
+}
+
+// PackBits data decoded as one stream, byte for byte as TPackbitsRLEDecoder
+// decodes all of it in one call, but a piece at a time: a packet that runs
+// past the bytes asked for goes on in the next call.
+class TPackBitsStream {
+public:
+    // The `limit` packed bytes from `from` on.
+    TPackBitsStream(TStream& stream, int64_t from, int64_t limit) : input_(stream, kPackedPiece, limit, from) {}
+    // `wanted` bytes into dest; fewer only where the data ends.
+    int64_t Decode(uint8_t* dest, int64_t wanted);
+    // Takes the headers that do nothing (-128) that come next, up to
+    // `upTo` packed bytes taken: encoders end rows with them.
+    void SkipNoOps(int64_t upTo);
+    // Packed bytes taken so far, and whether a packet is part-way done.
+    int64_t Consumed() const { return consumed_; }
+    bool InPacket() const { return run_ > 0 || literal_ > 0; }
+
+private:
+    void Take(int64_t n) {
+        input_.Consume(static_cast<size_t>(n));
+        consumed_ += n;
+    }
+
+    TPackedInput input_;
+    int64_t consumed_ = 0;
+    int64_t run_ = 0, literal_ = 0;  // bytes of the current packet still to come
+    uint8_t value_ = 0;
+};
+
+void TPackBitsStream::SkipNoOps(int64_t upTo) {
+    while (!InPacket() && consumed_ < upTo) {
+        if (input_.Available() == 0 && !input_.Refill()) return;
+        if (input_.Data()[0] != 0x80) return;
+        Take(1);
+    }
+}
+
+int64_t TPackBitsStream::Decode(uint8_t* dest, int64_t wanted) {
+    int64_t done = 0;
+    while (done < wanted) {
+        if (run_ > 0) {
+            const int64_t n = std::min(run_, wanted - done);
+            std::memset(dest + done, value_, static_cast<size_t>(n));
+            done += n;
+            run_ -= n;
+        } else if (literal_ > 0) {
+            if (input_.Available() == 0) input_.Refill();
+            const int64_t n = std::min({literal_, wanted - done, static_cast<int64_t>(input_.Available())});
+            if (n == 0) break;
+            std::memcpy(dest + done, input_.Data(), static_cast<size_t>(n));
+            Take(n);
+            done += n;
+            literal_ -= n;
+        } else {
+            if (input_.Available() < 2) input_.Refill();
+            if (input_.Available() == 0) break;
+            const auto header = static_cast<int8_t>(input_.Data()[0]);
+            if (header >= 0) {
+                // A literal is cut to the data there is.
+                literal_ = std::min<int64_t>(header + 1, input_.Left() - 1);
+                Take(1);
+            } else if (header == -128) {
+                Take(1);
+            } else if (input_.Available() < 2) {
+                Take(1);  // a run header without its byte ends the data
+                break;
+            } else {
+                value_ = input_.Data()[1];
+                run_ = 1 - header;
+                Take(2);
+            }
+        }
+    }
+    return done;
 }
 
 }  // namespace
@@ -182,14 +264,12 @@ void TPSDGraphic::LoadImage(TStream& stream) {
     }
     // The packed bytes of the first rows of the table, as far as the stream
     // holds them: data that ends early leaves the rest of the picture black.
-    auto readPacked = [&](size_t rows, int64_t unpacked) {
+    auto packedBytes = [&](size_t rows, int64_t unpacked) {
         int64_t sum = 0;
         for (size_t i = 0; i < rows; ++i) sum += counts[i];
         const int64_t present = std::min(sum, BytesLeft(stream));
         if (unpacked > present * kMaxPackBitsRatio) RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
-        std::vector<uint8_t> data(static_cast<size_t>(present));
-        stream.ReadBuffer(data.data(), present);
-        return data;
+        return present;
     };
     EndProgress();
 
@@ -201,23 +281,29 @@ void TPSDGraphic::LoadImage(TStream& stream) {
         StartProgress(raster::kTransfering);
         const size_t rowBytes = h.depth == 1 ? (size_t(width) + 7) / 8 : size_t(width) * bytesPerSample;
         const bool wide = h.depth == 16;
-        std::vector<uint8_t> data, wideRow(wide ? rowBytes : 0);
-        if (packed) data = readPacked(size_t(height), int64_t(rowBytes) * height);
-        else RequireBytes(stream, int64_t(rowBytes) * height);
+        std::vector<uint8_t> wideRow(wide ? rowBytes : 0);
+        std::unique_ptr<TPackedInput> input;
+        if (packed)
+            input = std::make_unique<TPackedInput>(stream, kPackedPiece,
+                                                   packedBytes(size_t(height), int64_t(rowBytes) * height));
+        else
+            RequireBytes(stream, int64_t(rowBytes) * height);
         NewImage(width, height, PixelFormat());
         const size_t stride = static_cast<size_t>(RowBytes());
-        size_t at = 0;
         for (int32_t y = 0; y < height; ++y) {
             uint8_t* line = ScanLine(y);
             uint8_t* row = wide ? wideRow.data() : line;
             size_t written = rowBytes;
             if (packed) {
-                const size_t count = std::min<size_t>(counts[size_t(y)], data.size() - at);
-                const uint8_t* source = data.data() + at;
+                // Each row from its own count of bytes, as far as the data goes.
+                while (input->Available() < counts[size_t(y)] && input->Refill()) {
+                }
+                const size_t count = std::min<size_t>(counts[size_t(y)], input->Available());
+                const uint8_t* source = input->Data();
                 uint8_t* dest = row;
                 written = static_cast<size_t>(decoder.Decode(source, dest, int64_t(count), int64_t(rowBytes)));
                 std::memset(row + written, 0, rowBytes - written);
-                at += count;
+                input->Consume(count);
             } else {
                 stream.ReadBuffer(row, int64_t(rowBytes));
             }
@@ -230,44 +316,96 @@ void TPSDGraphic::LoadImage(TStream& stream) {
         return;
     }
 
-    // Colour: the planes converted, whole, then row by row.
+    // Colour: the channels' rows of a band side by side, converted into the
+    // scan lines, band after band.
     StartProgress(raster::kLoadingData);
     const size_t planeRow = size_t(width) * bytesPerSample;
     const int64_t planeSize = int64_t(planeRow) * height;
     const int64_t total = planeSize * planes;
-    // Every byte is read or decoded into (what the data does not cover is
-    // zeroed), so the block comes unfilled.
-    TPixelBuffer data;
+    const int64_t dataStart = stream.Position();
+    // PackBits: each channel's data decoded on its own from where the table
+    // puts it, which is where the one stream of all channels reaches it
+    // when no packet runs on from one channel into the next (checked below).
+    int64_t present = 0;
+    std::vector<int64_t> channelStart(planes + 1, 0);
+    std::vector<std::unique_ptr<TPackBitsStream>> channels;
     if (packed) {
-        const std::vector<uint8_t> source = readPacked(size_t(height) * planes, total);
-        data = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
-        const uint8_t* s = source.data();
-        uint8_t* d = data.data();
-        const int64_t done = decoder.Decode(s, d, int64_t(source.size()), total);
-        std::memset(data.data() + done, 0, static_cast<size_t>(total - done));
+        present = packedBytes(size_t(height) * planes, total);
+        int64_t sum = 0;
+        for (uint32_t c = 0; c < planes; ++c) {
+            channelStart[c] = std::min(sum, present);
+            for (int32_t y = 0; y < height; ++y) sum += counts[size_t(c) * size_t(height) + size_t(y)];
+        }
+        channelStart[planes] = present;
+        for (uint32_t c = 0; c < planes; ++c)
+            channels.push_back(std::make_unique<TPackBitsStream>(stream, dataStart + channelStart[c],
+                                                                 present - channelStart[c]));
     } else {
         RequireBytes(stream, total);
-        data = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
-        stream.ReadBuffer(data.data(), total);
     }
     EndProgress();
     StartProgress(raster::kTransfering);
-    // Photoshop stores ink as 255 less its amount.
-    if (scheme == TColorLayout::csCMYK) {
-        uint8_t* ink = data.data();
-        for (size_t i = 0; i < data.size(); ++i) ink[i] = static_cast<uint8_t>(255 - ink[i]);
-    }
     NewImage(width, height, PixelFormat());
     const size_t stride = static_cast<size_t>(RowBytes());
     const size_t written = size_t(width) * (target == TColorLayout::csBGRA ? 4 : 3);
-    TRowPlane rows[4];
-    for (int32_t y = 0; y < height; ++y) {
-        for (uint32_t c = 0; c < planes; ++c)
-            rows[c] = {data.data() + c * size_t(planeSize) + size_t(y) * planeRow, planeRow};
-        uint8_t* line = ScanLine(y);
-        cm.ConvertPixels(std::span<const TRowPlane>(rows, planes), line, stride, static_cast<uint32_t>(width));
-        std::memset(line + written, 0, stride - written);
-        RowProgress(y, height);
+    // Rows [first, first + count) from planes lying planeBytes apart.
+    auto convertRows = [&](uint8_t* base, size_t planeBytes, int32_t first, int32_t count, bool progress) {
+        // Photoshop stores ink as 255 less its amount.
+        if (scheme == TColorLayout::csCMYK)
+            for (uint32_t c = 0; c < planes; ++c) {
+                uint8_t* ink = base + c * planeBytes;
+                for (size_t i = 0; i < size_t(count) * planeRow; ++i) ink[i] = static_cast<uint8_t>(255 - ink[i]);
+            }
+        TRowPlane rows[4];
+        for (int32_t y = first; y < first + count; ++y) {
+            for (uint32_t c = 0; c < planes; ++c)
+                rows[c] = {base + c * planeBytes + size_t(y - first) * planeRow, planeRow};
+            uint8_t* line = ScanLine(y);
+            cm.ConvertPixels(std::span<const TRowPlane>(rows, planes), line, stride, static_cast<uint32_t>(width));
+            std::memset(line + written, 0, stride - written);
+            if (progress) RowProgress(y, height);
+        }
+    };
+    const auto bandRows = static_cast<int32_t>(
+        std::clamp<int64_t>(kBandBytes / int64_t(planeRow * planes), 1, height));
+    const size_t bandPlane = size_t(bandRows) * planeRow;
+    std::vector<uint8_t> band(bandPlane * planes);
+    for (int32_t first = 0; first < height; first += bandRows) {
+        const int32_t count = std::min(bandRows, height - first);
+        const size_t bytes = size_t(count) * planeRow;
+        for (uint32_t c = 0; c < planes; ++c) {
+            uint8_t* dest = band.data() + c * bandPlane;
+            if (packed) {
+                const auto got = static_cast<size_t>(channels[c]->Decode(dest, int64_t(bytes)));
+                std::memset(dest + got, 0, bytes - got);
+            } else {
+                stream.SetPosition(dataStart + int64_t(c) * planeSize + int64_t(first) * int64_t(planeRow));
+                stream.ReadBuffer(dest, int64_t(bytes));
+            }
+        }
+        convertRows(band.data(), bandPlane, first, count, true);
+    }
+    // A packet that ran on into the next channel, or a table whose counts
+    // miss the packets' ends, puts the channels elsewhere in the one stream:
+    // then all of it is decoded in one piece, as the data says.
+    bool apart = true;
+    for (uint32_t c = 0; c + 1 < planes && packed; ++c) {
+        const int64_t length = channelStart[c + 1] - channelStart[c];
+        channels[c]->SkipNoOps(length);
+        apart = apart && !channels[c]->InPacket() && channels[c]->Consumed() == length;
+    }
+    if (!apart) {
+        channels.clear();
+        band = std::vector<uint8_t>();
+        std::vector<uint8_t> source(static_cast<size_t>(present));
+        stream.SetPosition(dataStart);
+        stream.ReadBuffer(source.data(), present);
+        TPixelBuffer data = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
+        const uint8_t* s = source.data();
+        uint8_t* d = data.data();
+        const int64_t done = decoder.Decode(s, d, present, total);
+        std::memset(data.data() + done, 0, static_cast<size_t>(total - done));
+        convertRows(data.data(), size_t(planeSize), 0, height, false);
     }
     EndProgress();
 }

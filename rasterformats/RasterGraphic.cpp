@@ -212,9 +212,9 @@ void TRasterGraphic::EndProgress(uint8_t percent, bool redraw) {
 
 // ------------------------------------------------------------ TPackedInput
 
-TPackedInput::TPackedInput(TStream& stream, size_t chunk, int64_t limit)
-    : stream_(stream), buffer_(std::max<size_t>(chunk, 64)) {
-    const int64_t left = BytesLeft(stream);
+TPackedInput::TPackedInput(TStream& stream, size_t chunk, int64_t limit, int64_t from)
+    : stream_(stream), buffer_(std::max<size_t>(chunk, 64)), from_(from) {
+    const int64_t left = from < 0 ? BytesLeft(stream) : std::max<int64_t>(stream.Size() - from, 0);
     left_ = limit < 0 ? left : std::min(limit, left);
     Refill();
 }
@@ -229,7 +229,9 @@ bool TPackedInput::Refill() {
     const int64_t room = static_cast<int64_t>(buffer_.size() - end_);
     const int64_t want = std::min(room, left_);
     if (want <= 0) return false;
+    if (from_ >= 0) stream_.SetPosition(from_);
     const int64_t got = stream_.Read(buffer_.data() + end_, want);
+    if (from_ >= 0 && got > 0) from_ += got;
     if (got <= 0) {
         left_ = 0;
         return false;
@@ -253,4 +255,7 @@ int64_t TPackedInput::DecodeInto(TDecoder& decoder, uint8_t* dest, int64_t units
     return done;
 }
 
-void TPackedInput::Release() { stream_.Seek(-static_cast<int64_t>(Available()), TSeekOrigin::soCurrent); }
+void TPackedInput::Release() {
+    if (from_ >= 0) stream_.SetPosition(from_ - static_cast<int64_t>(Available()));
+    else stream_.Seek(-static_cast<int64_t>(Available()), TSeekOrigin::soCurrent);
+}

@@ -243,11 +243,15 @@ void UpsampleDouble(int32_t width, int32_t height, int32_t rowStride, uint8_t* p
 // decodes a row, Consumes what the decoder took and Refills when it stalls.
 class TPackedInput {
 public:
-    // Reads at most `limit` bytes of the stream from its position (all that
-    // is left when limit < 0), chunk bytes at a time.
-    TPackedInput(TStream& stream, size_t chunk, int64_t limit = -1);
+    // Reads at most `limit` bytes of the stream (all that is left when
+    // limit < 0), chunk bytes at a time: from its position, or from `from`
+    // when that is given, seeking there before each read, so that inputs at
+    // several places of one stream can take turns.
+    TPackedInput(TStream& stream, size_t chunk, int64_t limit = -1, int64_t from = -1);
     const uint8_t* Data() const { return buffer_.data() + start_; }
     size_t Available() const { return end_ - start_; }
+    // Bytes not consumed yet, in the buffer and still in the stream.
+    int64_t Left() const { return static_cast<int64_t>(Available()) + left_; }
     void Consume(size_t n) { start_ += n < Available() ? n : Available(); }
     // Keeps what is left and reads more behind it; false when nothing more
     // came.
@@ -262,5 +266,6 @@ private:
     TStream& stream_;
     std::vector<uint8_t> buffer_;
     size_t start_ = 0, end_ = 0;
-    int64_t left_;  // bytes of the stream not yet read into the buffer
+    int64_t left_;       // bytes of the stream not yet read into the buffer
+    int64_t from_ = -1;  // where the next read starts; -1: the stream's position
 };

@@ -104,8 +104,9 @@ def packbits(row):
 
 
 def psd(mode, depth, width, height, planes, packed=False, mode_data=b"", channels=None, counts=None,
-        signature=b"8BPS"):
-    """A file of the given channel planes (lists of rows of bytes)."""
+        signature=b"8BPS", stream=None):
+    """A file of the given channel planes (lists of rows of bytes); packed,
+    the rows' PackBits, or `stream` in their place."""
     channels = len(planes) if channels is None else channels
     data = struct.pack(">4sH6xHIIHH", signature, 1, channels, height, width, depth, mode)
     data += struct.pack(">I", len(mode_data)) + mode_data
@@ -115,7 +116,7 @@ def psd(mode, depth, width, height, planes, packed=False, mode_data=b"", channel
         rows = [packbits(row) for plane in planes for row in plane]
         data += struct.pack(">H", 1)
         data += b"".join(struct.pack(">H", len(r)) for r in (counts or rows))
-        data += b"".join(rows)
+        data += stream if stream is not None else b"".join(rows)
     else:
         data += struct.pack(">H", 0) + b"".join(row for plane in planes for row in plane)
     return data
@@ -184,6 +185,27 @@ for packed in (False, True):
     grey16 = sum(([v, v, v, 255] for row in g16 for v in
                   (struct.unpack(">H", row[2 * x:2 * x + 2])[0] * 255 // 65535 for x in range(W))), [])
     write("hand-gray-%s-16.psd" % kind, psd(1, 16, W, H, [g16], packed), "exact", W, H, grey16)
+
+# Taller than the rows the reader converts at a time: 8 and 16 bits, and
+# PackBits data packed as one stream over rows and channels, whose row
+# counts (a share of the stream each) miss the packets' ends.
+BW, BH = 211, 420
+big = [[bytes((x // 7 + y + 40 * c) % 256 if (x + y) % 3 else r.randint(0, 255) for x in range(BW))
+        for y in range(BH)] for c in range(3)]
+big16 = [words(p) for p in big]
+rgb8, rgb16 = bytearray(), bytearray()
+for y in range(BH):
+    for x in range(BW):
+        rgb8 += bytes([p[y][x] for p in big] + [255])
+        rgb16 += bytes([struct.unpack(">H", p[y][2 * x:2 * x + 2])[0] * 255 // 65535 for p in big16] + [255])
+for packed in (False, True):
+    kind = "rle" if packed else "raw"
+    write("hand-rgb-bands-%s-8.psd" % kind, psd(3, 8, BW, BH, big, packed), "exact", BW, BH, rgb8)
+    write("hand-rgb-bands-%s-16.psd" % kind, psd(3, 16, BW, BH, big16, packed), "exact", BW, BH, rgb16)
+stream = packbits(b"".join(row for plane in big for row in plane))
+share = [len(stream) * (i + 1) // (3 * BH) - len(stream) * i // (3 * BH) for i in range(3 * BH)]
+write("hand-rgb-one-stream.psd", psd(3, 8, BW, BH, big, True, counts=[bytes(n) for n in share], stream=stream),
+      "exact", BW, BH, rgb8)
 
 # Indexed with colour mode data longer than a palette: the planes of its
 # first 768 bytes.
