@@ -252,22 +252,36 @@ void TPPMGraphic::ReadRawRows(int kind) {
     const size_t perPixel = kind == 6 ? 3 : 1;
     const bool wide = maxValue_ > 255;  // two bytes per sample, most significant first
     const size_t used = kind == 4 ? static_cast<size_t>((width + 7) / 8) : static_cast<size_t>(width) * perPixel;
+    const size_t rowIn = wide ? used * 2 : used;  // bytes of a row in the file
     // Samples that need no scaling are copied as they come.
     const bool scaled = kind != 4 && maxValue_ != 255;
     const std::vector<uint8_t> scale = scaled ? ScaleTable(maxValue_, wide ? 65536 : 256) : std::vector<uint8_t>();
-    std::vector<uint8_t> words(wide ? used * 2 : 0);
-    for (int32_t y = 0; y < height; ++y) {
-        uint8_t* row = ScanLine(y);
+    // A band of rows is read at once: bytes go straight into the picture,
+    // words through a band of their own.
+    const auto band = static_cast<int32_t>(std::clamp<size_t>(kBufferSize * 4 / rowIn, 1, size_t(height)));
+    std::vector<uint8_t> words(wide ? rowIn * size_t(band) : 0);
+    for (int32_t first = 0; first < height; first += band) {
+        const int32_t count = std::min(band, height - first);
+        uint8_t* top = ScanLine(first);
         if (wide) {
-            ReadRaw(words.data(), words.size());
-            for (size_t i = 0; i < used; ++i) row[i] = scale[(words[2 * i] << 8) | words[2 * i + 1]];
+            ReadRaw(words.data(), rowIn * size_t(count));
         } else {
-            ReadRaw(row, used);
-            if (scaled)
-                for (size_t i = 0; i < used; ++i) row[i] = scale[row[i]];
+            ReadRaw(top, used * size_t(count));
+            // The rows apart to their places, the last first.
+            for (size_t i = size_t(count) - 1; i > 0 && stride != used; --i)
+                std::memmove(top + i * stride, top + i * used, used);
         }
-        if (kind == 6) SwapRedBlue(row, static_cast<size_t>(width));
-        std::memset(row + used, 0, stride - used);
-        RowProgress(y, height);
+        for (int32_t i = 0; i < count; ++i) {
+            uint8_t* row = top + size_t(i) * stride;
+            if (wide) {
+                const uint8_t* w = words.data() + size_t(i) * rowIn;
+                for (size_t j = 0; j < used; ++j) row[j] = scale[(w[2 * j] << 8) | w[2 * j + 1]];
+            } else if (scaled) {
+                for (size_t j = 0; j < used; ++j) row[j] = scale[row[j]];
+            }
+            if (kind == 6) SwapRedBlue(row, static_cast<size_t>(width));
+            std::memset(row + used, 0, stride - used);
+            RowProgress(first + i, height);
+        }
     }
 }
