@@ -57,7 +57,8 @@ const char kUsage[] =
     "as DIR/000.pam, DIR/001.pam, ... after each frame, and DIR/timing.tsv: per\n"
     "frame, its index and the wait before it in milliseconds (speed 100).\n"
     "A file that cannot be read ends with status 1 and the exception's class and\n"
-    "message on one line. Warnings of a load (damaged data read around) go to\n"
+    "message on one line; one that gives an empty picture ends with status 1\n"
+    "and nothing written. Warnings of a load (damaged data read around) go to\n"
     "standard error, each text once, as \"Warning: <text>\".\n";
 
 struct Options {
@@ -293,6 +294,11 @@ int Run(const Options& o) {
         seconds.push_back(Since(start));
     }
     const double peak = PeakResidentBytes();  // before the output is written
+    // No format here stores an empty picture that anything reads back.
+    if (bitmap->Empty()) {
+        std::fprintf(stderr, "quillarc-decode: %s gives an empty picture: nothing written\n", o.input.c_str());
+        return 1;
+    }
     if (kind->write)
         kind->write(*bitmap, o.output, o);
     else

@@ -161,7 +161,7 @@ void TRLAGraphic::LoadImage(TStream& stream) {
     NewImage(width, height, PixelFormat());
     const size_t stride = static_cast<size_t>(RowBytes());
     const size_t used = static_cast<size_t>(width) * BitsPerPixel(PixelFormat()) / 8;
-    std::vector<uint8_t> planeData(planeBytes * planes);
+    std::vector<uint8_t> planeData(planeBytes * planes), spans(bits == 16 ? planeBytes : 0);
     TRowPlane source[4];
     for (uint8_t c = 0; c < planes; ++c) source[c] = TRowPlane{planeData.data() + c * planeBytes, planeBytes};
     RecordReader records(stream);
@@ -178,7 +178,23 @@ void TRLAGraphic::LoadImage(TStream& stream) {
             const size_t length = (count[0] << 8) | count[1];
             const uint8_t* packed = records.At(at + 2, length, got);
             uint8_t* plane = planeData.data() + c * planeBytes;
-            decoder.Decode(packed, plane, static_cast<int64_t>(got), static_cast<int64_t>(planeBytes));
+            if (bits == 8) {
+                decoder.Decode(packed, plane, static_cast<int64_t>(got), static_cast<int64_t>(planeBytes));
+            } else {
+                // A 16-bit channel is two spans, the high bytes of the row's
+                // samples, then their low bytes: the plane takes them as
+                // big-endian words.
+                std::fill(spans.begin(), spans.end(), 0);
+                const uint8_t* const end = packed + got;
+                uint8_t* high = spans.data();
+                uint8_t* low = spans.data() + width;
+                decoder.Decode(packed, high, end - packed, width);
+                decoder.Decode(packed, low, end - packed, width);
+                for (int32_t x = 0; x < width; ++x) {
+                    plane[2 * x] = spans[size_t(x)];
+                    plane[2 * x + 1] = spans[size_t(width + x)];
+                }
+            }
             if (got < length) break;
             at += 2 + static_cast<int64_t>(length);
         }

@@ -9,6 +9,7 @@
 
 namespace {
 
+constexpr const char* kFormatName = "PCD";
 constexpr int64_t kSector = 2048;
 constexpr int64_t kInfoSize = 3 * kSector;
 constexpr int kBaseResolution = 2;            // 768 x 512
@@ -51,7 +52,8 @@ bool TPCDGraphic::ReadImageInfo(TStream& stream, int index) {
 }
 
 void TPCDGraphic::LoadImage(TStream& stream) {
-    if (!ReadImageInfo(stream, kBaseResolution)) return;
+    // A file that is no Photo-CD pack is refused, not shown as an empty picture.
+    if (!ReadImageInfo(stream, kBaseResolution)) RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
     stream.SetPosition(basePosition_);
     TImageProperties& p = ImageProperties;
     // Image packs: the base resolution. Overview packs: their first image,

@@ -17,6 +17,7 @@ public:
     bool ReadImageInfo(TStream& stream, int index) override;
 
 protected:
-    // A stream without the signature loads nothing and says nothing.
+    // A stream without the signature is refused with the invalid-format
+    // message ("PCD").
     void LoadImage(TStream& stream) override;
 };

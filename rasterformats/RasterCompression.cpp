@@ -345,5 +345,6 @@ int64_t TRLADecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t pack
             left -= n;
         }
     }
+    source = s;
     return std::max<int64_t>(unpackedSize, 0) - left;
 }

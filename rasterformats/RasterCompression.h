@@ -121,7 +121,8 @@ public:
 };
 
 // Alias/Wavefront: header 0..127 repeats the next byte header + 1 times, a
-// negative header copies -header bytes. Moves nothing.
+// negative header copies -header bytes. Moves source past the bytes
+// consumed, where the next span of a record starts.
 class TRLADecoder : public TDecoder {
 public:
     const char* ClassName() const override { return "TRLADecoder"; }

@@ -8,7 +8,7 @@
 #include "tests/rasterformats/ReaderBytes.h"
 
 TEST(AliasWavefront, GeneratedFilesMatchTheirReferences) {
-    readerbytes::CheckGeneratedFamily<TRLAGraphic>("rla", 19);
+    readerbytes::CheckGeneratedFamily<TRLAGraphic>("rla", 23);
     // Channels described "xyz" are no picture to the probe either.
     const std::string xyz = rastertest::GeneratedDir("rla") + "/xyz.rla";
     EXPECT_FALSE(TRLAGraphic::AcceptsFile(xyz));

@@ -68,8 +68,9 @@ TEST(Decoders, RunLengthRulesAndBounds) {
         {"cut line without its end", cut, {9, 9, 3, 1}, 4, {1, E, E, E}, 4},
         {"psp literal and run", psp, {2, 1, 2, 0x83, 9}, 6, {1, 2, 9, 9, 9, E}, 0},
         {"psp run cut to the room", psp, {0xFF, 1}, 2, {1, 1}, 0},
-        {"rla run and literal", rla, {1, 4, 0xFE, 5, 6}, 5, {4, 4, 5, 6, E}, 0},
-        {"rla literal cut to the room", rla, {0x80, 1, 2, 3}, 2, {1, 2}, 0},
+        {"rla run and literal", rla, {1, 4, 0xFE, 5, 6}, 5, {4, 4, 5, 6, E}, 5},
+        {"rla literal cut to the room", rla, {0x80, 1, 2, 3}, 2, {1, 2}, 3},
+        {"rla span ends where the room does", rla, {0x7F, 4, 0x01, 5}, 3, {4, 4, 4}, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -78,7 +79,8 @@ TEST(Decoders, RunLengthRulesAndBounds) {
         EXPECT_EQ(r.output, c.output);
         const auto written = std::count_if(c.output.begin(), c.output.end(), [](uint8_t b) { return b != 0xEE; });
         EXPECT_EQ(r.units, written);
-        if (dynamic_cast<TPCXRLEDecoder*>(decoder.get()) || dynamic_cast<TCUTRLEDecoder*>(decoder.get()))
+        if (dynamic_cast<TPCXRLEDecoder*>(decoder.get()) || dynamic_cast<TCUTRLEDecoder*>(decoder.get()) ||
+            dynamic_cast<TRLADecoder*>(decoder.get()))
             EXPECT_EQ(r.consumed, c.consumed);
         else
             EXPECT_EQ(r.consumed, 0u);

@@ -100,9 +100,9 @@ open("overview.pcd", "wb").write(overview)
 write_pam("overview.pcd", *reference(overview, 5, 192, 128, 0))
 expect("overview.pcd", "exact")
 
-# No signature: nothing loads and nothing is said. Cut short: the stream ends.
+# No signature: refused as no Photo-CD pack. Cut short: the stream ends.
 open("no-signature.pcd", "wb").write(bytes(8 * SECTOR))
-expect("no-signature.pcd", "empty")
+expect("no-signature.pcd", "refuse", "Cannot load image. Invalid or unexpected PCD image format.")
 open("cut-short.pcd", "wb").write(pack[:200 * SECTOR])
 expect("cut-short.pcd", "refuse", "Stream read error")
 manifest.close()

@@ -6,8 +6,8 @@
 # 658), a table of 32-bit row offsets, and per row one record per channel
 # (red, green, blue, matte): a 16-bit byte count, then run-length data in
 # which a header 0..127 repeats the next byte header + 1 times and a
-# negative one copies -header bytes. 16-bit channels are their big-endian
-# bytes, run-length coded as bytes.
+# negative one copies -header bytes. A 16-bit channel's record holds two
+# such spans: the high bytes of the row's samples, then their low bytes.
 #
 #   make-rla.py OUTDIR PHOTO.ppm   the test files, X.pam beside each (RGBA,
 #                                  rows top first) and expect.txt
@@ -76,7 +76,7 @@ def rla_file(width, height, planes_of_row, channels=3, mattes=0, bits=8, **optio
     for y in range(height):
         offsets.append(740 + 4 * height + len(body))
         for plane in planes_of_row(y):
-            packed = encode(plane)
+            packed = encode(plane) if bits == 8 else encode(plane[0::2]) + encode(plane[1::2])
             body += struct.pack(">H", len(packed)) + packed
     return header(width, height, channels, mattes, bits, **options) + struct.pack(">%dI" % height, *offsets) + body, \
         offsets
