@@ -195,8 +195,16 @@ void TPSDGraphic::LoadImage(TStream& stream) {
     const bool packed = p.Compression == TCompressionType::ctPackedBits;
 
     // Modes without a conversion (5, 6 and above 9) give a picture of the
-    // file's size with nothing in it.
+    // file's size with nothing in it. Nothing of the file is read for it,
+    // so only the bytes after the sections vouch for that size: a picture
+    // larger than they could fill (PackBits making 128 bytes of 2) is a
+    // bare claim.
     if (scheme == TColorLayout::csNone) {
+        stream.Seek(ReadLength(stream), TSeekOrigin::soCurrent);      // colour mode data
+        stream.Seek(ReadLength(stream), TSeekOrigin::soCurrent);      // image resources
+        stream.Seek(ReadLength(stream) + 2, TSeekOrigin::soCurrent);  // layers and masks, compression word
+        const int64_t data = BytesLeft(stream) * (packed ? kMaxPackBitsRatio : 1);
+        if (int64_t(width) * height * 3 > data) RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
         SetPixelFormat(TPixelFormat::pf24bit);
         SetSize(width, height);
         EndProgress();

@@ -216,7 +216,7 @@ struct TPNGGraphic::TPNGGraphicState {
 
     // IHDR.
     uint32_t width = 0, height = 0;
-    uint8_t bitDepth = 0, colorType = 0, compression = 0, filter = 0, interlace = 0;
+    uint8_t bitDepth = 0, colorType = 0, interlace = 0;
 
     // Image data: what is left of the current IDAT chunk in the stream, and
     // of the piece of it in the buffer that the decoder has not taken yet.
@@ -229,7 +229,6 @@ struct TPNGGraphic::TPNGGraphicState {
 
     uint32_t bytesPerPixel = 0;
     std::unique_ptr<TPaletteObject, PaletteDeleter> palette;
-    TColor background = 0xFFFFFF;  // from bKGD; every pixel is written, so it never shows
     TColor transparentColor = kNoTransparentColor;
 };
 
@@ -379,35 +378,6 @@ uint32_t TPNGGraphic::SetupColorDepth(uint8_t colorType, uint8_t bitDepth) {
     RaiseInvalidGraphicFmt(raster::kInvalidColorFormat, kFormatName);
 }
 
-void TPNGGraphic::ReadBackground() {
-    TPNGGraphicState& s = *state_;
-    const std::vector<uint8_t>& d = s.buffer;
-    switch (s.colorType) {
-        case 0:
-        case 4: {
-            if (d.size() < 2) return;
-            const uint32_t v = BigEndian16(d.data());
-            s.background = s.bitDepth == 2 ? v * 15 / 3 : (s.bitDepth == 16 ? v * 255 / 65535 : v & 0xFF);
-            break;
-        }
-        case 2:
-        case 6: {
-            if (d.size() < 6) return;
-            uint8_t c[3];
-            for (int i = 0; i < 3; ++i) {
-                const uint32_t v = BigEndian16(d.data() + 2 * i);
-                c[i] = static_cast<uint8_t>(s.bitDepth == 16 ? v * 255 / 65535 : v & 0xFF);
-            }
-            s.background = RGB(c[0], c[1], c[2]);
-            break;
-        }
-        default:
-            if (d.empty()) return;
-            s.background = d[0];
-            break;
-    }
-}
-
 void TPNGGraphic::ReadTransparency() {
     TPNGGraphicState& s = *state_;
     const std::vector<uint8_t>& d = s.buffer;
@@ -423,6 +393,20 @@ void TPNGGraphic::ReadTransparency() {
     } else if (s.colorType == 2 && d.size() >= 6) {
         s.transparentColor = RGB(sample(d.data()), sample(d.data() + 2), sample(d.data() + 4));
     }
+}
+
+int64_t TPNGGraphic::IDATBytes(TStream& stream) {
+    const int64_t at = stream.Position();
+    int64_t total = state_->length, next = at + int64_t(state_->length) + 4;
+    uint8_t header[8];
+    for (;;) {
+        stream.SetPosition(next);
+        if (stream.Read(header, 8) != 8 || (BigEndian32(header + 4) & 0xDFDFDFDF) != 0x49444154) break;
+        total += BigEndian32(header);
+        next += 12 + int64_t(BigEndian32(header));
+    }
+    stream.SetPosition(at);
+    return total;
 }
 
 bool TPNGGraphic::RefillIDAT() {
@@ -488,17 +472,12 @@ void TPNGGraphic::LoadIDAT(TStream& stream) {
     if (s.palette) SetPalette(s.palette.release());
     const int32_t width = static_cast<int32_t>(s.width), height = static_cast<int32_t>(s.height);
     const size_t rowSize = (size_t(width) * s.bitDepth + 7) / 8 * sampleBytes + 1;
-    if (int64_t(rowSize) * height > BytesLeft(stream) * kMaxDeflateRatio + kMaxDeflateRatio)
+    if (int64_t(rowSize) * height > IDATBytes(stream) * kMaxDeflateRatio + kMaxDeflateRatio)
         RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
-
-    // Every pixel is written below, rows the data does not reach as zero, so
-    // the picture is not filled with the background colour first: it could
-    // never show.
-    NewImage(width, height, PixelFormat());
-    if (s.transparentColor != kNoTransparentColor) {
-        SetTransparentColor(s.transparentColor);
-        SetTransparent(true);
-    }
+    auto passRowSize = [&](const TPass& p) {
+        const size_t passWidth = size_t(width + p.columnStep - p.startColumn - 1) / p.columnStep;
+        return (passWidth * s.bitDepth + 7) / 8 * sampleBytes + 1;
+    };
 
     s.stream = &stream;
     s.idatLeft = s.length;
@@ -506,23 +485,42 @@ void TPNGGraphic::LoadIDAT(TStream& stream) {
     std::vector<uint8_t> rows(2 * rowSize, 0);
     uint8_t* current = rows.data();
     uint8_t* prior = rows.data() + rowSize;
+    // The first row comes before the picture is allocated: image data that
+    // does not even inflate is refused without it.
+    DecodeRow(current, s.interlace == 1 ? passRowSize(kPasses[0]) : rowSize);
+    bool decodedAhead = true;
+
+    // Every pixel is written below, rows the data does not reach as zero, so
+    // the picture is not filled with the background colour first: it could
+    // never show. A row's padding is zeroed as the row is written; rows of
+    // an interlaced image are written a few pixels at a time, so theirs
+    // first.
+    NewImage(width, height, PixelFormat());
+    if (s.interlace == 1) ZeroRowPadding();
+    if (s.transparentColor != kNoTransparentColor) {
+        SetTransparentColor(s.transparentColor);
+        SetTransparent(true);
+    }
     TColorManager& cm = ColorManager();
     const size_t stride = static_cast<size_t>(RowBytes());
+    const size_t whole = size_t(width) * BitsPerPixel(PixelFormat()) / 8;
     auto row = [&](int32_t y, size_t size, uint8_t mask) {
-        DecodeRow(current, size);
+        if (!decodedAhead) DecodeRow(current, size);
+        decodedAhead = false;
         ApplyPNGFilter(current[0], current + 1, prior + 1, size - 1, s.bytesPerPixel);
-        cm.ConvertPixels(current + 1, size - 1, ScanLine(y), stride, static_cast<uint32_t>(width), mask);
+        uint8_t* line = ScanLine(y);
+        if (mask == 0xFF) std::memset(line + whole, 0, stride - whole);
+        cm.ConvertPixels(current + 1, size - 1, line, stride, static_cast<uint32_t>(width), mask);
         std::swap(current, prior);
     };
     if (s.interlace == 1) {
         for (int pass = 0; pass < 7; ++pass) {
             const TPass& p = kPasses[pass];
             if (p.startColumn >= width) continue;
-            const size_t passWidth = size_t(width + p.columnStep - p.startColumn - 1) / p.columnStep;
-            const size_t passRowSize = (passWidth * s.bitDepth + 7) / 8 * sampleBytes + 1;
-            std::fill_n(prior, passRowSize, 0);
+            const size_t size = passRowSize(p);
+            std::fill_n(prior, size, 0);
             for (int32_t y = p.startRow; y < height; y += p.rowStep) {
-                row(y, passRowSize, p.mask);
+                row(y, size, p.mask);
                 if (pass == 6) RowProgress(y + 1, height);
             }
         }
@@ -552,8 +550,6 @@ void TPNGGraphic::LoadImage(TStream& stream) {
     s.height = BigEndian32(h + 4);
     s.bitDepth = h[8];
     s.colorType = h[9];
-    s.compression = h[10];
-    s.filter = h[11];
     s.interlace = h[12];
     TColorManager& cm = ColorManager();
     cm.SourceFlags = cfByteSwap;
@@ -598,8 +594,9 @@ void TPNGGraphic::LoadImage(TStream& stream) {
                 more = ReadChunkHeader(stream);
                 continue;
             } else if (!s.imageDone && IsChunk("bKGD")) {
+                // Read for its CRC only: every pixel is written, so a
+                // background colour could never show.
                 ReadChunkData(stream);
-                ReadBackground();
                 more = ReadChunkHeader(stream);
                 continue;
             } else if (!s.imageDone && IsChunk("tRNS")) {

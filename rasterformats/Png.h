@@ -26,7 +26,7 @@ protected:
 
 private:
     // What one load works with; made anew for every load, so nothing of an
-    // earlier file (gamma, background, transparency) carries over.
+    // earlier file (gamma, palette, transparency) carries over.
     struct TPNGGraphicState;
 
     // The next chunk's length and type, and the start of its CRC; false at
@@ -47,7 +47,10 @@ private:
     // More IDAT input: the rest of the current chunk, or the next non-empty
     // IDAT chunk; false when the image data has ended.
     bool RefillIDAT();
-    void ReadBackground();
+    // The data bytes of the current IDAT chunk and of the IDAT chunks right
+    // after it: all the image data can be made of. The stream stays where
+    // it is.
+    int64_t IDATBytes(TStream& stream);
     void ReadTransparency();
 
     std::unique_ptr<TPNGGraphicState> state_;

@@ -195,6 +195,11 @@ void TRasterGraphic::SetReaderPixelFormat(TPixelFormat format) {
     }
 }
 
+void TRasterGraphic::ZeroRowPadding() {
+    const size_t used = size_t(Width()) * BitsPerPixel(PixelFormat()) / 8, stride = static_cast<size_t>(RowBytes());
+    for (int32_t y = 0; y < Height(); ++y) std::memset(ScanLine(y) + used, 0, stride - used);
+}
+
 void TRasterGraphic::StartProgress(const char* stageText) {
     Progress(this, TProgressStage::psStarting, 0, false, progressRect_, stageText);
 }

@@ -7,8 +7,10 @@
 // static AcceptsStream, and overrides ReadImageInfo and LoadImage. A
 // LoadImage goes: ReadHeader (format name for the messages), StartProgress,
 // the colour manager's sides, SetReaderPixelFormat, the palette, the size
-// (NewImage when every byte of every row is written, else SetSize for a
-// zeroed picture), then row after row into ScanLine with RowProgress, and
+// (NewImage when every byte of every row is written, the padding after the
+// last pixel included, else SetSize for a zeroed picture; ZeroRowPadding
+// for rows whose pixels are all written but not their padding), then row
+// after row into ScanLine with RowProgress, and
 // EndProgress. Probe, header and pixels are separate steps; every size is
 // computed in 64 bits and checked (CheckImageSize, RequireBytes, or a bound
 // of what packed data can expand to) before anything is allocated.
@@ -186,6 +188,10 @@ protected:
     // a bitmap gets when its file has none: black and white for 1 bit, the
     // 16-colour system palette for 4 bits, a grey ramp for 8 bits.
     void SetReaderPixelFormat(TPixelFormat format);
+    // Zeroes every row from its first byte that holds no whole pixel on, so
+    // that pixels written later (also a few bits at a time) leave no byte
+    // of the picture undefined.
+    void ZeroRowPadding();
 
     // Progress: a starting event with a stage text (the progress rectangle
     // is set to the first row), running events per row (percentage

@@ -51,6 +51,20 @@ public:
         decoder_ = std::make_unique<TSGIRLEDecoder>(static_cast<uint8_t>(sampleBytes_ * 8));
     }
 
+    // The samples the packed rows could give at the most: a header and one
+    // sample repeat it 127 times. Each row counts what Read would take of
+    // it, and all rows together no more than the stream holds after the
+    // tables, so rows that share their data cannot multiply it.
+    int64_t MostSamples(int64_t dataStart) const {
+        int64_t bytes = 0;
+        for (size_t i = 0; i < starts_.size(); ++i)
+            if (starts_[i] < available_)
+                bytes += std::min<int64_t>(
+                    {int64_t(lengths_[i]) * sampleBytes_, available_ - starts_[i], int64_t(packed_.size())});
+        bytes = std::min(bytes, std::max<int64_t>(available_ - dataStart, 0));
+        return bytes / (2 * sampleBytes_) * 127;
+    }
+
     void Read(uint32_t channel, int32_t row, uint8_t* dest) {
         const size_t index = size_t(row) + size_t(channel) * size_t(height_);
         int64_t done = 0;
@@ -154,6 +168,10 @@ void TSGIGraphic::LoadImage(TStream& stream) {
     const int64_t rowBytes = int64_t(width) * (p.BitsPerSample / 8);
     if (p.Compression == TCompressionType::ctRLE) {
         rows.ReadTables(channels);
+        // A row table whose rows are empty or missing would make a picture
+        // of the header's size out of nothing.
+        if (int64_t(width) * height * channels > rows.MostSamples(stream.Position() - BasePosition()))
+            RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
     } else {
         // Verbatim channels must all be there.
         RequireBytes(stream, rowBytes * height * channels);

@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -143,6 +144,19 @@ Pool& ThePool() {
 
 constexpr size_t kChunk = size_t(1) << 20;
 
+std::atomic<int> unzeroedFill{-1};
+std::atomic<size_t> liveBytes{0}, peakBytes{0};
+
+// Counts a new block and fills it for the tests that ask.
+void Held(uint8_t* data, size_t bytes, bool zeroed) {
+    if (const int fill = unzeroedFill.load(std::memory_order_relaxed); !zeroed && fill >= 0)
+        pixmem::Fill(data, static_cast<uint8_t>(fill), bytes);
+    const size_t live = liveBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    size_t peak = peakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
+}
+
 template <class Body>
 void ForChunks(size_t bytes, const Body& body) {
     const auto chunks = static_cast<int32_t>((bytes + kChunk - 1) / kChunk);
@@ -169,6 +183,7 @@ TPixelBuffer TPixelBuffer::Allocate(size_t bytes, bool zeroed) {
         b.capacity_ = capacity;
         b.pooled_ = true;
         if (zeroed && !fresh) pixmem::Fill(p, 0, bytes);
+        Held(p, bytes, zeroed);
         return b;
     }
 #endif
@@ -177,11 +192,13 @@ TPixelBuffer TPixelBuffer::Allocate(size_t bytes, bool zeroed) {
     b.data_ = static_cast<uint8_t*>(p);
     b.size_ = bytes;
     b.capacity_ = bytes;
+    Held(b.data_, bytes, zeroed);
     return b;
 }
 
 void TPixelBuffer::Clear() {
     if (data_ == nullptr) return;
+    liveBytes.fetch_sub(size_, std::memory_order_relaxed);
     if (pooled_)
         ThePool().Give(data_, capacity_);
     else
@@ -228,5 +245,11 @@ void Fill(uint8_t* dst, uint8_t value, size_t bytes) {
     if (bytes == 0) return;
     ForChunks(bytes, [&](size_t from, size_t to) { std::memset(dst + from, value, to - from); });
 }
+
+void SetUnzeroedFill(int pattern) { unzeroedFill.store(pattern, std::memory_order_relaxed); }
+
+void ResetPeakBytes() { peakBytes.store(liveBytes.load(std::memory_order_relaxed), std::memory_order_relaxed); }
+
+size_t PeakBytes() { return peakBytes.load(std::memory_order_relaxed); }
 
 }  // namespace pixmem

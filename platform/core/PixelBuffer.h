@@ -74,4 +74,12 @@ void Stream(uint8_t* dst, const uint8_t* src, size_t bytes);
 // Sets bytes at dst to value, spread over the worker threads when large.
 void Fill(uint8_t* dst, uint8_t value, size_t bytes);
 
+// Test hooks. Blocks asked for unzeroed come filled with `pattern` (0..255;
+// -1, the default, leaves them as they come), so that a test sees every byte
+// a writer leaves; and the most block bytes held at once since the last
+// ResetPeakBytes.
+void SetUnzeroedFill(int pattern);
+void ResetPeakBytes();
+size_t PeakBytes();
+
 }  // namespace pixmem

@@ -29,9 +29,9 @@ struct Expectation {
 
 inline std::string GeneratedDir(const std::string& family) { return std::string(QUILLARC_GENERATED_DATA) + "/" + family; }
 
-inline std::vector<Expectation> ReadManifest(const std::string& dir) {
+inline std::vector<Expectation> ReadManifest(const std::string& dir, const char* name = "expect.txt") {
     std::vector<Expectation> list;
-    std::ifstream in(dir + "/expect.txt");
+    std::ifstream in(dir + "/" + name);
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line);

@@ -54,6 +54,10 @@ TEST(SGI, HostileAndBrokenHeaders) {
         {"33-byte samples, 8 bits after a wrap", SGIHeader(0, 33, 2, 2, 1) + Bytes(40, 0), raster::kBadSampleBits},
         {"verbatim channel missing", SGIHeader(0, 1, 100, 100, 3) + Bytes(20000, 0), read},
         {"run-length tables past the end", SGIHeader(1, 1, 65535, 4096, 4) + Bytes(1000, 0), read},
+        {"every row one empty run", SGIRunLength(65535, std::vector<uint32_t>(4000, 512 + 8 * 4000),
+                                                 std::vector<uint32_t>(4000, 1), Bytes{0}), invalid},
+        {"rows sharing one full row", SGIRunLength(65535, std::vector<uint32_t>(4000, 512 + 8 * 4000),
+                                                   std::vector<uint32_t>(4000, 1100), Bytes(1100, 0x7F)), invalid},
     };
     for (const Case& c : cases) EXPECT_EQ(LoadError<TSGIGraphic>(c.bytes), c.error) << c.what;
 

@@ -214,10 +214,13 @@ mode_data = bytes(range(256)) + bytes(255 - i for i in range(256)) + bytes((i * 
     bytes([7]) * 100
 rgba = sum(([i, 255 - i, (i * 3) % 256, 255] for row in idx for i in row), [])
 write("hand-indexed-long-mode-data.psd", psd(2, 8, W, H, [idx], True, mode_data=mode_data), "exact", W, H, rgba)
-# Modes 5 and 6 have no conversion: a black picture of the file's size.
+# Modes 5 and 6 have no conversion: a black picture of the file's size,
+# when the data could fill its three bytes a pixel; a bare claim is refused.
 black = [0, 0, 0, 255] * (W * H)
-write("hand-mode-5.psd", psd(5, 8, W, H, [plane()]), "exact", W, H, black)
-write("hand-mode-6.psd", psd(6, 8, W, H, [plane()]), "exact", W, H, black)
+write("hand-mode-5.psd", psd(5, 8, W, H, [plane()] * 3), "exact", W, H, black)
+write("hand-mode-6.psd", psd(6, 8, W, H, [plane()] * 3, True), "exact", W, H, black)
+write("bad-mode-5-bare-claim.psd", psd(5, 8, 4096, 65535, [], channels=1), INVALID)
+write("bad-mode-6-short-data.psd", psd(6, 8, W, H, [plane()] * 2), INVALID)
 
 # Refused.
 write("bad-rgb-2-channels.psd", psd(3, 8, W, H, [plane(), plane()]), COLOUR)

@@ -1,0 +1,271 @@
+#!/usr/bin/python3
+"""Writes files of under 1 MB that claim the largest pictures their formats
+allow, for every reader the picture registry reaches: bare headers, tables
+whose rows are empty or shared, data cut short or of no use, and the densest
+valid data a reader takes. None may make a load allocate more than the file
+could fill.
+
+claims.txt, one line a file: "<file> <ratio>", the most bytes of picture
+(pixel blocks held at once) one byte of the file may give: the format's
+greatest expansion, with room for a reader's planes beside the picture.
+A load is refused or stays within ratio x file size (plus a small fixed
+allowance). "pending" after the ratio marks a case whose reader is still
+being mended: its test expects the bound broken, and fails once it holds.
+Until then such a case claims an eighth or a quarter of the largest size,
+which breaks the bound as surely and keeps the test run short; its mend
+raises it to the largest.
+
+Each family is one function below that yields (name, bytes, ratio); a new
+case is one more yield.
+usage: make-hostile.py OUTDIR"""
+import os
+import struct
+import sys
+import zlib
+
+W, H = 65535, 4096  # 268,431,360 pixels: just within the pixel limit
+LIMIT = 1000000     # every file stays below this many bytes
+
+
+def be16(*v):
+    return struct.pack(">%dH" % len(v), *v)
+
+
+def be32(*v):
+    return struct.pack(">%dI" % len(v), *v)
+
+
+def le16(*v):
+    return struct.pack("<%dH" % len(v), *v)
+
+
+def le32(*v):
+    return struct.pack("<%dI" % len(v), *v)
+
+
+def rows_within(row_bytes, fixed=0):
+    """How many rows of row_bytes fit in a file below the limit."""
+    return (LIMIT - fixed - 4096) // row_bytes
+
+
+def targa():
+    def header(kind, depth, width=W, height=H, map_type=0, map_length=0, map_depth=0):
+        return struct.pack("<BBBHHBHHHHBB", 0, map_type, kind, 0, map_length, map_depth, 0, 0, width, height,
+                           depth, 0x20)
+    yield "raw32-bare.tga", header(2, 32), 128
+    yield "rle32-scrap.tga", header(10, 32) + b"\x00\x01\x02\x03\x04" * 10, 128
+    yield "map-claim.tga", header(1, 8, map_type=1, map_length=65535, map_depth=32), 128
+    # Runs of 128 grey pixels in two bytes: 64 pixels a byte.
+    rows = rows_within(W // 64 + 2, 18)
+    yield "rle8-dense.tga", header(11, 8, height=rows) + b"\xff\x80" * (W * rows // 128 + 1), 128
+
+
+def portable_maps():
+    yield "raw-bare.ppm", b"P6\n65535 4096\n255\n", 8
+    yield "raw16-bare.ppm", b"P6\n65535 4096\n65535\n" + bytes(100), 8
+    yield "bitmap-bare.pbm", b"P4\n65535 4096\n", 8
+    yield "plain-short.pbm", b"P1\n65535 4096\n0 1 1 0 1", 8
+    yield "plain-short.pgm", b"P2\n65535 4096\n255\n1 2 3\n", 8
+
+
+def sgi():
+    def header(storage, channels, width=W, height=H, bpc=1):
+        return (be16(474) + bytes([storage, bpc]) + be16(3, width, height, channels)).ljust(512, b"\0")
+
+    def run_length(channels, height, starts, lengths, body):
+        return header(1, channels, height=height) + be32(*starts) + be32(*lengths) + body
+
+    yield "verbatim-bare.sgi", header(0, 3) + bytes(1000), 128
+    # Three channels, every row one empty run: the tables alone, 98 KB.
+    entries = 3 * H
+    data = 512 + 8 * entries
+    yield "empty-rows.rgb", run_length(3, H, [data] * entries, [1] * entries, b"\0"), 128
+    # Every row of one channel shares one full row of runs.
+    full = b"\x7f\x40" * (W // 127 + 1) + b"\0"
+    data = 512 + 8 * H
+    yield "shared-row.bw", run_length(1, H, [data] * H, [len(full)] * H, full), 128
+    # Each row its own full row: as dense as the format gets.
+    rows = rows_within(len(full) + 8, 512)
+    data = 512 + 8 * rows
+    yield "dense.bw", run_length(1, rows, [data + i * len(full) for i in range(rows)], [len(full)] * rows,
+                                 full * rows), 128
+
+
+def autodesk():
+    header = le16(0x9119, W, H) + bytes(4) + le16(8) + bytes(20)
+    yield "bare.cel", header + bytes(768), 2
+
+
+def pcx():
+    def header(planes, bits=8, encoding=1, width=W - 1, height=H):  # bytes a line: even, 16 bits
+        h = struct.pack("<BBBBHHHHHH", 10, 5, encoding, bits, 0, 0, width - 1, height - 1, 72, 72)
+        return (h + bytes(48) + struct.pack("<BBHH", 0, planes, width, 1)).ljust(128, b"\0")
+    yield "rle8-scrap.pcx", header(1) + b"\xc5\x07" * 50, 128
+    yield "raw8-bare.pcx", header(1, encoding=0) + bytes(100), 128
+    # Runs of 63 in two bytes, three planes a line.
+    line = 3 * (W - 1)
+    rows = rows_within(line // 63 * 2 + 4, 128)
+    yield "rle24-dense.pcx", header(3, height=rows) + b"\xff\x20" * (line * rows // 63 + 1), 128
+
+
+def dr_halo():
+    yield "scrap.cut", le16(W, H, 0) + b"\x05\x00\x83\x07\x00" * 4, 128
+    # Lines of runs of 127 in two bytes, each with its length and end mark.
+    runs = b"\xff\x09" * (W // 127 + 1)
+    line = le16(len(runs) + 1) + runs + b"\0"
+    rows = rows_within(len(line), 6)
+    yield "dense.cut", le16(W, rows, 0) + line * rows, 128
+
+
+def alias_wavefront():
+    def header(width, height, bits=8):
+        h = bytearray(740)
+        left, bottom = -32768, 0
+        window = (left, left + width - 1, bottom, bottom + height - 1)
+        struct.pack_into(">4h", h, 0, *window)
+        struct.pack_into(">4h", h, 8, *window)
+        struct.pack_into(">hhhhhH", h, 16, 0, 0, 3, 0, 0, 0xFFFE)
+        h[580:583] = b"rgb"
+        struct.pack_into(">hhh", h, 658, bits, 0, bits)
+        return bytes(h)
+    # Every row the same three empty records.
+    records = le16(0) * 3
+    yield "empty-rows.rla", header(W, H) + be32(*[740 + 4 * H] * H) + records, 128
+    yield "sixteen-bare.rla", header(W, H, 16) + be32(*[0] * H), 128
+    # Runs of 128 in two bytes, a record a channel.
+    runs = b"\x7f\x11" * (W // 128 + 1)
+    row = (be16(len(runs)) + runs) * 3
+    rows = rows_within(len(row) + 4, 740)
+    start = 740 + 4 * rows
+    yield "dense.rla", header(W, rows) + be32(*[start + i * len(row) for i in range(rows)]) + row * rows, 128
+
+
+def photoshop():
+    def psd(mode, channels, width, height, compression=0, depth=8, data=b""):
+        return b"8BPS" + be16(1) + bytes(6) + be16(channels) + be32(height, width) + be16(depth, mode) + \
+            be32(0, 0, 0) + be16(compression) + data
+    # A colour mode the reader does not read: 40 bytes for 268 megapixels.
+    yield "mode5-bare.psd", psd(5, 1, H, W), 192
+    yield "rgb-zero-counts.psd", psd(3, 3, W, H, 1, data=bytes(2 * 3 * H)), 192
+    yield "rgb16-raw-bare.psd", psd(3, 3, W, H, 0, 16, bytes(100)), 192
+    # Runs of 128 in two bytes, grey and RGB (planes and picture apart).
+    row = b"\x81\x33" * (W // 128 + 1)
+    rows = rows_within(len(row) + 2, 40)
+    yield "grey-dense.psd", psd(1, 1, W, rows, 1, data=be16(*[len(row)] * rows) + row * rows), 192
+    rows //= 3
+    yield "rgb-dense.psd", psd(3, 3, W, rows, 1, data=be16(*[len(row)] * (3 * rows)) + row * (3 * rows)), 192
+
+
+def paintshop_pro():
+    def block(ident, content):
+        return b"~BK\0" + struct.pack("<HI", ident, len(content)) + content
+
+    def chunk(fields):
+        return struct.pack("<I", 4 + len(fields)) + fields
+
+    def psp(compression, packed, claimed):
+        attributes = struct.pack("<iidBHHHIB", W, H, 28.35, 2, compression, 24, 1, 256, 0).ljust(42, b"\0")
+        channels = b"".join(block(5, chunk(struct.pack("<IIHH", len(packed), claimed, 1, c + 1)) + packed)
+                            for c in range(3))
+        layer = block(4, chunk(struct.pack("<H", 5) + b"layer" + bytes([1]) + bytes(114)) +
+                      chunk(struct.pack("<HH", 1, 3)) + channels)
+        return b"Paint Shop Pro Image File".ljust(32, b"\0") + struct.pack("<HH", 5, 0) + \
+            block(0, chunk(attributes)) + block(3, layer)
+    yield "rle-scrap.psp", psp(1, b"\xff\x07" * 20, W * H), 2100
+    yield "deflate-scrap.psp", psp(2, zlib.compress(bytes(4000)), W * H), 2100
+
+
+def png():
+    def chunk(kind, data):
+        return be32(len(data)) + kind + data + be32(zlib.crc32(kind + data))
+
+    def png_file(depth, colour, *chunks):
+        ihdr = be32(W, H) + bytes([depth, colour, 0, 0, 0])
+        return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + b"".join(chunks) + chunk(b"IEND", b"")
+    yield "ihdr-only.png", png_file(16, 6), 1100
+    yield "tiny-idat.png", png_file(8, 0, chunk(b"IDAT", zlib.compress(bytes(65536)))), 1100
+    # Image data cut short, and a large text chunk after it that cannot
+    # vouch for the picture; image data that does not inflate at all. Only
+    # image data counts, so neither may allocate anything.
+    yield "text-padded.png", png_file(8, 0, chunk(b"IDAT", zlib.compress(bytes(65536))[:-20]),
+                                      chunk(b"tEXt", b"Comment\0" + b"x" * 900000)), 0
+    yield "garbage-idat.png", png_file(8, 0, chunk(b"IDAT", bytes(range(256)) * 3500)), 0
+
+
+def photo_cd():
+    # No pack signature, and a pack cut after its header sectors.
+    yield "no-pack.pcd", bytes(8 * 2048), 8
+    pack = bytearray(200 * 2048)
+    pack[2048:2051] = b"PCD"
+    yield "cut-short.pcd", bytes(pack[:100 * 2048]), 8
+
+
+def tiff():
+    def ifd(entries, extra=b""):
+        """Little-endian TIFF of one IFD at 8; entries (tag, type, count, value)."""
+        body = le16(len(entries)) + b"".join(struct.pack("<HHII", *e) for e in sorted(entries)) + le32(0)
+        return b"II*\0" + le32(8) + body + extra
+
+    def grey(compression, offset, count, height=H):
+        entries = [(256, 4, 1, W), (257, 4, 1, height), (258, 3, 1, 8), (259, 3, 1, compression),
+                   (262, 3, 1, 1), (273, 4, 1, offset), (277, 3, 1, 1), (278, 4, 1, height), (279, 4, 1, count)]
+        return ifd(entries)
+    # One stored strip whose offset lies past the end of the file.
+    yield "strip-past-the-end.tif", grey(1, 0x7FFFFFF0, W * H), 2100
+    yield "deflate-scrap.tif", grey(8, 0x7FFFFFF0, 20), 2100
+    # A DOS EPS file whose TIFF preview is the first of these.
+    preview = grey(1, 0x7FFFFFF0, W * H)
+    header = le32(0xC6D3D0C5, 32 + len(preview), 2, 0, 0, 32, len(preview)) + b"\xff\xff\0\0"
+    yield "strip-past-the-end.eps", header + preview + b"%!", 2100
+
+
+def platform_formats():
+    # BMP: stored rows missing, and run-length data that ends the picture
+    # at once.
+    def bmp(bits, compression, data, width=W, height=H):
+        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, len(data), 0, 0, 0, 0)
+        table = bytes(4 * 256) if bits == 8 else b""
+        offset = 14 + len(info) + len(table)
+        return b"BM" + le32(offset + len(data), 0, offset) + info + table + data
+    yield "stored-bare.bmp", bmp(24, 0, b""), 260
+    yield "rle8-end-at-once.bmp", bmp(8, 1, b"\x00\x01", height=H // 8), 260, "pending"
+    # An icon whose one image claims the largest bitmap.
+    image = struct.pack("<IiiHHIIiiII", 40, W, 2 * H, 1, 32, 0, 0, 0, 0, 0, 0)
+    yield "huge-image.ico", le16(0, 1, 1) + struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(image), 22) + image, 260
+    # JPEG: a baseline frame without its scan, and an arithmetic one, which
+    # has no floor of bits per block.
+    def jpeg(marker):
+        frame = bytes([8]) + be16(H, W) + bytes([1, 1, 0x11, 0])
+        quant = b"\xff\xdb" + be16(67) + bytes([0]) + bytes([1] * 64)
+        return b"\xff\xd8" + quant + marker + be16(len(frame) + 2) + frame + b"\xff\xd9"
+    yield "no-scan.jpg", jpeg(b"\xff\xc0"), 600
+    yield "arithmetic-no-scan.jpg", jpeg(b"\xff\xc9"), 600
+    # An enhanced metafile whose frame is as large as the cap lets it be
+    # (pending: a quarter of it).
+    size = 88
+    emf = struct.pack("<II4i4iIIIIHHIIIiiii", 1, size, 0, 0, 4095, 4095, 0, 0, 108350, 108350, 0x464D4520,
+                      0x10000, size + 20, 2, 0, 0, 0, 0, 0, 1920, 1440, 508, 381) + le32(14, 20, 0, 0, 20)
+    yield "large-frame.emf", emf, 600, "pending"
+    # GIF: a screen and frame of the largest size the reader takes, a few
+    # codes of data (pending: a quarter of it).
+    gif = b"GIF89a" + le16(4096, 4096) + bytes([0xF0, 0, 0]) + bytes(6) + b"," + le16(0, 0, 4096, 4096) + \
+        bytes([0, 2, 2, 0x4C, 0x01, 0]) + b";"
+    yield "large-frame.gif", gif, 600, "pending"
+
+
+FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
+            photo_cd, tiff, platform_formats]
+
+
+def main():
+    os.chdir(sys.argv[1])
+    with open("claims.txt", "w") as claims:
+        for family in FAMILIES:
+            for name, data, ratio, *pending in family():
+                assert len(data) < LIMIT, name
+                with open(name, "wb") as f:
+                    f.write(data)
+                claims.write(" ".join([name, str(ratio), *pending]) + "\n")
+
+
+main()
