@@ -133,14 +133,21 @@ bool RunBatch(const std::string& inputText, const std::string& outputText, int i
     // Not checked here: when the folder cannot be made, the first save fails.
     if (!DirectoryExists(OutputDir)) ForceDirectories(OutputDir);
 
-    for (int i = 1; i <= itemCount; ++i) {
-        // A picture that cannot be loaded is skipped: converting whatever the
-        // panes still hold would write a wrong picture under its name.
-        if (!steps.InputPicture(i)) continue;
-        steps.Refresh();
-        steps.Convert();
-        steps.Refresh();
-        steps.OutputPicture(i);
+    {
+        // Each item's conversion fills its share of the dialog's bar.
+        struct BatchOver {
+            ~BatchOver() { SetBatchShare(0, 0); }
+        } batchOver;
+        for (int i = 1; i <= itemCount; ++i) {
+            // A picture that cannot be loaded is skipped: converting whatever the
+            // panes still hold would write a wrong picture under its name.
+            if (!steps.InputPicture(i)) continue;
+            steps.Refresh();
+            SetBatchShare(i - 1, itemCount);
+            steps.Convert();
+            steps.Refresh();
+            steps.OutputPicture(i);
+        }
     }
     steps.ShowMessage(kBatchCompleteText);
     return true;

@@ -8,3 +8,11 @@
 
 void RegisterPictureCodecs();
 void UnregisterPictureCodecs();
+
+// The codecs registered for the life of one object.
+struct TPictureCodecs {
+    TPictureCodecs() { RegisterPictureCodecs(); }
+    ~TPictureCodecs() { UnregisterPictureCodecs(); }
+    TPictureCodecs(const TPictureCodecs&) = delete;
+    TPictureCodecs& operator=(const TPictureCodecs&) = delete;
+};

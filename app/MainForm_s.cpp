@@ -128,8 +128,9 @@ void TMainForm::Display(TImage* Image, TPanel* Panel) {
 void TMainForm::SpeedButton1Click(TObject*) {
     OpenPicture();
     // Also after a cancelled dialog: the copy and the fit are refreshed.
+    // The copy shares the pane's pixels until one of them changes.
     if (currentSketch_) {
-        currentSketch_->Assign(&ResultBitmap());
+        currentSketch_->AssignShared(ResultBitmap());
         currentSketch_->SetPixelFormat(TPixelFormat::pf32bit);
     }
     Display(Image1, ImgPanel1);
@@ -143,15 +144,22 @@ void TMainForm::OpenPicture() {
     const std::string fileName = OpenPictureDialog1->FileName;
     // A corrupt file raises the picture class's error, which the
     // application's handler shows; the panes are untouched then.
-    std::unique_ptr<TBitmap> loaded = LoadPictureFile(fileName);
+    std::unique_ptr<TBitmap> loaded;
+    {
+        TBusyScope busy;
+        loaded = LoadPictureFile(fileName);
+    }
     if (!loaded || loaded->Width() <= 0 || loaded->Height() <= 0) {
         Desktop().MessageBox(fileName + kNotValidFormat, "Sorry", MB_OK);
         return;
     }
+    // The loaded pixels move into the left pane, and the right pane shares
+    // them: a photograph is held once, not three times.
     TBitmap32 picture;
-    picture.Assign(loaded.get());
-    SourceBitmap().Assign(&picture);
-    ResultBitmap().Assign(&SourceBitmap());
+    picture.TakePicture(*loaded);
+    loaded.reset();
+    SourceBitmap().TakeOver(picture);
+    ResultBitmap().AssignShared(SourceBitmap());
 }
 
 void TMainForm::savepic1(TGraphic& Graphic) {
@@ -221,7 +229,7 @@ void TMainForm::Image2DblClick(TObject*) {
     if (!ViewForm) return;
     // Hidden first, so the Show below always runs the viewer's FormShow.
     ViewForm->Hide();
-    ViewForm->Image1->Picture().Bitmap().Assign(&ResultBitmap());
+    ViewForm->Image1->Picture().Bitmap().AssignShared(ResultBitmap());
     ViewForm->Show();
     ViewForm->ResetView();
 }
@@ -256,9 +264,9 @@ bool TMainForm::InputPicture(int I) {
     const std::string path = JoinPath(InputDir, ListView1->Items().Item(I - 1)->Caption);
     std::unique_ptr<TBitmap32> picture = LoadBatchPicture(path);
     if (!picture) return false;
-    SourceBitmap().Assign(picture.get());
+    SourceBitmap().TakeOver(*picture);
     picture.reset();
-    ResultBitmap().Assign(&SourceBitmap());
+    ResultBitmap().AssignShared(SourceBitmap());
     Display(Image1, ImgPanel1);
     Display(Image2, ImgPanel2);
     return true;
@@ -273,10 +281,15 @@ void TMainForm::BatchConvert(const std::string& InputText, const std::string& Ou
     TBatchSteps steps;
     steps.InputPicture = [this](int i) { return InputPicture(i); };
     // The window thread stays busy for the whole batch: the panes are
-    // painted now, before and after each conversion.
+    // painted now, before and after each conversion, and in between the
+    // run's progress lets paints through.
     steps.Refresh = [this] { Refresh(); };
     steps.Convert = convert;
     steps.OutputPicture = [this](int i) { outputpicture(i, kBatchSuffix); };
-    steps.ShowMessage = [](const std::string& text) { ShowMessage(text); };
+    steps.ShowMessage = [](const std::string& text) {
+        TBusyScope::TPause pause;
+        ShowMessage(text);
+    };
+    TBusyScope busy;
     RunBatch(InputText, OutputText, ListView1->Items().Count(), steps);
 }

@@ -155,6 +155,13 @@ void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, 
     }
 }
 
+int32_t LayerPasses(const TBitmap& source, TSketchShape shape) {
+    // The layer row by row in one pass; else the edge sketch, and the pencil
+    // curve after it (the pen threshold counts no rows).
+    if (TSketchRows::Applies(source)) return 1;
+    return shape == TSketchShape::Pencil ? 2 : 1;
+}
+
 void HandOver(TBitmap32& from, TBitmap& to) {
     if (auto* to32 = dynamic_cast<TBitmap32*>(&to); to32 && to32->SwapPixels(from)) return;
     to.TakeOver(from);

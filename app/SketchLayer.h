@@ -57,6 +57,8 @@ private:
 // `level` (1..255). Filters advance `progress`.
 void BuildSketchLayer(const TBitmap& source, TSketchShape shape, int32_t level, TBitmap32& layer,
                       IProgressBar& progress);
+// The passes over source's rows that BuildSketchLayer runs.
+int32_t LayerPasses(const TBitmap& source, TSketchShape shape);
 
 // dest[x] := src[x] blended over base[x] made opaque, for every x: the
 // blend rule with an opaque destination, where every case comes to

@@ -27,10 +27,7 @@ void SetProgramIcon() {
 int ProgramStartup(int argc, char** argv) {
     // The codecs join the picture registry before any window exists, and
     // leave it after the last one is gone.
-    RegisterPictureCodecs();
-    struct Unregister {
-        ~Unregister() { UnregisterPictureCodecs(); }
-    } unregister;
+    TPictureCodecs codecs;
     TApplication application(argc, argv);
     Application->Initialize();
     Application->SetTitle("Quillarc");

@@ -43,6 +43,14 @@ double PeakResidentBytes() {
     return static_cast<double>(usage.ru_maxrss) * 1024.0;  // kilobytes on Linux
 }
 
+double ResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) * 1024.0;
+    return 0;
+}
+
 void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 void PrintTimeAndPeak(const std::vector<double>& seconds, double peak, double pixels) {

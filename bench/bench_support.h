@@ -35,6 +35,8 @@ double Since(std::chrono::steady_clock::time_point start);
 // which ResetPeak lowers to the present use).
 double PeakResidentBytes();
 void ResetPeak();
+// The process's resident memory now.
+double ResidentBytes();
 
 // "median time: ... over N runs (fastest ..., slowest ...)" and "peak resident
 // memory: ... MiB (... bytes per pixel)", for a picture of `pixels` pixels.

@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -323,14 +322,6 @@ int RunLoads(const Options& o) {
     const double peak = PeakResidentBytes();
     picture->SaveToFile(o.output);
     PrintFigures(picture->Width(), picture->Height(), seconds, peak);
-    return 0;
-}
-
-double ResidentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) * 1024.0;
     return 0;
 }
 

@@ -22,3 +22,10 @@ add_executable(quillarc ${CMAKE_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(quillarc PRIVATE quillarc_program)
 add_executable(quillarc-earlier ${CMAKE_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(quillarc-earlier PRIVATE quillarc_program_earlier)
+
+# quillarc-open: the main window's Open and a batch's memory, timed under
+# any Qt platform (bench/).
+if(NOT QUILLARC_FUZZ)
+  add_executable(quillarc-open ${CMAKE_SOURCE_DIR}/bench/quillarc_open.cpp)
+  target_link_libraries(quillarc-open PRIVATE quillarc_program quillarc_bench_support)
+endif()

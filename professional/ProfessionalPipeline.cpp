@@ -80,6 +80,25 @@ void RunProfessional(const TProfessionalSettings& s, const TBitmap& source, TBit
     // The layer is computed row by row inside the final pass when nothing
     // works on it as a whole picture and the base needs no neighbourhood.
     const bool layerInPass = s.CheckBox1 && anyEffect && !smooth && !neighbourhood && sketch::TSketchRows::Applies(*src);
+
+    // The point filters before the neighbourhood ones, and hsladjust after.
+    pro::TPointChain before, after;
+    if (s.CheckBox8) before.SetZone(s.TrackBar9 - 13);
+    if (s.CheckBox2) before.SetExposure(s.TrackBar2);
+    if (s.CheckBox6) (neighbourhood ? after : before).SetHsl(s.TrackBar3, s.TrackBar4, s.TrackBar5);
+
+    // The passes below, each over the picture's rows, for the bar.
+    int32_t passes = 0;
+    if (s.CheckBox1 && !layerInPass) passes += sketch::LayerPasses(*src, shape) + (smooth ? 1 : 0);
+    if (!s.CheckBox1 || anyEffect) {
+        if (!neighbourhood)
+            passes += 1;
+        else
+            passes += (before.Empty() ? 0 : 1) + (s.CheckBox5 ? 1 : 0) + (s.CheckBox3 ? 2 : 0) + (s.CheckBox4 ? 2 : 0) +
+                      (!after.Empty() || s.CheckBox1 ? 1 : 0);
+    }
+    progress.Plan(passes, src->Height());
+
     TBitmap32 layer;
     if (s.CheckBox1 && !layerInPass) {
         sketch::BuildSketchLayer(*src, shape, level, layer, progress);
@@ -93,12 +112,6 @@ void RunProfessional(const TProfessionalSettings& s, const TBitmap& source, TBit
         pix::ReleaseScratch();
         return;
     }
-
-    // The point filters before the neighbourhood ones, and hsladjust after.
-    pro::TPointChain before, after;
-    if (s.CheckBox8) before.SetZone(s.TrackBar9 - 13);
-    if (s.CheckBox2) before.SetExposure(s.TrackBar2);
-    if (s.CheckBox6) (neighbourhood ? after : before).SetHsl(s.TrackBar3, s.TrackBar4, s.TrackBar5);
 
     const sketch::TSketchRows rows(shape, level);
     const TBitmap32* finalLayer = s.CheckBox1 ? &layer : nullptr;

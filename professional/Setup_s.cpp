@@ -139,10 +139,13 @@ TProfessionalSettings TSetup_For_Color_Sketch::Settings() const {
 // into the right pane and CurrentSketch.
 void TSetup_For_Color_Sketch::Convert() {
     if (!MainForm) return;
+    TConversionProgress bar(2);  // its last step, back to 0, comes after the run
+    TBusyScope busy;
     TBitmap32 result;
     RunProfessional(Settings(), MainForm->SourceBitmap(), result);
-    MainForm->ResultBitmap().Assign(&result);
-    if (CurrentSketch) CurrentSketch->Assign(&MainForm->ResultBitmap());
+    // The result moves into the pane, and the main window's copy shares it.
+    MainForm->ResultBitmap().TakeOver(result);
+    if (CurrentSketch) CurrentSketch->AssignShared(MainForm->ResultBitmap());
 }
 
 void TSetup_For_Color_Sketch::SpeedButton1Click(TObject*) { Convert(); }
@@ -231,4 +234,5 @@ void TSetup_For_Color_Sketch::SpeedButton3Click(TObject*) {
 
 void TSetup_For_Color_Sketch::SpeedButton4Click(TObject*) {
     MainForm->BatchConvert(Edit1->Text(), Edit2->Text(), [this] { batchconvert(); });
+    ProgressBar1->SetPosition(0);  // also when the last item was skipped
 }

@@ -111,6 +111,16 @@ void RunStandard(const TStandardSettings& s, const TBitmap& source, TBitmap& res
     const bool pencil = s.Style == 1 || s.Style == 3;
     const int32_t levels[] = {s.TrackBar2, s.TrackBar3, s.TrackBar1, s.TrackBar7};  // styles 1..4
     const sketch::TSketchShape shape = pencil ? sketch::TSketchShape::Pencil : sketch::TSketchShape::Pen;
+    // The passes below, each over the picture's rows, for the bar.
+    int32_t passes = 1;
+    if (s.Style == 3 || s.Style == 4)
+        passes = sketch::LayerPasses(*src, shape);
+    else if (s.Style == 1 || s.Style == 2)
+        passes += sketch::TSketchRows::Applies(*src) ? 0 : sketch::LayerPasses(*src, shape);
+    else if (s.Style == 6 && s.Revision == TRevision::Current)
+        passes = 2;  // the cells' sums, then the picture
+    progress.Plan(passes, src->Height());
+
     TBitmap32 base;
     if (s.Style == 3 || s.Style == 4) {
         // The black and white styles show the sketch layer alone.

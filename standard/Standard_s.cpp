@@ -139,10 +139,13 @@ TStandardSettings TStandard::Settings() const {
 // itself, so a style selected by its radio button alone converts as well.
 void TStandard::Convert() {
     if (!MainForm) return;
+    TConversionProgress bar(1);  // its last step, back to 0, comes after the run
+    TBusyScope busy;
     TBitmap32 result;
     RunStandard(Settings(), MainForm->SourceBitmap(), result);
-    MainForm->ResultBitmap().Assign(&result);
-    if (CurrentSketch) CurrentSketch->Assign(&MainForm->ResultBitmap());
+    // The result moves into the pane, and the main window's copy shares it.
+    MainForm->ResultBitmap().TakeOver(result);
+    if (CurrentSketch) CurrentSketch->AssignShared(MainForm->ResultBitmap());
 }
 
 void TStandard::SpeedButton1Click(TObject*) { Convert(); }
@@ -207,4 +210,5 @@ void TStandard::SpeedButton3Click(TObject*) {
 
 void TStandard::SpeedButton4Click(TObject*) {
     MainForm->BatchConvert(Edit1->Text(), Edit2->Text(), [this] { batchconvert2(); });
+    ProgressBar1->SetPosition(0);  // also when the last item was skipped
 }

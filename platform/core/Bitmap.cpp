@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform/core/BmpFormat.h"
 #include "platform/core/Graphics.h"
@@ -95,7 +96,7 @@ void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat format, boo
         const int rest = static_cast<int>(bits % 8);
         const int32_t rows = std::min(height, height_);
         for (int32_t y = 0; y < rows; ++y) {
-            const uint8_t* from = pixels_.data() + static_cast<size_t>(y) * stride_;
+            const uint8_t* from = std::as_const(pixels_).data() + static_cast<size_t>(y) * stride_;
             uint8_t* to = block.data() + static_cast<size_t>(y) * stride;
             std::memcpy(to, from, full);
             if (rest != 0) to[full] = static_cast<uint8_t>(from[full] & (0xFF << (8 - rest)));
@@ -184,19 +185,19 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
         }
         if (keepIndices) {
             for (int32_t y = 0; y < height_; ++y) {
-                const uint8_t* from = pixels_.data() + static_cast<size_t>(y) * stride_;
+                const uint8_t* from = std::as_const(pixels_).data() + static_cast<size_t>(y) * stride_;
                 uint8_t* to = block.data() + static_cast<size_t>(y) * stride;
                 for (int32_t x = 0; x < w; ++x) SetIndexAt(to, x, newBits, IndexAt(from, x, oldBits));
             }
         } else if (format_ == TPixelFormat::pf24bit && IsWordFormat(format)) {
-            const uint8_t* src = pixels_.data();
+            const uint8_t* src = std::as_const(pixels_).data();
             uint8_t* dst = block.data();
             const int32_t srcStride = stride_;
             pixmem::ForRows(height_, static_cast<size_t>(bytes), [&](int32_t begin, int32_t end) {
                 Widen24(src, srcStride, dst, stride, w, begin, end);
             });
         } else if (IsWordFormat(format_) && format == TPixelFormat::pf24bit) {
-            const uint8_t* src = pixels_.data();
+            const uint8_t* src = std::as_const(pixels_).data();
             uint8_t* dst = block.data();
             const int32_t srcStride = stride_;
             const size_t used = size_t(w) * 3;
@@ -219,7 +220,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
             px::RowCodec writer(format, newColors);
             std::vector<uint32_t> row(static_cast<size_t>(w));
             for (int32_t y = 0; y < height_; ++y) {
-                reader.Read(pixels_.data() + static_cast<size_t>(y) * stride_, 0, w, row.data());
+                reader.Read(std::as_const(pixels_).data() + static_cast<size_t>(y) * stride_, 0, w, row.data());
                 writer.Write(block.data() + static_cast<size_t>(y) * stride, 0, w, row.data());
             }
         }
@@ -327,8 +328,9 @@ void TBitmap::Assign(const TPersistent* source) {
         return;
     }
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(source)) {
-        // Same size: the copy goes into our own block.
-        if (pixels_.size() != bitmap->pixels_.size()) ReplaceBlock(static_cast<int64_t>(bitmap->pixels_.size()));
+        // Same size: the copy goes into our own block (unless that is shared,
+        // which would be copied first only to be overwritten).
+        if (pixels_.size() != bitmap->pixels_.size() || pixels_.Shared()) ReplaceBlock(static_cast<int64_t>(bitmap->pixels_.size()));
         pixmem::Copy(pixels_.data(), bitmap->pixels_.data(), bitmap->pixels_.size());
         width_ = bitmap->width_;
         height_ = bitmap->height_;
@@ -363,6 +365,21 @@ void TBitmap::Assign(const TPersistent* source) {
         const_cast<TGraphic*>(graphic)->Draw(drawn.Canvas(), Rect(0, 0, drawn.width_, drawn.height_));
     }
     TakeImage(drawn);
+    Changed(this);
+}
+
+void TBitmap::AssignShared(const TBitmap& source) {
+    if (&source == this) return;
+    pixels_ = source.pixels_.Share();
+    width_ = source.width_;
+    height_ = source.height_;
+    stride_ = source.stride_;
+    format_ = source.format_;
+    colors_ = source.colors_;
+    paletteStale_ = true;
+    transparent_ = source.transparent_;
+    transparentColor_ = source.transparentColor_;
+    transparentMode_ = source.transparentMode_;
     Changed(this);
 }
 

@@ -311,6 +311,10 @@ public:
     // pixels, size, format, colour table and transparency; other is left
     // empty (as ReleaseImage leaves it).
     void TakeOver(TBitmap& other);
+    // As Assign from a bitmap, without copying the pixels now: both bitmaps
+    // read the same block until either is written (ScanLine for writing,
+    // SetPixel, drawing, a size or format change), which copies it then.
+    void AssignShared(const TBitmap& source);
     // A BMP file; on any failure (EInvalidGraphic) the bitmap is unchanged.
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;    // BMP file in the current format

@@ -11,7 +11,15 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "platform/core/Progress.h"
+
 namespace {
+
+// The windows' chance to paint, once every 64 rows from `before` on to
+// `after`.
+void PulseRows(uint32_t before, uint32_t after) {
+    if (before / 64 != after / 64) progress::Pulse();
+}
 
 // ------------------------------------------------------------ errors
 
@@ -277,6 +285,7 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
                 uint8_t* p = rows[i];
                 for (uint32_t x = 0; x < width; ++x) p[4 * x + 3] = 0;
             }
+            PulseRows(static_cast<uint32_t>(first), static_cast<uint32_t>(first + got));
         }
     } else {
         row.resize(size_t(width) * static_cast<size_t>(components));
@@ -285,6 +294,7 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
             JSAMPROW rows[1] = {row.data()};
             if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) throw EInvalidGraphic("JPEG image is not valid");
             StoreRow(row.data(), out, width, components, adobeCmyk, wide ? 4 : 3);
+            PulseRows(cinfo.output_scanline - 1, cinfo.output_scanline);
         }
     }
     // A multi-scan file has been read whole by now; the progression table
@@ -338,6 +348,7 @@ void Encode(const TBitmap& bitmap, int quality, bool progressive, bool grayscale
         }
         JSAMPROW rows[1] = {row.data()};
         jpeg_write_scanlines(&cinfo, rows, 1);
+        PulseRows(cinfo.next_scanline - 1, cinfo.next_scanline);
     }
     jpeg_finish_compress(&cinfo);
     stream.WriteBuffer(dst.buffer, static_cast<int64_t>(dst.capacity - dst.pub.free_in_buffer));

@@ -14,6 +14,8 @@
 
 #include <sched.h>
 
+#include "platform/core/Progress.h"
+
 namespace par {
 namespace {
 
@@ -39,6 +41,15 @@ struct Job {
 };
 
 thread_local bool insideWorker = false;
+
+// Rows finished: to the progress sink, or, without one, a pulse, so that
+// the windows may paint during long work that counts no rows.
+void Report(const std::function<void(int32_t)>& onRows, int32_t rows) {
+    if (onRows)
+        onRows(rows);
+    else
+        progress::Pulse();
+}
 
 class Pool {
 public:
@@ -74,23 +85,37 @@ public:
         int32_t reported = 0;
         auto report = [&] {
             const int32_t done = job.rowsDone.load(std::memory_order_acquire);
-            if (done > reported && onRows && !job.cancelled.load()) {
+            if (done > reported && !job.cancelled.load()) {
                 const int32_t n = done - reported;
                 reported = done;
-                job.reportEpoch.fetch_add(1);
-                try {
-                    onRows(n);
-                } catch (...) {
-                    // A progress sink may abort: stop handing out blocks.
-                    std::lock_guard lock(mutex_);
-                    job.cancelled = true;
-                    if (job.failedBlock < 0 || job.failedBlock > job.blocks) {
-                        job.failedBlock = job.blocks;
-                        job.error = std::current_exception();
+                // The sink (or the pulse) may paint the windows, and a paint
+                // may want rows of its own: those run on this thread, as in
+                // a worker.
+                const bool wasInside = insideWorker;
+                insideWorker = true;
+                {
+                    // A sink holds back the blocks not yet started while it
+                    // runs; a paint it asks for waits until they go on again.
+                    progress::TPulseLater later;
+                    const bool sink = static_cast<bool>(onRows);
+                    if (sink) job.reportEpoch.fetch_add(1);
+                    try {
+                        Report(onRows, n);
+                    } catch (...) {
+                        // A progress sink may abort: stop handing out blocks.
+                        std::lock_guard lock(mutex_);
+                        job.cancelled = true;
+                        if (job.failedBlock < 0 || job.failedBlock > job.blocks) {
+                            job.failedBlock = job.blocks;
+                            job.error = std::current_exception();
+                        }
+                    }
+                    if (sink) {
+                        job.reportEpoch.fetch_add(1);
+                        job.reportEpoch.notify_all();
                     }
                 }
-                job.reportEpoch.fetch_add(1);
-                job.reportEpoch.notify_all();
+                insideWorker = wasInside;
             }
         };
 
@@ -274,7 +299,7 @@ void ForRows(int32_t count, const std::function<void(int32_t begin, int32_t end)
         const int32_t begin = job.Begin(block);
         const int32_t end = job.Begin(block + 1);
         body(begin, end);
-        if (onRows) onRows(end - begin);
+        if (onRows || !insideWorker) Report(onRows, end - begin);
     }
 }
 

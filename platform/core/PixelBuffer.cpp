@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/core/Parallel.h"
+#include "platform/core/Progress.h"
 #include "platform/core/SysUtils.h"
 
 // Under AddressSanitizer every block is plain heap memory of its exact
@@ -29,6 +32,7 @@
 namespace {
 
 constexpr size_t kHugePage = size_t(2) << 20;
+std::atomic<int64_t> idleLifeMs{2000};
 // Idle blocks kept at most; beyond it the oldest go back to the system.
 constexpr size_t kMaxIdleBytes = size_t(1) << 30;
 
@@ -51,9 +55,12 @@ uint8_t* MapBlock(size_t capacity) {
     return reinterpret_cast<uint8_t*>(aligned);
 }
 
+using Clock = std::chrono::steady_clock;
+
 struct Block {
     uint8_t* data;
     size_t capacity;
+    Clock::time_point idleSince;
 };
 
 class Pool {
@@ -96,7 +103,7 @@ public:
         for (const Block& b : stale) munmap(b.data, b.capacity);
         uint8_t* p = MapBlock(capacity);
         if (p == nullptr) {
-            TrimAll();  // one more try with everything idle given back
+            ReturnIdle(std::chrono::milliseconds(0));  // one more try with everything idle given back
             p = MapBlock(capacity);
         }
         got = capacity;
@@ -108,29 +115,83 @@ public:
         std::vector<Block> evicted;
         {
             std::lock_guard lock(mutex_);
-            idle_.push_back({data, capacity});
+            idle_.push_back({data, capacity, Clock::now()});
             idleBytes_ += capacity;
             while (idleBytes_ > kMaxIdleBytes && !idle_.empty()) {
                 evicted.push_back(idle_.front());
                 idleBytes_ -= idle_.front().capacity;
                 idle_.erase(idle_.begin());
             }
+            if (!reaper_.joinable()) reaper_ = std::thread([this] { Reap(); });
         }
+        wake_.notify_one();
         for (const Block& b : evicted) munmap(b.data, b.capacity);
     }
 
-    void TrimAll() {
-        std::vector<Block> all;
+    size_t IdleBytes() {
+        std::lock_guard lock(mutex_);
+        return idleBytes_;
+    }
+
+    void Wake() {
+        // Taken so that the pool's thread is either before its check of the
+        // idle life or already waiting: the notice is not lost in between.
+        { std::lock_guard lock(mutex_); }
+        wake_.notify_one();
+    }
+
+    size_t ReturnIdle(std::chrono::milliseconds age) {
+        std::vector<Block> old;
         {
             std::lock_guard lock(mutex_);
-            all.swap(idle_);
-            idleBytes_ = 0;
+            const Clock::time_point cut = Clock::now() - age;
+            for (size_t i = 0; i < idle_.size();) {
+                if (idle_[i].idleSince <= cut) {
+                    old.push_back(idle_[i]);
+                    idleBytes_ -= idle_[i].capacity;
+                    idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
+                } else {
+                    ++i;
+                }
+            }
         }
-        for (const Block& b : all) munmap(b.data, b.capacity);
+        size_t bytes = 0;
+        for (const Block& b : old) {
+            munmap(b.data, b.capacity);
+            bytes += b.capacity;
+        }
+        return bytes;
     }
 
 private:
+    // The pool's thread: sleeps until the oldest idle block has been idle
+    // for the idle life, then gives back every block that has. It lives as
+    // long as the process (the pool is never destroyed).
+    void Reap() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (idle_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            Clock::time_point due = idle_.front().idleSince;
+            for (const Block& b : idle_) due = std::min(due, b.idleSince);
+            const std::chrono::milliseconds life = pixmem::IdleLife();
+            due += life;
+            if (Clock::now() < due) {
+                wake_.wait_until(lock, due);
+                continue;
+            }
+            lock.unlock();
+            ReturnIdle(life);
+            lock.lock();
+        }
+    }
+
+
     std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread reaper_;
     std::vector<Block> idle_;  // oldest first
     size_t idleBytes_ = 0;
 };
@@ -167,6 +228,28 @@ void ForChunks(size_t bytes, const Body& body) {
     });
 }
 
+// A fresh mapping's pages are faulted in (and cleared by the system) on
+// all threads at once: its first writer is often a single thread (a decoder,
+// a picture's border), which would otherwise take every fault in turn.
+void FaultIn(uint8_t* p, size_t bytes) {
+    constexpr size_t kPage = 4096;
+    ForChunks(bytes, [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; i += kPage) p[i] = 0;
+    });
+}
+
+}  // namespace
+
+struct TPixelBuffer::TShare {
+    int owners = 1;  // guarded by ShareMutex()
+};
+
+namespace {
+// Guards the owner counts and the moment a shared block becomes private.
+std::mutex& ShareMutex() {
+    static std::mutex* m = new std::mutex;
+    return *m;
+}
 }  // namespace
 
 TPixelBuffer TPixelBuffer::Allocate(size_t bytes, bool zeroed) {
@@ -178,37 +261,100 @@ TPixelBuffer TPixelBuffer::Allocate(size_t bytes, bool zeroed) {
         bool fresh = false;
         uint8_t* p = ThePool().Take(RoundUp(bytes, kHugePage), capacity, fresh);
         if (p == nullptr) throw EOutOfMemory("Out of memory");
-        b.data_ = p;
+        b.data_.store(p, std::memory_order_relaxed);
         b.size_ = bytes;
         b.capacity_ = capacity;
         b.pooled_ = true;
         if (zeroed && !fresh) pixmem::Fill(p, 0, bytes);
+        if (fresh) FaultIn(p, bytes);
         Held(p, bytes, zeroed);
         return b;
     }
 #endif
     void* p = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
     if (p == nullptr) throw EOutOfMemory("Out of memory");
-    b.data_ = static_cast<uint8_t*>(p);
+    b.data_.store(static_cast<uint8_t*>(p), std::memory_order_relaxed);
     b.size_ = bytes;
     b.capacity_ = bytes;
     Held(b.data_, bytes, zeroed);
     return b;
 }
 
-void TPixelBuffer::Clear() {
-    if (data_ == nullptr) return;
+TPixelBuffer TPixelBuffer::Share() const {
+    TPixelBuffer b;
+    if (size_ == 0) return b;
+    std::lock_guard lock(ShareMutex());
+    TShare* share = share_.load(std::memory_order_relaxed);
+    if (share == nullptr) {
+        share = new TShare;
+        share_.store(share, std::memory_order_release);
+    }
+    ++share->owners;
+    b.data_.store(data_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    b.size_ = size_;
+    b.capacity_ = capacity_;
+    b.pooled_ = pooled_;
+    b.share_.store(share, std::memory_order_release);
+    return b;
+}
+
+void TPixelBuffer::MakePrivate() {
+    // The copy's progress may paint the windows, and a paint may share or
+    // copy pixels itself: not while this thread holds the lock.
+    progress::TPulseLater later;
+    std::lock_guard lock(ShareMutex());
+    TShare* share = share_.load(std::memory_order_relaxed);
+    if (share == nullptr) return;  // another thread got here first
+    if (share->owners > 1) {
+        TPixelBuffer copy = Allocate(size_, false);
+        pixmem::Copy(copy.data_.load(std::memory_order_relaxed), data_.load(std::memory_order_relaxed), size_);
+        --share->owners;
+        data_.store(copy.data_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        capacity_ = copy.capacity_;
+        pooled_ = copy.pooled_;
+        copy.data_.store(nullptr, std::memory_order_relaxed);
+        copy.size_ = 0;
+    } else {
+        delete share;  // the other owners are gone
+    }
+    share_.store(nullptr, std::memory_order_release);
+}
+
+void TPixelBuffer::Release() {
+    uint8_t* data = data_.load(std::memory_order_relaxed);
     liveBytes.fetch_sub(size_, std::memory_order_relaxed);
     if (pooled_)
-        ThePool().Give(data_, capacity_);
+        ThePool().Give(data, capacity_);
     else
-        std::free(data_);
-    data_ = nullptr;
+        std::free(data);
+}
+
+void TPixelBuffer::Clear() {
+    if (data_.load(std::memory_order_relaxed) == nullptr) return;
+    bool last = true;
+    if (TShare* share = share_.load(std::memory_order_relaxed)) {
+        std::lock_guard lock(ShareMutex());
+        last = --share->owners == 0;
+        if (last) delete share;
+    }
+    if (last) Release();
+    data_.store(nullptr, std::memory_order_relaxed);
+    share_.store(nullptr, std::memory_order_relaxed);
     size_ = capacity_ = 0;
     pooled_ = false;
 }
 
 namespace pixmem {
+
+std::chrono::milliseconds IdleLife() { return std::chrono::milliseconds(idleLifeMs.load()); }
+
+void SetIdleLife(std::chrono::milliseconds life) {
+    idleLifeMs.store(life.count());
+    ThePool().Wake();  // a shorter life may be due at once
+}
+
+size_t IdleBytes() { return ThePool().IdleBytes(); }
+size_t ReturnIdle(std::chrono::milliseconds age) { return ThePool().ReturnIdle(age); }
 
 void ForRows(int32_t rows, size_t bytes, const std::function<void(int32_t begin, int32_t end)>& body) {
     if (rows <= 0) return;

@@ -4,10 +4,13 @@
 // of a 12-megapixel picture spends more time in the kernel than in its
 // filters. Large blocks therefore come from a pool that keeps freed blocks
 // for the next bitmap of about the same size (asked for in huge pages where
-// the system has them), and a block is zero-filled only when its owner
-// needs zeros.
+// the system has them) for a short while, and a block is zero-filled only
+// when its owner needs zeros. Bitmaps that hold the same picture may share
+// one block until one of them is written.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -31,28 +34,46 @@ public:
     // contents. Raises EOutOfMemory when none can be had.
     static TPixelBuffer Allocate(size_t bytes, bool zeroed);
 
-    uint8_t* data() { return data_; }
-    const uint8_t* data() const { return data_; }
+    // Another owner of the same block, without a copy: the owners read the
+    // same bytes until one of them asks for write access (the non-const
+    // data()), which first gives that one a copy of its own. Several
+    // threads may ask at once.
+    TPixelBuffer Share() const;
+    bool Shared() const { return share_.load(std::memory_order_acquire) != nullptr; }
+
+    uint8_t* data() {
+        if (share_.load(std::memory_order_acquire) != nullptr) MakePrivate();
+        return data_.load(std::memory_order_relaxed);
+    }
+    const uint8_t* data() const { return data_.load(std::memory_order_acquire); }
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    // Gives the block back (to the pool when it came from there).
+    // Gives the block back (to the pool when it came from there and no
+    // other owner is left).
     void Clear();
 
 private:
+    struct TShare;  // the owner count of a shared block
+
     void Steal(TPixelBuffer& other) {
-        data_ = other.data_;
+        data_.store(other.data_.load(std::memory_order_relaxed), std::memory_order_relaxed);
         size_ = other.size_;
         capacity_ = other.capacity_;
         pooled_ = other.pooled_;
-        other.data_ = nullptr;
+        share_.store(other.share_.load(std::memory_order_relaxed), std::memory_order_release);
+        other.data_.store(nullptr, std::memory_order_relaxed);
         other.size_ = other.capacity_ = 0;
         other.pooled_ = false;
+        other.share_.store(nullptr, std::memory_order_relaxed);
     }
+    void MakePrivate();
+    void Release();
 
-    uint8_t* data_ = nullptr;
+    std::atomic<uint8_t*> data_{nullptr};
     size_t size_ = 0;
     size_t capacity_ = 0;
     bool pooled_ = false;
+    mutable std::atomic<TShare*> share_{nullptr};
 };
 
 namespace pixmem {
@@ -60,6 +81,18 @@ namespace pixmem {
 // Blocks at least this large go through the pool; smaller ones are plain
 // heap memory.
 constexpr size_t kPooledBytes = size_t(1) << 20;
+
+// An idle block that no bitmap has taken again for IdleLife (2 s unless
+// set otherwise) goes back to the system; a thread of the pool's sees to
+// it. A batch or a conversion reuses its blocks within a fraction of that,
+// while a program left with a small picture after a large one does not
+// keep the memory.
+std::chrono::milliseconds IdleLife();
+void SetIdleLife(std::chrono::milliseconds life);
+// Bytes the pool holds for later bitmaps, and the giving back of those
+// idle for at least `age`; returns the bytes given back.
+size_t IdleBytes();
+size_t ReturnIdle(std::chrono::milliseconds age);
 
 // Runs body(begin, end) over blocks of [0, rows), the rows of a picture of
 // `bytes` bytes: on the worker threads when the picture is large enough to

@@ -1,7 +1,5 @@
 // Components and controls over Qt widgets.
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -854,14 +852,6 @@ bool TTrackBar::BindEvent(const std::string& event, const THandler& h) {
 
 namespace {
 QProgressBar* BarOf(QWidget* w) { return static_cast<QProgressBar*>(w); }
-// Paint and event throttles, shared by every bar: the filters step once per
-// row, far more often than a screen can show.
-QElapsedTimer& PaintClock() {
-    static QElapsedTimer t;
-    if (!t.isValid()) t.start();
-    return t;
-}
-qint64 lastPaint = -1000, lastEvents = -1000;
 }  // namespace
 
 TProgressBar::TProgressBar() {
@@ -884,19 +874,8 @@ void TProgressBar::SetPosition(int32_t value) {
     if (value == bar->value()) return;
     bar->setValue(value);
     // Widgets belong to the window thread; a bar stepped from elsewhere
-    // only records the value.
-    if (QThread::currentThread() != bar->thread() || Loading()) return;
-    const qint64 now = PaintClock().elapsed();
-    const bool edge = value == bar->minimum() || value == bar->maximum();
-    if (!edge && now - lastPaint < 15) return;
-    lastPaint = now;
-    if (bar->isVisible()) bar->repaint();
-    // The window thread is inside a conversion: let paints through, not the
-    // person's input, about thirty times a second.
-    if (now - lastEvents >= 33) {
-        lastEvents = now;
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
+    // only records the value. During a run the step is a chance to paint.
+    if (QThread::currentThread() == bar->thread() && !Loading()) progress::Pulse();
 }
 
 bool TProgressBar::SetProperty(const std::string& name, const TFormValue& v) {
@@ -1006,6 +985,18 @@ protected:
     void paintEvent(QPaintEvent*) override {
         // A picture too large to draw shows nothing rather than ending the
         // program inside the paint.
+        if (image_->stretch_) {
+            try {
+                if (!image_->scaled_ || image_->scaled_->size() != size())
+                    image_->scaled_ = std::make_unique<QImage>(image_->Scaled(width(), height()));
+            } catch (...) {
+                return;
+            }
+            if (image_->scaled_->isNull()) return;
+            QPainter p(this);
+            p.drawImage(0, 0, *image_->scaled_);
+            return;
+        }
         const QImage* rendered = nullptr;
         try {
             rendered = &image_->Rendered();
@@ -1015,13 +1006,6 @@ protected:
         const QImage& img = *rendered;
         if (img.isNull()) return;
         QPainter p(this);
-        if (image_->stretch_) {
-            if (!image_->scaled_ || image_->scaled_->size() != size())
-                image_->scaled_ = std::make_unique<QImage>(
-                    img.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-            p.drawImage(0, 0, *image_->scaled_);
-            return;
-        }
         int x = 0, y = 0;
         if (image_->center_) {
             x = (width() - img.width()) / 2;
@@ -1042,17 +1026,38 @@ TImage::TImage() : picture_(std::make_unique<TPicture>()), rendered_(std::make_u
 TImage::~TImage() = default;
 
 void TImage::PictureChanged() {
-    dirty_ = true;
+    ContentChanged();
     keepAlpha_ = false;
     if (autoSize_ && picture_->Width() > 0 && picture_->Height() > 0)
         SetBounds(Left(), Top(), picture_->Width(), picture_->Height());
     widget_->update();
 }
 
+void TImage::ContentChanged() {
+    // The drawings of the old picture go at once: a large one holds as much
+    // memory as the picture itself.
+    dirty_ = true;
+    *rendered_ = QImage();
+    scaled_.reset();
+}
+
+QImage TImage::Scaled(int width, int height) {
+    TGraphic* g = picture_->Graphic();
+    if (!g) return QImage();
+    // A large photograph shrinks straight from its rows; anything else is
+    // drawn at its own size first.
+    if (!keepAlpha_) {
+        QImage direct = GraphicToScaledImage(*g, width, height);
+        if (!direct.isNull()) return direct;
+    }
+    const QImage& img = Rendered();
+    if (img.isNull()) return QImage();
+    return img.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 const QImage& TImage::Rendered() {
     if (dirty_) {
         dirty_ = false;
-        scaled_.reset();
         TGraphic* g = picture_->Graphic();
         if (!g) {
             *rendered_ = QImage();

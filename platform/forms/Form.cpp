@@ -60,9 +60,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override {
-        // The form decides (OnClose); Qt never closes it on its own.
+        // The form decides (OnClose); Qt never closes it on its own, nor
+        // while the window thread is inside a run.
         e->ignore();
-        InvokeHandler([this] { form_->Close(); });
+        if (!TBusyScope::Active()) InvokeHandler([this] { form_->Close(); });
     }
     void resizeEvent(QResizeEvent* e) override {
         QWidget::resizeEvent(e);
@@ -997,7 +998,10 @@ TApplication::TApplication(int& argc, char** argv) {
     QPointingDevice::primaryPointingDevice();
     QInputDevice::primaryKeyboard();
     previousHandler_ = SetMessageBoxHandler(
-        [](const std::string& text, const std::string& caption, unsigned flags) { return Desktop().MessageBox(text, caption, flags); });
+        [](const std::string& text, const std::string& caption, unsigned flags) {
+            TBusyScope::TPause pause;
+            return Desktop().MessageBox(text, caption, flags);
+        });
     // One box for the first warning of a picture's load; a damaged file
     // must not open a box for every damaged strip.
     // (The core calls a copy of the handler: the last load shown is shared.)
@@ -1005,6 +1009,7 @@ TApplication::TApplication(int& argc, char** argv) {
         [shown = std::make_shared<uint64_t>(0)](uint64_t load, const std::string& text) {
             if (load == *shown) return;
             *shown = load;
+            TBusyScope::TPause pause;
             Desktop().MessageBox(text, "Warning", MB_OK | MB_ICONWARNING);
         });
     // Workers hand steps to the window thread: the event loop runs them as

@@ -502,9 +502,8 @@ private:
     TTrackBarOrientation orientation_ = trHorizontal;
 };
 
-// The filters' progress sink. Setting Position paints the bar at once and
-// lets pending paints through (at most about 30 times a second), because
-// the window thread is busy for the whole conversion.
+// The filters' progress sink. Setting Position on the window thread is a
+// pulse (see TBusyScope): during a run the bar and the windows paint.
 class TProgressBar : public TControl, public IProgressBar {
 public:
     TProgressBar();
@@ -572,12 +571,15 @@ public:
     void SetTransparent(bool value) { transparent_ = value; }
     // The picture as drawn (rendered once per picture change).
     const QImage& Rendered();
+    // The picture stretched to width x height, as the control draws it
+    // with Stretch on.
+    QImage Scaled(int width, int height);
     bool SetProperty(const std::string& name, const TFormValue& value) override;
 
 private:
     friend class TImageWidget;
     void PictureChanged();
-    void ContentChanged() override { dirty_ = true; }
+    void ContentChanged() override;
     std::unique_ptr<TPicture> picture_;
     std::unique_ptr<QImage> rendered_;
     std::unique_ptr<QImage> scaled_;
@@ -1039,6 +1041,35 @@ private:
 };
 TScreen* Screen();
 
+// The window thread busy with a long run (a picture loading, a conversion,
+// a batch): the busy cursor shows, and the run's progress (the core's
+// pulse) lets pending paints through, not the person's input, at most once
+// per PaintInterval. A window closed meanwhile stays open. Scopes nest.
+class TBusyScope {
+public:
+    TBusyScope();
+    ~TBusyScope();
+    TBusyScope(const TBusyScope&) = delete;
+    TBusyScope& operator=(const TBusyScope&) = delete;
+    static bool Active();
+    // Milliseconds between two rounds of paints (30 by default; tests set 0
+    // to let every pulse through).
+    static void SetPaintInterval(int milliseconds);
+
+    // The usual cursor back for a box the person answers in the middle of
+    // a run.
+    class TPause {
+    public:
+        TPause();
+        ~TPause();
+        TPause(const TPause&) = delete;
+        TPause& operator=(const TPause&) = delete;
+
+    private:
+        bool paused_;
+    };
+};
+
 class TApplication {
 public:
     // Creates the QApplication when there is none yet; installs the message
@@ -1109,6 +1140,10 @@ std::string ResolveFontFamily(const std::string& name);
 // Draws a graphic at its own size into a 32-bit image (alpha ignored, as the
 // platform's blits do). Empty graphics give a null image.
 QImage GraphicToImage(TGraphic& graphic);
+// A 24- or 32-bit bitmap shrunk to width x height straight from its rows,
+// each pixel the average of the area it covers; a null image for other
+// graphics and for sizes larger than the bitmap's.
+QImage GraphicToScaledImage(const TGraphic& graphic, int32_t width, int32_t height);
 
 // ------------------------------------------------------------ resources
 

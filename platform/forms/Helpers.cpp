@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "platform/core/Numeric.h"
+#include "platform/core/Parallel.h"
 #include "platform/forms/FormsInternal.h"
 
 namespace forms_internal {
@@ -244,7 +245,9 @@ std::string ResolveFontFamily(const std::string& name) {
 QImage GraphicToImage(TGraphic& graphic) {
     const int32_t w = graphic.Width(), h = graphic.Height();
     if (graphic.Empty() || w <= 0 || h <= 0) return QImage();
-    TBitmap* bitmap = dynamic_cast<TBitmap*>(&graphic);
+    // Read through a const bitmap: a bitmap that shares its pixels keeps
+    // sharing them.
+    const TBitmap* bitmap = dynamic_cast<const TBitmap*>(&graphic);
     TBitmap converted;
     if (!bitmap || (bitmap->PixelFormat() != TPixelFormat::pf32bit && bitmap->PixelFormat() != TPixelFormat::pf24bit &&
                     bitmap->PixelFormat() != TPixelFormat::pfDevice)) {
@@ -277,5 +280,101 @@ QImage GraphicToImage(TGraphic& graphic) {
                 dst[x] = 0xFF000000u | (uint32_t(src[2]) << 16) | (uint32_t(src[1]) << 8) | src[0];
         }
     }
+    return image;
+}
+
+namespace {
+
+// How target pixel t of a side of n source pixels shrunk to m <= n takes
+// its share. In units where a source pixel weighs m and a target pixel n,
+// the source pixels [begin, end) lie wholly inside it, pixel begin - 1
+// reaches into it with `head`, pixel end with `tail` (0: none).
+struct TCover {
+    int32_t begin, end, head, tail;
+};
+
+std::vector<TCover> Covers(int32_t n, int32_t m) {
+    std::vector<TCover> covers(static_cast<size_t>(m), TCover{0, 0, 0, 0});
+    int64_t carry = 0;  // the part of the previous source pixel left over
+    int32_t i = 0;
+    for (int32_t t = 0; t < m; ++t) {
+        TCover& c = covers[static_cast<size_t>(t)];
+        c.head = static_cast<int32_t>(carry);
+        int64_t room = n - carry;
+        c.begin = i;
+        while (i < n && room >= m) {
+            room -= m;
+            ++i;
+        }
+        c.end = i;
+        c.tail = static_cast<int32_t>(room);
+        carry = room > 0 ? m - room : 0;
+        if (room > 0) ++i;
+    }
+    return covers;
+}
+
+// The weighted sums of each target column of one source row (bytes per
+// pixel 3 or 4), channels blue, green, red.
+void ShrinkRow(const uint8_t* src, int bytes, const std::vector<TCover>& columns, int32_t m, uint32_t* out) {
+    for (size_t t = 0; t < columns.size(); ++t) {
+        const TCover& c = columns[t];
+        uint32_t s0 = 0, s1 = 0, s2 = 0;
+        const uint8_t* p = src + size_t(c.begin) * static_cast<size_t>(bytes);
+        for (int32_t x = c.begin; x < c.end; ++x, p += bytes) {
+            s0 += p[0];
+            s1 += p[1];
+            s2 += p[2];
+        }
+        s0 *= static_cast<uint32_t>(m), s1 *= static_cast<uint32_t>(m), s2 *= static_cast<uint32_t>(m);
+        if (c.head > 0) {
+            const uint8_t* h = src + size_t(c.begin - 1) * static_cast<size_t>(bytes);
+            s0 += c.head * uint32_t(h[0]), s1 += c.head * uint32_t(h[1]), s2 += c.head * uint32_t(h[2]);
+        }
+        if (c.tail > 0) {
+            s0 += c.tail * uint32_t(p[0]), s1 += c.tail * uint32_t(p[1]), s2 += c.tail * uint32_t(p[2]);
+        }
+        out[3 * t] = s0, out[3 * t + 1] = s1, out[3 * t + 2] = s2;
+    }
+}
+
+}  // namespace
+
+QImage GraphicToScaledImage(const TGraphic& graphic, int32_t width, int32_t height) {
+    const auto* bitmap = dynamic_cast<const TBitmap*>(&graphic);
+    if (bitmap == nullptr || width <= 0 || height <= 0) return QImage();
+    const TPixelFormat format = bitmap->PixelFormat();
+    const int bytes = format == TPixelFormat::pf24bit ? 3 : 4;
+    if (format != TPixelFormat::pf24bit && format != TPixelFormat::pf32bit && format != TPixelFormat::pfDevice)
+        return QImage();
+    const int32_t sw = bitmap->Width(), sh = bitmap->Height();
+    if (width > sw || height > sh) return QImage();
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) return QImage();
+    const std::vector<TCover> columns = Covers(sw, width), rows = Covers(sh, height);
+    // A column sum is at most 255 x sw (< 2^24 x 255), a pixel's at most
+    // 255 x sw x sh: 64 bits.
+    const uint64_t whole = uint64_t(sw) * uint64_t(sh);
+    par::ForRows(height, [&](int32_t begin, int32_t end) {
+        std::vector<uint32_t> line(size_t(width) * 3);
+        std::vector<uint64_t> sums(size_t(width) * 3);
+        const auto add = [&](int32_t y, uint64_t weight) {
+            ShrinkRow(bitmap->ScanLine(y), bytes, columns, width, line.data());
+            for (size_t i = 0; i < sums.size(); ++i) sums[i] += weight * line[i];
+        };
+        for (int32_t Y = begin; Y < end; ++Y) {
+            const TCover& r = rows[static_cast<size_t>(Y)];
+            std::fill(sums.begin(), sums.end(), 0);
+            for (int32_t y = r.begin; y < r.end; ++y) add(y, static_cast<uint64_t>(height));
+            if (r.head > 0) add(r.begin - 1, static_cast<uint64_t>(r.head));
+            if (r.tail > 0) add(r.end, static_cast<uint64_t>(r.tail));
+            uint32_t* out = reinterpret_cast<uint32_t*>(image.scanLine(Y));
+            for (int32_t X = 0; X < width; ++X) {
+                const uint64_t* a = &sums[size_t(X) * 3];
+                const auto channel = [&](int i) { return static_cast<uint32_t>((a[i] + whole / 2) / whole); };
+                out[X] = 0xFF000000u | (channel(2) << 16) | (channel(1) << 8) | channel(0);
+            }
+        }
+    });
     return image;
 }

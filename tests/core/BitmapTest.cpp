@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "platform/core/Graphics.h"
+#include "platform/core/Parallel.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/Progress.h"
 
 namespace {
 
@@ -329,4 +335,94 @@ TEST(Bitmap, MonochromeRowsArePaddedToSixteenBits) {
     EXPECT_EQ(m->ScanLine(1)[0], 1);
     EXPECT_EQ(m->ScanLine(1)[1], 0);
     EXPECT_TRUE(CreateMonochromeBitmap(0, 0, bits)->Empty());
+}
+
+// ---------------------------------------------------------------- shared pixels
+
+namespace {
+// 700 x 500 at 32 bits: large enough for the pool.
+void Pattern32(TBitmap& b, uint8_t seed) {
+    b.NewImage(700, 500, TPixelFormat::pf32bit);
+    for (int32_t y = 0; y < b.Height(); ++y) std::memset(b.ScanLine(y), static_cast<uint8_t>(seed + y), 700 * 4);
+}
+bool RowsAre(const TBitmap& b, uint8_t seed) {
+    for (int32_t y = 0; y < b.Height(); ++y)
+        for (int32_t i = 0; i < 700 * 4; ++i)
+            if (b.ScanLine(y)[i] != static_cast<uint8_t>(seed + y)) return false;
+    return true;
+}
+}  // namespace
+
+TEST(Bitmap, SharedPixelsAreCopiedForTheFirstWriterOnly) {
+    TBitmap a;
+    Pattern32(a, 1);
+    auto b = std::make_unique<TBitmap>();
+    b->AssignShared(a);
+    EXPECT_EQ(std::as_const(*b).ScanLine(0), std::as_const(a).ScanLine(0));  // no copy yet
+    // The first writes come from every thread at once.
+    par::ForRows(b->Height(), [&](int32_t begin, int32_t end) {
+        for (int32_t y = begin; y < end; ++y) std::memset(b->ScanLine(y), static_cast<uint8_t>(9 + y), 700 * 4);
+    });
+    EXPECT_TRUE(RowsAre(a, 1));
+    EXPECT_TRUE(RowsAre(*b, 9));
+    // a holds its block alone now: writing it copies nothing.
+    const uint8_t* before = std::as_const(a).ScanLine(0);
+    EXPECT_EQ(a.ScanLine(0), before);
+
+    // A sharer that goes away leaves the other whole; assigning over a
+    // sharer or drawing into it leaves the other alone.
+    TBitmap c, d;
+    c.AssignShared(*b);
+    d.AssignShared(*b);
+    b.reset();
+    EXPECT_TRUE(RowsAre(c, 9));
+    c.Assign(&a);
+    d.SetPixel(0, 0, clWhite);
+    EXPECT_TRUE(RowsAre(c, 1));
+    EXPECT_TRUE(RowsAre(a, 1));
+    EXPECT_EQ(d.Pixel(0, 0), clWhite);
+    EXPECT_EQ(d.Pixel(1, 0), RGB(9, 9, 9));
+}
+
+TEST(PixelPool, IdleBlocksGoBackToTheSystem) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "blocks are plain heap memory under AddressSanitizer";
+#endif
+    const auto life = pixmem::IdleLife();
+    pixmem::SetIdleLife(std::chrono::hours(1));  // the pool's thread keeps out of the way
+    {
+        TBitmap big;
+        big.NewImage(1000, 1000, TPixelFormat::pf32bit);
+    }
+    EXPECT_GE(pixmem::IdleBytes(), size_t(4000000));
+    EXPECT_EQ(pixmem::ReturnIdle(std::chrono::hours(1)), 0u);  // kept for the next picture
+    EXPECT_GE(pixmem::ReturnIdle(std::chrono::milliseconds(0)), size_t(4000000));
+    EXPECT_EQ(pixmem::IdleBytes(), 0u);
+    pixmem::SetIdleLife(life);
+}
+
+// The first writer's copy gives the windows their chance to paint, and a
+// paint may share pixels in turn: it waits until the copy is over rather
+// than for a lock its own thread holds.
+namespace {
+TBitmap sharedSource, sharedByPaint;
+int copyPulses = 0;
+void PaintThatShares() {
+    ++copyPulses;
+    sharedByPaint.AssignShared(sharedSource);
+}
+}  // namespace
+
+TEST(Bitmap, APaintDuringTheFirstWritersCopyMayShare) {
+    sharedSource.NewImage(1200, 1000, TPixelFormat::pf32bit);  // past the size copied on every thread
+    TBitmap writer;
+    writer.AssignShared(sharedSource);
+    progress::SetPulse(&PaintThatShares);
+    writer.ScanLine(0)[0] = 7;
+    progress::SetPulse(nullptr);
+    EXPECT_GE(copyPulses, 1);
+    EXPECT_EQ(std::as_const(sharedByPaint).ScanLine(0), std::as_const(sharedSource).ScanLine(0));
+    EXPECT_NE(std::as_const(writer).ScanLine(0), std::as_const(sharedSource).ScanLine(0));
+    sharedSource.ReleaseImage();
+    sharedByPaint.ReleaseImage();
 }

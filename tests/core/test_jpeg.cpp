@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 
 #include "platform/core/Jpeg.h"
+#include "platform/core/Progress.h"
 
 namespace {
 
@@ -315,4 +316,25 @@ TEST(Jpeg, FuzzSeedsAreValidPictures) {
         EXPECT_NO_THROW(jpeg.LoadFromFile(entry.path().string())) << entry.path();
         EXPECT_FALSE(jpeg.Empty()) << entry.path();
     }
+}
+
+// Long decodes and encodes give the windows a chance to paint every 64
+// rows, however many rows the library hands over at a time.
+namespace {
+int jpegPulses = 0;
+void CountJpegPulse() { ++jpegPulses; }
+}  // namespace
+
+TEST(Jpeg, LoadAndSavePulseEverySixtyFourRows) {
+    progress::SetPulse(&CountJpegPulse);
+    const std::vector<uint8_t> bytes = Save(*Gradient(40, 300));
+    const int afterSave = jpegPulses;
+    TMemoryStream ms;
+    ms.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    ms.SetPosition(0);
+    TBitmap direct;
+    TJPEGImage::ReadBitmap32(ms, direct);
+    progress::SetPulse(nullptr);
+    EXPECT_EQ(afterSave, 4);
+    EXPECT_EQ(jpegPulses - afterSave, 4);
 }

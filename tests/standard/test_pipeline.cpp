@@ -14,6 +14,7 @@
 #include "platform/core/Parallel.h"
 #include "platform/core/SysUtils.h"
 #include "professional/ProfessionalFilters.h"
+#include "professional/ProfessionalPipeline.h"
 #include "standard/StandardFilters.h"
 
 #include "tests/TestPictures.h"
@@ -154,6 +155,55 @@ TEST(StandardPipeline, SetsMakeModeAndTheStandardBarOnly) {
     EXPECT_GT(standard.calls, 0);
     EXPECT_EQ(standard.position, 0);
     EXPECT_EQ(professional.calls, 0);
+}
+
+// Both dialogs' bars show a whole run by the passes its pipeline plans:
+// a plan short of the passes run leaves the bar full too early, one beyond
+// them never fills it.
+TEST(RunPlans, EachPipelinePlansThePassesItRuns) {
+    struct Counter final : IProgressBar {
+        int32_t position = 0, passes = 0, planned = -1;
+        int32_t Position() const override { return position; }
+        void SetPosition(int32_t p) override {
+            if (p == 0 && position > 0) ++passes;
+            position = p;
+        }
+        void Plan(int32_t n, int32_t rows) override {
+            planned = n;
+            EXPECT_EQ(rows, 384);
+        }
+    } bar;
+    SetStandardProgressBar(&bar);
+    SetProfessionalProgressBar(&bar);
+    const auto expect = [&](const std::string& what, int32_t passes) {
+        EXPECT_EQ(bar.planned, bar.passes) << what;
+        EXPECT_EQ(bar.passes, passes) << what;
+        bar = Counter{};
+    };
+    TBitmap32 out;
+    for (int32_t style = 1; style <= 7; ++style) {
+        RunStandard(Style(style), Sample(), out);
+        expect("style " + std::to_string(style), style == 6 ? 2 : 1);
+    }
+    RunStandard(Style(6, TRevision::Earlier), Sample(), out);
+    expect("earlier crayon", 1);
+    const std::vector<std::pair<std::vector<std::string>, int32_t>> professional = {
+        {{}, 1}, {{"CheckBox7"}, 3}, {{"CheckBox3"}, 5}, {{"CheckBox4"}, 5}, {{"CheckBox5"}, 4},
+        {{"CheckBox3", "CheckBox4", "CheckBox5", "CheckBox7", "RadioButton5"}, 9},
+        {{"CheckBox3", "CheckBox4", "!CheckBox6", "!CheckBox8"}, 6}, {{"!CheckBox1", "CheckBox5"}, 3},
+        {{"!CheckBox6", "!CheckBox8"}, 1}, {{"!CheckBox1", "!CheckBox6", "!CheckBox8"}, 1}};
+    for (const auto& [controls, passes] : professional) {
+        TProfessionalSettings s;
+        std::string what;
+        for (const std::string& c : controls) {
+            EXPECT_TRUE(c[0] == '!' ? s.Set(c.substr(1), 0) : s.Set(c, 1)) << c;
+            what += c + " ";
+        }
+        RunProfessional(s, Sample(), out);
+        expect(what, passes);
+    }
+    SetStandardProgressBar(nullptr);
+    SetProfessionalProgressBar(nullptr);
 }
 
 TEST(StandardPipeline, ColorPencilIsTheLayerOverTheLightenedBase) {
