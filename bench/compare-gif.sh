@@ -12,12 +12,12 @@
 #     check that quillarc-decode and giflib give the same pixels.
 #  2. Writing: the 12-megapixel file's indices written again by Quillarc's
 #     LZW encoder (SaveToStream) and by giflib's EGifSpew, both into memory,
-#     three rounds of 5, then both outputs' sizes.
+#     three rounds of 5 on one core (taskset -c 1), then both outputs' sizes.
 #  3. Reduction: the photograph (5312 x 2988) to a 256-colour GIF, by
 #     quillarc-decode with the octree (--reduction 7) and Floyd-Steinberg
 #     (--dither 1) and by ImageMagick's convert -colors 256 -dither
 #     FloydSteinberg, each a whole run (JPEG decoding, reduction, GIF
-#     writing), three rounds side by side.
+#     writing), three rounds side by side on four cores (taskset -c 1-4).
 # The reading table is the one to quote: per size and page kind, the
 # median wall and processor time of a load for each tool, Quillarc's time
 # as a share of giflib's, the nanoseconds per pixel, the minor page faults,
@@ -28,6 +28,7 @@
 # Needs ImageMagick's convert, a C compiler and giflib (libgif-dev).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/summary.sh"
 build="${1:-$here/../build/release}"
 sections="${2:-read write reduce}"
 decode="$build/bench/quillarc-decode"
@@ -44,6 +45,7 @@ make_gif() {  # WIDTHxHEIGHT FILE
 make_gif 4000x3000 "$gif"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 cc -O2 -I"$here" -o "$work/giflib-slurp" "$here/giflib_slurp.c" -lgif
 cc -O2 -o "$work/giflib-spew" "$here/giflib_spew.c" -lgif
 
@@ -53,7 +55,6 @@ echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) processors"
 echo "| size | pages | giflib wall | Quillarc wall | giflib processor | Quillarc processor | Quillarc / giflib (wall, processor) | Quillarc ns per pixel (processor) | page faults giflib, Quillarc | peak above start, giflib / Quillarc / its bitmap (bytes per pixel) |"
 echo "|---|---|---|---|---|---|---|---|---|---|"
 field() { sed -n "s/^load: \([0-9.]*\) s wall, \([0-9.]*\) s processor, \([0-9]*\) minor.*/\\$1/p"; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 for size in 1000x1000 4000x3000 8000x6000; do
   file="$cache/seeding-$size-256.gif"
   make_gif "$size" "$file"
@@ -76,6 +77,8 @@ for size in 1000x1000 4000x3000 8000x6000; do
         -v f="$gf, $qf" -v m="$gpeak / $qpeak / $qbitmap" 'BEGIN {
       printf "| %s | %s | %.4f s | %.4f s | %.4f s | %.4f s | %.2f, %.2f | %.1f | %s | %s |\n",
              s, p == "small" ? "4 KiB only" : "system", gw, qw, gp, qp, qw / gw, qp / gp, qp * 1e9 / n, f, m }'
+    [ "$size" = 4000x3000 ] && summary_row "GIF decode, fresh process, $([ "$pages" = small ] && echo "4 KiB" || echo "system") pages (processor time; peak above start)" \
+      "giflib DGifSlurp" "$qp" "$gp" - - "$qpeak" "$gpeak"
   done
 done
 "$work/giflib-slurp" "$gif" "$work/giflib.pam" > /dev/null
@@ -90,12 +93,16 @@ fi
 
 if [[ " $sections " == *" write "* ]]; then
 echo "#### writing"
+save_time() { sed -n 's/^median save time: \([0-9.]*\) s.*/\1/p'; }
+gs=""; qs=""
 for round in 1 2 3; do
   echo "== round $round: giflib EGifSpew"
-  "$work/giflib-spew" --repeat 5 "$gif" "$work/giflib.gif"
+  out=$(taskset -c 1 "$work/giflib-spew" --repeat 5 "$gif" "$work/giflib.gif"); echo "$out"; gs="$gs $(echo "$out" | save_time)"
   echo "== round $round: quillarc-decode (LZW)"
-  "$decode" --repeat 5 --encoding lzw "$gif" "$work/quillarc.gif" | grep -E "written|save"
+  out=$(taskset -c 1 "$decode" --repeat 5 --encoding lzw "$gif" "$work/quillarc.gif" | grep -E "written|save")
+  echo "$out"; qs="$qs $(echo "$out" | save_time)"
 done
+summary_row "GIF LZW encode, into memory" "giflib EGifSpew" "$(printf '%s\n' $qs | median)" "$(printf '%s\n' $gs | median)" - - - -
 giflib_size=$(stat -c %s "$work/giflib.gif")
 quillarc_size=$(stat -c %s "$work/quillarc.gif")
 echo "sizes: giflib $giflib_size bytes, Quillarc $quillarc_size bytes ($(awk "BEGIN { printf \"%+.2f\", ($quillarc_size - $giflib_size) * 100 / $giflib_size }") %)"
@@ -110,10 +117,15 @@ seconds() {
   end=$(date +%s.%N)
   awk "BEGIN { printf \"%.3f s\", $end - $start }"
 }
+is=""; qs=""
 for round in 1 2 3; do
-  echo "== round $round: ImageMagick convert -colors 256 -dither FloydSteinberg: $(seconds convert "$photo" -colors 256 -dither FloydSteinberg "$work/imagemagick.gif")"
-  echo "== round $round: quillarc-decode --reduction 7 --dither 1: $(seconds "$decode" --reduction 7 --dither 1 "$photo" "$work/quillarc-octree.gif")"
+  s=$(seconds taskset -c 1-4 convert "$photo" -colors 256 -dither FloydSteinberg "$work/imagemagick.gif"); is="$is ${s% s}"
+  echo "== round $round: ImageMagick convert -colors 256 -dither FloydSteinberg: $s"
+  s=$(seconds taskset -c 1-4 "$decode" --reduction 7 --dither 1 "$photo" "$work/quillarc-octree.gif"); qs="$qs ${s% s}"
+  echo "== round $round: quillarc-decode --reduction 7 --dither 1: $s"
 done
+summary_row "16 MP JPEG to 256-colour GIF, octree and Floyd-Steinberg, whole run" "ImageMagick convert" \
+  - - "$(printf '%s\n' $qs | median)" "$(printf '%s\n' $is | median)" - -
 "$decode" --reduction 7 --dither 1 "$photo" "$work/quillarc-octree.gif" | grep -E "import|save"
 echo "colours: ImageMagick $(identify -format %k "$work/imagemagick.gif"), Quillarc $(identify -format %k "$work/quillarc-octree.gif")"
 fi

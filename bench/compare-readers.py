@@ -1,19 +1,26 @@
 #!/usr/bin/python3
 """Times the raster readers against independent decoders, side by side.
 
-usage: bench/compare-readers.py [--repeat N] [--work DIR] [--decode PATH] FAMILY...
+usage: bench/compare-readers.py [--repeat N] [--rounds R] [--cpu C] [--work DIR] [--decode PATH] FAMILY...
 
 For each family the 4000 x 3000 benchmark photograph is stored in the
 family's variants (raw, run-length, ...) and each file is decoded N times
 (default 5) by:
   quillarc  quillarc-decode --repeat N (load through the picture registry,
-            then a bitmap assignment, timed in-process)
+            the bitmap handed over, timed in-process)
   Pillow    Image.open + load, timed in-process
   IM        ImageMagick's convert FILE null:, the whole process
   netpbm    the family's netpbm converter to /dev/null, the whole process
-Each cell is the median with megapixels per second. The two in-process
+The four take turns, R rounds (default 3) per file, all on the one
+processor C (default 1; taskset). Each cell is the median over the rounds
+of each round's median, with megapixels per second. The two in-process
 decoders also show, in brackets, their first load in a fresh process, when
-no memory of an earlier load can be reused.
+no memory of an earlier load can be reused. Quillarc's peak resident
+memory is given per pixel, and Pillow's from its fresh process (the
+interpreter's own included). The table is Markdown, with the load average
+before and after. With FIGURES_SUMMARY set, each variant also adds a row
+for bench/figures.sh's summary: Quillarc beside the first reference that
+read the file.
 
 A family is one entry of FAMILIES: how to write each variant (from a PPM of
 the photograph) and which netpbm command reads it ("-" where netpbm, or
@@ -143,29 +150,33 @@ def median_of(times):
     return statistics.median(times)
 
 
-def time_process(command, repeat):
+def pinned(command, cpu):
+    return ["taskset", "-c", str(cpu), *command]
+
+
+def time_process(command, repeat, cpu):
     times = []
     for _ in range(repeat):
         start = time.perf_counter()
-        subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(pinned(command, cpu), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         times.append(time.perf_counter() - start)
     return median_of(times)
 
 
 PILLOW_FIRST_LOAD = """
-import sys, time
+import resource, sys, time
 from PIL import Image
 start = time.perf_counter()
 with Image.open(sys.argv[1]) as im:
     im.load()
-print(time.perf_counter() - start)
+print(time.perf_counter() - start, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024 / (im.width * im.height))
 """
 
 
-def time_pillow(path, repeat):
-    """(median of repeated loads after a first one, first load in a fresh process)"""
-    first = float(subprocess.run([sys.executable, "-c", PILLOW_FIRST_LOAD, path], check=True,
-                                 capture_output=True, text=True).stdout)
+def time_pillow(path, repeat, cpu):
+    """(median of repeated loads after a first one, first load in a fresh process, its peak bytes per pixel)"""
+    first, peak = map(float, subprocess.run(pinned([sys.executable, "-c", PILLOW_FIRST_LOAD, path], cpu), check=True,
+                                            capture_output=True, text=True).stdout.split())
     times = []
     for i in range(repeat + 1):
         start = time.perf_counter()
@@ -173,21 +184,48 @@ def time_pillow(path, repeat):
             im.load()
         if i > 0:
             times.append(time.perf_counter() - start)
-    return median_of(times), first
+    return median_of(times), first, peak
 
 
-def time_quillarc(decode, path, work, repeat):
-    """(median of repeated loads, first load in a fresh process)"""
+def time_quillarc(decode, path, work, repeat, cpu):
+    """(median of repeated loads, first load in a fresh process, peak bytes per pixel)"""
     def run(count):
-        result = subprocess.run([decode, "--repeat", str(count), path, os.path.join(work, "out.pam")],
+        result = subprocess.run(pinned([decode, "--repeat", str(count), path, os.path.join(work, "out.bmp")], cpu),
                                 check=True, capture_output=True, text=True)
-        return float(re.search(r"median time: ([0-9.]+) s", result.stdout).group(1))
-    return run(repeat), run(1)
+        peak = float(re.search(r"\(([0-9.]+) bytes per pixel\)", result.stdout).group(1))
+        return float(re.search(r"median time: ([0-9.]+) s", result.stdout).group(1)), peak
+    (repeated, peak), (first, _) = run(repeat), run(1)
+    return repeated, first, peak
+
+
+REFERENCES = ["Pillow", "ImageMagick (whole process)", "netpbm (whole process)"]
+NAMES = {"targa": "Targa", "pnm": "portable map", "sgi": "SGI", "pcx": "PCX", "autodesk": "Autodesk",
+         "cut": "Dr. Halo", "rla": "Alias/Wavefront", "psd": "Photoshop", "psp": "Paintshop Pro", "png": "PNG"}
+
+
+def summarise(family, variant, seconds, peaks):
+    """The row for figures.sh's summary table: Quillarc beside the first
+    reference that read the file (Pillow, then netpbm, then ImageMagick)."""
+    summary = os.environ.get("FIGURES_SUMMARY")
+    if not summary or seconds[0] is None:
+        return
+    name = "%s %s" % (NAMES[family], variant)
+    i = next((i for i in (1, 3, 2) if seconds[i] is not None), None)
+    peak = lambda p: "-" if p is None else "%.1f" % p
+    with open(summary, "a") as f:
+        if i is None:
+            f.write("| %s | none reads it | %.3f s / - | - | - / - | - | %s / - |\n" % (name, seconds[0], peak(peaks[0])))
+        else:
+            f.write("| %s | %s | %.3f s / %.3f s | %.2f | - / - | - | %s / %s |\n"
+                    % (name, REFERENCES[i - 1], seconds[0], seconds[i], seconds[0] / seconds[i], peak(peaks[0]),
+                       peak(peaks[i])))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--cpu", type=int, default=1)
     parser.add_argument("--work", default="/tmp/quillarc-compare")
     parser.add_argument("--decode", default=os.path.join(HERE, "..", "build", "release", "bench", "quillarc-decode"))
     parser.add_argument("families", nargs="+", choices=sorted(FAMILIES))
@@ -196,31 +234,54 @@ def main():
     ppm = os.path.join(args.work, "photo-%dx%d.ppm" % (WIDTH, HEIGHT))
     if not os.path.exists(ppm):
         subprocess.run(["convert", PHOTO, "-resize", "%dx%d!" % (WIDTH, HEIGHT), ppm], check=True)
+    os.sched_setaffinity(0, {args.cpu})  # Pillow's loads run in this process
     megapixels = WIDTH * HEIGHT / 1e6
-    print("%-8s %-12s %6s   %-26s %-26s %-16s %-16s" % ("family", "variant", "MB", "quillarc", "Pillow", "IM", "netpbm"))
+    load_before = os.getloadavg()[0]
+    rows = []
     for family in args.families:
         spec = FAMILIES[family]
         for variant, (extension, make) in spec["variants"].items():
             path = os.path.join(args.work, "%s-%s.%s" % (family, re.sub(r"\W+", "-", variant), extension))
             if not os.path.exists(path):
                 make(ppm, path)
-            cells = []
-            for run in (lambda: time_quillarc(args.decode, path, args.work, args.repeat),
-                        lambda: time_pillow(path, args.repeat) if spec.get("pillow", True) else "-",
-                        lambda: time_process(["convert", path, "null:"], args.repeat),
-                        lambda: time_process(spec["netpbm"] + [path], args.repeat) if spec["netpbm"] else "-"):
-                try:
-                    seconds = run()
-                    if seconds == "-":
-                        cells.append("-")
-                    elif isinstance(seconds, tuple):
-                        cells.append("%.3f s %4.0f MP/s (%.3f)" % (seconds[0], megapixels / seconds[0], seconds[1]))
-                    else:
-                        cells.append("%.3f s %4.0f MP/s" % (seconds, megapixels / seconds))
-                except (subprocess.CalledProcessError, OSError, ValueError) as error:
+            runs = [lambda: time_quillarc(args.decode, path, args.work, args.repeat, args.cpu),
+                    (lambda: time_pillow(path, args.repeat, args.cpu)) if spec.get("pillow", True) else None,
+                    lambda: time_process(["convert", path, "null:"], args.repeat, args.cpu),
+                    (lambda: time_process(spec["netpbm"] + [path], args.repeat, args.cpu)) if spec["netpbm"] else None]
+            results = [[] for _ in runs]
+            for _ in range(args.rounds):
+                for i, run in enumerate(runs):
+                    if run is None or results[i] is None:
+                        continue
+                    try:
+                        results[i].append(run())
+                    except (subprocess.CalledProcessError, OSError, ValueError) as error:
+                        results[i] = None
+                        print("  %s, %s: %s" % (family, variant, error), file=sys.stderr)
+            cells, seconds, peaks = [], [None] * len(runs), [None] * len(runs)
+            for i, got in enumerate(results):
+                if runs[i] is None:
+                    cells.append("-")
+                elif got is None:
                     cells.append("failed")
-                    print("  %s: %s" % (variant, error), file=sys.stderr)
-            print("%-8s %-12s %6.1f   %-26s %-26s %-16s %-16s" % (family, variant, os.path.getsize(path) / 1e6, *cells))
+                elif isinstance(got[0], tuple):
+                    seconds[i], peaks[i] = median_of([g[0] for g in got]), max(g[2] for g in got)
+                    cells.append("%.3f s (%.3f s), %.0f MP/s" % (seconds[i], median_of([g[1] for g in got]),
+                                                                 megapixels / seconds[i]))
+                else:
+                    seconds[i] = median_of(got)
+                    cells.append("%.3f s, %.0f MP/s" % (seconds[i], megapixels / seconds[i]))
+            peak = "-" if peaks[0] is None else "%.1f bytes/pixel" % peaks[0]
+            rows.append("| %s | %s | %.1f | %s | %s | %s | %s | %s |" % (family, variant, os.path.getsize(path) / 1e6,
+                                                                      cells[0], peak, *cells[1:]))
+            summarise(family, variant, seconds, peaks)
+    print("One processor (CPU %d), medians of %d rounds of %d loads; load average %.1f before, %.1f after"
+          % (args.cpu, args.rounds, args.repeat, load_before, os.getloadavg()[0]))
+    print()
+    print("| family | variant | MB | Quillarc | Quillarc peak | Pillow | ImageMagick | netpbm |")
+    print("|---|---|---|---|---|---|---|---|")
+    for row in rows:
+        print(row)
 
 
 if __name__ == "__main__":

@@ -23,6 +23,7 @@
 # quillarc-decode to time, default build/release/bench/quillarc-decode)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/summary.sh"
 rounds=${1:-5}
 repeat=${2:-5}
 work=${WORK:-/tmp/quillarc-compare-tiff}
@@ -78,7 +79,7 @@ echo "| file | MB | one core: Quillarc / libtiff | ratio | four cores: Quillarc 
 echo "|---|---|---|---|---|---|---|---|---|"
 for name in $variants; do
   mb=$(stat -c %s "$work/$name.tif" | awk '{printf "%.1f", $1 / 1e6}')
-  awk -v name="$name" -v mb="$mb" '
+  awk -v name="$name" -v mb="$mb" -v summary="$work/summary.txt" '
     function median(key,   n, i, j, t, v) {
       n = split(values[key], v, " ")
       for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
@@ -92,5 +93,9 @@ for name in $variants; do
     END {
       printf "| %s | %s | %s | %s | %s | %.1f / %.1f |\n", name, mb, cell("1"), cell("1-4"), cell("first"),
              median("quillarc peak"), median("libtiff peak")
+      print median("quillarc 1"), median("libtiff 1"), median("quillarc 1-4"), median("libtiff 1-4"),
+            median("quillarc peak"), median("libtiff peak") > summary
     }' "$results"
+  # shellcheck disable=SC2046
+  summary_row "TIFF $name" libtiff $(cat "$work/summary.txt")
 done

@@ -5,11 +5,57 @@
 # (and Pen & Ink with a low threshold below its high one, so that its edge
 # following runs; at the defaults the two meet on the benchmark picture),
 # the Professional run with 1 thread, and its first run in a fresh process.
-# usage: bench/figures.sh [BUILD_DIR] [REPEAT]
+# Then the codecs, each beside its reference: PNG beside libpng and the
+# other raster readers beside Pillow, ImageMagick and netpbm (one processor
+# each), JPEG loading beside djpeg, TIFF beside libtiff and GIF beside
+# giflib, each table as its own script prints it, and last a summary: each
+# codec beside its reference on one core (and on four where the comparison
+# runs there), with peak memory in bytes per pixel, headed by the machine,
+# the date and the load average before and after.
+# usage: bench/figures.sh [BUILD_DIR] [REPEAT] [conversions|codecs|all]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build/release}
 repeat=${2:-5}
+section=${3:-all}
+case $section in
+  conversions | codecs | all) ;;
+  *) echo "usage: figures.sh [BUILD_DIR] [REPEAT] [conversions|codecs|all]" >&2; exit 2 ;;
+esac
+decode="$build/bench/quillarc-decode"
+
+codecs() {
+  FIGURES_SUMMARY=$(mktemp)
+  export FIGURES_SUMMARY
+  load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+  echo "## Codecs"
+  echo
+  "$here/png-vs-libpng.sh" --repeat "$repeat" --decode "$decode"
+  echo
+  "$here/compare-readers.py" --repeat "$repeat" --decode "$decode" targa pnm sgi autodesk pcx cut rla psd psp png
+  echo
+  "$here/jpeg-load.sh" "$build" "$repeat"
+  # TIFF and GIF: the tables their own comparisons print.
+  echo
+  DECODE="$decode" "$here/compare-tiff.sh" 3 "$repeat"
+  echo
+  "$here/compare-gif.sh" "$build"
+  echo
+  echo "## Summary"
+  echo
+  echo "$(nproc) x $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(date -u '+%Y-%m-%d %H:%M UTC');" \
+    "load average $load_before before, $(cut -d' ' -f1-3 /proc/loadavg) after; bench/figures.sh $build $repeat $section"
+  echo
+  echo "| work (4000 x 3000 unless said) | reference | one core: Quillarc / reference | ratio | four cores: Quillarc / reference | ratio | peak bytes/pixel: Quillarc / reference |"
+  echo "|---|---|---|---|---|---|---|"
+  cat "$FIGURES_SUMMARY"
+  rm -f "$FIGURES_SUMMARY"
+}
+
+if [ "$section" = codecs ]; then
+  codecs
+  exit 0
+fi
 bench="$build/bench/quillarc-bench"
 photo=/tmp/seeding-4000x3000.bmp
 [ -s "$photo" ] || "$here/make-photo.sh" >/dev/null
@@ -43,3 +89,7 @@ while [ "$i" -lt "$repeat" ]; do
 done
 echo "pro defaults, first run in a fresh process (median of $repeat processes):" \
   "$(printf '%s\n' $firsts | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }') s"
+if [ "$section" = all ]; then
+  echo
+  codecs
+fi
