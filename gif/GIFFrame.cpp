@@ -204,6 +204,8 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
     if (int64_t(Width()) * Height() > kGIFMaxFramePixels) RaiseGIFError("Invalid image dimensions");
     const uint8_t packed = descriptor_[9];
     if (packed & 0x80) colorMap_->ReadTable(stream, 2 << (packed & 7));
+    const int64_t pixels = int64_t(Width()) * Height();
+    owner_->ChargeLoadedFrame(pixels, MostLzwPixels(stream, pixels));
     DecodeFrameData(stream);
     if (RenderFramesOnLoad) FrameBitmap();
 }

@@ -69,6 +69,12 @@ void TGIFPicture::ChargeFramePixels(int64_t before, int64_t after) {
     framePixels_ = total;
 }
 
+void TGIFPicture::ChargeLoadedFrame(int64_t pixels, int64_t backed) {
+    if (!ClaimBacked(loadedPixels_ + pixels, loadedBacked_ + backed)) RaiseGIFError("Premature end of data");
+    loadedPixels_ += pixels;
+    loadedBacked_ += backed;
+}
+
 // ------------------------------------------------------------ size and version
 
 int32_t TGIFPicture::Width() const {
@@ -146,6 +152,10 @@ void TGIFPicture::LoadFromStream(TStream& stream) {
         try {
             header_->LoadFromStream(stream);
             frames_->LoadFromStream(stream, this);
+            // Frame 0 is shown on a bitmap of the logical screen, which the
+            // frames' data must vouch for as much as for the frames.
+            if (frames_->Count() > 0 && !ClaimBacked(int64_t(Width()) * Height(), loadedBacked_))
+                RaiseGIFError("Invalid image dimensions");
             TGIFTrailer(this).LoadFromStream(stream);
         } catch (...) {
             // The frames read so far stay; the stream goes back to where
@@ -239,6 +249,7 @@ void TGIFPicture::Clear() {
     StopAllPainters();
     DropBitmap();
     frames_->Clear();
+    loadedPixels_ = loadedBacked_ = 0;
     header_->ColorMap().RemoveAll();
     header_->SetWidth(0);
     header_->SetHeight(0);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+class TStream;
+
 namespace gifcodec {
 
 // Progress texts.
@@ -27,5 +29,11 @@ inline std::vector<int32_t> InterlacedRowOrder(int32_t height) {
         for (int32_t row = kStart[pass]; row < height; row += kStep[pass]) rows.push_back(row);
     return rows;
 }
+
+// The most pixels the image data at the stream's position (code size and
+// sub-blocks) could make, counted until it reaches `wanted`; the stream is
+// left where it was. What the decoder refuses on its own counts as
+// `wanted`.
+int64_t MostLzwPixels(TStream& stream, int64_t wanted);
 
 }  // namespace gifcodec

@@ -421,7 +421,44 @@ void Deinterlace(uint8_t* pixels, int width, int height) {
     }
 }
 
+// The most pixels `bytes` bytes of codes can make, by the decoder's rules:
+// the first code after a clear is one pixel; every later one at most one
+// pixel more than the one before, and no longer than the longest table
+// entry once the table is full. Clear codes only shorten the strings. The
+// last code may be cut and completed with zero bits.
+int64_t MostPixelsOfCodes(int64_t bytes, int minimumCodeSize) {
+    int64_t bits = 8 * bytes + 11;
+    int width = minimumCodeSize + 1;
+    int next = (1 << minimumCodeSize) + 2;
+    if (bits < width) return 0;
+    bits -= width;
+    int64_t length = 1, pixels = 1;
+    while (next < kTableSize && bits >= width) {
+        bits -= width;
+        pixels += ++length;
+        if (++next == (1 << width) && width < 12) ++width;
+    }
+    return pixels + bits / width * length;
+}
+
 }  // namespace
+
+int64_t gifcodec::MostLzwPixels(TStream& stream, int64_t wanted) {
+    const int64_t start = stream.Position(), size = stream.Size();
+    const int minimumCodeSize = ReadOneByte(stream);
+    int64_t most = minimumCodeSize == 0 || minimumCodeSize > 11 ? wanted : 0;
+    if (minimumCodeSize > 0 && minimumCodeSize <= 11) {
+        int64_t bytes = 0;
+        for (int n = ReadOneByte(stream); n > 0 && most < wanted; n = ReadOneByte(stream)) {
+            const int64_t held = std::min<int64_t>(n, size - stream.Position());
+            bytes += held;
+            stream.Seek(held, TSeekOrigin::soCurrent);
+            most = MostPixelsOfCodes(bytes, minimumCodeSize);
+        }
+    }
+    stream.SetPosition(start);
+    return std::min(most, wanted);
+}
 
 void TGIFSubImage::DecodeFrameData(TStream& stream) {
     // Every byte is written below: by the data, else by the fill.

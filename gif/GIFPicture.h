@@ -934,6 +934,11 @@ public:
     // kGIFMaxPicturePixels is refused.
     int64_t FramePixels() const { return framePixels_; }
     void ChargeFramePixels(int64_t before, int64_t after);
+    // A frame read from a file: its pixels and the most its image data could
+    // make. Frames whose data cannot make enough of them are refused with
+    // "Premature end of data" before their pixels are allocated (see
+    // ClaimBacked: the frames read so far count together).
+    void ChargeLoadedFrame(int64_t pixels, int64_t backed);
 
 protected:
     // A TBitmap receives FirstFrameBitmap (an empty picture empties it).
@@ -953,6 +958,7 @@ private:
     HPALETTE globalPalette_ = nullptr;
     std::unique_ptr<TBitmap> cachedBitmap_;
     int64_t framePixels_ = 0;
+    int64_t loadedPixels_ = 0, loadedBacked_ = 0;  // of the frames read since Clear
 };
 
 // Streamline's options.

@@ -194,6 +194,9 @@ Header ReadHeader(TStream& stream) {
         const uint32_t sizeImage = U32(info + 20);
         if (sizeImage != 0 && sizeImage < h.pixelBytes) h.pixelBytes = sizeImage;
         if (h.pixelBytes == 0 && width * height > 0) Invalid();
+        // Two bytes draw at most 255 pixels; jumps and the ends of a line or
+        // of the picture draw none, so they cannot vouch for its size.
+        if (!ClaimBacked(width * height, h.pixelBytes / 2 * 255)) Invalid();
     } else if (stride * height > h.pixelBytes) {
         Invalid();  // truncated pixel data
     }

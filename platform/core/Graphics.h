@@ -246,6 +246,14 @@ enum class TBitmapHandleType { bmDIB, bmDDB };
 constexpr int64_t kMaxBitmapPixels = int64_t(1) << 28;  // 268 million pixels
 constexpr int32_t kMaxBitmapSide = 1 << 16;
 
+// Data that ends early leaves the rest of a picture as background: fine for
+// a picture cut short, but it may not be what makes a small file a large
+// picture. Of `claimed` pixels, those the data cannot stand for (at most
+// `backed`) may come to three times those it can, beyond the first 1 Mi.
+constexpr bool ClaimBacked(int64_t claimed, int64_t backed) {
+    return backed >= claimed || claimed - backed <= 3 * backed + (int64_t(1) << 20);
+}
+
 // A device-independent bitmap held in memory, rows top-down, each row
 // padded to a multiple of 4 bytes.
 class TBitmap : public TGraphic {

@@ -507,6 +507,28 @@ TEST(BmpHostile, RleNeverWritesOutsideTheBitmap) {
     ExpectInvalid(Build(s), "top-down RLE");
 }
 
+// Run-length data that ends the picture at once leaves it to the background;
+// beyond the first 1 Mi pixels, at most three times what the data could
+// draw (255 pixels a pair of bytes): 4 Mi pixels need 3085 pairs.
+TEST(BmpHostile, RleDataMustBackThePicture) {
+    Spec s;
+    s.width = s.height = 2048;
+    s.bits = 8;
+    s.compression = 1;
+    s.table.assign(256, 0);
+    for (const auto& [pairs, loads] : {std::pair{3084, false}, {3085, true}}) {
+        s.pixels.assign(size_t(2 * pairs), 0);
+        s.pixels[1] = 1;  // end of bitmap
+        TBitmap b;
+        if (loads) {
+            Load(b, Build(s));
+            EXPECT_EQ(b.ScanLine(0)[2047], 0);
+        } else {
+            ExpectInvalid(Build(s), "end of bitmap at once");
+        }
+    }
+}
+
 TEST(BmpHostile, FailedLoadKeepsTheBitmap) {
     TBitmap b;
     b.SetPixelFormat(TPixelFormat::pf24bit);

@@ -38,6 +38,22 @@ def blocks(data, size=255):
     return bytes(out)
 
 
+def dense(count):
+    """count pixels of index 0 in the fewest codes of size 2: each code the
+    entry being made, a string one pixel longer than the last; once the
+    table is full its longest entry; last the entry as long as what is left."""
+    codes, width, next_code, left = [(4, 3), (0, 3)], 3, 6, count - 1
+    while left > 0:
+        n = min(min(next_code, 4095) - 4, left)
+        codes.append((n + 4 if n >= 2 else 0, width))
+        left -= n
+        if next_code < 4096:
+            next_code += 1
+            if next_code == 1 << width and width < 12:
+                width += 1
+    return pack(codes + [(5, width)])
+
+
 def header(width, height, colors=None, background=0, signature=b'GIF89a'):
     if colors is None:
         return signature + struct.pack('<HHBBB', width, height, 0, background, 0)
@@ -88,7 +104,7 @@ def files():
         plain(2, 2, [2, 2, 2, 2]) + b';'
     f['screen_65535.gif'] = header(65535, 65535, FOUR) + ok4 + b';'
     f['frame_65535.gif'] = header(10, 10, FOUR) + image(65535, 65535, 2, blocks(pack([(4, 3), (0, 3), (5, 3)]))) + b';'
-    big = image(8192, 8192, 2, blocks(pack([(4, 3), (1, 3), (5, 3)])))
+    big = image(8192, 8192, 2, blocks(dense(8192 * 8192)))
     f['frames_over_picture_limit.gif'] = header(8192, 8192, FOUR) + big * 5 + b';'
     # Two colours, yet indices up to 7, a background index of 9 and a
     # transparent index of 6.
@@ -102,6 +118,11 @@ def files():
     f['plaintext_size_13.gif'] = header(4, 4, FOUR) + b'\x21\x01\x0D' + bytes(13) + b'\x05Hello\x00' + ok4 + b';'
     whole = header(20, 20, FOUR) + plain(20, 20, [(x * 7 + x // 3) % 4 for x in range(400)]) + b';'
     f['truncated_data.gif'] = whole[:len(whole) - 12]
+    # The densest data cut short: at three quarters it can still stand for
+    # the frame, and the rest keeps the fill; at an eighth it cannot.
+    whole = header(4096, 4096, FOUR) + image(4096, 4096, 2, blocks(dense(4096 * 4096))) + b';'
+    f['dense_cut.gif'] = whole[:len(whole) * 3 // 4]
+    f['dense_cut_to_an_eighth.gif'] = whole[:len(whole) // 8]
     f['short_data.gif'] = header(10, 10, FOUR) + image(10, 10, 2, blocks(pack([(4, 3), (1, 3), (2, 3), (3, 3)]))) + b';'
     f['signature_offset.gif'] = b'\x00\x00\x00\x00' + header(4, 4, FOUR) + ok4 + b';'
     f['bad_signature.gif'] = b'PNG89a' + header(4, 4, FOUR)[6:] + ok4 + b';'
