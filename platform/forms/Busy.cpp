@@ -22,8 +22,11 @@ QElapsedTimer& Clock() {
 // Paints and the window system's expose and close requests go through; the
 // person's clicks and keys wait until the run is over.
 void LetPaintsThrough() {
-    if (depth == 0 || pumping || QCoreApplication::instance() == nullptr) return;
-    if (QThread::currentThread() != QCoreApplication::instance()->thread()) return;
+    // Other threads may pulse too: they leave before reading the window
+    // thread's state.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || QThread::currentThread() != app->thread()) return;
+    if (depth == 0 || pumping) return;
     const qint64 now = Clock().elapsed();
     if (now - lastRound < interval) return;
     pumping = true;
