@@ -3,7 +3,9 @@
 # offscreen platform: the time from the file name to both panes drawn and
 # the resident memory with it loaded (quillarc-open, each run in a fresh
 # process), then the resident memory after a batch of twenty 12-megapixel
-# photos with a small picture opened after it, against a fresh start.
+# photos with a small picture opened after it, against a fresh start; last
+# the longest time between two paints of the main window during conversions
+# of the photograph.
 # usage: bench/open-photo.sh [BUILD_DIR] [RUNS]
 # Needs ImageMagick (to make the pictures from the seeding photograph).
 set -eu
@@ -32,4 +34,5 @@ echo "from the file name to both panes drawn: median $(printf '%s\n' $times | me
 echo "resident memory with it loaded: median $(printf '%s\n' $perpixel | median) bytes per pixel"
 rm -rf /tmp/quillarc-open-batch-out
 "$build/quillarc-open" --batch "$batch" /tmp/quillarc-open-batch-out "$small" 2>/dev/null
+"$build/quillarc-open" --paints "$photo" 2>/dev/null
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
