@@ -32,6 +32,9 @@
 namespace {
 
 constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kPage = 4096;
+// Heap blocks from this size on are faulted in with one request.
+constexpr size_t kPopulatedBytes = size_t(256) << 10;
 std::atomic<int64_t> idleLifeMs{2000};
 // Idle blocks kept at most; beyond it the oldest go back to the system.
 constexpr size_t kMaxIdleBytes = size_t(1) << 30;
@@ -228,11 +231,21 @@ void ForChunks(size_t bytes, const Body& body) {
     });
 }
 
-// A fresh mapping's pages are faulted in (and cleared by the system) on
-// all threads at once: its first writer is often a single thread (a decoder,
-// a picture's border), which would otherwise take every fault in turn.
+// A fresh mapping's pages are faulted in (and cleared by the system) up
+// front: its first writer is often a single thread (a decoder, a picture's
+// border), which would otherwise take every fault in turn. One request asks
+// the system for them all at once; where it cannot, every thread touches
+// its share of the pages.
+bool Populate(uint8_t* p, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    return madvise(p, bytes, MADV_POPULATE_WRITE) == 0;  // contents stay as they are
+#else
+    return false;
+#endif
+}
+
 void FaultIn(uint8_t* p, size_t bytes) {
-    constexpr size_t kPage = 4096;
+    if (Populate(p, bytes)) return;
     ForChunks(bytes, [&](size_t from, size_t to) {
         for (size_t i = from; i < to; i += kPage) p[i] = 0;
     });
@@ -273,6 +286,13 @@ TPixelBuffer TPixelBuffer::Allocate(size_t bytes, bool zeroed) {
 #endif
     void* p = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
     if (p == nullptr) throw EOutOfMemory("Out of memory");
+    if (bytes >= kPopulatedBytes) {
+        // A block this size is usually a fresh mapping of the allocator's:
+        // its whole pages are asked for at once, as a pooled block's are.
+        const uintptr_t from = RoundUp(reinterpret_cast<uintptr_t>(p), kPage);
+        const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + bytes) / kPage * kPage;
+        if (to > from) Populate(reinterpret_cast<uint8_t*>(from), to - from);
+    }
     b.data_.store(static_cast<uint8_t*>(p), std::memory_order_relaxed);
     b.size_ = bytes;
     b.capacity_ = bytes;
