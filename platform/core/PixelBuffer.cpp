@@ -232,10 +232,10 @@ void ForChunks(size_t bytes, const Body& body) {
 }
 
 // A fresh mapping's pages are faulted in (and cleared by the system) up
-// front: its first writer is often a single thread (a decoder, a picture's
-// border), which would otherwise take every fault in turn. One request asks
-// the system for them all at once; where it cannot, every thread touches
-// its share of the pages.
+// front, a share on every thread: its first writer is often a single thread
+// (a decoder, a picture's border), which would otherwise take every fault in
+// turn. Each share's pages are asked for in one request; where the system
+// cannot, they are touched one by one.
 bool Populate(uint8_t* p, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
     return madvise(p, bytes, MADV_POPULATE_WRITE) == 0;  // contents stay as they are
@@ -244,9 +244,9 @@ bool Populate(uint8_t* p, size_t bytes) {
 #endif
 }
 
-void FaultIn(uint8_t* p, size_t bytes) {
-    if (Populate(p, bytes)) return;
+[[maybe_unused]] void FaultIn(uint8_t* p, size_t bytes) {  // unused where pictures are plain heap
     ForChunks(bytes, [&](size_t from, size_t to) {
+        if (Populate(p + from, to - from)) return;
         for (size_t i = from; i < to; i += kPage) p[i] = 0;
     });
 }
