@@ -378,21 +378,24 @@ void TPSDGraphic::LoadImage(TStream& stream) {
         std::clamp<int64_t>(kBandBytes / int64_t(planeRow * planes), 1, height));
     const size_t bandPlane = size_t(bandRows) * planeRow;
     std::vector<uint8_t> band(bandPlane * planes);
-    for (int32_t first = 0; first < height; first += bandRows) {
-        const int32_t count = std::min(bandRows, height - first);
-        const size_t bytes = size_t(count) * planeRow;
-        for (uint32_t c = 0; c < planes; ++c) {
-            uint8_t* dest = band.data() + c * bandPlane;
-            if (packed) {
-                const auto got = static_cast<size_t>(channels[c]->Decode(dest, int64_t(bytes)));
-                std::memset(dest + got, 0, bytes - got);
-            } else {
-                stream.SetPosition(dataStart + int64_t(c) * planeSize + int64_t(first) * int64_t(planeRow));
-                stream.ReadBuffer(dest, int64_t(bytes));
+    auto readBands = [&](bool progress) {
+        for (int32_t first = 0; first < height; first += bandRows) {
+            const int32_t count = std::min(bandRows, height - first);
+            const size_t bytes = size_t(count) * planeRow;
+            for (uint32_t c = 0; c < planes; ++c) {
+                uint8_t* dest = band.data() + c * bandPlane;
+                if (packed) {
+                    const auto got = static_cast<size_t>(channels[c]->Decode(dest, int64_t(bytes)));
+                    std::memset(dest + got, 0, bytes - got);
+                } else {
+                    stream.SetPosition(dataStart + int64_t(c) * planeSize + int64_t(first) * int64_t(planeRow));
+                    stream.ReadBuffer(dest, int64_t(bytes));
+                }
             }
+            convertRows(band.data(), bandPlane, first, count, progress);
         }
-        convertRows(band.data(), bandPlane, first, count, true);
-    }
+    };
+    readBands(true);
     // A packet that ran on into the next channel, or a table whose counts
     // miss the packets' ends, puts the channels elsewhere in the one stream:
     // then all of it is decoded in one piece, as the data says.
@@ -403,17 +406,19 @@ void TPSDGraphic::LoadImage(TStream& stream) {
         apart = apart && !channels[c]->InPacket() && channels[c]->Consumed() == length;
     }
     if (!apart) {
-        channels.clear();
-        band = std::vector<uint8_t>();
-        std::vector<uint8_t> source(static_cast<size_t>(present));
-        stream.SetPosition(dataStart);
-        stream.ReadBuffer(source.data(), present);
-        TPixelBuffer data = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
-        const uint8_t* s = source.data();
-        uint8_t* d = data.data();
-        const int64_t done = decoder.Decode(s, d, present, total);
-        std::memset(data.data() + done, 0, static_cast<size_t>(total - done));
-        convertRows(data.data(), size_t(planeSize), 0, height, false);
+        // Each channel read again from the start of the one stream, its
+        // decoder first running through the channels before it: the planes
+        // are still never held whole.
+        std::vector<uint8_t> skipped(kPackedPiece);
+        for (uint32_t c = 0; c < planes; ++c) {
+            channels[c] = std::make_unique<TPackBitsStream>(stream, dataStart, present);
+            for (int64_t left = int64_t(c) * planeSize; left > 0;) {
+                const int64_t n = std::min<int64_t>(left, int64_t(skipped.size()));
+                if (channels[c]->Decode(skipped.data(), n) < n) break;  // the data ends before this channel
+                left -= n;
+            }
+        }
+        readBands(false);
     }
     EndProgress();
 }
