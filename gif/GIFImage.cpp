@@ -11,6 +11,11 @@
 
 using namespace gifcodec;
 
+namespace {
+// A logical screen up to this size needs no backing: 64 MiB at 32 bits.
+constexpr int64_t kFreeScreenPixels = int64_t(4096) * 4096;
+}  // namespace
+
 TGIFPaintFlags DefaultPaintFlags = gpThreaded | gpTransparent | gpAnimate | gpLoop | gpDither | gpAutoDither;
 TPaletteReduction DefaultPaletteReduction = 6;
 int32_t DefaultReductionBits = 8;
@@ -152,9 +157,12 @@ void TGIFPicture::LoadFromStream(TStream& stream) {
         try {
             header_->LoadFromStream(stream);
             frames_->LoadFromStream(stream, this);
-            // Frame 0 is shown on a bitmap of the logical screen, which the
-            // frames' data must vouch for as much as for the frames.
-            if (frames_->Count() > 0 && !ClaimBacked(int64_t(Width()) * Height(), loadedBacked_))
+            // Frame 0 is shown on a bitmap of the logical screen. Small
+            // frames on a screen of ordinary size are common and valid
+            // (and what this program saves); a larger screen the frames'
+            // data must vouch for as much as for the frames.
+            const int64_t screen = int64_t(Width()) * Height();
+            if (frames_->Count() > 0 && screen > kFreeScreenPixels && !ClaimBacked(screen, loadedBacked_))
                 RaiseGIFError("Invalid image dimensions");
             TGIFTrailer(this).LoadFromStream(stream);
         } catch (...) {

@@ -103,6 +103,9 @@ def files():
     f['string_past_end.gif'] = header(2, 2, FOUR) + image(2, 2, 2, blocks(past) + b'\x02!,') + \
         plain(2, 2, [2, 2, 2, 2]) + b';'
     f['screen_65535.gif'] = header(65535, 65535, FOUR) + ok4 + b';'
+    # A small frame on a screen of ordinary size: valid, and what a save
+    # after cropping may write.
+    f['small_frame_large_screen.gif'] = header(4000, 1000, FOUR) + ok4 + b';'
     f['frame_65535.gif'] = header(10, 10, FOUR) + image(65535, 65535, 2, blocks(pack([(4, 3), (0, 3), (5, 3)]))) + b';'
     big = image(8192, 8192, 2, blocks(dense(8192 * 8192)))
     f['frames_over_picture_limit.gif'] = header(8192, 8192, FOUR) + big * 5 + b';'
