@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 // libjpeg's headers expect these to be declared first.
 #include <jpeglib.h>
@@ -15,6 +17,56 @@
 namespace {
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
+
+// Memory for one of libjpeg's pools that outlives the pool: freeing the pool
+// only rewinds it, so the next strip finds its buffers where the last one
+// left them. Without this every strip's buffers went back to malloc, which
+// gave the pages back to the system and took them again, strip after strip.
+class TArena {
+public:
+    // Aligned for libjpeg's vector code; nullptr when memory runs out.
+    void* Allocate(size_t size) noexcept {
+        if (size > kLargest) return nullptr;
+        size = (size + kAlign - 1) & ~(kAlign - 1);
+        for (; chunk_ < chunks_.size(); ++chunk_, used_ = 0) {
+            Chunk& c = chunks_[chunk_];
+            if (c.size - used_ >= size) {
+                void* result = c.data.get() + used_;
+                used_ += size;
+                return result;
+            }
+        }
+        const size_t last = chunks_.empty() ? 0 : chunks_.back().size;
+        const size_t wanted = std::max({size, kFirstChunk, std::min(2 * last, kLargest)});
+        try {
+            chunks_.push_back({std::unique_ptr<uint8_t[], Free>(static_cast<uint8_t*>(std::aligned_alloc(kAlign, wanted))), wanted});
+        } catch (...) {
+            return nullptr;
+        }
+        if (!chunks_.back().data) {
+            chunks_.pop_back();
+            return nullptr;
+        }
+        chunk_ = chunks_.size() - 1;
+        used_ = size;
+        return chunks_.back().data.get();
+    }
+    void Rewind() noexcept { chunk_ = used_ = 0; }
+
+private:
+    static constexpr size_t kAlign = 64;
+    static constexpr size_t kFirstChunk = size_t(256) << 10;
+    static constexpr size_t kLargest = size_t(1) << 30;
+    struct Free {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    struct Chunk {
+        std::unique_ptr<uint8_t[], Free> data;
+        size_t size;
+    };
+    std::vector<Chunk> chunks_;
+    size_t chunk_ = 0, used_ = 0;
+};
 
 }  // namespace
 
@@ -33,6 +85,10 @@ struct TTIFFJPEGDecoder::TState {
         const uint8_t* data;
         size_t size;
     } source;
+    // The pools' memory, permanent and per image; libjpeg's own manager
+    // keeps what the virtual arrays of progressive strips need.
+    TArena arenas[JPOOL_NUMPOOLS];
+    void (*freePool)(j_common_ptr, int) = nullptr;  // libjpeg's own
     bool created = false;
     uint16_t horizontalSubsampling = 1, verticalSubsampling = 1;
 };
@@ -107,6 +163,41 @@ bool Guarded(TState& state, Step&& step) {
     return true;
 }
 
+// libjpeg's memory methods, on the arenas. Rows of sample arrays are
+// padded as the library's own manager pads them: its vector code may run
+// on past a row's last sample.
+void* Allocate(j_common_ptr cinfo, int pool, size_t size) {
+    if (pool < 0 || pool >= JPOOL_NUMPOOLS) ERREXIT1(cinfo, JERR_BAD_POOL_ID, pool);
+    void* result = StateOf(cinfo).arenas[pool].Allocate(size);
+    if (result == nullptr) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+    return result;
+}
+
+template <class Row>
+Row* AllocateRows(j_common_ptr cinfo, int pool, size_t rowBytes, JDIMENSION rows) {
+    constexpr size_t kRowAlign = 128;
+    rowBytes = (rowBytes + kRowAlign - 1) & ~(kRowAlign - 1);
+    if (rows == 0 || rowBytes > (size_t(1) << 30) / rows) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    Row* table = static_cast<Row*>(Allocate(cinfo, pool, rows * sizeof(Row)));
+    auto* data = static_cast<uint8_t*>(Allocate(cinfo, pool, rows * rowBytes));
+    for (JDIMENSION r = 0; r < rows; ++r) table[r] = reinterpret_cast<Row>(data + r * rowBytes);
+    return table;
+}
+
+JSAMPARRAY AllocateSamples(j_common_ptr cinfo, int pool, JDIMENSION samples, JDIMENSION rows) {
+    return AllocateRows<JSAMPROW>(cinfo, pool, size_t(samples) * sizeof(JSAMPLE), rows);
+}
+
+JBLOCKARRAY AllocateBlocks(j_common_ptr cinfo, int pool, JDIMENSION blocks, JDIMENSION rows) {
+    return AllocateRows<JBLOCKROW>(cinfo, pool, size_t(blocks) * sizeof(JBLOCK), rows);
+}
+
+void FreePool(j_common_ptr cinfo, int pool) {
+    TState& state = StateOf(cinfo);
+    if (pool >= 0 && pool < JPOOL_NUMPOOLS) state.arenas[pool].Rewind();
+    state.freePool(cinfo, pool);
+}
+
 [[noreturn]] void RaiseLibraryError(const TState& state) { TDecoder::RaiseCompressionError(state.err.message); }
 
 }  // namespace
@@ -137,6 +228,14 @@ void TTIFFJPEGDecoder::BeginDecode() {
     if (!Guarded(s, [&] { jpeg_CreateDecompress(&s.cinfo, JPEG_LIB_VERSION, sizeof s.cinfo); }))
         RaiseLibraryError(s);
     s.created = true;
+    jpeg_memory_mgr& mem = *s.cinfo.mem;
+    s.freePool = mem.free_pool;
+    mem.alloc_small = Allocate;
+    mem.alloc_large = Allocate;
+    mem.alloc_sarray = AllocateSamples;
+    mem.alloc_barray = AllocateBlocks;
+    mem.free_pool = FreePool;
+    for (TArena& arena : s.arenas) arena.Rewind();
 
     const std::vector<uint8_t>& sub = properties_.YCbCrSubSampling;
     s.horizontalSubsampling = sub.empty() ? 1 : sub[0];

@@ -402,6 +402,18 @@ for name, tags, strips, outcome in [
     ("an-image-as-the-tables", {**jpeg, 347: (7, list(strip))}, [strip], "Bogus JPEG tables field."),
 ]:
     hand("h-jpeg-%s.tif" % name, tiff_bytes(tags, strips), outcome)
+# Strips that need libjpeg's buffers in other shapes from one to the next:
+# baseline, progressive, then a shorter baseline one.
+pieces = []
+for index, (rows, progressive) in enumerate([(16, False), (16, True), (8, False)]):
+    piece = io.BytesIO()
+    Image.frombytes("RGB", (48, rows), bytes((x * 5 + index * 60, y * 15, x * y % 256)[c] % 256 for y in range(rows)
+                                             for x in range(48) for c in range(3))).save(piece, "JPEG",
+                                                                                         progressive=progressive)
+    pieces.append(piece.getvalue())
+decoded = [Image.open(io.BytesIO(piece)).convert("RGB") for piece in pieces]
+hand("h-jpeg-mixed-strips.tif", tiff_bytes({**image(48, 40, 3, 8, 6, 7), 278: (3, [16])}, pieces), "exact", 48, 40,
+     [px for strip in decoded for px in strip.getdata()])
 
 # ThunderScan
 
