@@ -56,7 +56,7 @@ void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 void PrintTimeAndPeak(const std::vector<double>& seconds, double peak, double pixels) {
     const size_t n = seconds.size();
     const auto [fastest, slowest] = std::minmax_element(seconds.begin(), seconds.end());
-    std::printf("median time: %.3f s over %zu run%s (fastest %.3f s, slowest %.3f s)\n", Median(seconds), n,
+    std::printf("median time: %.4f s over %zu run%s (fastest %.4f s, slowest %.4f s)\n", Median(seconds), n,
                 n == 1 ? "" : "s", n ? *fastest : 0.0, n ? *slowest : 0.0);
     std::printf("peak resident memory: %.1f MiB (%.1f bytes per pixel)\n", peak / (1024.0 * 1024.0),
                 pixels > 0 ? peak / pixels : 0.0);

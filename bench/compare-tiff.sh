@@ -87,7 +87,7 @@ for name in $variants; do
     }
     function cell(what,   q, l) {
       q = median("quillarc " what); l = median("libtiff " what)
-      return sprintf("%.3f s / %.3f s | %.2f", q, l, l > 0 ? q / l : 0)
+      return sprintf("%.4f s / %.4f s | %.2f", q, l, l > 0 ? q / l : 0)
     }
     $1 == name { values[$2 " " $3] = values[$2 " " $3] " " $4 }
     END {

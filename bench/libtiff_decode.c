@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     const double peak = (double)usage.ru_maxrss * 1024;
-    printf("bytes: %lld\nmedian time: %.3f s over %d run%s\n", bytes, median, repeat, repeat == 1 ? "" : "s");
+    printf("bytes: %lld\nmedian time: %.4f s over %d run%s\n", bytes, median, repeat, repeat == 1 ? "" : "s");
     printf("peak resident memory: %.1f MiB (%.1f bytes per pixel)\n", peak / 1048576, pixels > 0 ? peak / pixels : 0);
     free(seconds);
     free(buffer);

@@ -3,7 +3,12 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <string_view>
+
+#include "platform/core/Parallel.h"
+#include "platform/core/PixelBuffer.h"
 
 namespace {
 
@@ -374,19 +379,22 @@ int TCCITTFax3Decoder::TableLine() {
     return kLineGoesOn;
 }
 
-int64_t TCCITTFax3Decoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
-    Start(source, packedSize, dest, unpackedSize);
-    if (rowBytes_ == 0) return 0;
+bool TCCITTFax3Decoder::Lines(bool resume, int64_t stopAt, int64_t stopRow) {
     bool afterEndOfLine = false;
-    while (InputLeft() && RowFits()) {
-        // A line ended by its own end-of-line code starts at once; otherwise
-        // skip to the end of the next end-of-line code: eleven zeros or more
-        // (counting those just read), then the one.
-        if (!afterEndOfLine) {
-            while (zeroRun_ < 11 && InputLeft()) ReadBit();
-            while (InputLeft() && ReadBit() == 0) {
+    for (bool first = true;; first = false) {
+        if (!first || !resume) {
+            if (!InputLeft() || !RowFits()) return false;
+            // A line ended by its own end-of-line code starts at once;
+            // otherwise skip to the end of the next end-of-line code: eleven
+            // zeros or more (counting those just read), then the one.
+            if (!afterEndOfLine) {
+                while (zeroRun_ < 11 && InputLeft()) ReadBit();
+                while (InputLeft() && ReadBit() == 0) {
+                }
             }
+            if (position_ >= stopAt || row_ >= stopRow) return true;
         }
+        if (clearRows_) std::memset(dest_ + row_ * rowBytes_, 0, size_t(rowBytes_));
         isWhite_ = true;
         const int ended = TableLine();
         afterEndOfLine = ended == kEndOfLine;
@@ -402,6 +410,101 @@ int64_t TCCITTFax3Decoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_
                 isWhite_ = !isWhite_;
             }
         EndLine();
+    }
+}
+
+int64_t TCCITTFax3Decoder::NextLineStart(int64_t from) const {
+    int32_t zeros = 0;
+    for (int64_t at = from, end = 8 * packedSize_; at < end; ++at) {
+        if (((Byte(at >> 3) >> (7 - (at & 7))) & 1) == 0) {
+            ++zeros;
+        } else if (zeros >= 11) {
+            return at + 1;
+        } else {
+            zeros = 0;
+        }
+    }
+    return -1;
+}
+
+int64_t TCCITTFax3Decoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
+    Start(source, packedSize, dest, unpackedSize);
+    if (rowBytes_ == 0) return 0;
+    const int pieces = static_cast<int>(std::min<int64_t>(par::ThreadCount(), packedSize_ / kPieceBytes));
+    if (pieces > 1) return DecodeInPieces(pieces);
+    Lines(false, std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max());
+    return Written();
+}
+
+int64_t TCCITTFax3Decoder::DecodeInPieces(int pieces) {
+    constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+    // Where each piece starts: the first line start from its share of the
+    // data on. Piece 0 is this decoder, straight into dest.
+    std::vector<int64_t> starts{0};
+    for (int k = 1; k < pieces; ++k) {
+        const int64_t at = NextLineStart(8 * (packedSize_ * k / pieces));
+        if (at > starts.back() && at < 8 * packedSize_) starts.push_back(at);
+    }
+    const size_t count = starts.size();
+    starts.push_back(kNever);
+    const int64_t rowsWanted = unpackedSize_ / rowBytes_;
+    // A piece takes at most half as many rows again as its share, so that
+    // the pieces of a strange strip do not each hold the whole of it.
+    const int64_t share = 3 * rowsWanted / (2 * int64_t(count)) + 16;
+
+    // The other pieces' rows, one block for all (a pooled one, for a large
+    // strip), each row cleared as its line starts.
+    const int64_t pieceBytes = (share + 1) * rowBytes_;
+    TPixelBuffer rows = TPixelBuffer::Allocate(size_t(pieceBytes) * (count - 1), false);
+    struct TPiece {
+        TCCITTFax3Decoder decoder;
+        bool stopped = false;
+    };
+    std::vector<TPiece> parts;
+    parts.reserve(count);
+    for (size_t k = 0; k < count; ++k) parts.push_back({TCCITTFax3Decoder(options_, swapBits_, wordAligned_, width_)});
+    uint8_t* const pieceRows = rows.data();
+    par::ForRows(static_cast<int32_t>(count), [&](int32_t begin, int32_t end) {
+        for (auto k = size_t(begin); k < size_t(end); ++k) {
+            TPiece& part = parts[k];
+            if (k == 0) {
+                part.stopped = Lines(false, starts[1], kNever);
+                continue;
+            }
+            TCCITTFax3Decoder& d = part.decoder;
+            d.Start(source_, packedSize_, nullptr, 0);
+            d.dest_ = pieceRows + (k - 1) * size_t(pieceBytes);
+            d.unpackedSize_ = pieceBytes;
+            d.clearRows_ = true;
+            d.position_ = starts[k];
+            part.stopped = d.Lines(true, starts[k + 1], share);
+        }
+    });
+
+    // Piece k's rows follow those before it when the lines before it ended
+    // a line right where it starts.
+    bool stopped = parts[0].stopped;
+    for (size_t k = 1; k < count && stopped && position_ == starts[k]; ++k) {
+        const TCCITTFax3Decoder& d = parts[k].decoder;
+        const int64_t taken = std::min(d.row_ + (d.x_ > 0 ? 1 : 0), rowsWanted - row_);
+        std::memcpy(dest_ + row_ * rowBytes_, d.dest_, size_t(taken * rowBytes_));
+        if (row_ + d.row_ >= rowsWanted) {
+            row_ = rowsWanted;
+            x_ = 0;
+            return Written();
+        }
+        row_ += d.row_;
+        x_ = d.x_;
+        position_ = d.position_;
+        stopped = parts[k].stopped;
+    }
+    // Unless the data or the rows ran out, the decode goes on from the line
+    // start where the last piece taken stopped: past the next piece's start,
+    // or on its share of the rows.
+    if (stopped) {
+        x_ = 0;
+        zeroRun_ = 0;
+        Lines(true, kNever, kNever);
     }
     return Written();
 }

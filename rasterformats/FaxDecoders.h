@@ -69,13 +69,19 @@ protected:
     // The code at the reader's position walked bit by bit from the root of
     // the tree, onto sum: for the last bits of the data.
     int32_t WalkRun(int32_t sum);
-
-private:
+    // The packed byte at index, its first bit most significant.
     uint8_t Byte(int64_t index) const;
 };
 
 // T.4: each line is introduced by an end-of-line code (eleven zero bits and
 // a one, after any number of fill zeros).
+//
+// Every line starts just past an end-of-line code, so a large strip is cut
+// into pieces at such codes and the pieces are decoded on several threads,
+// each into rows of its own. A piece is taken only where the lines before it
+// were found to end exactly where it starts, so the rows are those a decode
+// from the start would give; where they do not, the decode goes on from the
+// last piece that held, as one.
 class TCCITTFax3Decoder : public TCCITTDecoder {
 public:
     using TCCITTDecoder::TCCITTDecoder;
@@ -83,7 +89,21 @@ public:
     // Decodes the strip into whole rows of dest; returns the bytes reached.
     int64_t Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) override;
 
+    // Strips of fewer packed bytes than this are decoded in one piece.
+    static constexpr int64_t kPieceBytes = 8192;
+
 private:
+    // Lines until the data or the rows run out (false), or until a line
+    // would start at or past stopAt, or on row stopRow (true, the reader
+    // left at that line's start). With resume set the reader stands at a
+    // line's start already, and that line is decoded first.
+    bool Lines(bool resume, int64_t stopAt, int64_t stopRow);
+    // The first line start at or after bit `from`: the end of the next
+    // end-of-line code, or -1.
+    int64_t NextLineStart(int64_t from) const;
+    int64_t DecodeInPieces(int pieces);
+
+    bool clearRows_ = false;  // rows are cleared as their lines start, not all at once
     // The runs of the current line from the code tables, with the reader
     // and the line in locals, while 8 bytes of data are left; says how the
     // line ended (an end-of-line code -1, another code that is no run -2,

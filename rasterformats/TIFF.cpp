@@ -931,7 +931,14 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
             errors[std::min(current, static_cast<size_t>(end) - 1)] = std::current_exception();
         }
     };
-    par::ForRows(static_cast<int32_t>(strips.size()), decodeRun, [&](int32_t) { reportRows(); });
+    // Fax strips with end-of-line codes decode on several threads each: when
+    // there are too few strips to keep the threads busy, the strips go one
+    // after another.
+    const auto count = static_cast<int32_t>(strips.size());
+    if (p.Compression == TCompressionType::ctFax3 && count < 2 * par::ThreadCount())
+        decodeRun(0, count);
+    else
+        par::ForRows(count, decodeRun, [&](int32_t) { reportRows(); });
     reportRows();
     const uint64_t load = NewPictureLoad();
     for (size_t i = 0; i < strips.size(); ++i) {

@@ -5,9 +5,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "platform/core/Parallel.h"
 #include "rasterformats/FaxDecoders.h"
 #include "rasterformats/PCDDecoder.h"
 #include "rasterformats/TIFFDeflateDecoder.h"
@@ -108,6 +110,43 @@ TEST(FaxDecoders, WordAlignedLinesStartOnEvenBytes) {
     // Byte aligned, lines follow on the next byte.
     TCCITTMHDecoder bytes(0, false, false, 3);
     EXPECT_EQ(Decode(bytes, Bytes{0x74, 0x35, 0xC7, 0x74}, 3, 1, 3), (Bytes{0x20, 0xC0, 0x20}));
+}
+
+// A large strip is decoded in pieces on several threads: the rows must be
+// those of one decode from the start, whatever the data. Lines of random
+// bytes after their end-of-line codes end anyhow (full, early, on a byte
+// that is no code, running on past the next code), so pieces are often cut
+// where no line starts.
+TEST(FaxDecoders, PiecesDecodeAsOneDecodeWould) {
+    const int threads = par::ThreadCount();
+    std::mt19937 random(7);
+    for (int32_t width : {8, 300, 1728}) {
+        Bytes strip;
+        while (strip.size() < size_t(6 * TCCITTFax3Decoder::kPieceBytes)) {
+            if (random() % 8 != 0) strip = strip + Bits(std::string(random() % 4, '0') + kEOL);
+            for (uint32_t n = random() % 40; n > 0; --n) strip.push_back(static_cast<uint8_t>(random() % 3 ? random() : 0));
+        }
+        const size_t rowBytes = (size_t(width) + 7) / 8;
+        for (size_t rows : {size_t(40), size_t(2000), size_t(100000)}) {
+            SCOPED_TRACE(testing::Message() << "width " << width << ", rows " << rows);
+            std::vector<Bytes> outputs;
+            std::vector<int64_t> written;
+            for (int n : {1, 3, 8}) {
+                par::SetThreadCount(n);
+                TCCITTFax3Decoder decoder(0, false, false, width);
+                Bytes out(rows * rowBytes, 0xA5);
+                const uint8_t* in = strip.data();
+                uint8_t* dest = out.data();
+                written.push_back(decoder.Decode(in, dest, int64_t(strip.size()), int64_t(out.size())));
+                outputs.push_back(std::move(out));
+            }
+            for (size_t i = 1; i < outputs.size(); ++i) {
+                EXPECT_EQ(written[i], written[0]);
+                EXPECT_TRUE(outputs[i] == outputs[0]);
+            }
+        }
+    }
+    par::SetThreadCount(threads);
 }
 
 // A strip inflates to the bytes zlib gives it, sound or not: whole, cut
