@@ -452,18 +452,20 @@ int64_t TCCITTFax3Decoder::DecodeInPieces(int pieces) {
     // the pieces of a strange strip do not each hold the whole of it.
     const int64_t share = 3 * rowsWanted / (2 * int64_t(count)) + 16;
 
-    // The other pieces' rows, one block for all (a pooled one, for a large
-    // strip), each row cleared as its line starts.
+    // The other pieces' rows, one block for all, each row cleared as its
+    // line starts. The block stays for the next strip, and goes back to the
+    // pixel pool (it is never smaller than the pool's blocks) for the next
+    // picture.
     const int64_t pieceBytes = (share + 1) * rowBytes_;
-    TPixelBuffer rows = TPixelBuffer::Allocate(size_t(pieceBytes) * (count - 1), false);
+    const size_t allBytes = size_t(pieceBytes) * (count - 1);
+    if (pieceRows_.size() < allBytes) pieceRows_ = TPixelBuffer::Allocate(std::max(allBytes, pixmem::kPooledBytes), false);
     struct TPiece {
-        TCCITTFax3Decoder decoder;
+        std::unique_ptr<TCCITTFax3Decoder> decoder;
         bool stopped = false;
     };
-    std::vector<TPiece> parts;
-    parts.reserve(count);
-    for (size_t k = 0; k < count; ++k) parts.push_back({TCCITTFax3Decoder(options_, swapBits_, wordAligned_, width_)});
-    uint8_t* const pieceRows = rows.data();
+    std::vector<TPiece> parts(count);
+    for (TPiece& part : parts) part.decoder = std::make_unique<TCCITTFax3Decoder>(options_, swapBits_, wordAligned_, width_);
+    uint8_t* const pieceRows = pieceRows_.data();
     par::ForRows(static_cast<int32_t>(count), [&](int32_t begin, int32_t end) {
         for (auto k = size_t(begin); k < size_t(end); ++k) {
             TPiece& part = parts[k];
@@ -471,7 +473,7 @@ int64_t TCCITTFax3Decoder::DecodeInPieces(int pieces) {
                 part.stopped = Lines(false, starts[1], kNever);
                 continue;
             }
-            TCCITTFax3Decoder& d = part.decoder;
+            TCCITTFax3Decoder& d = *part.decoder;
             d.Start(source_, packedSize_, nullptr, 0);
             d.dest_ = pieceRows + (k - 1) * size_t(pieceBytes);
             d.unpackedSize_ = pieceBytes;
@@ -485,7 +487,7 @@ int64_t TCCITTFax3Decoder::DecodeInPieces(int pieces) {
     // a line right where it starts.
     bool stopped = parts[0].stopped;
     for (size_t k = 1; k < count && stopped && position_ == starts[k]; ++k) {
-        const TCCITTFax3Decoder& d = parts[k].decoder;
+        const TCCITTFax3Decoder& d = *parts[k].decoder;
         const int64_t taken = std::min(d.row_ + (d.x_ > 0 ? 1 : 0), rowsWanted - row_);
         std::memcpy(dest_ + row_ * rowBytes_, d.dest_, size_t(taken * rowBytes_));
         if (row_ + d.row_ >= rowsWanted) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/core/PixelBuffer.h"
 #include "rasterformats/RasterCompression.h"
 
 class TCCITTDecoder : public TDecoder {
@@ -104,6 +105,7 @@ private:
     int64_t DecodeInPieces(int pieces);
 
     bool clearRows_ = false;  // rows are cleared as their lines start, not all at once
+    TPixelBuffer pieceRows_;  // the rows of the pieces after the first
     // The runs of the current line from the code tables, with the reader
     // and the line in locals, while 8 bytes of data are left; says how the
     // line ended (an end-of-line code -1, another code that is no run -2,

@@ -594,10 +594,22 @@ void TColorManager::SetGammaCurve(float imageGamma, float displayGamma) {
     // than 8 bits with a 16-bit target would otherwise ask for 65536.
     const uint32_t srcMax = sourceBits_ >= 8 ? 255 : std::min(255u, (1u << targetBits_) - 1);
     const uint32_t dstMax = targetBits_ >= 8 ? 255 : (1u << targetBits_) - 1;
-    for (uint32_t i = 0; i <= srcMax; ++i) {
-        const long double v = std::pow(static_cast<long double>(i) / srcMax, static_cast<long double>(e)) * dstMax;
-        gammaCurve_[i] = static_cast<uint8_t>(std::clamp<int64_t>(num::RoundEven(v), 0, 255));
+    // Every colour manager starts with the same curve, and a curve takes
+    // 256 long-double powers: the last one made on this thread is kept.
+    struct TLastCurve {
+        float e = 0;
+        uint32_t srcMax = 0, dstMax = 0;
+        std::array<uint8_t, 256> curve{};
+    };
+    thread_local TLastCurve last;
+    if (last.e != e || last.srcMax != srcMax || last.dstMax != dstMax) {
+        for (uint32_t i = 0; i <= srcMax; ++i) {
+            const long double v = std::pow(static_cast<long double>(i) / srcMax, static_cast<long double>(e)) * dstMax;
+            last.curve[i] = static_cast<uint8_t>(std::clamp<int64_t>(num::RoundEven(v), 0, 255));
+        }
+        last.e = e, last.srcMax = srcMax, last.dstMax = dstMax;
     }
+    std::copy_n(last.curve.begin(), srcMax + 1, gammaCurve_.begin());
 }
 
 HPALETTE TColorManager::BuildColorPalette(std::span<const TRowPlane> data, uint8_t format, uint32_t count,
