@@ -6,7 +6,7 @@
 summary_row() {
   [ -n "${FIGURES_SUMMARY:-}" ] || return 0
   awk -v w="$1" -v r="$2" -v a="$3" -v b="$4" -v c="$5" -v d="$6" -v e="$7" -v f="$8" '
-    function s(x) { return x == "-" ? "-" : sprintf("%.3f s", x) }
+    function s(x) { return x == "-" ? "-" : sprintf(x < 0.01 ? "%.4f s" : "%.3f s", x) }
     function ratio(x, y) { return (x == "-" || y == "-" || y == 0) ? "-" : sprintf("%.2f", x / y) }
     function peak(x) { return x == "-" ? "-" : sprintf("%.1f", x) }
     BEGIN {
