@@ -246,6 +246,11 @@ TEST(ColorManager, GammaCurve) {
     cm.SetTargetSampleBits(16);
     cm.SetGammaCurve(1, 2.2f);
     EXPECT_EQ(curve[255], 255);
+    // Curves of the same gamma for other depths are not taken for one another.
+    cm.SetTargetSampleBits(2);
+    cm.SetGammaCurve(1, 2.2f);
+    EXPECT_EQ(curve[3], 3);
+    EXPECT_EQ(TColorManager().GammaCurve()[1], 21);
 }
 
 TEST(ColorManager, ColourPalettes) {
