@@ -430,7 +430,7 @@ int64_t TCCITTFax3Decoder::NextLineStart(int64_t from) const {
 int64_t TCCITTFax3Decoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) {
     Start(source, packedSize, dest, unpackedSize);
     if (rowBytes_ == 0) return 0;
-    const int pieces = static_cast<int>(std::min<int64_t>(par::ThreadCount(), packedSize_ / kPieceBytes));
+    const int pieces = Pieces ? static_cast<int>(std::min<int64_t>(par::ThreadCount(), packedSize_ / kPieceBytes)) : 1;
     if (pieces > 1) return DecodeInPieces(pieces);
     Lines(false, std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max());
     return Written();

@@ -92,6 +92,9 @@ public:
 
     // Strips of fewer packed bytes than this are decoded in one piece.
     static constexpr int64_t kPieceBytes = 8192;
+    // Whether a large strip may be decoded in pieces on several threads:
+    // not when the strips themselves are already shared out among them.
+    bool Pieces = true;
 
 private:
     // Lines until the data or the rows run out (false), or until a line
@@ -104,14 +107,15 @@ private:
     int64_t NextLineStart(int64_t from) const;
     int64_t DecodeInPieces(int pieces);
 
-    bool clearRows_ = false;  // rows are cleared as their lines start, not all at once
-    TPixelBuffer pieceRows_;  // the rows of the pieces after the first
     // The runs of the current line from the code tables, with the reader
     // and the line in locals, while 8 bytes of data are left; says how the
     // line ended (an end-of-line code -1, another code that is no run -2,
     // full 0) or 1 when the data grew short first, the rest of the line
     // being the caller's, run by run.
     int TableLine();
+
+    bool clearRows_ = false;  // rows are cleared as their lines start, not all at once
+    TPixelBuffer pieceRows_;  // the rows of the pieces after the first
 };
 
 // Modified Huffman: lines of runs without end-of-line codes, each starting

@@ -909,6 +909,11 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
         const int64_t done = rowsDone.load();
         while (rowsReported < done) RowProgress(static_cast<int32_t>(++rowsReported), height);
     };
+    // Fax strips with end-of-line codes decode on several threads each: when
+    // there are too few strips to keep the threads busy, the strips go one
+    // after another.
+    const auto count = static_cast<int32_t>(strips.size());
+    const bool stripsInTurn = p.Compression == TCompressionType::ctFax3 && count < 2 * par::ThreadCount();
     auto decodeRun = [&](int32_t begin, int32_t end) {
         TImageProperties properties = plan.jpeg ? p : TImageProperties{};
         properties.BytesPerRow = static_cast<int32_t>(pitch);
@@ -921,6 +926,7 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
             decoder = MakeDecoder(plan, properties);
             if (auto* j = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
                 j->OnWarning = [&](const std::string& text) { warnings[current].push_back(text); };
+            if (auto* f = dynamic_cast<TCCITTFax3Decoder*>(decoder.get())) f->Pieces = stripsInTurn;
             if (decoder) decoder->BeginDecode();
             for (; current < static_cast<size_t>(end); ++current) {
                 decodeStrip(current, scratch, own.get(), decoder.get(), properties);
@@ -931,11 +937,7 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
             errors[std::min(current, static_cast<size_t>(end) - 1)] = std::current_exception();
         }
     };
-    // Fax strips with end-of-line codes decode on several threads each: when
-    // there are too few strips to keep the threads busy, the strips go one
-    // after another.
-    const auto count = static_cast<int32_t>(strips.size());
-    if (p.Compression == TCompressionType::ctFax3 && count < 2 * par::ThreadCount())
+    if (stripsInTurn)
         decodeRun(0, count);
     else
         par::ForRows(count, decodeRun, [&](int32_t) { reportRows(); });
