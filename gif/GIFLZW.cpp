@@ -35,7 +35,11 @@ constexpr int kStackSize = 8192;
 class CodeReader {
 public:
     CodeReader(TStream& stream, TGIFSubImage& frame)
-        : stream_(stream), frame_(frame), size_(stream.Size()), windowStart_(stream.Position()) {}
+        : stream_(stream),
+          frame_(frame),
+          size_(stream.Size()),
+          windowBytes_(WindowBytes(int64_t(frame.Width()) * frame.Height())),
+          windowStart_(stream.Position()) {}
 
     uint64_t Bits = 0;
     int Held = 0;  // bits held in Bits (negative once a code was completed past the end)
@@ -168,20 +172,29 @@ private:
         windowLength_ = windowPos_ = 0;
     }
 
-    // Windows grow from 4 KiB to 64 KiB, so small frames read little ahead.
+    // A frame's data goes through one window, sized once. A window that
+    // grew as the data went on would take fresh memory at every step, and
+    // on a process's first load a fresh page costs more than the reads a
+    // larger window saves. A small frame's data seldom runs past a byte a
+    // pixel, so its window is no larger than that and it reads little ahead.
+    static size_t WindowBytes(int64_t pixels) {
+        constexpr int64_t kPage = 4096, kMost = 32768;
+        return static_cast<size_t>(std::clamp<int64_t>((pixels + kPage - 1) / kPage * kPage, kPage, kMost));
+    }
+
     bool NextWindow() {
         windowStart_ += windowLength_;
         windowPos_ = windowLength_ = 0;
-        const size_t size = window_.empty() ? 4096 : std::min<size_t>(window_.size() * 2, 65536);
-        window_.resize(size);
+        if (window_.empty()) window_.resize(windowBytes_);
         stream_.Seek(windowStart_, TSeekOrigin::soBeginning);
-        windowLength_ = std::max<int64_t>(0, stream_.Read(window_.data(), static_cast<int64_t>(size)));
+        windowLength_ = std::max<int64_t>(0, stream_.Read(window_.data(), static_cast<int64_t>(window_.size())));
         return windowLength_ > 0;
     }
 
     TStream& stream_;
     TGIFSubImage& frame_;
     const int64_t size_;
+    const size_t windowBytes_;
     std::vector<uint8_t> window_;
     int64_t windowStart_;  // stream position of window_[0]
     int64_t windowPos_ = 0;
