@@ -27,10 +27,10 @@ void TDIBWriter::ZeroRowsNotHandedOut() {
         if (!handedOut_[static_cast<size_t>(row)]) std::memset(bitmap_->ScanLine(row), 0, static_cast<size_t>(rowBytes_));
 }
 
-void TDIBWriter::AllocateBits() {
+// As a BMP load leaves a bitmap: its old picture gone, then the format and
+// the colour table; the size follows.
+void TDIBWriter::PrepareBitmap() {
     const bool indexed = format_ == TPixelFormat::pf8bit;
-    // As a BMP load leaves a bitmap: its old picture gone, then the format,
-    // the colour table, the size.
     bitmap_->ReleaseImage();
     bitmap_->SetPixelFormat(format_);
     if (indexed) {
@@ -42,13 +42,17 @@ void TDIBWriter::AllocateBits() {
         }
         bitmap_->SetColorTable(colors);
     }
+}
+
+void TDIBWriter::AllocateBits() {
+    PrepareBitmap();
     try {
         bitmap_->NewImage(width_, height_, format_);
     } catch (const EOutOfMemory&) {
         throw EOutOfMemory("Failed to allocate memory for GIF DIB");
     }
     rowBytes_ = bitmap_->RowBytes();
-    usedBytes_ = int64_t(width_) * (indexed ? 1 : 3);
+    usedBytes_ = int64_t(width_) * (format_ == TPixelFormat::pf8bit ? 1 : 3);
     handedOut_.assign(static_cast<size_t>(height_), false);
     allocated_ = true;
 }
@@ -60,6 +64,18 @@ uint8_t* TDIBWriter::RowAddress(int row) {
     std::memset(address + usedBytes_, 0, static_cast<size_t>(rowBytes_ - usedBytes_));
     handedOut_[static_cast<size_t>(row)] = true;
     return address;
+}
+
+bool TDIBWriter::ShareBits(const TPixelBuffer& pixels) {
+    const int64_t used = int64_t(width_) * (format_ == TPixelFormat::pf8bit ? 1 : 3);
+    if (allocated_ || TBitmap::RowBytesFor(width_, format_) != used || pixels.size() != size_t(used * height_))
+        return false;
+    PrepareBitmap();
+    try {
+        return bitmap_->NewSharedImage(width_, height_, format_, pixels);
+    } catch (const EOutOfMemory&) {
+        throw EOutOfMemory("Failed to allocate memory for GIF DIB");
+    }
 }
 
 void TDIBWriter::Close() {

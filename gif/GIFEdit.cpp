@@ -3,6 +3,7 @@
 // optimiser, and the clipboard.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "gif/GIFInternal.h"
 #include "gif/GIFPicture.h"
@@ -48,7 +49,7 @@ void CountAsUsed(TGIFColorMap::THistogram& h, int index) {
 
 void CountFrame(TGIFSubImage& frame, TGIFColorMap::THistogram& h) {
     if (!frame.IsEmpty()) {
-        const uint8_t* p = frame.Data();
+        const uint8_t* p = std::as_const(frame).Data();
         for (int64_t i = 0, n = frame.DataSize(); i < n; ++i) ++h[p[i]].count;
     }
     if (frame.Transparent() && frame.GraphicControlExtension() != nullptr)
@@ -139,7 +140,7 @@ void TGIFSubImage::TrimTransparentEdges() {
     if (IsEmpty() || !transparent_ || graphicControl_ == nullptr) return;
     const uint8_t t = graphicControl_->TransparentIndex();
     const int w = Width(), h = Height();
-    const uint8_t* pixels = pixels_.data();
+    const uint8_t* pixels = std::as_const(pixels_).data();
     auto columnShows = [&](int x, int y0, int y1) {
         for (int y = y0; y <= y1; ++y)
             if (pixels[int64_t(y) * w + x] != t) return true;
@@ -195,7 +196,7 @@ int TGIFSubImage::ChooseTransparentIndex() {
             other->ColorMap().Count() > 0)
             continue;
         const uint8_t index = other->GraphicControlExtension()->TransparentIndex();
-        if (std::memchr(pixels_.data(), index, static_cast<size_t>(pixelSize_)) == nullptr) return index;
+        if (std::memchr(std::as_const(pixels_).data(), index, static_cast<size_t>(pixelSize_)) == nullptr) return index;
         break;
     }
     return owner_->GlobalColorMap().Append(clBlack);
@@ -223,7 +224,7 @@ void TGIFSubImage::MergeWithPrevious(TGIFSubImage* previous) {
     for (int y = both.Top; y < both.Bottom; ++y) {
         uint8_t* row = pixels_.data() + int64_t(y - Top()) * Width() + (both.Left - Left());
         const uint8_t* below =
-            previous->pixels_.data() + int64_t(y - previous->Top()) * previous->Width() + (both.Left - previous->Left());
+            std::as_const(previous->pixels_).data() + int64_t(y - previous->Top()) * previous->Width() + (both.Left - previous->Left());
         for (int x = 0; x < n; ++x) {
             const int a = row[x], b = below[x];
             if (a == t || b == p) continue;
@@ -358,8 +359,9 @@ void ClearUnusedTransparency(TGIFImageList& frames, TPassProgress& progress) {
         TGIFSubImage* frame = frames[i];
         TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
         if (!frame->Transparent() || control == nullptr) continue;
+        const uint8_t* data = std::as_const(*frame).Data();
         if (!frame->IsEmpty() &&
-            std::memchr(frame->Data(), control->TransparentIndex(), static_cast<size_t>(frame->DataSize())) != nullptr)
+            std::memchr(data, control->TransparentIndex(), static_cast<size_t>(frame->DataSize())) != nullptr)
             continue;
         control->SetTransparent(false);
         progress.FrameChanged();
@@ -437,8 +439,8 @@ void CropTransparentFrames(TGIFPicture& picture, TPassProgress& progress) {
         const TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
         if (frame->IsEmpty() || !frame->Transparent() || control == nullptr || DisposalOf(*frame) == 2) continue;
         const uint8_t t = control->TransparentIndex();
-        const bool showsNothing =
-            std::all_of(frame->Data(), frame->Data() + frame->DataSize(), [t](uint8_t v) { return v == t; });
+        const uint8_t* data = std::as_const(*frame).Data();
+        const bool showsNothing = std::all_of(data, data + frame->DataSize(), [t](uint8_t v) { return v == t; });
         if (!showsNothing) {
             frame->TrimTransparentEdges();
             progress.FrameChanged();

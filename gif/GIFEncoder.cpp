@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "gif/GIFInternal.h"
 
@@ -325,5 +326,5 @@ void TGIFSubImage::EncodeFrameData(TStream& stream) {
         encoder = std::make_unique<TRLEEncoder>();
     else
         encoder = std::make_unique<TLZWEncoder>();
-    encoder->Encode(stream, bits, Width(), Height(), IsInterlaced(), pixels_.data(), colors);
+    encoder->Encode(stream, bits, Width(), Height(), IsInterlaced(), std::as_const(pixels_).data(), colors);
 }

@@ -3,6 +3,7 @@
 // onto a canvas.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "gif/GIFInternal.h"
 #include "gif/GIFPicture.h"
@@ -87,8 +88,10 @@ void TGIFSubImage::PlaceFrame(int left, int top, int width, int height) {
 }
 
 uint8_t TGIFSubImage::PixelAt(int x, int y) {
-    if (x < 0 || x >= Width()) RaiseGIFError("Invalid pixel coordinates");
-    return RowPixels(y)[x];
+    if (x < 0 || x >= Width() || y < 0 || y >= Height()) RaiseGIFError("Invalid pixel coordinates");
+    RequirePixels();
+    // Read where the pixels stand, without taking a copy of a shared block.
+    return std::as_const(pixels_).data()[int64_t(y) * Width() + x];
 }
 
 uint8_t* TGIFSubImage::RowPixels(int y) {
@@ -280,17 +283,23 @@ void TGIFSubImage::RenderPlain(TBitmap& bitmap) {
     if (wantMask) maskBits.assign(static_cast<size_t>(maskRowBytes * h), 0);
     bool masked = false;
 
-    const uint8_t* source = pixels_.data();
+    // With a full table no index needs changing, and where the bitmap's
+    // rows have no padding the bitmap shares the frame's pixels: neither
+    // copies them until it is written.
+    const bool shared = colors >= 256 && writer.ShareBits(pixels_);
+    const uint8_t* source = std::as_const(pixels_).data();
     for (int y = 0; y < h; ++y, source += w) {
         if (y % 32 == 0) ReportProgress(TProgressStage::psRunning, static_cast<uint8_t>(num::MulDiv(y, 100, h)), false);
-        uint8_t* row = writer.RowAddress(y);
-        if (colors >= 256) {
-            std::memcpy(row, source, static_cast<size_t>(w));
-        } else {
-            // An index beyond the table shows entry 0.
-            for (int x = 0; x < w; ++x) {
-                const uint8_t v = source[x];
-                row[x] = v < colors ? v : 0;
+        if (!shared) {
+            uint8_t* row = writer.RowAddress(y);
+            if (colors >= 256) {
+                std::memcpy(row, source, static_cast<size_t>(w));
+            } else {
+                // An index beyond the table shows entry 0.
+                for (int x = 0; x < w; ++x) {
+                    const uint8_t v = source[x];
+                    row[x] = v < colors ? v : 0;
+                }
             }
         }
         if (wantMask) {
@@ -342,7 +351,7 @@ void TGIFSubImage::RenderDithered(TBitmap& bitmap) {
     for (int y = 0; y < h; ++y) {
         if (y % 32 == 0) ReportProgress(TProgressStage::psRunning, static_cast<uint8_t>(num::MulDiv(y, 100, h)), false);
         uint8_t* row = writer.RowAddress(y);
-        const uint8_t* source = pixels_.data() + int64_t(y) * w;
+        const uint8_t* source = std::as_const(pixels_).data() + int64_t(y) * w;
         uint8_t* bits = wantMask ? maskBits.data() + maskRowBytes * y : nullptr;
         if (wantMask) std::memset(row, filler, static_cast<size_t>(w));
         uint8_t r, g, b;

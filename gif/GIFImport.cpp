@@ -3,6 +3,7 @@
 // metafiles and other graphics, with their transparency.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "gif/GIFInternal.h"
 #include "gif/GIFReduce.h"
@@ -75,7 +76,7 @@ void TGIFSubImage::AssignFrame(const TGIFSubImage& source) {
     descriptor_ = src.descriptor_;
     transparent_ = src.transparent_;
     AllocatePixels(false);
-    std::memcpy(pixels_.data(), src.pixels_.data(), static_cast<size_t>(pixelSize_));
+    std::memcpy(pixels_.data(), std::as_const(src.pixels_).data(), static_cast<size_t>(pixelSize_));
     colorMap_->Assign(src.colorMap_.get());
     if (src.extensions_->Count() > 0) {
         TMemoryStream stream;

@@ -680,10 +680,16 @@ public:
     // EInvalidGraphicOperation "Scan line index out of range". The row's
     // padding comes zeroed; the caller writes its pixels.
     uint8_t* RowAddress(int row) override;
+    // Instead of rows to write: the bitmap takes a share of pixels, a
+    // block already laid out as its rows, with no padding to clear. False,
+    // changing nothing, when the rows are laid out otherwise or rows were
+    // handed out already.
+    bool ShareBits(const TPixelBuffer& pixels);
     void Close();
     int64_t RowBytes() const { return rowBytes_; }
 
 private:
+    void PrepareBitmap();
     void AllocateBits();
     void ZeroRowsNotHandedOut();
 

@@ -29,9 +29,7 @@ bool IsWordFormat(TPixelFormat f) {
 }
 
 // Row stride for a width already checked against kMaxBitmapSide.
-int32_t StrideFor(int32_t width, TPixelFormat format) {
-    return static_cast<int32_t>((static_cast<int64_t>(width) * BitsPerPixel(format) + 31) / 32 * 4);
-}
+int32_t StrideFor(int32_t width, TPixelFormat format) { return static_cast<int32_t>(TBitmap::RowBytesFor(width, format)); }
 
 // Size checks come before any allocation, so an absurd request fails at once.
 void CheckSize(int32_t width, int32_t height) {
@@ -276,6 +274,23 @@ void TBitmap::SetColorTable(const std::vector<TPaletteEntry>& colors) {
     PaletteModified = true;
     Changed(this);
 }
+
+bool TBitmap::NewSharedImage(int32_t width, int32_t height, TPixelFormat format, const TPixelBuffer& pixels) {
+    CheckSize(width, height);
+    const int32_t stride = StrideFor(width, format);
+    if (pixels.empty() || pixels.size() != static_cast<size_t>(stride) * static_cast<size_t>(height)) return false;
+    pixels_ = pixels.Share();
+    width_ = width;
+    height_ = height;
+    stride_ = stride;
+    if (format != format_) paletteStale_ = true;
+    format_ = format;
+    if (px::IsIndexed(format_) && colors_.empty()) colors_ = px::DefaultColors(format_);
+    Changed(this);
+    return true;
+}
+
+int64_t TBitmap::RowBytesFor(int64_t width, TPixelFormat format) { return (width * BitsPerPixel(format) + 31) / 32 * 4; }
 
 TCanvas& TBitmap::Canvas() {
     if (!canvas_) canvas_ = std::make_unique<TCanvas>(this);

@@ -277,6 +277,14 @@ public:
     // is about to write: the old pixels go, and the new ones start
     // undefined (no zero fill). An indexed format keeps its colour table.
     void NewImage(int32_t width, int32_t height, TPixelFormat format);
+    // As NewImage, with a share of `pixels` for the image instead of a new
+    // block: pixels already laid out as the bitmap's rows (RowBytesFor the
+    // width, times the height, bytes). Neither owner sees the other's later
+    // writes: the first to write takes a copy. False, changing nothing,
+    // when the block's size is not the image's.
+    bool NewSharedImage(int32_t width, int32_t height, TPixelFormat format, const TPixelBuffer& pixels);
+    // The bytes of a row of the given width and format, padding included.
+    static int64_t RowBytesFor(int64_t width, TPixelFormat format);
 
     TPixelFormat PixelFormat() const { return format_; }
     // Converts the pixels in place (24 to 32 bits leaves alpha 0; indexed

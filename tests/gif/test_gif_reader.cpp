@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "platform/core/PixelBuffer.h"
 #include "tests/gif/GifTestKit.h"
@@ -237,4 +238,32 @@ TEST(GIFReader, FirstFrameBitmapLeavesNoByteUndefined) {
         }
         EXPECT_EQ(wrong, 0);
     }
+}
+
+// A frame with a full colour table and rows without padding lends its
+// pixels to the bitmap made from it: no copy, yet a write to either leaves
+// the other as it was, and the bitmap outlives the picture.
+TEST(GIFReader, ABitmapSharingAFramesPixelsKeepsWritesApart) {
+    std::vector<TColor> colors;
+    for (int i = 0; i < 256; ++i) colors.push_back(RGB(i, 255 - i, i / 2));
+    Bytes pixels(8 * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7);
+    auto gif = Build(8, 3, colors, {{Rect(0, 0, 8, 3), pixels}});
+    TGIFSubImage* frame = gif->Images()[0];
+    TBitmap bitmap;
+    bitmap.Assign(gif.get());
+    ASSERT_EQ(bitmap.PixelFormat(), TPixelFormat::pf8bit);
+    EXPECT_EQ(std::as_const(bitmap).ScanLine(0), std::as_const(*frame).Data());
+
+    frame->RowPixels(1)[2] = 200;
+    bitmap.ScanLine(2)[5] = 100;
+    EXPECT_EQ(std::as_const(bitmap).ScanLine(1)[2], pixels[8 + 2]);
+    Bytes want = pixels;
+    want[8 + 2] = 200;
+    EXPECT_EQ(Indices(*frame), want);
+
+    gif.reset();
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ(std::as_const(bitmap).ScanLine(y)[x], y == 2 && x == 5 ? 100 : pixels[size_t(y) * 8 + x]);
 }
