@@ -123,6 +123,10 @@ void TBitmap::NewImage(int32_t width, int32_t height, TPixelFormat format) {
     CheckSize(width, height);
     const int32_t stride = StrideFor(width, format);
     ReplaceBlock(static_cast<int64_t>(stride) * height);
+    ShapeNewImage(width, height, stride, format);
+}
+
+void TBitmap::ShapeNewImage(int32_t width, int32_t height, int32_t stride, TPixelFormat format) {
     width_ = width;
     height_ = height;
     stride_ = stride;
@@ -280,13 +284,7 @@ bool TBitmap::NewSharedImage(int32_t width, int32_t height, TPixelFormat format,
     const int32_t stride = StrideFor(width, format);
     if (pixels.empty() || pixels.size() != static_cast<size_t>(stride) * static_cast<size_t>(height)) return false;
     pixels_ = pixels.Share();
-    width_ = width;
-    height_ = height;
-    stride_ = stride;
-    if (format != format_) paletteStale_ = true;
-    format_ = format;
-    if (px::IsIndexed(format_) && colors_.empty()) colors_ = px::DefaultColors(format_);
-    Changed(this);
+    ShapeNewImage(width, height, stride, format);
     return true;
 }
 

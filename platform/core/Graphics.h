@@ -365,6 +365,9 @@ protected:
     bool AssignConverted(const TBitmap& src, TPixelFormat format);
     // Drops the pixels and takes an unfilled block of bytes in their place.
     void ReplaceBlock(int64_t bytes);
+    // The size and format of a new image whose block is already in place; an
+    // indexed format without a colour table takes its default one.
+    void ShapeNewImage(int32_t width, int32_t height, int32_t stride, TPixelFormat format);
 
     int32_t width_ = 0, height_ = 0, stride_ = 0;
     TPixelFormat format_ = TPixelFormat::pfDevice;
