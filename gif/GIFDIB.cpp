@@ -13,6 +13,7 @@ TDIBWriter::TDIBWriter(TBitmap& bitmap, TPixelFormat format, int width, int heig
     : TDIB(bitmap, format), palette_(palette), height_(height < 0 ? -height : height), width_(width < 0 ? -width : width) {
     if (format != TPixelFormat::pf8bit && format != TPixelFormat::pf24bit) RaiseGIFError("Unsupported PixelFormat");
     if (width == 0 || height == 0) RaiseGIFError("Invalid image dimensions");
+    usedBytes_ = int64_t(width_) * (format == TPixelFormat::pf8bit ? 1 : 3);
 }
 
 TDIBWriter::~TDIBWriter() {
@@ -52,7 +53,6 @@ void TDIBWriter::AllocateBits() {
         throw EOutOfMemory("Failed to allocate memory for GIF DIB");
     }
     rowBytes_ = bitmap_->RowBytes();
-    usedBytes_ = int64_t(width_) * (format_ == TPixelFormat::pf8bit ? 1 : 3);
     handedOut_.assign(static_cast<size_t>(height_), false);
     allocated_ = true;
 }
@@ -67,8 +67,8 @@ uint8_t* TDIBWriter::RowAddress(int row) {
 }
 
 bool TDIBWriter::ShareBits(const TPixelBuffer& pixels) {
-    const int64_t used = int64_t(width_) * (format_ == TPixelFormat::pf8bit ? 1 : 3);
-    if (allocated_ || TBitmap::RowBytesFor(width_, format_) != used || pixels.size() != size_t(used * height_))
+    if (allocated_ || TBitmap::RowBytesFor(width_, format_) != usedBytes_ ||
+        pixels.size() != size_t(usedBytes_ * height_))
         return false;
     PrepareBitmap();
     try {

@@ -223,8 +223,8 @@ void TGIFSubImage::MergeWithPrevious(TGIFSubImage* previous) {
     const int n = both.Width();
     for (int y = both.Top; y < both.Bottom; ++y) {
         uint8_t* row = pixels_.data() + int64_t(y - Top()) * Width() + (both.Left - Left());
-        const uint8_t* below =
-            std::as_const(previous->pixels_).data() + int64_t(y - previous->Top()) * previous->Width() + (both.Left - previous->Left());
+        const uint8_t* below = std::as_const(previous->pixels_).data() +
+                               int64_t(y - previous->Top()) * previous->Width() + (both.Left - previous->Left());
         for (int x = 0; x < n; ++x) {
             const int a = row[x], b = below[x];
             if (a == t || b == p) continue;
