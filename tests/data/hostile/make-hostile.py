@@ -15,7 +15,9 @@ Until then such a case claims an eighth or a quarter of the largest size,
 which breaks the bound as surely and keeps the test run short; its mend
 raises it to the largest. "limit" marks a picture whose size does not come
 from its bytes (a metafile's frame): it is bound by the format's size cap
-instead, which the README states.
+instead, which the README states. "jpeg" marks JPEG-coded data, whose
+progressive form holds its coefficients beside the picture: the benchmark
+allows it more memory than the others.
 
 Each family is one function below that yields (name, bytes, ratio); a new
 case is one more yield.
