@@ -426,10 +426,21 @@ void HandOnApplicationExtensions(TGIFPicture& picture, int index) {
     }
 }
 
+// A frame 0 that shows nothing is shrunk to one transparent pixel at its
+// corner, when that corner lies on the screen.
+void KeepOneTransparentPixel(TGIFPicture& picture, TGIFSubImage& frame, uint8_t t) {
+    const TGIFHeader& header = picture.Header();
+    if (frame.Left() >= header.Width() || frame.Top() >= header.Height()) return;
+    frame.PlaceFrame(frame.Left(), frame.Top(), 1, 1);
+    frame.Data()[0] = t;
+}
+
 // Transparent frames cropped to what they show; frames that show nothing
 // dropped.
 void CropTransparentFrames(TGIFPicture& picture, TPassProgress& progress) {
     TGIFImageList& frames = picture.Images();
+    // A screen of width or height 0 takes frame 0's extent.
+    const bool screenOfFrame0 = picture.Header().Width() == 0 || picture.Header().Height() == 0;
     for (int i = frames.Count() - 1; i >= 0; --i, ++progress.visited) {
         TGIFSubImage* frame = frames[i];
         // A frame whose transparent colour came from a control block that
@@ -437,7 +448,9 @@ void CropTransparentFrames(TGIFPicture& picture, TPassProgress& progress) {
         // to the background clears its whole area afterwards: its size is
         // part of what it shows.
         const TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
-        if (frame->IsEmpty() || !frame->Transparent() || control == nullptr || DisposalOf(*frame) == 2) continue;
+        if (frame->IsEmpty() || !frame->Transparent() || control == nullptr || DisposalOf(*frame) == 2 ||
+            (i == 0 && screenOfFrame0))
+            continue;
         const uint8_t t = control->TransparentIndex();
         const uint8_t* data = std::as_const(*frame).Data();
         const bool showsNothing = std::all_of(data, data + frame->DataSize(), [t](uint8_t v) { return v == t; });
@@ -447,23 +460,33 @@ void CropTransparentFrames(TGIFPicture& picture, TPassProgress& progress) {
             continue;
         }
         // A frame that shows nothing still shows, for its delay, what the
-        // frame before it restored: it stays after such a frame.
-        if (i > 0) {
-            const int below = DisposalOf(*frames[i - 1]);
-            if (below == 2 || below == 3) continue;
-            AddDelay(*frames[i - 1], control->Delay());
+        // frame before it restored: it stays after such a frame. Frame 0
+        // shows the empty screen for its delay (and what the frames after it
+        // that show nothing gave it), and is all an empty picture has: it
+        // stays too.
+        if (i == 0) {
+            KeepOneTransparentPixel(picture, *frame, t);
+            progress.FrameChanged();
+            continue;
         }
+        const int below = DisposalOf(*frames[i - 1]);
+        if (below == 2 || below == 3) continue;
+        AddDelay(*frames[i - 1], control->Delay());
         HandOnApplicationExtensions(picture, i);
         frames.Delete(i);
         progress.FrameChanged();
     }
 }
 
-// Comments, plain text, unknown application blocks and loop counts other
-// than that of an animation's frame 0 go; so do control blocks that say
-// nothing a viewer would not assume, and frames left with nothing.
+// Comments, plain text, unknown application blocks and the loop counts of a
+// still picture go; so do control blocks that say nothing a viewer would not
+// assume, and frames left with nothing, unless it is the only frame. An
+// animation's loop blocks stay where they stand: viewers honour one before
+// any frame, and some take the first, others the last.
 void DropNeedlessExtensions(TGIFImageList& frames, TPassProgress& progress) {
-    const bool several = frames.Count() > 1;
+    int images = 0;
+    for (int i = 0; i < frames.Count(); ++i) images += !frames[i]->IsEmpty();
+    const bool several = images > 1;
     for (int i = frames.Count() - 1; i >= 0; --i, ++progress.visited) {
         TGIFSubImage* frame = frames[i];
         TGIFExtensionList& extensions = frame->Extensions();
@@ -471,14 +494,14 @@ void DropNeedlessExtensions(TGIFImageList& frames, TPassProgress& progress) {
             const TGIFExtensionClass& cls = extensions[e]->ClassType();
             const bool loop = &cls == &TGIFAppExtNSLoop::StaticClass();
             if (&cls == &TGIFCommentExtension::StaticClass() || &cls == &TGIFTextExtension::StaticClass() ||
-                &cls == &TGIFUnknownAppExtension::StaticClass() || (loop && !(i == 0 && several)))
+                &cls == &TGIFUnknownAppExtension::StaticClass() || (loop && !several))
                 extensions.Delete(e);
         }
         TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
         if (control != nullptr && (control->Delay() == 0 || !several) && !control->Transparent() &&
             !control->UserInput() && (control->Disposal() < 2 || !several))
             delete control;
-        if (frame->IsEmpty() && extensions.Count() == 0) frames.Delete(i);
+        if (frame->IsEmpty() && extensions.Count() == 0 && frames.Count() > 1) frames.Delete(i);
         progress.FrameChanged();
     }
 }

@@ -20,30 +20,32 @@ namespace {
 // without their transparent colour (a frame without an image shows
 // nothing); then a disposal of 2 clears the frame's area to the background
 // (-1 here) and 3 restores what was there before. Repeats of the same
-// screen (the empty one before the first frame among them) are kept once,
-// with the delays of the frames that showed it added up. The loop count of
-// an animation, -1 for none.
+// screen are kept once, with the delays of the frames that showed it added
+// up; a first frame that shows nothing shows the empty screen. The loop
+// counts in the order they stand (viewers take the first or the last).
 struct Shown {
     std::vector<std::vector<TColor>> screens;
     std::vector<int> delays;
-    int loops = -1;
+    std::vector<int> loops;
     bool operator==(const Shown&) const = default;
 };
 
 void PrintTo(const Shown& shown, std::ostream* os) {
     *os << shown.screens.size() << " screens, delays";
     for (int d : shown.delays) *os << ' ' << d;
-    *os << ", loops " << shown.loops;
+    *os << ", loops";
+    for (int l : shown.loops) *os << ' ' << l;
 }
 
 Shown Compose(TGIFPicture& gif) {
     const int w = gif.Width(), h = gif.Height();
     std::vector<TColor> screen(size_t(w) * h, -1);
-    Shown shown{{screen}, {0}, -1};
+    Shown shown;
     for (int i = 0; i < gif.Images().Count(); ++i) {
         TGIFSubImage* frame = gif.Images()[i];
-        for (int e = 0; e < frame->Extensions().Count() && shown.loops < 0; ++e)
-            if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(frame->Extensions()[e])) shown.loops = loop->LoopCount;
+        for (int e = 0; e < frame->Extensions().Count(); ++e)
+            if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(frame->Extensions()[e]))
+                shown.loops.push_back(loop->LoopCount);
         if (frame->IsEmpty()) continue;
         const std::vector<TColor> before = screen;
         const TGIFGraphicControlExtension* control = frame->GraphicControlExtension();
@@ -55,12 +57,11 @@ Shown Compose(TGIFPicture& gif) {
                 const int v = frame->PixelAt(x, y);
                 if (sx < w && sy < h && v != t) screen[size_t(sy) * w + sx] = map.ColorOrFirst(v);
             }
-        if (shown.screens.back() != screen) {
+        if (shown.screens.empty() || shown.screens.back() != screen) {
             shown.screens.push_back(screen);
             shown.delays.push_back(0);
         }
-        // How long the empty screen shows before the first frame is not kept.
-        if (shown.screens.size() > 1) shown.delays.back() += control ? control->Delay() : 0;
+        shown.delays.back() += control ? control->Delay() : 0;
         const int disposal = control ? control->Disposal() : 0;
         if (disposal == 3) screen = before;
         if (disposal == 2)
@@ -69,9 +70,17 @@ Shown Compose(TGIFPicture& gif) {
                     screen[size_t(y) * w + x] = -1;
     }
     // A still picture neither waits nor loops.
-    if (shown.screens.size() <= 2) shown = Shown{shown.screens, {0, 0}, -1};
+    if (shown.screens.size() <= 1) shown = Shown{shown.screens, std::vector<int>(shown.screens.size(), 0), {}};
     return shown;
 }
+
+void AddLoop(TGIFSubImage& frame, int count) {
+    auto* loop = new TGIFAppExtNSLoop(&frame);
+    loop->LoopCount = static_cast<uint16_t>(count);
+    frame.Extensions().Insert(0, loop);
+}
+
+constexpr uint8_t kAllOptions = goCrop | goMerge | goCleanup | goColorMap | goReduceColors;
 
 }  // namespace
 
@@ -103,37 +112,36 @@ TEST(GIFStreamline, OptimisedAnimationsShowTheSameFrames) {
     // White twice, so colours match across indices.
     const std::vector<TColor> colors{clBlack, clWhite, clRed, clLime, clBlue, clWhite, clYellow, clAqua};
     std::vector<std::unique_ptr<TGIFPicture>> pictures;
-    for (int n = 0; n < 400; ++n) {
-        const int w = 12, h = 10;
+    for (int n = 0; n < 600; ++n) {
+        const int w = 1 + below(8), h = 1 + below(6);
         std::vector<FramePlan> frames;
         std::vector<int> screen(size_t(w) * h, 0);  // a rough guess of what shows, to repeat it
-        // Some start with a frame that shows nothing.
-        const bool blankFirst = below(4) == 0;
-        for (int f = 0, count = 2 + below(5); f < count; ++f) {
+        // Some pictures show nothing at all; some frames show nothing, the
+        // first one among them.
+        const bool blankPicture = below(8) == 0;
+        for (int f = 0, count = 1 + below(6); f < count; ++f) {
             FramePlan plan;
-            const int left = below(w - 1), top = below(h - 1);
+            const int left = below(w), top = below(h);
             plan.place = Rect(left, top, left + 1 + below(w - left), top + 1 + below(h - top));
-            plan.transparent = below(3) || (blankFirst && f == 0) ? below(8) : -1;
-            plan.disposal = below(4);
-            plan.delay = below(3) * 5;
+            const bool blank = blankPicture || below(5) == 0;
+            plan.transparent = below(3) || blank ? below(8) : -1;
+            plan.disposal = below(3) ? below(4) : 0;
+            plan.delay = below(3) ? below(3) * 5 : 0;
             const int border = below(2);
             for (int y = plan.place.Top; y < plan.place.Bottom; ++y)
                 for (int x = plan.place.Left; x < plan.place.Right; ++x) {
                     const bool edge = border && (x == plan.place.Left || y == plan.place.Top);
                     int v = below(3) ? screen[size_t(y) * w + x] : below(8);
-                    if ((edge || (blankFirst && f == 0)) && plan.transparent >= 0) v = plan.transparent;
+                    if ((edge || blank) && plan.transparent >= 0) v = plan.transparent;
                     plan.pixels.push_back(static_cast<uint8_t>(v));
                     if (v != plan.transparent) screen[size_t(y) * w + x] = v;
                 }
             frames.push_back(plan);
         }
         pictures.push_back(Build(w, h, colors, frames));
-        if (below(2)) {
-            TGIFSubImage* first = pictures.back()->Images()[0];
-            auto* loop = new TGIFAppExtNSLoop(first);
-            loop->LoopCount = static_cast<uint16_t>(below(3));
-            first->Extensions().Insert(0, loop);
-        }
+        // Loop blocks before any frame, now and then two.
+        TGIFImageList& built = pictures.back()->Images();
+        for (int l = below(3) == 0 ? 2 : below(2); l > 0; --l) AddLoop(*built[below(built.Count())], below(3));
     }
     for (const auto& file : GifsIn(kGenerated)) {
         auto gif = std::make_unique<TGIFPicture>();
@@ -141,16 +149,73 @@ TEST(GIFStreamline, OptimisedAnimationsShowTheSameFrames) {
         if (gif->Images().Count() > 1 && int64_t(gif->Width()) * gif->Height() < 200000)
             pictures.push_back(std::move(gif));
     }
-    for (size_t i = 0; i < pictures.size(); ++i) {
-        SCOPED_TRACE(i);
-        // A picture that shows nothing at all is cropped to no frame.
-        if (Compose(*pictures[i]).screens.size() == 1) continue;
-        TGIFPicture copy;
-        copy.Assign(pictures[i].get());
-        copy.Streamline(goCrop | goMerge | goCleanup | goColorMap | goReduceColors, 0, 8, 0);
-        EXPECT_EQ(Compose(copy), Compose(*pictures[i]));
-        // What was written reads back showing the same.
-        EXPECT_EQ(Compose(*Reload(Save(copy))), Compose(*pictures[i]));
+    for (uint8_t options : {uint8_t(goCrop), uint8_t(goMerge), uint8_t(goCleanup), uint8_t(goColorMap), kAllOptions})
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "options " << int(options) << ", picture " << i);
+            const Shown before = Compose(*pictures[i]);
+            TGIFPicture copy;
+            copy.Assign(pictures[i].get());
+            copy.Streamline(options, 0, 8, 0);
+            EXPECT_EQ(Compose(copy), before);
+            // What was written reads back showing the same.
+            EXPECT_EQ(Compose(*Reload(Save(copy))), before);
+        }
+}
+
+// A picture that shows nothing keeps one frame that shows nothing, cut to
+// a pixel at its corner, and is written with it.
+TEST(GIFStreamline, APictureThatShowsNothingKeepsAFrame) {
+    for (uint8_t options : {uint8_t(goCrop), kAllOptions}) {
+        auto gif = Build(3, 2, {clBlack, clRed},
+                         {{Rect(1, 0, 3, 2), {1, 1, 1, 1}, 1, 0, 4}, {Rect(0, 0, 1, 1), {0}, 0, 0, 6}});
+        AddLoop(*gif->Images()[1], 0);
+        gif->Streamline(options, 0, 8, 0);
+        ASSERT_EQ(gif->Images().Count(), options == goCrop ? 2 : 1);
+        TGIFSubImage* frame = gif->Images()[0];
+        EXPECT_EQ(frame->FrameRect(), Rect(1, 0, 2, 1));
+        const Picture back = Giflib(Save(*gif));
+        ASSERT_EQ(back.frames.size(), 1u);
+        EXPECT_EQ(back.frames[0].indices, Bytes{uint8_t(back.frames[0].transparent)});
+    }
+}
+
+// A screen of size 0 takes frame 0's extent: frame 0 is not cropped.
+TEST(GIFStreamline, AScreenOfFrame0KeepsItsSize) {
+    auto gif = Build(3, 2, {clBlack, clRed}, {{Rect(0, 0, 3, 2), {0, 0, 0, 0, 1, 0}, 0}, {Rect(2, 1, 3, 2), {1}}});
+    gif->Header().SetWidth(0);
+    gif->Streamline(kAllOptions, 0, 8, 0);
+    EXPECT_EQ(gif->Images()[0]->FrameRect(), Rect(0, 0, 3, 2));
+    EXPECT_EQ(gif->Width(), 3);
+}
+
+// Frame 0 showing nothing shows the empty screen for its delay, and for
+// that of the frames after it that show nothing, before the red pixel.
+TEST(GIFStreamline, ABlankOpeningKeepsItsTime) {
+    for (uint8_t options : {uint8_t(goCrop), kAllOptions}) {
+        auto gif = Build(1, 2, {clBlack, clRed},
+                         {{Rect(0, 0, 1, 1), {0}, 0, 0, 1},
+                          {Rect(0, 0, 1, 2), {0, 0}, 0, 0, 2},
+                          {Rect(0, 1, 1, 2), {1}}});
+        const Shown before = Compose(*gif);
+        ASSERT_EQ(before.delays, (std::vector<int>{3, 0}));
+        gif->Streamline(options, 0, 8, 0);
+        ASSERT_EQ(gif->Images().Count(), 2);
+        EXPECT_EQ(gif->Images()[0]->GraphicControlExtension()->Delay(), 3);
+        EXPECT_EQ(Compose(*gif), before);
+    }
+}
+
+// A loop block before a later frame stays there: viewers honour it.
+TEST(GIFStreamline, ALoopBlockBeforeALaterFrameStays) {
+    for (uint8_t options : {uint8_t(goCleanup), kAllOptions}) {
+        auto gif = Build(2, 2, {clBlack, clLime, clRed}, {{Rect(0, 0, 1, 1), {1}}, {Rect(1, 1, 2, 2), {2}}});
+        AddLoop(*gif->Images()[1], 1);
+        gif->Streamline(options, 0, 8, 0);
+        const Picture back = Giflib(Save(*gif));
+        ASSERT_EQ(back.frames.size(), 2u);
+        EXPECT_TRUE(back.frames[0].extensions.empty());
+        const Bytes netscape{'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'};
+        EXPECT_EQ(back.frames[1].extensions, (std::vector<Extension>{{0xFF, {netscape, {1, 1, 0}}}}));
     }
 }
 
