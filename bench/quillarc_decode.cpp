@@ -32,7 +32,7 @@ const char kUsage[] =
     "  quillarc-decode [--repeat N] [--uncompressed] INPUT OUTPUT\n"
     "  quillarc-decode --frames DIR INPUT\n"
     "  quillarc-decode [--repeat N] [--encoding lzw|rle] [--reduction N] [--dither N]\n"
-    "                  [--bits N] INPUT OUTPUT.gif\n"
+    "                  [--bits N] [--streamline OPTIONS] INPUT OUTPUT.gif\n"
     "\n"
     "INPUT is loaded by the class the picture registry gives its extension (case\n"
     "ignored), then assigned to a bitmap, which is written by OUTPUT's extension:\n"
@@ -49,7 +49,9 @@ const char kUsage[] =
     "        Sierra, Jarvis-Judice-Ninke, Stevenson-Arce, Burkes; default 0) and\n"
     "        --bits (octree colour bits, 1..8, default 8), then written by the\n"
     "        --encoding encoder (default lzw); the median times of the copy or\n"
-    "        import and of the writing are reported apart\n"
+    "        import and of the writing are reported apart. --streamline runs\n"
+    "        Streamline on the copy before it is written, with OPTIONS a comma\n"
+    "        list of crop, merge, cleanup, colormap, reduce, or all\n"
     "--repeat N loads N times (1..1000, default 1) and reports the median.\n"
     "--frames plays the GIF animation INPUT once, at its own speed, onto a white\n"
     "bitmap of its logical screen's size (frames painted by the animation painter\n"
@@ -65,6 +67,7 @@ struct Options {
     int repeat = 1;
     bool uncompressed = false;
     int encoding = -1, reduction = -1, dither = -1, bits = -1;  // -1: the picture's default
+    int streamline = -1;                                         // Streamline's options; -1: not run
     std::string input, output;
     std::string framesDir;  // --frames: the folder for the painted frames
 };
@@ -140,6 +143,25 @@ const OutputKind* OutputFor(const std::string& fileName) {
 
 // ------------------------------------------------------------ the run
 
+int ParseStreamlineOptions(const std::string& text) {
+    static const std::vector<std::pair<std::string, int>> names = {
+        {"crop", goCrop},           {"merge", goMerge},
+        {"cleanup", goCleanup},     {"colormap", goColorMap},
+        {"reduce", goReduceColors}, {"all", goCrop | goMerge | goCleanup | goColorMap | goReduceColors}};
+    int options = 0;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string name = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const auto it = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == name; });
+        if (it == names.end())
+            Fail("--streamline takes crop, merge, cleanup, colormap, reduce or all, not \"" + name + "\"");
+        options |= it->second;
+        if (comma == std::string::npos) return options;
+        start = comma + 1;
+    }
+}
+
 Options ParseArguments(const std::vector<std::string>& args) {
     Options o;
     size_t i = 0;
@@ -170,13 +192,16 @@ Options ParseArguments(const std::vector<std::string>& args) {
             o.dither = ParseInt(value, opt, 0, 6);
         else if (opt == "--bits")
             o.bits = ParseInt(value, opt, 1, 8);
+        else if (opt == "--streamline")
+            o.streamline = ParseStreamlineOptions(value);
         else
             Fail("unknown option " + opt);
         i += 2;
     }
     if (!o.framesDir.empty()) {
         if (i + 1 != args.size()) Fail("expected --frames DIR INPUT");
-        if (o.repeat != 1 || o.uncompressed || o.encoding >= 0 || o.reduction >= 0 || o.dither >= 0 || o.bits >= 0)
+        if (o.repeat != 1 || o.uncompressed || o.encoding >= 0 || o.reduction >= 0 || o.dither >= 0 || o.bits >= 0 ||
+            o.streamline >= 0)
             Fail("--frames takes no other option");
         o.input = args[i];
         return o;
@@ -186,9 +211,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
     o.output = args[i + 1];
     if (OutputFor(o.output) == nullptr)
         Fail("OUTPUT must end in .pam, .bmp, .tga or .gif, not \"" + o.output + "\"");
-    const bool gifOptions = o.encoding >= 0 || o.reduction >= 0 || o.dither >= 0 || o.bits >= 0;
+    const bool gifOptions = o.encoding >= 0 || o.reduction >= 0 || o.dither >= 0 || o.bits >= 0 || o.streamline >= 0;
     if (gifOptions && UpperCase(ExtractFileExt(o.output)) != ".GIF")
-        Fail("--encoding, --reduction, --dither and --bits need an OUTPUT ending in .gif");
+        Fail("--encoding, --reduction, --dither, --bits and --streamline need an OUTPUT ending in .gif");
     return o;
 }
 
@@ -266,6 +291,8 @@ void WriteGif(const TGraphic& graphic, const Options& o) {
         if (o.bits >= 0) gif.ReductionBits = o.bits;
         auto start = std::chrono::steady_clock::now();
         gif.Assign(&graphic);
+        if (o.streamline >= 0)
+            gif.Streamline(static_cast<uint8_t>(o.streamline), gif.ReductionMethod, gif.ReductionBits, gif.DitherKind);
         assignSeconds.push_back(Since(start));
         if (o.encoding >= 0) gif.Encoding = static_cast<TGIFEncoding>(o.encoding);
         out.Clear();
@@ -275,7 +302,8 @@ void WriteGif(const TGraphic& graphic, const Options& o) {
     }
     out.SaveToFile(o.output);
     std::printf("written: %lld bytes\n", static_cast<long long>(out.Size()));
-    std::printf("median %s time: %.3f s\n", graphic.InheritsFrom(TGIFPicture::StaticClass()) ? "copy" : "import",
+    const bool copied = graphic.InheritsFrom(TGIFPicture::StaticClass());
+    std::printf("median %s%s time: %.3f s\n", copied ? "copy" : "import", o.streamline >= 0 ? " and streamline" : "",
                 Median(assignSeconds));
     std::printf("median save time: %.3f s\n", Median(saveSeconds));
 }
