@@ -396,14 +396,20 @@ void TPNGGraphic::ReadTransparency() {
 }
 
 int64_t TPNGGraphic::IDATBytes(TStream& stream) {
-    const int64_t at = stream.Position();
+    const int64_t at = stream.Position(), size = stream.Size();
     int64_t total = state_->length, next = at + int64_t(state_->length) + 4;
     uint8_t header[8];
     for (;;) {
         stream.SetPosition(next);
-        if (stream.Read(header, 8) != 8 || (BigEndian32(header + 4) & 0xDFDFDFDF) != 0x49444154) break;
-        total += BigEndian32(header);
-        next += 12 + int64_t(BigEndian32(header));
+        if (stream.Read(header, 8) != 8) break;
+        // A length the stream cannot hold refuses the file when its header
+        // is read; here, before the picture is sized from it.
+        const uint32_t length = BigEndian32(header);
+        if (length > 0x7FFFFFFFu || next + 12 + int64_t(length) > size)
+            RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
+        if ((BigEndian32(header + 4) & 0xDFDFDFDF) != 0x49444154) break;
+        total += length;
+        next += 12 + int64_t(length);
     }
     stream.SetPosition(at);
     return total;

@@ -261,8 +261,27 @@ def platform_formats():
     yield "many-frames.gif", gif((1024, 1024), [(1024, 1024)] * 256), 600
 
 
+def lengths_and_codes():
+    # PNG: image data chunks whose last header claims more than the file
+    # holds; the file is refused before the picture is sized from them.
+    def chunk(kind, data):
+        return be32(len(data)) + kind + data + be32(zlib.crc32(kind + data))
+
+    def png_file(width, height, *chunks):
+        ihdr = be32(width, height) + bytes([8, 6, 0, 0, 0])
+        return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + b"".join(chunks)
+    # A gAMA chunk first ends the chunk scan of the header before the claim.
+    gamma = chunk(b"gAMA", be32(45455))
+    data = zlib.compress(bytes(4096 * 4 + 1) * 4, 9)
+    # The first row is decoded before the picture is made: the first chunk
+    # holds it, so the claim is met only after.
+    for name, height, claim in ("idat-claim-2g.png", 65535, 0x7FFFFFF0), ("idat-claim-4g.png", 49152, 0xFFFFFFF0):
+        yield name, png_file(4096, height, gamma, chunk(b"IDAT", data[:40]), chunk(b"IDAT", data[40:]),
+                             be32(claim) + b"IDAT"), 0
+
+
 FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
-            photo_cd, tiff, platform_formats]
+            photo_cd, tiff, platform_formats, lengths_and_codes]
 
 
 def main():
