@@ -32,8 +32,8 @@ inline std::vector<int32_t> InterlacedRowOrder(int32_t height) {
 
 // The most pixels the image data at the stream's position (code size and
 // sub-blocks) could make, counted until it reaches `wanted`; the stream is
-// left where it was. What the decoder refuses on its own counts as
-// `wanted`.
+// left where it was. A code size the decoder does not take (0, or above
+// 11) raises "Invalid GIF data".
 int64_t MostLzwPixels(TStream& stream, int64_t wanted);
 
 }  // namespace gifcodec

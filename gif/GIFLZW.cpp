@@ -443,6 +443,11 @@ int64_t MostPixelsOfCodes(int64_t bytes, int minimumCodeSize) {
     int64_t bits = 8 * bytes + 11;
     int width = minimumCodeSize + 1;
     int next = (1 << minimumCodeSize) + 2;
+    // Code size 1: the first free code, 4, is past what 2 bits name, and
+    // the width grows only as the next free code comes to 2^width, where
+    // it starts: codes stay 2 bits wide, no entry can be named, and every
+    // code is one pixel at most.
+    if (next >= (1 << width)) return bits / width;
     if (bits < width) return 0;
     bits -= width;
     int64_t length = 1, pixels = 1;
@@ -459,8 +464,11 @@ int64_t MostPixelsOfCodes(int64_t bytes, int minimumCodeSize) {
 int64_t gifcodec::MostLzwPixels(TStream& stream, int64_t wanted) {
     const int64_t start = stream.Position(), size = stream.Size();
     const int minimumCodeSize = ReadOneByte(stream);
-    int64_t most = minimumCodeSize == 0 || minimumCodeSize > 11 ? wanted : 0;
-    if (minimumCodeSize > 0 && minimumCodeSize <= 11) {
+    // Refused here as the decoder would refuse them, before the frame's
+    // pixels are allocated.
+    if (minimumCodeSize == 0 || minimumCodeSize > 11) RaiseGIFError("Invalid GIF data");
+    int64_t most = 0;
+    if (minimumCodeSize > 0) {
         int64_t bytes = 0;
         for (int n = ReadOneByte(stream); n > 0 && most < wanted; n = ReadOneByte(stream)) {
             const int64_t held = std::min<int64_t>(n, size - stream.Position());

@@ -213,6 +213,35 @@ TEST(GIFReader, AFailedLoadKeepsEarlierFramesAndRewindsTheStream) {
     EXPECT_EQ(stages, (std::vector<int>{0, 1, 2}));
 }
 
+// With code size 1 the first free code, 4, already needs 3 bits, and codes
+// never widen: each 2-bit code is a pixel. So a byte of data backs at most 4
+// pixels (the last code may be completed with zero bits), and a frame may
+// claim four times that plus 1 Mi: 4 Mi pixels need 196,607 bytes.
+TEST(GIFReader, CodeSizeOneTakesTwoBitCodesAPixelEach) {
+    auto gif1 = [](int w, int h, const Bytes& data) {
+        Bytes b = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
+                   0x80, 0, 0, 0, 0, 0, 255, 255, 255, ',', 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8),
+                   uint8_t(h), uint8_t(h >> 8), 0, 1};
+        for (size_t i = 0; i < data.size(); i += 255) {
+            const size_t n = std::min<size_t>(255, data.size() - i);
+            b.push_back(uint8_t(n));
+            b.insert(b.end(), data.begin() + std::ptrdiff_t(i), data.begin() + std::ptrdiff_t(i + n));
+        }
+        b.push_back(0);
+        b.push_back(';');
+        return b;
+    };
+    // clear, 1, 0, 1, 1, end: 2 bits each, least significant first.
+    EXPECT_EQ(Indices(*Reload(gif1(4, 1, {0x46, 0x0D}))->Images()[0]), (Bytes{1, 0, 1, 1}));
+    EXPECT_EQ(Reload(gif1(2048, 2048, Bytes(196607, 0)))->Images().Count(), 1);
+    try {
+        Reload(gif1(2048, 2048, Bytes(196606, 0)));
+        ADD_FAILURE() << "a frame its data cannot back was read";
+    } catch (const GIFException& e) {
+        EXPECT_EQ(e.Message(), "Premature end of data");
+    }
+}
+
 TEST(GIFReader, FirstFrameBitmapLeavesNoByteUndefined) {
     // Frame 0 over the whole screen (an odd width: rows end in padding),
     // and a smaller one: the rest of the screen is zero.

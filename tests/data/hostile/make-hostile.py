@@ -279,6 +279,20 @@ def lengths_and_codes():
         yield name, png_file(4096, height, gamma, chunk(b"IDAT", data[:40]), chunk(b"IDAT", data[40:]),
                              be32(claim) + b"IDAT"), 0
 
+    # GIF: frames of 8192 x 8192 whose code size 1 keeps every code 2 bits
+    # wide, a pixel each; code sizes the decoder does not take.
+    def gif(frames):
+        return b"GIF89a" + le16(8192, 8192) + bytes([0xF0, 0, 0]) + bytes(6) + b"".join(
+            b"," + le16(0, 0, 8192, 8192) + bytes([0, size]) + data + b"\0" for size, data in frames) + b";"
+
+    def sub_blocks(data):
+        return b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
+    codes = sub_blocks(bytes(1519))
+    yield "code-size-1.gif", gif([(1, codes)]), 600
+    yield "code-size-1-frames.gif", gif([(1, sub_blocks(bytes(1750)))] * 4), 600
+    for size in 0, 12, 255:
+        yield "code-size-%d.gif" % size, gif([(size, sub_blocks(bytes(16)))]), 600
+
 
 FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
             photo_cd, tiff, platform_formats, lengths_and_codes]
