@@ -194,9 +194,7 @@ Header ReadHeader(TStream& stream) {
         const uint32_t sizeImage = U32(info + 20);
         if (sizeImage != 0 && sizeImage < h.pixelBytes) h.pixelBytes = sizeImage;
         if (h.pixelBytes == 0 && width * height > 0) Invalid();
-        // Two bytes draw at most 255 pixels; jumps and the ends of a line or
-        // of the picture draw none, so they cannot vouch for its size.
-        if (!ClaimBacked(width * height, h.pixelBytes / 2 * 255)) Invalid();
+        // What the data backs is measured on the codes (ReadPixels).
     } else if (stride * height > h.pixelBytes) {
         Invalid();  // truncated pixel data
     }
@@ -222,23 +220,17 @@ Header ReadHeader(TStream& stream) {
 
 namespace {
 
-// Run-length data, bottom-up. Every run, copy and jump is checked against
-// the bitmap before anything is written: an overrun rejects the file.
-// Tolerated: data that ends at a code boundary without the end-of-bitmap
-// code (as some writers leave it); what was decoded is kept.
-void DecodeRle(const uint8_t* data, int64_t size, bool fourBits, TBitmap& bitmap) {
-    const int32_t w = bitmap.Width(), h = bitmap.Height();
+// Run-length data, bottom-up, code by code; put(x, y, v) draws a pixel
+// (nothing while the data is only measured). Every run, copy and jump is
+// checked against the bitmap before anything is drawn: an overrun rejects
+// the file. Tolerated: data that ends at a code boundary without the
+// end-of-bitmap code (as some writers leave it); what was decoded is kept.
+// Returns the pixels the codes reach, drawn or passed over by end-of-line
+// and jump codes, up to where the data or its end-of-bitmap code stops.
+template <typename Put>
+int64_t WalkRle(const uint8_t* data, int64_t size, bool fourBits, int32_t w, int32_t h, Put&& put) {
     int64_t x = 0, y = 0, i = 0;
-    auto put = [&](int64_t px, uint8_t v) {
-        uint8_t* row = bitmap.ScanLine(static_cast<int32_t>(h - 1 - y));
-        if (!fourBits) {
-            row[px] = v;
-        } else if (px & 1) {
-            row[px >> 1] = static_cast<uint8_t>((row[px >> 1] & 0xF0) | (v & 0x0F));
-        } else {
-            row[px >> 1] = static_cast<uint8_t>((row[px >> 1] & 0x0F) | (v << 4));
-        }
-    };
+    auto reached = [&] { return std::min(y * w + std::min<int64_t>(x, w), int64_t(w) * h); };
     while (i + 2 <= size) {
         const uint8_t count = data[i], value = data[i + 1];
         i += 2;
@@ -250,10 +242,7 @@ void DecodeRle(const uint8_t* data, int64_t size, bool fourBits, TBitmap& bitmap
         if (count > 0) {
             if (y >= h) Invalid();
             const int n = static_cast<int>(std::min<int64_t>(count, std::max<int64_t>(0, w - x)));
-            for (int k = 0; k < n; ++k) {
-                const uint8_t v = fourBits ? ((k & 1) ? (value & 0x0F) : (value >> 4)) : value;
-                put(x + k, v);
-            }
+            for (int k = 0; k < n; ++k) put(x + k, y, fourBits ? ((k & 1) ? (value & 0x0F) : (value >> 4)) : value);
             x += count;
             continue;
         }
@@ -262,7 +251,7 @@ void DecodeRle(const uint8_t* data, int64_t size, bool fourBits, TBitmap& bitmap
             x = 0;
             ++y;
         } else if (value == 1) {  // end of bitmap
-            return;
+            return reached();
         } else if (value == 2) {  // jump right and up
             if (i + 2 > size) Invalid();
             x += data[i];
@@ -277,13 +266,28 @@ void DecodeRle(const uint8_t* data, int64_t size, bool fourBits, TBitmap& bitmap
             const int n = static_cast<int>(std::min<int64_t>(value, std::max<int64_t>(0, w - x)));
             for (int k = 0; k < n; ++k) {
                 const uint8_t b = data[i + (fourBits ? k / 2 : k)];
-                put(x + k, fourBits ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
+                put(x + k, y, fourBits ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
             }
             x += value;
             i += padded < size - i ? padded : size - i;
         }
     }
     if (i != size) Invalid();  // a code cut in half
+    return reached();
+}
+
+void DecodeRle(const uint8_t* data, int64_t size, bool fourBits, TBitmap& bitmap) {
+    const int32_t h = bitmap.Height();
+    WalkRle(data, size, fourBits, bitmap.Width(), h, [&](int64_t x, int64_t y, uint8_t v) {
+        uint8_t* row = bitmap.ScanLine(static_cast<int32_t>(h - 1 - y));
+        if (!fourBits) {
+            row[x] = v;
+        } else if (x & 1) {
+            row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0xF0) | (v & 0x0F));
+        } else {
+            row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0x0F) | (v << 4));
+        }
+    });
 }
 
 }  // namespace
@@ -292,16 +296,30 @@ void ReadPixels(TStream& stream, const Header& h, TBitmap& bitmap) {
     bitmap.ReleaseImage();
     bitmap.SetPixelFormat(h.format);
     if (!h.colors.empty()) bitmap.SetColorTable(h.colors);
+    const bool rle = h.compression == kRle8 || h.compression == kRle4;
+    std::vector<uint8_t> data;
+    if (rle && h.width > 0 && h.height > 0) {
+        // Data that ends early leaves the rest of the picture to index 0,
+        // but it may not be what makes a small file a large picture: what
+        // the codes reach (drawing, or passing over by end-of-line and jump
+        // codes, as writers do for what they leave blank) vouches for it, or
+        // what the bytes could draw at the most, 255 pixels a pair. Measured
+        // before the picture is allocated, which also refuses damaged codes
+        // without it.
+        stream.SetPosition(h.start + h.pixelOffset);
+        data.resize(static_cast<size_t>(h.pixelBytes));
+        ReadExact(stream, data.data(), h.pixelBytes);
+        auto measure = [](int64_t, int64_t, uint8_t) {};
+        const int64_t reached = WalkRle(data.data(), h.pixelBytes, h.compression == kRle4, h.width, h.height, measure);
+        if (!ClaimBacked(int64_t(h.width) * h.height, std::max(reached, h.pixelBytes / 2 * 255))) Invalid();
+    }
     bitmap.SetSize(h.width, h.height);
     if (bitmap.Empty()) return;
-    stream.SetPosition(h.start + h.pixelOffset);
-
-    if (h.compression == kRle8 || h.compression == kRle4) {
-        std::vector<uint8_t> data(static_cast<size_t>(h.pixelBytes));
-        ReadExact(stream, data.data(), h.pixelBytes);
+    if (rle) {
         DecodeRle(data.data(), h.pixelBytes, h.compression == kRle4, bitmap);
         return;
     }
+    stream.SetPosition(h.start + h.pixelOffset);
 
     const int32_t w = h.width;
     const int64_t fileStride = (static_cast<int64_t>(w) * h.bitCount + 31) / 32 * 4;

@@ -5,6 +5,7 @@
 
 #include "platform/core/BmpFormat.h"
 #include "platform/core/Graphics.h"
+#include "tests/rasterformats/RasterFiles.h"
 
 namespace {
 
@@ -342,6 +343,11 @@ TEST(BmpRead, RleWithoutEndCodeKeepsWhatWasDecoded) {
     Load(b, Build(s));
     EXPECT_EQ(b.ScanLine(0)[1], 5);
 }
+
+// ImageMagick's run-length file, and pictures of 1.1 megapixels a few dozen
+// bytes draw and pass over with end-of-line and jump codes, against
+// ImageMagick's decode (tests/data/bmp).
+TEST(BmpRead, RunLengthFilesMatchImageMagick) { EXPECT_EQ(rastertest::CheckFamily("bmp"), 3u); }
 
 TEST(BmpRead, StartsAtTheStreamPosition) {
     Spec s;
