@@ -183,61 +183,71 @@ bool TPSDGraphic::ReadImageInfo(TStream& stream, int index) {
     return true;
 }
 
+// What the steps of one load share: the header's fields, how the channels
+// are converted, and the PackBits byte count of every row.
+struct TPSDGraphic::TPSDLoad {
+    PSDHeader header;
+    int32_t width = 0, height = 0;
+    TColorLayout scheme = TColorLayout::csNone, target = TColorLayout::csNone;
+    uint32_t planes = 1;  // channels converted
+    bool packed = false;
+    std::vector<uint32_t> counts;
+
+    // The packed bytes of the first rows of the table, as far as the stream
+    // holds them: data that ends early leaves the rest of the picture black.
+    int64_t PackedBytes(TStream& stream, size_t rows, int64_t unpacked) const {
+        int64_t sum = 0;
+        for (size_t i = 0; i < rows; ++i) sum += counts[i];
+        const int64_t present = std::min(sum, BytesLeft(stream));
+        if (unpacked > present * kMaxPackBitsRatio) RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
+        return present;
+    }
+};
+
 void TPSDGraphic::LoadImage(TStream& stream) {
     ReadHeader(stream, kFormatName);
     StartProgress(raster::kPreparing);
     uint8_t b[kHeaderSize];
     stream.ReadBuffer(b, kHeaderSize);
-    const PSDHeader h = Parse(b);
+    TPSDLoad load;
+    const PSDHeader& h = load.header = Parse(b);
     const TImageProperties& p = ImageProperties;
-    const int32_t width = p.Width, height = p.Height;
-    const TColorLayout scheme = p.ColorScheme;
-    const bool packed = p.Compression == TCompressionType::ctPackedBits;
-
-    // Modes without a conversion (5, 6 and above 9) give a picture of the
-    // file's size with nothing in it. Nothing of the file is read for it,
-    // so only the bytes after the sections vouch for that size: a picture
-    // larger than they could fill (PackBits making 128 bytes of 2) is a
-    // bare claim.
-    if (scheme == TColorLayout::csNone) {
-        stream.Seek(ReadLength(stream), TSeekOrigin::soCurrent);      // colour mode data
-        stream.Seek(ReadLength(stream), TSeekOrigin::soCurrent);      // image resources
-        stream.Seek(ReadLength(stream) + 2, TSeekOrigin::soCurrent);  // layers and masks, compression word
-        const int64_t data = BytesLeft(stream) * (packed ? kMaxPackBitsRatio : 1);
-        if (int64_t(width) * height * 3 > data) RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
-        SetPixelFormat(TPixelFormat::pf24bit);
-        SetSize(width, height);
-        EndProgress();
+    load.width = p.Width;
+    load.height = p.Height;
+    load.scheme = p.ColorScheme;
+    load.packed = p.Compression == TCompressionType::ctPackedBits;
+    if (load.scheme == TColorLayout::csNone) {
+        LoadUnconverted(stream, load);
         return;
     }
 
     // Grey and indexed images read their first channel; further channels
     // (the alpha of grey with alpha) are left. Colour images need all of
     // theirs: refused with fewer, and an L*a*b* picture's alpha is left.
+    const TColorLayout scheme = load.scheme;
     const bool oneChannel = scheme == TColorLayout::csGray || scheme == TColorLayout::csIndexed;
-    uint32_t planes = 1;  // channels converted
-    TColorLayout target = scheme;
+    load.target = scheme;
     switch (scheme) {
-        case TColorLayout::csRGB: planes = 3, target = TColorLayout::csBGR; break;
-        case TColorLayout::csRGBA: planes = 4, target = TColorLayout::csBGRA; break;
-        case TColorLayout::csCMYK: planes = 4, target = TColorLayout::csBGR; break;
-        case TColorLayout::csCIELab: planes = 3, target = TColorLayout::csBGR; break;
+        case TColorLayout::csRGB: load.planes = 3, load.target = TColorLayout::csBGR; break;
+        case TColorLayout::csRGBA: load.planes = 4, load.target = TColorLayout::csBGRA; break;
+        case TColorLayout::csCMYK: load.planes = 4, load.target = TColorLayout::csBGR; break;
+        case TColorLayout::csCIELab: load.planes = 3, load.target = TColorLayout::csBGR; break;
         default: break;
     }
     // Bitmap mode has 1 bit, an indexed picture 8 (its palette has 256
     // colours), the others 8 or 16.
     const bool depthOk = h.mode == 0 ? h.depth == 1 : (h.mode == 2 ? h.depth == 8 : h.depth == 8 || h.depth == 16);
-    if (h.channels < planes || !depthOk) RaiseInvalidGraphicFmt(raster::kInvalidColorFormat, kFormatName);
+    if (h.channels < load.planes || !depthOk) RaiseInvalidGraphicFmt(raster::kInvalidColorFormat, kFormatName);
 
     TColorManager& cm = ColorManager();
     cm.SourceFlags = cfByteSwap;
     if (scheme == TColorLayout::csCIELab) cm.SourceFlags |= cfLabByteRange | cfABOffset;
     cm.SetSourceSampleBits(static_cast<uint8_t>(h.depth));
     cm.SetTargetSampleBits(h.depth == 16 ? 8 : static_cast<uint8_t>(h.depth));
-    cm.SetSourceSampleCount(static_cast<uint8_t>(planes));
-    cm.SetTargetSampleCount(target == TColorLayout::csBGRA ? 4 : static_cast<uint8_t>(oneChannel ? 1 : 3));
+    cm.SetSourceSampleCount(static_cast<uint8_t>(load.planes));
+    cm.SetTargetSampleCount(load.target == TColorLayout::csBGRA ? 4 : static_cast<uint8_t>(oneChannel ? 1 : 3));
     cm.SetSourceLayout(scheme);
-    cm.SetTargetLayout(target);
+    cm.SetTargetLayout(load.target);
     SetReaderPixelFormat(cm.PixelFormatFor(1));
 
     // Colour mode data: the palette of an indexed image, as three planes of
@@ -261,73 +271,89 @@ void TPSDGraphic::LoadImage(TStream& stream) {
 
     // PackBits: a byte count per row of every channel, channel after
     // channel, all of it in the stream before anything is sized from it.
-    std::vector<uint32_t> counts;
-    if (packed) {
-        const int64_t rows = int64_t(height) * h.channels;
+    if (load.packed) {
+        const int64_t rows = int64_t(load.height) * h.channels;
         RequireBytes(stream, 2 * rows);
         std::vector<uint8_t> table(static_cast<size_t>(2 * rows));
         stream.ReadBuffer(table.data(), 2 * rows);
-        counts.resize(static_cast<size_t>(rows));
-        for (size_t i = 0; i < counts.size(); ++i) counts[i] = Get16(table.data() + 2 * i);
+        load.counts.resize(static_cast<size_t>(rows));
+        for (size_t i = 0; i < load.counts.size(); ++i) load.counts[i] = Get16(table.data() + 2 * i);
     }
-    // The packed bytes of the first rows of the table, as far as the stream
-    // holds them: data that ends early leaves the rest of the picture black.
-    auto packedBytes = [&](size_t rows, int64_t unpacked) {
-        int64_t sum = 0;
-        for (size_t i = 0; i < rows; ++i) sum += counts[i];
-        const int64_t present = std::min(sum, BytesLeft(stream));
-        if (unpacked > present * kMaxPackBitsRatio) RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
-        return present;
-    };
     EndProgress();
+    if (oneChannel)
+        LoadOneChannel(stream, load);
+    else
+        LoadColour(stream, load);
+}
 
+// Modes without a conversion (5, 6 and above 9) give a picture of the file's
+// size with nothing in it. Nothing of the file is read for it, so only the
+// bytes after the sections vouch for that size: a picture larger than they
+// could fill (PackBits making 128 bytes of 2) is a bare claim.
+void TPSDGraphic::LoadUnconverted(TStream& stream, const TPSDLoad& load) {
+    stream.Seek(ReadLength(stream), TSeekOrigin::soCurrent);      // colour mode data
+    stream.Seek(ReadLength(stream), TSeekOrigin::soCurrent);      // image resources
+    stream.Seek(ReadLength(stream) + 2, TSeekOrigin::soCurrent);  // layers and masks, compression word
+    const int64_t data = BytesLeft(stream) * (load.packed ? kMaxPackBitsRatio : 1);
+    if (int64_t(load.width) * load.height * 3 > data) RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
+    SetPixelFormat(TPixelFormat::pf24bit);
+    SetSize(load.width, load.height);
+    EndProgress();
+}
+
+// Grey, duotone, bitmap and indexed pictures: the first channel's rows go
+// into the scan lines as they are; 16-bit grey through the colour manager.
+void TPSDGraphic::LoadOneChannel(TStream& stream, const TPSDLoad& load) {
+    const int32_t width = load.width, height = load.height;
+    const uint32_t depth = load.header.depth;
+    StartProgress(raster::kTransfering);
+    const size_t rowBytes = depth == 1 ? (size_t(width) + 7) / 8 : size_t(width) * (depth == 16 ? 2 : 1);
+    const bool wide = depth == 16;
+    std::vector<uint8_t> wideRow(wide ? rowBytes : 0);
+    std::unique_ptr<TPackedInput> input;
+    if (load.packed)
+        input = std::make_unique<TPackedInput>(stream, kPackedPiece,
+                                               load.PackedBytes(stream, size_t(height), int64_t(rowBytes) * height));
+    else
+        RequireBytes(stream, int64_t(rowBytes) * height);
+    NewImage(width, height, PixelFormat());
+    TColorManager& cm = ColorManager();
     TPackbitsRLEDecoder decoder;
-    const size_t bytesPerSample = h.depth == 16 ? 2 : 1;
-    if (oneChannel) {
-        // Rows go into the scan lines as they are; 16-bit grey through the
-        // colour manager.
-        StartProgress(raster::kTransfering);
-        const size_t rowBytes = h.depth == 1 ? (size_t(width) + 7) / 8 : size_t(width) * bytesPerSample;
-        const bool wide = h.depth == 16;
-        std::vector<uint8_t> wideRow(wide ? rowBytes : 0);
-        std::unique_ptr<TPackedInput> input;
-        if (packed)
-            input = std::make_unique<TPackedInput>(stream, kPackedPiece,
-                                                   packedBytes(size_t(height), int64_t(rowBytes) * height));
-        else
-            RequireBytes(stream, int64_t(rowBytes) * height);
-        NewImage(width, height, PixelFormat());
-        const size_t stride = static_cast<size_t>(RowBytes());
-        for (int32_t y = 0; y < height; ++y) {
-            uint8_t* line = ScanLine(y);
-            uint8_t* row = wide ? wideRow.data() : line;
-            size_t written = rowBytes;
-            if (packed) {
-                // Each row from its own count of bytes, as far as the data goes.
-                while (input->Available() < counts[size_t(y)] && input->Refill()) {
-                }
-                const size_t count = std::min<size_t>(counts[size_t(y)], input->Available());
-                const uint8_t* source = input->Data();
-                uint8_t* dest = row;
-                written = static_cast<size_t>(decoder.Decode(source, dest, int64_t(count), int64_t(rowBytes)));
-                std::memset(row + written, 0, rowBytes - written);
-                input->Consume(count);
-            } else {
-                stream.ReadBuffer(row, int64_t(rowBytes));
+    const size_t stride = static_cast<size_t>(RowBytes());
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* line = ScanLine(y);
+        uint8_t* row = wide ? wideRow.data() : line;
+        size_t written = rowBytes;
+        if (load.packed) {
+            // Each row from its own count of bytes, as far as the data goes.
+            const uint32_t rowCount = load.counts[size_t(y)];
+            while (input->Available() < rowCount && input->Refill()) {
             }
-            if (wide) cm.ConvertPixels(wideRow.data(), rowBytes, line, stride, static_cast<uint32_t>(width));
-            const size_t used = wide ? size_t(width) : rowBytes;
-            std::memset(line + used, 0, stride - used);
-            RowProgress(y, height);
+            const size_t count = std::min<size_t>(rowCount, input->Available());
+            const uint8_t* source = input->Data();
+            uint8_t* dest = row;
+            written = static_cast<size_t>(decoder.Decode(source, dest, int64_t(count), int64_t(rowBytes)));
+            std::memset(row + written, 0, rowBytes - written);
+            input->Consume(count);
+        } else {
+            stream.ReadBuffer(row, int64_t(rowBytes));
         }
-        EndProgress();
-        return;
+        if (wide) cm.ConvertPixels(wideRow.data(), rowBytes, line, stride, static_cast<uint32_t>(width));
+        const size_t used = wide ? size_t(width) : rowBytes;
+        std::memset(line + used, 0, stride - used);
+        RowProgress(y, height);
     }
+    EndProgress();
+}
 
-    // Colour: the channels' rows of a band side by side, converted into the
-    // scan lines, band after band.
+// RGB, multichannel, CMYK and L*a*b* pictures: the channels' rows of a band
+// side by side, converted into the scan lines, band after band.
+void TPSDGraphic::LoadColour(TStream& stream, const TPSDLoad& load) {
+    const int32_t width = load.width, height = load.height;
+    const uint32_t planes = load.planes;
+    const bool packed = load.packed;
     StartProgress(raster::kLoadingData);
-    const size_t planeRow = size_t(width) * bytesPerSample;
+    const size_t planeRow = size_t(width) * (load.header.depth == 16 ? 2 : 1);
     const int64_t planeSize = int64_t(planeRow) * height;
     const int64_t total = planeSize * planes;
     const int64_t dataStart = stream.Position();
@@ -338,11 +364,11 @@ void TPSDGraphic::LoadImage(TStream& stream) {
     std::vector<int64_t> channelStart(planes + 1, 0);
     std::vector<std::unique_ptr<TPackBitsStream>> channels;
     if (packed) {
-        present = packedBytes(size_t(height) * planes, total);
+        present = load.PackedBytes(stream, size_t(height) * planes, total);
         int64_t sum = 0;
         for (uint32_t c = 0; c < planes; ++c) {
             channelStart[c] = std::min(sum, present);
-            for (int32_t y = 0; y < height; ++y) sum += counts[size_t(c) * size_t(height) + size_t(y)];
+            for (int32_t y = 0; y < height; ++y) sum += load.counts[size_t(c) * size_t(height) + size_t(y)];
         }
         channelStart[planes] = present;
         for (uint32_t c = 0; c < planes; ++c)
@@ -354,12 +380,13 @@ void TPSDGraphic::LoadImage(TStream& stream) {
     EndProgress();
     StartProgress(raster::kTransfering);
     NewImage(width, height, PixelFormat());
+    TColorManager& cm = ColorManager();
     const size_t stride = static_cast<size_t>(RowBytes());
-    const size_t written = size_t(width) * (target == TColorLayout::csBGRA ? 4 : 3);
+    const size_t written = size_t(width) * (load.target == TColorLayout::csBGRA ? 4 : 3);
     // Rows [first, first + count) from planes lying planeBytes apart.
     auto convertRows = [&](uint8_t* base, size_t planeBytes, int32_t first, int32_t count, bool progress) {
         // Photoshop stores ink as 255 less its amount.
-        if (scheme == TColorLayout::csCMYK)
+        if (load.scheme == TColorLayout::csCMYK)
             for (uint32_t c = 0; c < planes; ++c) {
                 uint8_t* ink = base + c * planeBytes;
                 for (size_t i = 0; i < size_t(count) * planeRow; ++i) ink[i] = static_cast<uint8_t>(255 - ink[i]);

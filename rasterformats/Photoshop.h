@@ -19,4 +19,13 @@ public:
 
 protected:
     void LoadImage(TStream& stream) override;
+
+private:
+    struct TPSDLoad;
+    // Modes 5, 6 and above 9: a black picture of the file's size.
+    void LoadUnconverted(TStream& stream, const TPSDLoad& load);
+    // Bitmap, grey, duotone and indexed: the first channel.
+    void LoadOneChannel(TStream& stream, const TPSDLoad& load);
+    // RGB, multichannel, CMYK and L*a*b*: three or four channels converted.
+    void LoadColour(TStream& stream, const TPSDLoad& load);
 };
