@@ -300,18 +300,20 @@ void ReadPixels(TStream& stream, const Header& h, TBitmap& bitmap) {
     std::vector<uint8_t> data;
     if (rle && h.width > 0 && h.height > 0) {
         // Data that ends early leaves the rest of the picture to index 0,
-        // but it may not be what makes a small file a large picture: what
-        // the codes reach (drawing, or passing over by end-of-line and jump
-        // codes, as writers do for what they leave blank) vouches for it, or
-        // what the bytes could draw at the most, 255 pixels a pair. Measured
-        // before the picture is allocated, which also refuses damaged codes
-        // without it.
+        // but it may not be what makes a small file a large picture. What
+        // the bytes could draw at the most (255 pixels a pair) vouches for
+        // it; failing that, what the codes reach, drawing or passing over
+        // with end-of-line and jump codes (as writers do for what they leave
+        // blank), counted before the picture is allocated, which refuses
+        // damaged codes without it too.
         stream.SetPosition(h.start + h.pixelOffset);
         data.resize(static_cast<size_t>(h.pixelBytes));
         ReadExact(stream, data.data(), h.pixelBytes);
+        const int64_t pixels = int64_t(h.width) * h.height;
         auto measure = [](int64_t, int64_t, uint8_t) {};
-        const int64_t reached = WalkRle(data.data(), h.pixelBytes, h.compression == kRle4, h.width, h.height, measure);
-        if (!ClaimBacked(int64_t(h.width) * h.height, std::max(reached, h.pixelBytes / 2 * 255))) Invalid();
+        if (!ClaimBacked(pixels, h.pixelBytes / 2 * 255) &&
+            !ClaimBacked(pixels, WalkRle(data.data(), h.pixelBytes, h.compression == kRle4, h.width, h.height, measure)))
+            Invalid();
     }
     bitmap.SetSize(h.width, h.height);
     if (bitmap.Empty()) return;
