@@ -1,6 +1,7 @@
 // The canvas of a bitmap: fills, blits with raster operations, stretching.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -14,33 +15,22 @@ namespace {
 
 // A ternary raster operation on whole words: bit i of the operation code's
 // index byte gives the result for pattern, source and destination bits
-// (P, S, D) with i = 4P + 2S + D.
-inline uint32_t Rop3(uint8_t index, uint32_t p, uint32_t s, uint32_t d) {
-    switch (index) {
-        case 0xCC: return s;
-        case 0x88: return s & d;
-        case 0xEE: return s | d;
-        case 0x66: return s ^ d;
-        case 0x33: return ~s;
-        case 0x44: return s & ~d;
-        case 0x11: return ~(s | d);
-        case 0xBB: return ~s | d;
-        case 0xC0: return s & p;
-        case 0x55: return ~d;
-        case 0x5A: return p ^ d;
-        case 0xF0: return p;
-        case 0x00: return 0;
-        case 0xFF: return 0xFFFFFFFFu;
-        case 0xAA: return d;
-        default: break;
+// (P, S, D) with i = 4P + 2S + D. The pattern is fixed for a blit, so it is
+// folded into one mask per source and destination pair, and each pixel
+// takes a few branch-free operations whatever the code.
+class TernaryRop {
+public:
+    TernaryRop(uint8_t index, uint32_t p) {
+        for (int k = 0; k < 4; ++k)
+            m_[k] = (((index >> (4 + k)) & 1) ? p : 0u) | (((index >> k) & 1) ? ~p : 0u);
     }
-    uint32_t r = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (!((index >> i) & 1)) continue;
-        r |= ((i & 4) ? p : ~p) & ((i & 2) ? s : ~s) & ((i & 1) ? d : ~d);
+    uint32_t operator()(uint32_t s, uint32_t d) const {
+        return (m_[3] & s & d) | (m_[2] & s & ~d) | (m_[1] & ~s & d) | (m_[0] & ~s & ~d);
     }
-    return r;
-}
+
+private:
+    uint32_t m_[4];  // by 2S + D
+};
 
 // Nearest-neighbour source coordinate of destination pixel i of n, over
 // source span [from, from + span): the centre of the destination pixel
@@ -217,7 +207,6 @@ void Blit(TBitmap& dst, const TRect& destRect, const TBitmap& src, const TRect& 
     const uint32_t key = keyColor >= 0 ? ColorToWord(static_cast<TColor>(keyColor)) : 0;
 
     const RowCodec srcCodec(sf, source->ColorTable());
-    RowCodec dstCodec(df, dst.ColorTable());
     std::unique_ptr<RowCodec> maskCodec;
     if (mask != nullptr && !mask->Empty())
         maskCodec = std::make_unique<RowCodec>(mask->PixelFormat(), mask->ColorTable());
@@ -240,48 +229,73 @@ void Blit(TBitmap& dst, const TRect& destRect, const TBitmap& src, const TRect& 
     const int32_t maskSpan = mask ? std::max(0, std::min(hi + 1, mask->Width()) - lo) : 0;
     for (int32_t& c : columns)
         if (c >= 0) c -= lo;
+    // A large blit goes in bands of rows over the worker threads: each
+    // destination row is made from the source and from itself alone, so the
+    // bands may run in any order, each with its own codec (an indexed one
+    // caches its colour look-ups) and row buffers. A mask that is the
+    // destination itself changes under the rows, so that blit stays whole.
+    const size_t bytes = 4 * static_cast<size_t>(n) * static_cast<size_t>(y1 - y0);
+    auto inBands = [&](const std::function<void(int32_t, int32_t)>& rows) {
+        if (mask == &dst) {
+            rows(y0, y1);
+            return;
+        }
+        pixmem::ForRows(y1 - y0, bytes, [&](int32_t begin, int32_t end) { rows(y0 + begin, y0 + end); });
+    };
     if (index == 0xCC && keyColor < 0 && !indexedDest) {
-        CopySource(dst, *source, mask, srcCodec, dstCodec, maskCodec.get(), srcRect, destRect, x0, y0, y1, lo, span,
-                   maskSpan, columns);
+        inBands([&](int32_t from, int32_t to) {
+            RowCodec bandCodec(df, dst.ColorTable());
+            CopySource(dst, *source, mask, srcCodec, bandCodec, maskCodec.get(), srcRect, destRect, x0, from, to, lo,
+                       span, maskSpan, columns);
+        });
         return;
     }
-    std::vector<uint32_t> srcRow(static_cast<size_t>(span));
-    std::vector<uint32_t> maskRow(static_cast<size_t>(span), 0u);
-    std::vector<uint32_t> out(static_cast<size_t>(n));
-    int64_t loadedRow = -1;
-    for (int32_t y = y0; y < y1; ++y) {
-        const int64_t sy = SourceCoord(srcRect.Top, sh, y - destRect.Top, dh);
-        if (needSource && (sy < 0 || sy >= source->Height())) continue;
-        if (needSource && sy != loadedRow) {
-            if (anyColumn)
-                srcCodec.Read(source->ScanLine(static_cast<int32_t>(sy)), lo, span, srcRow.data());
-            if (mask != nullptr) {
-                std::fill(maskRow.begin(), maskRow.end(), 0u);
-                if (sy < mask->Height() && maskSpan > 0)
-                    maskCodec->Read(mask->ScanLine(static_cast<int32_t>(sy)), lo, maskSpan, maskRow.data());
+    const TernaryRop apply(index, pattern);
+    inBands([&](int32_t from, int32_t to) {
+        RowCodec dstCodec(df, dst.ColorTable());
+        std::vector<uint32_t> srcRow(static_cast<size_t>(span));
+        std::vector<uint32_t> maskRow(static_cast<size_t>(span), 0u);
+        std::vector<uint32_t> out(static_cast<size_t>(n));
+        int64_t loadedRow = -1;
+        for (int32_t y = from; y < to; ++y) {
+            const int64_t sy = SourceCoord(srcRect.Top, sh, y - destRect.Top, dh);
+            if (needSource && (sy < 0 || sy >= source->Height())) continue;
+            if (needSource && sy != loadedRow) {
+                if (anyColumn)
+                    srcCodec.Read(source->ScanLine(static_cast<int32_t>(sy)), lo, span, srcRow.data());
+                if (mask != nullptr) {
+                    std::fill(maskRow.begin(), maskRow.end(), 0u);
+                    if (sy < mask->Height() && maskSpan > 0)
+                        maskCodec->Read(mask->ScanLine(static_cast<int32_t>(sy)), lo, maskSpan, maskRow.data());
+                }
+                loadedRow = sy;
             }
-            loadedRow = sy;
-        }
-        uint8_t* row = dst.ScanLine(y);
-        dstCodec.Read(row, x0, n, out.data());
-        for (int32_t i = 0; i < n; ++i) {
-            uint32_t s = 0;
-            if (needSource) {
-                const int32_t sx = columns[static_cast<size_t>(i)];
-                if (sx < 0) continue;
-                s = srcRow[static_cast<size_t>(sx)];
-                if (keyColor >= 0 && (s & 0xFFFFFF) == key) continue;
-                if (mask != nullptr && (maskRow[static_cast<size_t>(sx)] & 0xFFFFFF) != 0)
-                    continue;
+            uint8_t* row = dst.ScanLine(y);
+            dstCodec.Read(row, x0, n, out.data());
+            if (!needSource && !indexedDest) {
+                for (uint32_t& d : out) d = apply(0, d);
+                dstCodec.Write(row, x0, n, out.data());
+                continue;
             }
-            uint32_t& d = out[static_cast<size_t>(i)];
-            d = Rop3(index, pattern, s, d);
-            // An index written back could pick another entry of the same
-            // colour, so indexed pixels are written only where drawn.
-            if (indexedDest) dstCodec.Write(row, x0 + i, 1, &d);
+            for (int32_t i = 0; i < n; ++i) {
+                uint32_t s = 0;
+                if (needSource) {
+                    const int32_t sx = columns[static_cast<size_t>(i)];
+                    if (sx < 0) continue;
+                    s = srcRow[static_cast<size_t>(sx)];
+                    if (keyColor >= 0 && (s & 0xFFFFFF) == key) continue;
+                    if (mask != nullptr && (maskRow[static_cast<size_t>(sx)] & 0xFFFFFF) != 0)
+                        continue;
+                }
+                uint32_t& d = out[static_cast<size_t>(i)];
+                d = apply(s, d);
+                // An index written back could pick another entry of the same
+                // colour, so indexed pixels are written only where drawn.
+                if (indexedDest) dstCodec.Write(row, x0 + i, 1, &d);
+            }
+            if (!indexedDest) dstCodec.Write(row, x0, n, out.data());
         }
-        if (!indexedDest) dstCodec.Write(row, x0, n, out.data());
-    }
+    });
 }
 
 }  // namespace px
