@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "LoadWork.h"
 #include "Numeric.h"
 
 // What is played: the bitmap records (EMF: EMR_STRETCHDIBITS, EMR_BITBLT,
@@ -535,6 +536,21 @@ PixelBudget BudgetFor(size_t bytes) {
     return PixelBudget{std::min<int64_t>(kMaxMetafilePixels, (int64_t(1) << 20) + 256 * int64_t(bytes))};
 }
 
+uint64_t Area(const TRect& r) {
+    if (r.Right <= r.Left || r.Bottom <= r.Top) return 0;
+    return uint64_t(int64_t(r.Right) - r.Left) * uint64_t(int64_t(r.Bottom) - r.Top);
+}
+
+// The pixels one drawing may write onto `shown` pixels of the canvas.
+// Each record may cover the whole picture, so the work of playing is
+// records x area, which the file's length alone does not bound.
+uint64_t DrawAllowance(uint64_t shown, uint64_t fileBytes) {
+    const uint64_t frames = kMetafileDrawFrames * shown;  // at most 2^62 pixels shown
+    const uint64_t perByte = kMetafileDrawPixelsPerByte * fileBytes;
+    return frames > std::numeric_limits<uint64_t>::max() - perByte ? std::numeric_limits<uint64_t>::max()
+                                                                   : frames + perByte;
+}
+
 // ------------------------------------------------------------ playing
 
 struct DcState {
@@ -549,12 +565,15 @@ struct Brush {
     TColor color = clWhite;
 };
 
+// Plays records onto a canvas, or, without one, only places them and
+// counts what they would draw onto clip. Once a record would take the
+// drawing past its allowance, nothing more is drawn.
 class Player {
 public:
-    Player(TCanvas& canvas, const TRect& rect, bool enhanced, long double frameLeft, long double frameTop,
-           long double frameWidth, long double frameHeight)
-        : canvas_(canvas), rect_(rect), enhanced_(enhanced), frameLeft_(frameLeft), frameTop_(frameTop),
-          frameWidth_(frameWidth), frameHeight_(frameHeight) {
+    Player(TCanvas* canvas, const TRect& clip, const TRect& rect, bool enhanced, long double frameLeft,
+           long double frameTop, long double frameWidth, long double frameHeight, uint64_t allowance)
+        : canvas_(canvas), clip_(clip), rect_(rect), enhanced_(enhanced), frameLeft_(frameLeft), frameTop_(frameTop),
+          frameWidth_(frameWidth), frameHeight_(frameHeight), left_(allowance) {
         if (!enhanced_) {
             // A Windows metafile's window is its frame until it sets its own.
             state_.winOrgX = frameLeft;
@@ -564,7 +583,10 @@ public:
         }
     }
 
+    bool Spent() const { return spent_; }
+
     void Play(const Op& op) {
+        if (spent_) return;
         switch (op.kind) {
             case Op::Kind::Blit: Blit(op); break;
             case Op::Kind::MapMode: state_.mapMode = op.a; break;
@@ -659,17 +681,30 @@ private:
         return stockBrush_;
     }
 
+    // Takes what a blit onto dest draws from the allowance; false, and
+    // nothing more drawn, when it is not there.
+    bool Take(const TRect& dest) {
+        TRect visible;
+        const uint64_t pixels = IntersectRect(visible, dest, clip_) ? Area(visible) : 0;
+        if (pixels > left_) {
+            spent_ = true;
+            return false;
+        }
+        left_ -= pixels;
+        if (canvas_ != nullptr) loadwork::AddDrawnPixels(pixels);
+        return true;
+    }
+
     void Blit(const Op& op) {
         const uint32_t rop = op.rop;
-        const bool pattern = NeedsPattern(rop);
-        if (pattern) {
+        TColor brush = clWhite;
+        if (NeedsPattern(rop)) {
             const Brush& b = Current();
             if (b.kind != Brush::Solid) return;  // hollow or patterned brushes are not played
-            canvas_.Brush.Color = b.color;
+            brush = b.color;
         }
         const long double x0 = MapX(op.dx), x1 = MapX(int64_t(op.dx) + op.dw);
         const long double y0 = MapY(op.dy), y1 = MapY(int64_t(op.dy) + op.dh);
-        canvas_.CopyMode = static_cast<TCopyMode>(rop);
         if (!op.bitmap) {
             if (NeedsSource(rop)) return;
             static const TBitmap* dummy = [] {
@@ -679,7 +714,10 @@ private:
                 return b;
             }();
             TRect dest = Normalized(ToPixel(x0), ToPixel(y0), ToPixel(x1), ToPixel(y1));
-            if (!dest.IsEmpty()) canvas_.StretchBlt(dest, *dummy, Rect(0, 0, 1, 1));
+            if (dest.IsEmpty() || !Take(dest) || canvas_ == nullptr) return;
+            canvas_->Brush.Color = brush;
+            canvas_->CopyMode = static_cast<TCopyMode>(rop);
+            canvas_->StretchBlt(dest, *dummy, Rect(0, 0, 1, 1));
             return;
         }
         const TBitmap& bitmap = *op.bitmap;
@@ -699,14 +737,18 @@ private:
         const TRect src = Rect(static_cast<int32_t>(cx0), static_cast<int32_t>(cy0), static_cast<int32_t>(cx1),
                                static_cast<int32_t>(cy1));
         TRect visible;
-        if (!IntersectRect(visible, dest, canvas_.ClipRect()) && canvas_.Target() != nullptr) return;
+        // A canvas without pixels (a recording one) takes what lies outside its clip too.
+        if (!IntersectRect(visible, dest, clip_) && (canvas_ == nullptr || canvas_->Target() != nullptr)) return;
+        if (!Take(dest) || canvas_ == nullptr) return;
+        canvas_->Brush.Color = brush;
+        canvas_->CopyMode = static_cast<TCopyMode>(rop);
         if (bx > ax && by > ay) {
-            canvas_.StretchBlt(dest, bitmap, src);
+            canvas_->StretchBlt(dest, bitmap, src);
             return;
         }
         TBitmap mirrored;
         Mirror(bitmap, src, bx < ax, by < ay, mirrored);
-        canvas_.StretchBlt(dest, mirrored, Rect(0, 0, mirrored.Width(), mirrored.Height()));
+        canvas_->StretchBlt(dest, mirrored, Rect(0, 0, mirrored.Width(), mirrored.Height()));
     }
 
     static TRect Normalized(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
@@ -729,15 +771,31 @@ private:
             }
     }
 
-    TCanvas& canvas_;
+    TCanvas* canvas_;
+    TRect clip_;
     TRect rect_;
     bool enhanced_;
     long double frameLeft_, frameTop_, frameWidth_, frameHeight_;
+    uint64_t left_;
+    bool spent_ = false;
     DcState state_;
     std::vector<DcState> saved_;
     std::vector<Brush> objects_;
     Brush stockBrush_{Brush::Solid, clWhite};
 };
+
+// Refuses a metafile whose records, played at its own size as the loaders
+// play it, would write more than a drawing may, before any pixel is drawn.
+void CheckDrawing(const OpList& ops, bool enhanced, int64_t width, int64_t height, long double frameLeft,
+                  long double frameTop, long double frameWidth, long double frameHeight, size_t fileBytes) {
+    const TRect own = Rect(0, 0, static_cast<int32_t>(width), static_cast<int32_t>(height));
+    Player player(nullptr, own, own, enhanced, frameLeft, frameTop, frameWidth, frameHeight,
+                  DrawAllowance(Area(own), fileBytes));
+    for (const auto& op : ops) {
+        player.Play(*op);
+        if (player.Spent()) InvalidMetafile("drawing too large");
+    }
+}
 
 struct Registration {
     Registration() {
@@ -814,7 +872,7 @@ void TMetafile::LoadFromStream(TStream& stream) {
     LoadWindows(std::move(data), placeable ? 22 : 0, placeable);
 }
 
-void TMetafile::LoadEnhanced(std::vector<uint8_t> data) {
+void TMetafile::LoadEnhanced(std::vector<uint8_t> data, bool recorded) {
     const uint8_t* d = data.data();
     const size_t size = data.size();
     const uint32_t headerSize = Get32(d + 4);
@@ -873,6 +931,7 @@ void TMetafile::LoadEnhanced(std::vector<uint8_t> data) {
     }
     // Tolerated: a metafile that ends without its EOF record plays the
     // records it has.
+    if (!recorded) CheckDrawing(ops, true, width, height, fl, ft, fw, fh, size);
     data_ = std::move(data);
     ops_ = std::move(ops);
     enhanced_ = true;
@@ -941,6 +1000,7 @@ void TMetafile::LoadWindows(std::vector<uint8_t> data, size_t start, bool placea
         }
     }
     CheckPictureSize(width, height);
+    CheckDrawing(ops, false, width, height, fl, ft, fw, fh, size);
     data_ = std::move(data);
     ops_ = std::move(ops);
     enhanced_ = false;
@@ -959,9 +1019,18 @@ void TMetafile::Draw(TCanvas& canvas, const TRect& rect) {
     if (Empty() || rect.IsEmpty() || ops_.empty()) return;
     const TCopyMode mode = canvas.CopyMode;
     const TBrush brush = canvas.Brush;
-    Player player(canvas, rect, enhanced_, frameLeft_, frameTop_, frameWidth_, frameHeight_);
+    // A loaded metafile draws whole at its own size (loading refuses one
+    // that would not); drawn into another rectangle, it stops at the first
+    // record past its allowance and keeps what it drew.
+    const TRect clip = canvas.ClipRect();
+    TRect shown;
+    const uint64_t allowance = DrawAllowance(IntersectRect(shown, rect, clip) ? Area(shown) : 0, data_.size());
+    Player player(&canvas, clip, rect, enhanced_, frameLeft_, frameTop_, frameWidth_, frameHeight_, allowance);
     try {
-        for (const auto& op : ops_) player.Play(*op);
+        for (const auto& op : ops_) {
+            player.Play(*op);
+            if (player.Spent()) break;
+        }
     } catch (...) {
         canvas.CopyMode = mode;
         canvas.Brush = brush;
@@ -1200,7 +1269,9 @@ TMetafileCanvas::~TMetafileCanvas() {
         Put32(out, 0);   // nPalEntries
         Put32(out, 16);  // offPalEntries
         Put32(out, 20);  // nSizeLast
-        metafile_->LoadEnhanced(std::move(out));
+        // Taken as drawn, however much it draws: refusing it would lose
+        // what was recorded.
+        metafile_->LoadEnhanced(std::move(out), true);
         // The size as set, not as measured back from the frame.
         metafile_->width_ = width;
         metafile_->height_ = height;

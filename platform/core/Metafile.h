@@ -15,6 +15,13 @@ constexpr int32_t kMetafilePixelsPerInch = 96;
 // 32-bit bitmap of that size).
 constexpr int64_t kMaxMetafilePixels = int64_t(1) << 26;
 
+// The pixels one drawing of a metafile may write: this many times the
+// pixels of its rectangle on the canvas, plus this many per byte of the
+// file. Loading refuses a metafile whose records would write more at its
+// own size.
+constexpr uint64_t kMetafileDrawFrames = 4;
+constexpr uint64_t kMetafileDrawPixelsPerByte = 1024;
+
 class TMetafile : public TGraphic {
     QUILLARC_DECLARE_GRAPHIC(TMetafile)
 public:
@@ -58,7 +65,8 @@ protected:
 private:
     friend class TMetafileCanvas;
     void Clear();
-    void LoadEnhanced(std::vector<uint8_t> data);
+    // recorded: a recording of this program's, not checked for how much it draws.
+    void LoadEnhanced(std::vector<uint8_t> data, bool recorded = false);
     void LoadWindows(std::vector<uint8_t> data, size_t start, bool placeable);
 
     std::vector<uint8_t> data_;   // the file as recorded or loaded

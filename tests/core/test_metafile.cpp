@@ -6,8 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/core/LoadWork.h"
 #include "platform/core/Metafile.h"
 #include "platform/core/Numeric.h"
+#include "platform/core/Parallel.h"
 
 namespace {
 
@@ -509,4 +511,67 @@ TEST(Metafile, FuzzSeedsAreValidMetafiles) {
         EXPECT_NO_THROW(mf.LoadFromFile(entry.path().string())) << entry.path();
         EXPECT_GT(mf.Width(), 0) << entry.path();
     }
+}
+
+// Records cost work by the pixels they cover, not by their bytes: a
+// drawing may write 4 x the pixels shown plus 1,024 per byte of the file.
+// Seven blackness blits over a 256 x 256 frame and one of 136 rows in 226
+// bytes fill that to the pixel; a row more is refused before anything is
+// drawn. Drawn at twice the size, the drawing stops after four records.
+TEST(Metafile, DrawingIsBoundByTheFile) {
+    auto file = [](int16_t lastRows) {
+        Wmf w;
+        w.Add(0x020C, {256, 256});
+        for (int i = 0; i < 8; ++i) w.Add(0x0940, {0x0042, 0x0000, 0, 0, 0, i < 7 ? int16_t(256) : lastRows, 256, 0, 0});
+        return w.Build(false, 0, 0, 0);
+    };
+    const Bytes full = file(136);
+    ASSERT_EQ(full.size(), 226u);
+    EXPECT_EQ(LoadError(file(137)), "Metafile is not valid: drawing too large");
+    TMetafile mf;
+    Load(mf, full);
+    TBitmap out;
+    loadwork::Reset();
+    Play(mf, out);
+    EXPECT_EQ(loadwork::DrawnPixels(), 4u * 65536 + 1024u * 226);
+    EXPECT_EQ(out.Pixel(255, 255), clBlack);
+    TBitmap big;
+    big.SetPixelFormat(TPixelFormat::pf32bit);
+    big.SetSize(512, 512);
+    loadwork::Reset();
+    big.Canvas().StretchDraw(Rect(0, 0, 512, 512), mf);
+    EXPECT_EQ(loadwork::DrawnPixels(), 4u * 512 * 512);
+    EXPECT_EQ(big.Pixel(511, 511), clBlack);
+}
+
+// Blits over a large frame go in bands of rows over the threads: stretched
+// and mirrored bitmaps, a raster operation of brush, source and
+// destination, and plain fills give the same bytes on any number of
+// threads, onto 32-bit and 8-bit canvases.
+TEST(Metafile, LargeFramesDrawTheSameOnAnyNumberOfThreads) {
+    Wmf w;
+    w.Add(0x020C, {1001, 1203});
+    // STRETCHDIB: rop, usage, srcH, srcW, ySrc, xSrc, destH, destW, yDest, xDest.
+    w.Add(0x0F43, {0x0020, 0x00CC, 0, 5, 7, 0, 0, 1001, 1203, 0, 0}, Dib(7, 5, Pattern));
+    w.Add(0x0F43, {0x0746, 0x00E2, 0, 5, 7, 0, 0, 1000, -1100, 1, 1150}, Dib(7, 5, Pattern));
+    w.Add(0x0940, {0x0009, 0x0055, 0, 0, 0, 960, 1100, 20, 100});  // DSTINVERT
+    w.Add(0x0F43, {0x0086, 0x0066, 0, 3, 3, 0, 0, -990, 1190, 995, 5}, Dib(3, 3, Pattern));  // SRCINVERT
+    TMetafile mf;
+    Load(mf, w.Build(false, 0, 0, 0));
+    const int threads = par::ThreadCount();
+    for (TPixelFormat format : {TPixelFormat::pf32bit, TPixelFormat::pf8bit}) {
+        std::vector<Bytes> drawn;
+        for (int n : {1, 3, 8}) {
+            par::SetThreadCount(n);
+            TBitmap out;
+            out.SetPixelFormat(format);
+            out.SetSize(mf.Width(), mf.Height());
+            out.Canvas().Draw(0, 0, mf);
+            drawn.emplace_back();
+            for (int y = 0; y < out.Height(); ++y)
+                drawn.back().insert(drawn.back().end(), out.ScanLine(y), out.ScanLine(y) + out.RowBytes());
+        }
+        EXPECT_TRUE(drawn[1] == drawn[0] && drawn[2] == drawn[0]) << int(format);
+    }
+    par::SetThreadCount(threads);
 }

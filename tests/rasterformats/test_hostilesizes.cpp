@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "platform/core/LoadWork.h"
 #include "platform/core/Metafile.h"
 #include "platform/core/PixelBuffer.h"
 #include "tests/rasterformats/RasterFiles.h"
@@ -56,4 +57,32 @@ void CheckHostileFiles(const std::string& extensions) {
 TEST(HostileSizes, RunLengthReaders) { CheckHostileFiles(", .tga, .sgi, .rgb, .bw, .pcx, .cut, .rla, .psd,"); }
 TEST(HostileSizes, OtherRasterReaders) { CheckHostileFiles(", .ppm, .pbm, .pgm, .cel, .psp, .png, .pcd,"); }
 TEST(HostileSizes, TiffAndEps) { CheckHostileFiles(", .tif, .eps,"); }
-TEST(HostileSizes, PlatformFormatsAndGif) { CheckHostileFiles(", .bmp, .ico, .jpg, .emf, .gif,"); }
+TEST(HostileSizes, PlatformFormatsAndGif) { CheckHostileFiles(", .bmp, .ico, .jpg, .emf, .wmf, .gif,"); }
+
+// A metafile drawn at its own size, as the preview and the main window
+// draw it, writes no more than 4 x its pixels plus 1,024 per byte of the
+// file; one whose records would write more is refused before it draws.
+TEST(HostileSizes, MetafilesDrawNoMoreThanTheirFilesAllow) {
+    const std::string dir = rastertest::GeneratedDir("hostile");
+    uint64_t drawn = 0;
+    for (const rastertest::Expectation& c : rastertest::ReadManifest(dir, "claims.txt")) {
+        const std::string ext = LowerCase(ExtractFileExt(c.file));
+        if (ext != ".wmf" && ext != ".emf") continue;
+        SCOPED_TRACE(c.file);
+        struct stat info {};
+        ASSERT_EQ(stat((dir + "/" + c.file).c_str(), &info), 0);
+        loadwork::Reset();
+        uint64_t allowed = 0;
+        try {
+            TMetafile metafile;
+            metafile.LoadFromFile(dir + "/" + c.file);
+            allowed = 4 * uint64_t(metafile.Width()) * uint64_t(metafile.Height()) + 1024 * uint64_t(info.st_size);
+            TBitmap shown;
+            shown.Assign(&metafile);
+        } catch (const EInvalidGraphic&) {
+        }
+        EXPECT_LE(loadwork::DrawnPixels(), allowed);
+        drawn += loadwork::DrawnPixels();
+    }
+    EXPECT_GT(drawn, 4u * uint64_t(kMaxMetafilePixels));  // the file drawn to its allowance is among them
+}

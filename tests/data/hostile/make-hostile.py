@@ -308,8 +308,61 @@ def lengths_and_codes():
     yield "rle8-skipped-damaged.bmp", bmp(H, to_top(H) + b"\0\0\x05\x07\0\1"), 260
 
 
+def metafile_drawing():
+    # Metafiles whose records each cover the whole frame, so that drawing
+    # them is records x frame, far beyond what their bytes pay for: blits
+    # without a bitmap and one-pixel bitmaps stretched over the frame.
+    # "within-drawing.wmf" draws the most a file of its size may.
+    # DSPDxax: brush, bitmap and destination, the slowest operation to play.
+    blackness, dstinvert, srccopy, dspdxax = 0x00000042, 0x00550009, 0x00CC0020, 0x00E20746
+
+    def wmf_record(function, words, tail=b""):
+        return le32(3 + len(words) + len(tail) // 2) + le16(function, *words) + tail
+
+    def fill(rop, width, height):  # META_DIBBITBLT without a bitmap
+        return wmf_record(0x0940, [rop & 0xFFFF, rop >> 16, 0, 0, 0, height, width, 0, 0])
+
+    def stretched_pixel(width, height, rop=srccopy):  # META_STRETCHDIB of a 1 x 1 DIB
+        dib = struct.pack("<IiiHHIIiiII", 40, 1, 1, 1, 24, 0, 4, 0, 0, 0, 0) + b"\x80\x40\x20\x00"
+        return wmf_record(0x0F43, [rop & 0xFFFF, rop >> 16, 0, 1, 1, 0, 0, height, width, 0, 0], dib)
+
+    def wmf(records, side, placeable=False):
+        head = b""
+        if placeable:
+            words = struct.unpack("<10H", le32(0x9AC6CDD7) + le16(0, 0, 0, side, side, 96) + le32(0))
+            checksum = 0
+            for word in words:
+                checksum ^= word
+            head = le32(0x9AC6CDD7) + le16(0, 0, 0, side, side, 96) + le32(0) + le16(checksum)
+        else:
+            records = [wmf_record(0x020C, [side, side])] + records
+        body = b"".join(records) + wmf_record(0, [])
+        return head + le16(1, 9, 0x300) + le32((18 + len(body)) // 2) + le16(0) + le32(0) + le16(0) + body
+
+    def emf(records, side):
+        frame = side * 2540 // 96
+        size = 88 + sum(len(r) for r in records) + 20
+        header = struct.pack("<II4i4iIIIIHHIIIiiii", 1, 88, 0, 0, side - 1, side - 1, 0, 0, frame, frame,
+                             0x464D4520, 0x10000, size, len(records) + 2, 0, 0, 0, 0, 0, 1920, 1440, 508, 381)
+        return header + b"".join(records) + le32(14, 20, 0, 16, 20)
+
+    # EMR_BITBLT without a bitmap: bounds, destination, rop, source, identity, no bitmap.
+    bitblt = le32(76, 100, 0, 0, 8191, 8191, 0, 0, 8192, 8192, dstinvert, 0, 0) + struct.pack(
+        "<6f", 1, 0, 0, 1, 0, 0) + le32(0, 0, 0, 0, 0, 0)
+    yield "blackness-2726.wmf", wmf([fill(blackness, 8192, 8192)] * 2726, 8192), 600, "limit"
+    yield "bitblt-653.emf", emf([bitblt] * 653, 8192), 600, "limit"
+    yield "stretched-pixels-908.wmf", wmf([stretched_pixel(8192, 8192)] * 908, 8192), 600, "limit"
+    yield "blackness-10.wmf", wmf([fill(blackness, 8192, 8192)] * 10, 8192, placeable=True), 600, "limit"
+    yield "blackness-1024.wmf", wmf([fill(blackness, 1024, 1024)] * 2726, 1024), 600, "limit"
+    # Four frames and all but a few rows of a fifth: filler records of 24
+    # bytes that draw nothing give the file the bytes that pay for the fifth.
+    drawn = [stretched_pixel(8192, 8192), stretched_pixel(8192, 8192, dspdxax), fill(dstinvert, 8192, 8192),
+             fill(blackness, 8192, 8192), stretched_pixel(8192, 8160, dspdxax)]
+    yield "within-drawing.wmf", wmf(drawn + [fill(blackness, 0, 0)] * 2712, 8192), 600, "limit"
+
+
 FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
-            photo_cd, tiff, platform_formats, lengths_and_codes]
+            photo_cd, tiff, platform_formats, lengths_and_codes, metafile_drawing]
 
 
 def main():
