@@ -251,6 +251,7 @@ void Blit(TBitmap& dst, const TRect& destRect, const TBitmap& src, const TRect& 
         return;
     }
     const TernaryRop apply(index, pattern);
+    const bool everyColumn = std::find(columns.begin(), columns.end(), -1) == columns.end();
     inBands([&](int32_t from, int32_t to) {
         RowCodec dstCodec(df, dst.ColorTable());
         std::vector<uint32_t> srcRow(static_cast<size_t>(span));
@@ -272,8 +273,17 @@ void Blit(TBitmap& dst, const TRect& destRect, const TBitmap& src, const TRect& 
             }
             uint8_t* row = dst.ScanLine(y);
             dstCodec.Read(row, x0, n, out.data());
-            if (!needSource && !indexedDest) {
+            // A fill, and whole rows of the source without a key colour or
+            // a mask, keep no pixel: the rows go across without a test.
+            if (!indexedDest && !needSource) {
                 for (uint32_t& d : out) d = apply(0, d);
+                dstCodec.Write(row, x0, n, out.data());
+                continue;
+            }
+            if (!indexedDest && everyColumn && keyColor < 0 && mask == nullptr) {
+                for (int32_t i = 0; i < n; ++i)
+                    out[static_cast<size_t>(i)] = apply(srcRow[static_cast<size_t>(columns[static_cast<size_t>(i)])],
+                                                        out[static_cast<size_t>(i)]);
                 dstCodec.Write(row, x0, n, out.data());
                 continue;
             }
