@@ -386,9 +386,14 @@ void TCanvas::FillRect(const TRect& rect) {
     TRect r;
     if (!IntersectRect(r, rect, ClipRect())) return;
     const uint32_t word = px::ColorToWord(ColorToRGB(Brush.Color));
-    px::RowCodec codec(target_->PixelFormat(), target_->ColorTable());
-    std::vector<uint32_t> fill(static_cast<size_t>(r.Width()), word);
-    for (int32_t y = r.Top; y < r.Bottom; ++y) codec.Write(target_->ScanLine(y), r.Left, r.Width(), fill.data());
+    // A large fill (a picture's background) goes in bands over the threads.
+    const size_t bytes = 4 * static_cast<size_t>(r.Width()) * static_cast<size_t>(r.Height());
+    pixmem::ForRows(r.Height(), bytes, [&](int32_t begin, int32_t end) {
+        px::RowCodec codec(target_->PixelFormat(), target_->ColorTable());
+        std::vector<uint32_t> fill(static_cast<size_t>(r.Width()), word);
+        for (int32_t y = r.Top + begin; y < r.Top + end; ++y)
+            codec.Write(target_->ScanLine(y), r.Left, r.Width(), fill.data());
+    });
     Changed();
 }
 
