@@ -302,22 +302,36 @@ int64_t TPSPRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t p
     const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
     uint8_t* d = dest;
     int64_t left = std::max<int64_t>(unpackedSize, 0);
-    while (s < end && left > 0) {
-        const uint8_t header = *s++;
-        if (header < 128) {
-            const int64_t n = std::min<int64_t>({header, end - s, left});
+    while (left > 0) {
+        if (pendingRun_ > 0) {
+            const int64_t n = std::min<int64_t>(pendingRun_, left);
+            std::memset(d, runValue_, static_cast<size_t>(n));
+            d += n;
+            left -= n;
+            pendingRun_ -= static_cast<uint32_t>(n);
+        } else if (pendingLiteral_ > 0) {
+            const int64_t n = std::min<int64_t>({pendingLiteral_, end - s, left});
+            if (n == 0) break;
             std::memcpy(d, s, static_cast<size_t>(n));
             s += n;
             d += n;
             left -= n;
+            pendingLiteral_ -= static_cast<uint32_t>(n);
         } else {
             if (s >= end) break;
-            const int64_t n = std::min<int64_t>(header - 128, left);
-            std::memset(d, *s++, static_cast<size_t>(n));
-            d += n;
-            left -= n;
+            const uint8_t header = *s;
+            if (header < 128) {
+                pendingLiteral_ = header;
+                s += 1;
+            } else {
+                if (end - s < 2) break;  // the run's byte is not there yet
+                pendingRun_ = header - 128u;
+                runValue_ = s[1];
+                s += 2;
+            }
         }
     }
+    source = s;
     return std::max<int64_t>(unpackedSize, 0) - left;
 }
 

@@ -113,11 +113,21 @@ public:
 };
 
 // Paintshop Pro: header below 128 copies header bytes, 128 and above repeats
-// the next byte header - 128 times. Moves nothing.
+// the next byte header - 128 times. A packet longer than the bytes wanted is
+// carried over to the next Decode (BeginDecode forgets it), so that a
+// channel's plane can be decoded row by row. Moves source past the bytes
+// consumed: a run header is taken only with its byte and a literal goes on
+// with the next piece, so a caller may hand the data over in pieces.
 class TPSPRLEDecoder : public TDecoder {
 public:
     const char* ClassName() const override { return "TPSPRLEDecoder"; }
     int64_t Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) override;
+    void BeginDecode() override { pendingRun_ = pendingLiteral_ = 0; }
+
+private:
+    uint32_t pendingRun_ = 0;      // bytes of a run still to write
+    uint32_t pendingLiteral_ = 0;  // bytes of a literal still to copy
+    uint8_t runValue_ = 0;
 };
 
 // Alias/Wavefront: header 0..127 repeats the next byte header + 1 times, a

@@ -66,8 +66,9 @@ TEST(Decoders, RunLengthRulesAndBounds) {
         {"cut skips the count, stops after 0", cut, {9, 9, 0x83, 5, 2, 1, 2, 0, 7}, 6, {5, 5, 5, 1, 2, E}, 8},
         {"cut line longer than the row", cut, {9, 9, 0x85, 5, 0, 7}, 3, {5, 5, 5}, 5},
         {"cut line without its end", cut, {9, 9, 3, 1}, 4, {1, E, E, E}, 4},
-        {"psp literal and run", psp, {2, 1, 2, 0x83, 9}, 6, {1, 2, 9, 9, 9, E}, 0},
-        {"psp run cut to the room", psp, {0xFF, 1}, 2, {1, 1}, 0},
+        {"psp literal and run", psp, {2, 1, 2, 0x83, 9}, 6, {1, 2, 9, 9, 9, E}, 5},
+        {"psp run cut to the room", psp, {0xFF, 1}, 2, {1, 1}, 2},
+        {"psp run without its byte", psp, {1, 7, 0x85}, 3, {7, E, E}, 2},
         {"rla run and literal", rla, {1, 4, 0xFE, 5, 6}, 5, {4, 4, 5, 6, E}, 5},
         {"rla literal cut to the room", rla, {0x80, 1, 2, 3}, 2, {1, 2}, 3},
         {"rla span ends where the room does", rla, {0x7F, 4, 0x01, 5}, 3, {4, 4, 4}, 2},
@@ -80,7 +81,7 @@ TEST(Decoders, RunLengthRulesAndBounds) {
         const auto written = std::count_if(c.output.begin(), c.output.end(), [](uint8_t b) { return b != 0xEE; });
         EXPECT_EQ(r.units, written);
         if (dynamic_cast<TPCXRLEDecoder*>(decoder.get()) || dynamic_cast<TCUTRLEDecoder*>(decoder.get()) ||
-            dynamic_cast<TRLADecoder*>(decoder.get()))
+            dynamic_cast<TRLADecoder*>(decoder.get()) || dynamic_cast<TPSPRLEDecoder*>(decoder.get()))
             EXPECT_EQ(r.consumed, c.consumed);
         else
             EXPECT_EQ(r.consumed, 0u);
@@ -94,6 +95,23 @@ TEST(Decoders, PCXRunsCarryOverToTheNextLine) {
     EXPECT_EQ(first.output, (Bytes{3, 3}));
     const Bytes rest(packed.begin() + static_cast<long>(first.consumed), packed.end());
     EXPECT_EQ(Unpack(decoder, rest, 4).output, (Bytes{3, 3, 3, 4}));
+}
+
+TEST(Decoders, PaintshopProPacketsRunAcrossCallsAndPieces) {
+    // A run of five over rows of three: the rest opens the next row.
+    TPSPRLEDecoder decoder;
+    const Result row1 = Unpack(decoder, {0x85, 4, 0x03}, 3);
+    EXPECT_EQ(row1.output, (Bytes{4, 4, 4}));
+    EXPECT_EQ(row1.consumed, 2u);
+    // A literal of three cut where the piece ends goes on with the next.
+    const Result row2 = Unpack(decoder, {0x03, 1, 2}, 5);
+    EXPECT_EQ(row2.output, (Bytes{4, 4, 1, 2, E()}));
+    EXPECT_EQ(row2.consumed, 3u);
+    EXPECT_EQ(Unpack(decoder, {3}, 1).output, (Bytes{3}));
+    // BeginDecode forgets a packet part-way done.
+    EXPECT_EQ(Unpack(decoder, {0x85, 4}, 1).output, (Bytes{4}));
+    decoder.BeginDecode();
+    EXPECT_EQ(Unpack(decoder, {0x81, 8}, 2).output, (Bytes{8, E()}));
 }
 
 TEST(Decoders, TargaPacketsRunAcrossCallsAndPieces) {
