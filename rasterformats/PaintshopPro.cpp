@@ -6,9 +6,10 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <vector>
 
-#include "platform/core/PixelBuffer.h"
+#include "platform/core/LoadWork.h"
 #include "rasterformats/LZ77Decoder.h"
 #include "rasterformats/RasterStrings.h"
 
@@ -19,10 +20,12 @@ constexpr size_t kHeaderSize = 36;
 constexpr char kSignature[] = "Paint Shop Pro Image File";
 constexpr size_t kAttributesSize = 42;
 constexpr size_t kLayerAttributesSize = 115;
-// A picture is sized before its layer is found, and stays empty when there
-// is none; one larger than this must be backed by the data left in the file
-// at the most its compression can expand, so that a few bytes cannot claim
-// hundreds of megabytes.
+constexpr size_t kPackedPiece = size_t(1) << 16;  // packed bytes read at a time
+constexpr int64_t kBandBytes = int64_t(1) << 18;  // unpacked bytes of a channel at a time
+// A picture is sized from the header, also when the file has no layer (it
+// stays empty then); one larger than this must be backed by the data left
+// in the file at the most its compression can expand, so that a few bytes
+// cannot claim hundreds of megabytes.
 constexpr int64_t kUnbackedPictureBytes = int64_t(1) << 20;
 
 uint32_t Get16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
@@ -44,6 +47,117 @@ uint32_t Read32(TStream& stream) {
 void SeekForward(TStream& stream, int64_t position) {
     if (position > stream.Position()) stream.SetPosition(position);
 }
+
+// One channel's packed data unpacked a piece at a time, byte for byte as all
+// of it at once: run-length packets and deflate streams run on from one row
+// of the plane into the next. The data is read from the stream in pieces.
+class TChannelData {
+public:
+    // The packed bytes from `from` on; channels read side by side take
+    // turns at the stream.
+    TChannelData(TStream& stream, int64_t packed, TCompressionType compression, int64_t from)
+        : input_(stream, static_cast<size_t>(std::min<int64_t>(packed, kPackedPiece)), packed, from) {
+        if (compression == TCompressionType::ctRLE) {
+            decoder_ = std::make_unique<TPSPRLEDecoder>();
+        } else if (compression == TCompressionType::ctLZ77) {
+            auto inflate = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, false);
+            inflate_ = inflate.get();
+            decoder_ = std::move(inflate);
+        }
+        if (decoder_) decoder_->BeginDecode();
+    }
+    // Up to count bytes into dest; fewer only where the data ends.
+    int64_t Unpack(uint8_t* dest, int64_t count);
+    // Ends the decoding; the packed bytes taken.
+    int64_t Finish() {
+        if (decoder_) decoder_->EndDecode();
+        return consumed_;
+    }
+
+private:
+    TPackedInput input_;
+    std::unique_ptr<TDecoder> decoder_;  // none for stored data
+    TLZ77Decoder* inflate_ = nullptr;
+    int64_t consumed_ = 0;
+};
+
+int64_t TChannelData::Unpack(uint8_t* dest, int64_t count) {
+    int64_t done = 0;
+    while (done < count) {
+        // The decoder goes on without data only when no more comes: inflate
+        // may hold output for the last bytes it took, but an empty call
+        // before the next piece would end its stream.
+        if (input_.Available() == 0) input_.Refill();
+        const auto available = static_cast<int64_t>(input_.Available());
+        int64_t got, used;
+        if (!decoder_) {
+            got = used = std::min(available, count - done);
+            std::memcpy(dest + done, input_.Data(), static_cast<size_t>(got));
+        } else {
+            const uint8_t* cursor = input_.Data();
+            uint8_t* out = dest + done;
+            got = decoder_->Decode(cursor, out, available, count - done);
+            used = cursor - input_.Data();
+        }
+        input_.Consume(static_cast<size_t>(used));
+        consumed_ += used;
+        done += got;
+        // Inflate errors are not raised: the channel keeps what was inflated.
+        if (inflate_ != nullptr && inflate_->Result() != kZlibOK) break;
+        if (got == 0 && used == 0 && !input_.Refill()) break;
+    }
+    return done;
+}
+
+// Where the bytes of a channel's plane go in the picture, as the colour
+// manager converts them at the same depth on both sides: the rows of an
+// index or grey plane are the scan lines' pixel bytes (a 4-bit row of an
+// even width has a byte more, which is dropped), the bytes of a colour plane
+// of type 1 to 3 (red, green, blue) every third or fourth byte of the scan
+// lines from byte 3 - type.
+struct TChannelPlace {
+    TBitmap* picture;
+    size_t rowSize;  // bytes of a plane row
+    size_t used;     // of them, those an index or grey row keeps
+    size_t step;     // bytes of a colour pixel; 0 for index or grey
+
+    // Plane bytes [x, x + n) of row y of the channel type from source, or
+    // zeros without one.
+    void Put(size_t type, int32_t y, size_t x, size_t n, const uint8_t* source) const {
+        uint8_t* line = picture->ScanLine(y);
+        if (step == 0) {
+            if (x >= used) return;
+            n = std::min(n, used - x);
+            if (source != nullptr) std::memcpy(line + x, source, n);
+            else std::memset(line + x, 0, n);
+            return;
+        }
+        uint8_t* d = line + x * step + 3 - type;
+        if (source != nullptr) {
+            for (size_t i = 0; i < n; ++i, d += step) *d = source[i];
+        } else {
+            for (size_t i = 0; i < n; ++i, d += step) *d = 0;
+        }
+    }
+    // Whole rows of the three colour planes in one pass.
+    void PutColours(int32_t y, const uint8_t* red, const uint8_t* green, const uint8_t* blue) const {
+        uint8_t* d = picture->ScanLine(y);
+        for (size_t x = 0; x < rowSize; ++x, d += step) {
+            d[0] = blue[x];
+            d[1] = green[x];
+            d[2] = red[x];
+        }
+    }
+    // Plane bytes [from, to) of the channel type back to zero.
+    void Zero(size_t type, int64_t from, int64_t to) const {
+        while (from < to) {
+            const auto x = static_cast<size_t>(from % int64_t(rowSize));
+            const auto n = static_cast<size_t>(std::min<int64_t>(int64_t(rowSize - x), to - from));
+            Put(type, static_cast<int32_t>(from / int64_t(rowSize)), x, n, nullptr);
+            from += int64_t(n);
+        }
+    }
+};
 
 }  // namespace
 
@@ -153,51 +267,100 @@ void TPSPGraphic::LoadImage(TStream& stream) {
     const int64_t pictureBytes = planeSize * (rgb ? 3 : 1);
     if (pictureBytes > kUnbackedPictureBytes && pictureBytes > BytesLeft(stream) * maxExpansion)
         RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
+    // The picture is sized once its layer says whether it has 32 bits, so
+    // that a 24-bit one is never made and widened beside it.
     SetReaderPixelFormat(cm.PixelFormatFor(1));
-    SetSize(width, height);
     EndProgress();
 
-    // The planes of the channel types 0 (index or grey) to 3 (blue), zero
-    // where the file gives no data: a plane is taken unfilled and zeroed
-    // past what its data covers.
-    std::array<TPixelBuffer, 4> planes;
-    auto readChannel = [&]() {
+    // The blocks of the channels the picture shows, by channel type 0
+    // (index or grey) to 3 (blue): where the data starts (-1: no block), the
+    // packed bytes there and the plane bytes they may give.
+    struct TChannelBlock {
+        int64_t data = -1, packed = 0, wanted = 0;
+    };
+    std::array<bool, 4> seen{};
+    auto readChannelBlock = [&](std::array<TChannelBlock, 4>& shown) {
         TBlock block;
         if (!ReadBlockHeader(stream, block)) throw EReadError("Stream read error");
         if (version >= 4) Read32(stream);  // chunk length
         const uint32_t compressed = Read32(stream), uncompressed = Read32(stream);
         Read16(stream);  // bitmap type
         const uint32_t type = Read16(stream);
-        // Other channel types are passed over by their block's length.
-        if (type <= 3) {
-            TPixelBuffer& plane = planes[type];
-            plane = TPixelBuffer::Allocate(static_cast<size_t>(planeSize), false);
-            // The data lies inside its block, however long it says it is.
-            const int64_t packed = std::clamp<int64_t>(block.end - stream.Position(), 0, compressed);
-            const int64_t wanted = std::min<int64_t>(uncompressed, planeSize);
-            int64_t done = 0;
-            if (compression == TCompressionType::ctNone) {
-                done = std::min(packed, planeSize);
-                stream.ReadBuffer(plane.data(), done);
-            } else {
-                std::vector<uint8_t> data(static_cast<size_t>(packed));
-                stream.ReadBuffer(data.data(), packed);
-                const uint8_t* source = data.data();
-                uint8_t* dest = plane.data();
-                if (compression == TCompressionType::ctRLE) {
-                    done = TPSPRLEDecoder().Decode(source, dest, packed, wanted);
-                } else {
-                    TLZ77Decoder decoder(Z_FINISH, false);
-                    decoder.BeginDecode();
-                    // Inflate errors are not raised: the plane keeps what
-                    // was inflated.
-                    done = decoder.Decode(source, dest, packed, wanted);
-                    decoder.EndDecode();
-                }
-            }
-            std::memset(plane.data() + done, 0, static_cast<size_t>(planeSize - done));
+        // Other channel types are passed over by their block's length, and
+        // so are the planes the picture does not show: the colour planes of
+        // an indexed or grey picture, and the index plane of a colour one
+        // (its alpha is not read). Each block stands for the whole plane of
+        // its type, zero past its own data, so of several blocks of a type
+        // only the last one is unpacked.
+        if (type <= 3) seen[type] = true;
+        if (type <= 3 && (rgb ? type != 0 : type == 0)) {
+            // The data lies inside its block, however long it says it is;
+            // stored data is taken as far as it goes, packed data no further
+            // than its uncompressed length.
+            TChannelBlock& c = shown[type];
+            c.data = stream.Position();
+            c.packed = std::clamp<int64_t>(block.end - c.data, 0, compressed);
+            c.wanted =
+                compression == TCompressionType::ctNone ? planeSize : std::min<int64_t>(uncompressed, planeSize);
         }
         stream.SetPosition(block.end);
+    };
+
+    // The channels of a layer unpacked side by side, a band of rows at a
+    // time, straight into the picture's scan lines. placed: the bytes of
+    // each type's plane, from the start, that the layer of an earlier layer
+    // bank may have left other than zero; a channel's block replaces them.
+    std::array<int64_t, 4> placed{};
+    auto placeChannels = [&](const std::array<TChannelBlock, 4>& shown, const TChannelPlace& place) {
+        const auto bandRows = static_cast<int32_t>(std::clamp<int64_t>(kBandBytes / int64_t(rowSize), 1, height));
+        const size_t bandBytes = size_t(bandRows) * rowSize;
+        std::array<std::unique_ptr<TChannelData>, 4> data;
+        std::array<uint8_t*, 4> band{};
+        std::array<int64_t, 4> done{};
+        size_t count = 0;
+        for (size_t t = 0; t < 4; ++t)
+            if (shown[t].packed > 0 && shown[t].wanted > 0) {
+                data[t] = std::make_unique<TChannelData>(stream, shown[t].packed, compression, shown[t].data);
+                ++count;
+            }
+        // Left unfilled: a band is read only as far as it was unpacked.
+        const auto bands = std::make_unique_for_overwrite<uint8_t[]>(bandBytes * count);
+        for (size_t t = 0, slot = 0; t < 4; ++t)
+            if (data[t]) band[t] = bands.get() + bandBytes * slot++;
+        for (int32_t first = 0; first < height; first += bandRows) {
+            const int32_t rows = std::min(bandRows, height - first);
+            std::array<size_t, 4> got{};  // bytes of the band unpacked
+            size_t most = 0;
+            for (size_t t = 0; t < 4; ++t) {
+                if (!data[t]) continue;
+                const int64_t n = std::min<int64_t>(int64_t(rows) * int64_t(rowSize), shown[t].wanted - done[t]);
+                got[t] = static_cast<size_t>(data[t]->Unpack(band[t], n));
+                done[t] += int64_t(got[t]);
+                most = std::max(most, got[t]);
+                if (int64_t(got[t]) < n || done[t] == shown[t].wanted) {
+                    loadwork::AddDecodedBytes(static_cast<uint64_t>(data[t]->Finish()));
+                    data[t].reset();
+                }
+            }
+            if (most == 0) break;
+            for (size_t at = 0; at < most; at += rowSize) {
+                const size_t end = at + rowSize;
+                const auto y = static_cast<int32_t>(first + int32_t(at / rowSize));
+                if (rgb && got[1] >= end && got[2] >= end && got[3] >= end) {
+                    place.PutColours(y, band[1] + at, band[2] + at, band[3] + at);
+                } else {
+                    for (size_t t = 0; t < 4; ++t)
+                        if (got[t] > at) place.Put(t, y, 0, std::min(got[t], end) - at, band[t] + at);
+                }
+                RowProgress(y, height);
+            }
+            if (most < size_t(rows) * rowSize) break;
+        }
+        for (size_t t = 0; t < 4; ++t) {
+            if (shown[t].data < 0) continue;
+            place.Zero(t, done[t], placed[t]);
+            placed[t] = done[t];
+        }
     };
 
     // The first raster layer of a layer bank.
@@ -227,33 +390,21 @@ void TPSPGraphic::LoadImage(TStream& stream) {
             Read16(stream);  // bitmap count
             const uint32_t channels = Read16(stream);
             if (version >= 4) SeekForward(stream, start + length);
-            if (channels > 3 && rgb) {
-                cm.SetTargetLayout(TColorLayout::csBGRA);
-                SetPixelFormat(TPixelFormat::pf32bit);
-            }
-            for (uint32_t c = 0; c < channels; ++c) readChannel();
-            if (rgb && (planes[1].empty() || planes[2].empty() || planes[3].empty()))
+            std::array<TChannelBlock, 4> shown;
+            for (uint32_t c = 0; c < channels; ++c) readChannelBlock(shown);
+            if (rgb && !(seen[1] && seen[2] && seen[3]))
                 RaiseInvalidGraphicFmt(raster::kInvalidColorFormat, kFormatName);
+            const int64_t layerEnd = stream.Position();
+            // More than three channels make a 32-bit picture; one an earlier
+            // layer bank made is widened, its fourth byte 0.
+            if (channels > 3 && rgb) SetPixelFormat(TPixelFormat::pf32bit);
+            if (Empty()) SetSize(width, height);
             EndProgress();
             StartProgress(raster::kTransfering);
-            const size_t stride = static_cast<size_t>(RowBytes());
-            for (int32_t y = 0; y < height; ++y) {
-                const size_t at = size_t(y) * rowSize;
-                TRowPlane rows[4];
-                size_t count = 0;
-                if (rgb) {
-                    // Red, green, blue and the index plane, which the
-                    // converter leaves: the picture's alpha is not read.
-                    for (int c : {1, 2, 3, 0})
-                        if (!planes[size_t(c)].empty()) rows[count++] = {planes[size_t(c)].data() + at, rowSize};
-                } else if (!planes[0].empty()) {
-                    rows[count++] = {planes[0].data() + at, rowSize};
-                }
-                if (count > 0)
-                    cm.ConvertPixels(std::span<const TRowPlane>(rows, count), ScanLine(y), stride,
-                                     static_cast<uint32_t>(width));
-                RowProgress(y, height);
-            }
+            TChannelPlace place{this, rowSize, (size_t(width) * p.BitsPerSample + 7) / 8, 0};
+            if (rgb) place.step = PixelFormat() == TPixelFormat::pf32bit ? 4 : 3;
+            placeChannels(shown, place);
+            stream.SetPosition(layerEnd);
             EndProgress();
             return;
         }
@@ -275,4 +426,5 @@ void TPSPGraphic::LoadImage(TStream& stream) {
         }
         stream.SetPosition(block.end);
     }
+    if (Empty()) SetSize(width, height);
 }

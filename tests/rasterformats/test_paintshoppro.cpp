@@ -2,6 +2,7 @@
 // down from the format's description.
 #include <gtest/gtest.h>
 
+#include "platform/core/PixelBuffer.h"
 #include "rasterformats/PaintshopPro.h"
 #include "tests/rasterformats/RasterFiles.h"
 
@@ -35,4 +36,28 @@ TEST(PaintshopPro, PixelFormatsAndImageProperties) {
         // 28.35 dots per centimetre.
         EXPECT_FLOAT_EQ(graphic.ImageProperties.XResolution, 72.009f) << c.file;
     }
+}
+
+namespace {
+
+// Pixel-block bytes held at once by the load, beside what the picture holds
+// and 1.5 bytes a pixel.
+void ExpectPictureAndLittleMore(const std::string& path) {
+    SCOPED_TRACE(path);
+    pixmem::ResetPeakBytes();
+    const size_t before = pixmem::PeakBytes();
+    TPSPGraphic graphic;
+    graphic.LoadFromFile(path);
+    const size_t pixels = size_t(graphic.Width()) * size_t(graphic.Height());
+    EXPECT_LE(pixmem::PeakBytes() - before, size_t(graphic.RowBytes()) * size_t(graphic.Height()) + pixels * 3 / 2);
+}
+
+}  // namespace
+
+TEST(PaintshopPro, ChannelsGoStraightIntoThePicture) {
+    const std::string dir = rastertest::GeneratedDir("psp");
+    for (const rastertest::Expectation& e : rastertest::ReadManifest(dir))
+        // A second layer bank's four channels widen the first one's 24-bit
+        // picture, which the bitmap does beside it.
+        if (e.mode != "refuse" && e.file != "v5-two-layer-banks.psp") ExpectPictureAndLittleMore(dir + "/" + e.file);
 }

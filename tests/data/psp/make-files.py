@@ -191,6 +191,33 @@ colours = [(i, i, 255 - i) for i in range(256)]
 write("v5-lower-case-signature.psp", f.file(f.palette(colours), f.bank([f.layer([f.channel(plane, 0)])])), "exact",
       W, H, rgba_of_indices(indices, colours))
 
+# Channels of a type again: each block stands for the whole plane of its
+# type, zero past its own data, so the last one counts. Red comes short,
+# green whole after a short one, blue empty after a whole one.
+f = PSP(5, W, H, 24, 2)
+layer = f.layer([f.channel(first[0], 1), f.channel(second[0][:23], 1), f.channel(first[1][:5], 2),
+                 f.channel(first[1], 2), f.channel(first[2], 3), f.channel(b"", 3)])
+red = second[0][:23].ljust(W * H, b"\0")
+write("v5-repeated-channels.psp", f.file(f.bank([layer])), "exact", W, H,
+      sum(([red[i], first[1][i], 0, 0] for i in range(W * H)), []))
+# A second layer bank loads its layer over the first one's picture: its
+# red channel, short, and a fourth channel that widens it to 32 bits.
+second_bank = f.bank([f.layer([f.channel(second[0][:23], 1), f.channel(bytes(W * H), 0), f.channel(b"", 9),
+                               f.channel(second[2], 9)])])
+write("v5-two-layer-banks.psp", f.file(f.bank([f.layer([f.channel(p, c + 1) for c, p in enumerate(first)])]),
+                                       second_bank), "exact", W, H,
+      sum(([red[i], first[1][i], first[2][i], 0] for i in range(W * H)), []))
+# 4 bits at an even width, whose plane rows have a byte the picture drops: a
+# later block cut inside the third row.
+f = PSP(5, W, H, 4, 1)
+whole, _ = indexed_plane(W, H, 4)
+cut, indices = indexed_plane(W, H, 4)
+colours = [(16 * i, 255 - 16 * i, 7 * i) for i in range(16)]
+layer = f.layer([f.channel(whole, 0), f.channel(cut[:15], 0)])
+rows = [indices[y] if y < 2 else indices[2][:6] + [0] * (W - 6) if y == 2 else [0] * W for y in range(H)]
+write("v5-rle-4-repeated-channel.psp", f.file(f.palette(colours), f.bank([layer])), "exact", W, H,
+      rgba_of_indices(rows, colours))
+
 # Refused.
 f = PSP(2, W, H, 8, 0)
 write("bad-version-2.psp", f.file(f.bank([f.layer([f.channel(plane, 0)])])), INVALID)
