@@ -2,6 +2,7 @@
 // down from the format's description.
 #include <gtest/gtest.h>
 
+#include "platform/core/LoadWork.h"
 #include "platform/core/PixelBuffer.h"
 #include "rasterformats/PaintshopPro.h"
 #include "tests/rasterformats/RasterFiles.h"
@@ -60,4 +61,19 @@ TEST(PaintshopPro, ChannelsGoStraightIntoThePicture) {
         // A second layer bank's four channels widen the first one's 24-bit
         // picture, which the bitmap does beside it.
         if (e.mode != "refuse" && e.file != "v5-two-layer-banks.psp") ExpectPictureAndLittleMore(dir + "/" + e.file);
+}
+
+TEST(PaintshopPro, RepeatedChannelsAndLayerBanksCostTheirOwnBytes) {
+    const std::string dir = rastertest::GeneratedDir("hostile");
+    size_t checked = 0;
+    for (const rastertest::Expectation& c : rastertest::ReadManifest(dir, "claims.txt")) {
+        if (c.file.rfind("channels-", 0) != 0) continue;
+        ++checked;
+        loadwork::Reset();
+        ExpectPictureAndLittleMore(dir + "/" + c.file);
+        // Each packed byte unpacked once at the most: of several blocks of
+        // a type only the last one, and each layer bank's own.
+        EXPECT_LE(loadwork::DecodedBytes(), uint64_t(TFileStream(dir + "/" + c.file, fmOpenRead).Size())) << c.file;
+    }
+    EXPECT_EQ(checked, 4u);
 }

@@ -361,8 +361,38 @@ def metafile_drawing():
     yield "within-drawing.wmf", wmf(drawn + [fill(blackness, 0, 0)] * 2712, 8192), 600, "limit"
 
 
+def paintshop_pro_channels():
+    # Pictures as large as 64 KB of deflate data can back, whose layers
+    # repeat their channel blocks: each block stands for a whole plane, but
+    # costs no more than its own bytes. Empty grey blocks; empty blocks of
+    # the types 0 to 3 in turn, grey and 32-bit colour; a layer bank after
+    # another, each loading its layer's few bytes of data again.
+    def block(ident, content):
+        return b"~BK\0" + struct.pack("<HI", ident, len(content)) + content
+
+    def chunk(fields):
+        return struct.pack("<I", 4 + len(fields)) + fields
+
+    def channel(kind, packed=b""):
+        return block(5, chunk(struct.pack("<IIHH", len(packed), 1 << 30, 1, kind)) + packed)
+
+    def layer(channels):
+        return block(4, chunk(struct.pack("<H", 5) + b"layer" + bytes([1]) + bytes(114)) +
+                     chunk(struct.pack("<HH", 1, len(channels))) + b"".join(channels))
+
+    def psp(side, depth, banks):
+        attributes = struct.pack("<iidBHHHIB", side, side, 28.35, 2, 2, depth, 1, 256, 1).ljust(42, b"\0")
+        return b"Paint Shop Pro Image File".ljust(32, b"\0") + struct.pack("<HH", 5, 0) + \
+            block(0, chunk(attributes)) + b"".join(block(3, layer(channels)) for channels in banks)
+    yield "channels-grey-empty.psp", psp(8192, 8, [[channel(0)] * 2507]), 2100
+    yield "channels-grey-in-turn.psp", psp(8192, 8, [[channel(c % 4) for c in range(2507)]]), 2100
+    # Four channels: 4 bytes of picture for the 3 that the data backs.
+    yield "channels-rgba-in-turn.psp", psp(4736, 24, [[channel(c % 4) for c in range(2507)]]), 2800
+    yield "channels-grey-banks.psp", psp(8192, 8, [[channel(0, zlib.compress(bytes(20000)))]] * 294), 2100
+
+
 FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
-            photo_cd, tiff, platform_formats, lengths_and_codes, metafile_drawing]
+            photo_cd, tiff, platform_formats, lengths_and_codes, metafile_drawing, paintshop_pro_channels]
 
 
 def main():
