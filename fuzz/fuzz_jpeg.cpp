@@ -8,10 +8,10 @@
 namespace {
 
 // Whether a frame header anywhere in the data claims more than 16
-// megapixels. Arithmetic-coded files are held to the bitmap's pixel limit
-// alone (a flat one of any size takes a few hundred bytes), and decoding a
-// quarter of a gigapixel of noise would only spend the run's time and
-// memory on one input.
+// megapixels. Arithmetic-coded files may claim 8 megapixels and 4096 more
+// pixels a byte (a flat one of any size takes a few hundred bytes), and
+// decoding a quarter of a gigapixel of noise would only spend the run's
+// time and memory on one input.
 bool ClaimsAHugePicture(const uint8_t* data, size_t size) {
     for (size_t i = 0; i + 9 <= size; ++i) {
         if (data[i] != 0xFF || data[i + 1] < 0xC0 || data[i + 1] > 0xCF) continue;

@@ -11,6 +11,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "platform/core/JpegLimits.h"
 #include "platform/core/Progress.h"
 
 namespace {
@@ -136,19 +137,20 @@ void TermDestination(j_compress_ptr) {}
 
 // ------------------------------------------------------------ limits
 
-// Every Huffman-coded 8 x 8 block costs at least one bit of scan data, so
-// a complete file cannot describe more than 512 pixels per byte; a header
-// claiming more is hostile or cut short: refuse it before libjpeg or the
-// bitmap allocate for it. Arithmetic coding has no such floor (a flat
-// picture of any size takes a few hundred bytes), so it is held to the
-// pixel limit alone.
-bool PlausibleSize(uint32_t width, uint32_t height, size_t bytes, bool arithmetic) {
+// Arithmetic-coded files may stand for this many pixels whatever their
+// size: a flat picture of eight megapixels takes about 200 bytes.
+constexpr uint64_t kArithmeticFreePixels = uint64_t(8) << 20;
+
+// A header claiming more than the file's bytes can code (see JpegLimits.h)
+// is hostile or cut short: it is refused before libjpeg or the bitmap
+// allocate for it.
+bool PlausibleSize(const jpeg_decompress_struct& cinfo, size_t bytes) {
+    const uint32_t width = cinfo.image_width, height = cinfo.image_height;
     if (width == 0 || height == 0) return false;
     if (width > static_cast<uint32_t>(kMaxBitmapSide) || height > static_cast<uint32_t>(kMaxBitmapSide))
         return false;
-    uint64_t pixels = uint64_t(width) * height;
-    if (pixels > static_cast<uint64_t>(kMaxBitmapPixels)) return false;
-    return arithmetic || pixels / 512u <= bytes;
+    if (uint64_t(width) * height > static_cast<uint64_t>(kMaxBitmapPixels)) return false;
+    return jpeglimits::Backed(cinfo, bytes, kArithmeticFreePixels);
 }
 
 uint8_t MulDiv255(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }
@@ -234,10 +236,14 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
     src.hitEnd = false;
     cinfo.src = &src.pub;
 
+    // libjpeg would otherwise see only the end marker it is given at the
+    // end of the data, and say the file does not start like a JPEG file.
+    if (size == 0) ERREXIT(&cinfo, JERR_INPUT_EMPTY);
     jpeg_read_header(&cinfo, TRUE);
-    if (!PlausibleSize(cinfo.image_width, cinfo.image_height, size, cinfo.arith_code))
+    if (!PlausibleSize(cinfo, size))
         throw EInvalidGraphic(Format("JPEG image is not valid: %u x %u pixels in %zu bytes",
                                      cinfo.image_width, cinfo.image_height, size));
+    jpeglimits::WatchArrays(cinfo);
 
     bool adobeCmyk = false;
     switch (cinfo.jpeg_color_space) {
@@ -261,6 +267,10 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
     const bool direct = wide && cinfo.out_color_space == JCS_RGB;
     if (direct) cinfo.out_color_space = JCS_EXT_BGRX;
     jpeg_start_decompress(&cinfo);
+    // A multi-scan file has been read whole by now: one cut short is
+    // refused before its picture is allocated.
+    if (src.hitEnd && !ProgressionComplete(cinfo))
+        throw EInvalidGraphic("JPEG image is not valid: the file is cut short");
 
     const uint32_t width = cinfo.output_width;
     const int32_t height = static_cast<int32_t>(cinfo.output_height);
@@ -297,9 +307,6 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
             PulseRows(cinfo.output_scanline - 1, cinfo.output_scanline);
         }
     }
-    // A multi-scan file has been read whole by now; the progression table
-    // lives in libjpeg's image pool, which finishing frees.
-    if (src.hitEnd && !ProgressionComplete(cinfo)) throw EInvalidGraphic("JPEG image is not valid: the file is cut short");
     jpeg_finish_decompress(&cinfo);
 }
 

@@ -12,7 +12,9 @@ namespace loadwork {
 void Reset();
 void AddDecodedBytes(uint64_t bytes);
 void AddDrawnPixels(uint64_t pixels);
+void AddCoefficientBytes(uint64_t bytes);  // whole-image arrays libjpeg asks for
 uint64_t DecodedBytes();
 uint64_t DrawnPixels();
+uint64_t CoefficientBytes();
 
 }  // namespace loadwork

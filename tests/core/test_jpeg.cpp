@@ -10,7 +10,10 @@
 #include <jpeglib.h>
 
 #include "platform/core/Jpeg.h"
+#include "platform/core/LoadWork.h"
+#include "platform/core/PixelBuffer.h"
 #include "platform/core/Progress.h"
+#include "tests/rasterformats/RasterFiles.h"
 
 namespace {
 
@@ -72,7 +75,7 @@ size_t FindMarker(const std::vector<uint8_t>& b, uint8_t marker) {
 // Encodes raw samples straight through libjpeg, for comparison and for
 // colour spaces the class never writes.
 std::vector<uint8_t> EncodeRaw(const std::vector<uint8_t>& samples, int w, int h, int comps, J_COLOR_SPACE space,
-                               bool floatDct) {
+                               bool floatDct, bool arithmeticProgressive = false) {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
     c.err = jpeg_std_error(&err);
@@ -87,6 +90,10 @@ std::vector<uint8_t> EncodeRaw(const std::vector<uint8_t>& samples, int w, int h
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 90, TRUE);
     if (floatDct) c.dct_method = JDCT_FLOAT;
+    if (arithmeticProgressive) {
+        c.arith_code = TRUE;
+        jpeg_simple_progression(&c);
+    }
     jpeg_start_compress(&c, TRUE);
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = const_cast<JSAMPLE*>(&samples[size_t(c.next_scanline) * w * comps]);
@@ -230,6 +237,7 @@ TEST(Jpeg, AdobeCmykIsConvertedToColour) {
 
 TEST(Jpeg, BadDataRaisesInvalidGraphicWithLibjpegText) {
     EXPECT_EQ(LoadError({}).rfind("JPEG error #", 0), 0u);
+    EXPECT_NE(LoadError({}).find(": Empty input file"), std::string::npos) << LoadError({});
     const std::string msg = LoadError({'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
     EXPECT_EQ(msg.rfind("JPEG error #", 0), 0u) << msg;
     EXPECT_NE(msg.find("Not a JPEG file"), std::string::npos) << msg;
@@ -272,6 +280,30 @@ TEST(Jpeg, HugeDimensionsInASmallFileAreRefusedBeforeDecoding) {
     bytes[sof + 7] = 0xEA, bytes[sof + 8] = 0x60;  // 60000 columns
     const std::string msg = LoadError(bytes);
     EXPECT_NE(msg.find("60000 x 60000"), std::string::npos) << msg;
+}
+
+// Arithmetic-coded, progressive, multi-scan and the densest files libjpeg's
+// tools write decode as djpeg decodes them; a dense file cut short and a
+// flat arithmetic one of 16 megapixels in 214 bytes are refused.
+TEST(Jpeg, FilesFromLibjpegToolsMatchDjpeg) { EXPECT_EQ(rastertest::CheckFamily("jpeg"), 12u); }
+
+// A progressive arithmetic-coded file cut before its last scan is refused
+// once libjpeg has read its scans into the coefficients (4:2:0, 640 x 480:
+// 7200 blocks of 128 bytes), before its picture is allocated.
+TEST(Jpeg, CutProgressiveFileIsRefusedBeforeItsPicture) {
+    std::vector<uint8_t> rgb(640 * 480 * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i * 7 / 5);
+    std::vector<uint8_t> bytes = EncodeRaw(rgb, 640, 480, 3, JCS_RGB, false, true);
+    size_t lastScan = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) lastScan = i;
+    bytes.resize(lastScan);
+    pixmem::ResetPeakBytes();
+    const size_t held = pixmem::PeakBytes();
+    loadwork::Reset();
+    EXPECT_EQ(LoadError(bytes), "JPEG image is not valid: the file is cut short");
+    EXPECT_EQ(pixmem::PeakBytes(), held);
+    EXPECT_EQ(loadwork::CoefficientBytes(), 7200u * 128);
 }
 
 // A flat arithmetic-coded picture of 8 megapixels takes 215 bytes.

@@ -1,0 +1,72 @@
+#include "platform/core/JpegLimits.h"
+
+#include <atomic>
+
+#include "platform/core/LoadWork.h"
+
+namespace jpeglimits {
+namespace {
+
+uint64_t RoundUp(uint64_t n, uint64_t to) { return (n + to - 1) / to * to; }
+
+// libjpeg's own request methods, the same for every decompressor.
+using RequestBlocks = jvirt_barray_ptr (*)(j_common_ptr, int, boolean, JDIMENSION, JDIMENSION, JDIMENSION);
+using RequestSamples = jvirt_sarray_ptr (*)(j_common_ptr, int, boolean, JDIMENSION, JDIMENSION, JDIMENSION);
+std::atomic<RequestBlocks> libraryBlocks{nullptr};
+std::atomic<RequestSamples> librarySamples{nullptr};
+
+jvirt_barray_ptr CountedBlocks(j_common_ptr cinfo, int pool, boolean zero, JDIMENSION blocksPerRow, JDIMENSION rows,
+                               JDIMENSION access) {
+    loadwork::AddCoefficientBytes(uint64_t(blocksPerRow) * rows * sizeof(JBLOCK));
+    return libraryBlocks.load(std::memory_order_relaxed)(cinfo, pool, zero, blocksPerRow, rows, access);
+}
+
+jvirt_sarray_ptr CountedSamples(j_common_ptr cinfo, int pool, boolean zero, JDIMENSION samplesPerRow,
+                                JDIMENSION rows, JDIMENSION access) {
+    loadwork::AddCoefficientBytes(uint64_t(samplesPerRow) * rows * sizeof(JSAMPLE));
+    return librarySamples.load(std::memory_order_relaxed)(cinfo, pool, zero, samplesPerRow, rows, access);
+}
+
+}  // namespace
+
+uint64_t FewestBits(const jpeg_decompress_struct& cinfo) {
+    uint64_t blocks = 0;
+    for (int c = 0; c < cinfo.num_components; ++c)
+        blocks += uint64_t(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks;
+    return blocks;
+}
+
+bool Backed(const jpeg_decompress_struct& cinfo, uint64_t bytes, uint64_t freePixels) {
+    if (!cinfo.arith_code) return FewestBits(cinfo) <= 8 * bytes;
+    const uint64_t pixels = uint64_t(cinfo.image_width) * cinfo.image_height;
+    return pixels <= freePixels || pixels - freePixels <= kArithmeticPixelsPerByte * bytes;
+}
+
+uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {
+    if (!cinfo.progressive_mode && cinfo.comps_in_scan >= cinfo.num_components) return 0;
+    uint64_t blocks = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& comp = cinfo.comp_info[c];
+        blocks += RoundUp(comp.width_in_blocks, uint64_t(comp.h_samp_factor)) *
+                  RoundUp(comp.height_in_blocks, uint64_t(comp.v_samp_factor));
+    }
+    return blocks * sizeof(JBLOCK);
+}
+
+void WatchArrays(jpeg_decompress_struct& cinfo) {
+    jpeg_memory_mgr& mem = *cinfo.mem;
+    if (mem.request_virt_barray != CountedBlocks) {
+        libraryBlocks.store(mem.request_virt_barray, std::memory_order_relaxed);
+        mem.request_virt_barray = CountedBlocks;
+    }
+    if (mem.request_virt_sarray != CountedSamples) {
+        librarySamples.store(mem.request_virt_sarray, std::memory_order_relaxed);
+        mem.request_virt_sarray = CountedSamples;
+    }
+    // The limit counts what libjpeg's manager has handed out before the
+    // arrays too: row buffers, some of them a few hundred rows deep.
+    const uint64_t before = (uint64_t(16) << 20) + uint64_t(cinfo.image_width) * cinfo.num_components * 256;
+    mem.max_memory_to_use = static_cast<long>(CoefficientBytes(cinfo) + before);
+}
+
+}  // namespace jpeglimits

@@ -1,0 +1,44 @@
+// What JPEG-coded data can stand for, judged from its bytes once libjpeg has
+// read a frame's header, before the picture or libjpeg's whole-image
+// buffers are allocated: the platform's JPEG class checks whole files, the
+// TIFF reader its JPEG strips.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// libjpeg's headers expect <cstdio> first.
+#include <jpeglib.h>
+
+namespace jpeglimits {
+
+// Arithmetic coding has no floor of bits a block: a flat picture of any
+// size takes a few hundred bytes. Photographs coded so take far fewer than
+// 4096 pixels a byte (at most about 400 at quality 5, about 1,200 blurred
+// past recognition), so a byte may stand for that many.
+constexpr uint64_t kArithmeticPixelsPerByte = 4096;
+
+// The fewest bits the frame's Huffman-coded data can take: a complete file
+// codes at least the DC coefficient of every 8 x 8 block of every component
+// (a progressive one in its first DC scan), and every code is a bit or more.
+uint64_t FewestBits(const jpeg_decompress_struct& cinfo);
+
+// Whether `bytes` of the file or strip can hold the frame: Huffman-coded
+// data at least FewestBits, arithmetic-coded data no more pixels than
+// kArithmeticPixelsPerByte a byte beyond `freePixels`.
+bool Backed(const jpeg_decompress_struct& cinfo, uint64_t bytes, uint64_t freePixels);
+
+// The bytes of libjpeg's whole-image coefficient arrays for the frame: a
+// progressive file, or one whose components come in several scans, keeps
+// 64 coefficients of 2 bytes for every block (its components' blocks
+// rounded up to their sampling factors) until its last scan is read. 0 for
+// a file of one scan, which is decoded as it is read.
+uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo);
+
+// Counts the whole-image arrays libjpeg asks its memory manager for in
+// loadwork::CoefficientBytes, and holds them to CoefficientBytes and a
+// little more: libjpeg refuses ("Backing store not supported") before it
+// allocates beyond. Call after the header is read, before decompressing.
+void WatchArrays(jpeg_decompress_struct& cinfo);
+
+}  // namespace jpeglimits
