@@ -36,6 +36,7 @@ inline constexpr const char* kJPEGComponents = "Improper JPEG component count.";
 inline constexpr const char* kJPEGPrecision = "Improper JPEG data precision.";
 inline constexpr const char* kJPEGSampling = "Improper JPEG sampling factors.";
 inline constexpr const char* kJPEGFractionalScanline = "Fractional JPEG scanline unsupported.";
+inline constexpr const char* kJPEGStripTooShort = "JPEG strip/tile too short for its size.";
 inline constexpr const char* kJPEGUnexpectedEnd = "JPEG decompression error. Unexpected end of input.";
 
 // What a TIFF file may hold that the reader does not read, for kNotSupported.

@@ -476,10 +476,11 @@ private:
 // PackBits run of two bytes gives 128; deflate gives at most 258 bytes for
 // two bits; a fax line takes at least a byte (an end-of-line code has 12
 // bits, a modified Huffman line starts on a fresh byte); a ThunderScan byte
-// puts at most 63 pixels of 4 bits; a JPEG block of 64 samples takes at
-// least a bit, so a unit of 16 luma and 2 chroma blocks (chroma at a
-// quarter both ways), 3072 bytes, takes at least 18 bits.
-int64_t MostUnpacked(TCompressionType scheme, int64_t bytes, int64_t bytesPerRow) {
+// puts at most 63 pixels of 4 bits; JPEG data, what its coding allows (the
+// frame header of the strip at `start` tells).
+int64_t MostUnpacked(TStream& stream, const TImageProperties& p, int64_t start, int64_t bytes) {
+    const TCompressionType scheme = p.Compression;
+    const int64_t bytesPerRow = p.BytesPerRow;
     int64_t factor = 1;
     switch (scheme) {
         case TCompressionType::ctPackedBits: factor = 64; break;
@@ -488,7 +489,7 @@ int64_t MostUnpacked(TCompressionType scheme, int64_t bytes, int64_t bytesPerRow
         case TCompressionType::ctFaxRLE:
         case TCompressionType::ctFaxRLEW: factor = bytesPerRow; break;
         case TCompressionType::ctThunderscan: factor = 32; break;
-        case TCompressionType::ctJPEG: factor = 1366; break;
+        case TCompressionType::ctJPEG: return TTIFFJPEGDecoder::MostUnpacked(stream, p, start, bytes);
         default: break;
     }
     const int64_t most = raster::CheckedMul(bytes, factor);
@@ -626,7 +627,7 @@ void TTIFFGraphic::ReadStripTable(TStream& stream, TPlan& plan) {
                 strip.rows;
     int64_t backed = 0;
     for (size_t k = 0; k < starts.size(); ++k)
-        backed += std::min(rowsAt[k] * plan.bytesPerRow, MostUnpacked(p.Compression, plan.extent[k], plan.bytesPerRow));
+        backed += std::min(rowsAt[k] * plan.bytesPerRow, MostUnpacked(stream, p, starts[k], plan.extent[k]));
     const int64_t claimed = int64_t(plan.height) * plan.bytesPerRow;
     if (claimed - backed > kUnbackedFactor * backed + kUnbackedLeeway) Refuse(raster::kInvalidImage);
 }

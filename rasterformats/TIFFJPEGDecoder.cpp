@@ -12,6 +12,7 @@
 #include <jerror.h>
 
 #include "platform/core/Dialogs.h"
+#include "platform/core/JpegLimits.h"
 #include "rasterformats/RasterStrings.h"
 
 namespace {
@@ -200,6 +201,39 @@ void FreePool(j_common_ptr cinfo, int pool) {
 
 [[noreturn]] void RaiseLibraryError(const TState& state) { TDecoder::RaiseCompressionError(state.err.message); }
 
+// The frame marker (SOF0 to SOF15) of the JPEG data in the `bytes` bytes
+// from the stream's position, or 0 when none comes before the first scan,
+// the end of the data or anything libjpeg would have to skip. Marker
+// segments are passed over by their lengths, read through a small window.
+uint8_t FrameMarker(TStream& stream, int64_t bytes) {
+    const int64_t start = stream.Position();
+    uint8_t window[4096];
+    int64_t from = 0, held = 0;
+    auto byteAt = [&](int64_t at) -> int {
+        if (at < 0 || at >= bytes) return -1;
+        if (at < from || at >= from + held) {
+            stream.SetPosition(start + at);
+            from = at;
+            held = std::max<int64_t>(stream.Read(window, std::min<int64_t>(sizeof window, bytes - at)), 0);
+            if (held == 0) return -1;
+        }
+        return window[at - from];
+    };
+    for (int64_t at = 0;;) {
+        if (byteAt(at) != 0xFF) return 0;
+        int code = byteAt(++at);
+        while (code == 0xFF) code = byteAt(++at);  // fill bytes
+        ++at;
+        if (code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC)
+            return static_cast<uint8_t>(code);
+        if (code < 0 || code == 0xD9 || code == 0xDA) return 0;
+        if (code == 0x01 || code == 0xD8 || (code >= 0xD0 && code <= 0xD7)) continue;  // no length
+        const int high = byteAt(at), low = byteAt(at + 1);
+        if (high < 0 || low < 0 || (high << 8 | low) < 2) return 0;
+        at += high << 8 | low;
+    }
+}
+
 }  // namespace
 
 TTIFFJPEGDecoder::TTIFFJPEGDecoder(const TImageProperties& properties)
@@ -293,6 +327,8 @@ int64_t TTIFFJPEGDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t
     }
     const int64_t stride = p.BytesPerRow;
     if (stride <= 0 || unpackedSize % stride != 0) RaiseCompressionError(raster::kJPEGFractionalScanline);
+    if (!jpeglimits::Backed(c, s.source.size, 0)) RaiseCompressionError(raster::kJPEGStripTooShort);
+    jpeglimits::WatchArrays(c);
 
     // The colour space follows the photometric interpretation: RGB and
     // grey strips are what most scanners and tools write.
@@ -333,4 +369,27 @@ void TTIFFJPEGDecoder::EndDecode() {
     TState& s = *state_;
     if (s.created) jpeg_destroy_decompress(&s.cinfo);
     s.created = false;
+}
+
+int64_t TTIFFJPEGDecoder::MostUnpacked(TStream& stream, const TImageProperties& p, int64_t start, int64_t bytes) {
+    if (p.Width <= 0 || bytes <= 0) return 0;
+    const int64_t position = stream.Position();
+    stream.SetPosition(start);
+    const uint8_t marker = FrameMarker(stream, bytes);
+    stream.SetPosition(position);
+    int64_t pixels = 0;
+    if (marker >= 0xC9) {
+        pixels = bytes * int64_t(jpeglimits::kArithmeticPixelsPerByte);
+    } else {
+        // A unit of 8h x 8v pixels holds h x v blocks of the first
+        // component and one of each other; libjpeg takes factors of 1 to 4.
+        const bool interleaved = p.PlanarConfiguration != 2;
+        const std::vector<uint8_t>& sub = p.YCbCrSubSampling;
+        const int64_t h = interleaved && !sub.empty() ? std::clamp<int64_t>(sub[0], 1, 4) : 1;
+        const int64_t v = interleaved && sub.size() > 1 ? std::clamp<int64_t>(sub[1], 1, 4) : 1;
+        const int64_t components = interleaved ? std::max<int64_t>(p.SamplesPerPixel, 1) : 1;
+        pixels = bytes * 8 * 64 * h * v / (h * v + components - 1);
+    }
+    const int64_t most = raster::CheckedMul(pixels, p.BytesPerRow);
+    return most < 0 ? INT64_MAX : most / p.Width;
 }

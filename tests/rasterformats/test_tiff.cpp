@@ -13,6 +13,7 @@
 
 #include "platform/core/Dialogs.h"
 #include "platform/core/Jpeg.h"
+#include "platform/core/LoadWork.h"
 #include "platform/core/Parallel.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/Simd.h"
@@ -26,6 +27,7 @@ namespace {
 
 using readerbytes::Bytes;
 using readerbytes::StreamOf;
+using readerbytes::operator+;
 
 const std::string kDir = rastertest::GeneratedDir("tiff");
 
@@ -124,6 +126,81 @@ TEST(TIFF, JPEGDecoderRefusesRowsThatDoNotFit) {
         EXPECT_EQ(e.Message(), raster::kJPEGFractionalScanline);
     }
     EXPECT_EQ(decoder.Decode(in, dest, static_cast<int64_t>(strip.size()), 8 * 48), 8 * 48);
+    decoder.EndDecode();
+}
+
+namespace {
+
+// `size` bytes of JPEG: a grey frame (SOF marker `frame`), one DC code of a
+// bit, a scan of the DC coefficients whose data is zeros, the end marker.
+Bytes GreyFrame(uint8_t frame, int width, int height, size_t size) {
+    Bytes b = Bytes{0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0} + Bytes(64, 1) +
+              Bytes{0xFF, frame, 0, 11, 8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8), uint8_t(width),
+                    1, 1, 0x11, 0} +
+              Bytes{0xFF, 0xC4, 0, 20, 0, 1} + Bytes(16, 0) + Bytes{0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 0, 0};
+    b.resize(size - 2);
+    return b + Bytes{0xFF, 0xD9};
+}
+
+}  // namespace
+
+// The strip table's bound follows the coding the strip's frame marker
+// gives: a bit a block for Huffman data in the file's layout (YCbCr halved
+// both ways: 6 blocks for 256 pixels of 3 bytes), 4096 pixels a byte for
+// arithmetic data. The stream stays where it was.
+TEST(TIFF, JPEGStripTableBoundFollowsTheStripsCoding) {
+    TImageProperties p;
+    p.Width = 100;
+    p.BytesPerRow = 300;
+    p.SamplesPerPixel = 3;
+    p.PlanarConfiguration = 1;
+    p.YCbCrSubSampling = {2, 2};
+    TMemoryStream huffman = StreamOf(Bytes{1, 2, 3} + GreyFrame(0xC0, 8, 8, 200)),
+                  arithmetic = StreamOf(Bytes{1, 2, 3} + GreyFrame(0xC9, 8, 8, 200));
+    huffman.SetPosition(1);
+    EXPECT_EQ(TTIFFJPEGDecoder::MostUnpacked(huffman, p, 3, 1000), 1000 * 512 * 4 / 6 * 3);
+    EXPECT_EQ(huffman.Position(), 1);
+    EXPECT_EQ(TTIFFJPEGDecoder::MostUnpacked(arithmetic, p, 3, 1000), 1000 * 4096 * 3);
+    p.BytesPerRow = 100;
+    p.SamplesPerPixel = 1;
+    p.YCbCrSubSampling.clear();
+    EXPECT_EQ(TTIFFJPEGDecoder::MostUnpacked(huffman, p, 3, 1000), 1000 * 512);
+}
+
+// A 2048 x 2048 grey strip has 65536 blocks: 8191 bytes cannot hold them,
+// and libjpeg sets nothing up for it; 8192 bytes can, and its coefficients
+// take 8 MiB while its scans are read.
+TEST(TIFF, JPEGStripTooShortForItsBlocksIsRefused) {
+    TImageProperties p;
+    p.Width = p.Height = 2048;
+    p.SamplesPerPixel = 1;
+    p.BitsPerSample = 8;
+    p.ColorScheme = TColorLayout::csGray;
+    p.PlanarConfiguration = 1;
+    p.RowsPerStrip = {2048};
+    p.BytesPerRow = 2048;
+    TTIFFJPEGDecoder decoder(p);
+    decoder.OnWarning = [](const std::string&) {};
+    decoder.BeginDecode();
+    Bytes out(2048 * 2048);
+    for (const size_t size : {8191, 8192}) {
+        const Bytes strip = GreyFrame(0xC2, 2048, 2048, size);
+        const uint8_t* in = strip.data();
+        uint8_t* dest = out.data();
+        loadwork::Reset();
+        if (size == 8191) {
+            try {
+                decoder.Decode(in, dest, int64_t(size), int64_t(out.size()));
+                FAIL();
+            } catch (const EGraphicCompression& e) {
+                EXPECT_EQ(e.Message(), raster::kJPEGStripTooShort);
+            }
+            EXPECT_EQ(loadwork::CoefficientBytes(), 0u);
+        } else {
+            EXPECT_EQ(decoder.Decode(in, dest, int64_t(size), int64_t(out.size())), int64_t(out.size()));
+            EXPECT_EQ(loadwork::CoefficientBytes(), 65536u * 128);
+        }
+    }
     decoder.EndDecode();
 }
 

@@ -414,6 +414,13 @@ for index, (rows, progressive) in enumerate([(16, False), (16, True), (8, False)
 decoded = [Image.open(io.BytesIO(piece)).convert("RGB") for piece in pieces]
 hand("h-jpeg-mixed-strips.tif", tiff_bytes({**image(48, 40, 3, 8, 6, 7), 278: (3, [16])}, pieces), "exact", 48, 40,
      [px for strip in decoded for px in strip.getdata()])
+# The same strips coded by jpegtran with arithmetic coding, the second also
+# progressive; libjpeg decodes them for Pillow too.
+pieces = [subprocess.run(["jpegtran", "-arithmetic"] + (["-progressive"] if i == 1 else []), input=piece, check=True,
+                         stdout=subprocess.PIPE).stdout for i, piece in enumerate(pieces)]
+decoded = [Image.open(io.BytesIO(piece)).convert("RGB") for piece in pieces]
+hand("h-jpeg-arithmetic-strips.tif", tiff_bytes({**image(48, 40, 3, 8, 6, 7), 278: (3, [16])}, pieces), "exact", 48,
+     40, [px for strip in decoded for px in strip.getdata()])
 
 # ThunderScan
 
