@@ -391,8 +391,47 @@ def paintshop_pro_channels():
     yield "channels-grey-banks.psp", psp(8192, 8, [[channel(0, zlib.compress(bytes(20000)))]] * 294), 2100
 
 
+def jpeg_data():
+    """JPEG-coded data of far fewer bytes than its frame claims: a cut grey
+    progressive file in a TIFF strip and an EPS preview, arithmetic-coded
+    files of a few hundred bytes, one of them progressive and cut."""
+    def segment(marker, body):
+        return b"\xff" + bytes([marker]) + be16(len(body) + 2) + body
+
+    def frame(marker, width, height, components):
+        body = bytes([8]) + be16(height, width) + bytes([components])
+        return segment(marker, body + b"".join(bytes([c + 1, 0x11, 0]) for c in range(components)))
+
+    def scan(components):
+        return segment(0xDA, bytes([components]) + b"".join(bytes([c + 1, 0]) for c in range(components)) +
+                       bytes([0, 0, 0]))
+
+    quant = segment(0xDB, bytes([0]) + bytes([1] * 64))
+    # One DC code of one bit: every block of the first scan costs a bit.
+    dc_table = segment(0xC4, bytes([0, 1]) + bytes(15) + bytes([0]))
+    # A 16384 x 16384 grey progressive file whose DC scan is cut after 49 KB.
+    side = 16384
+    strip = b"\xff\xd8" + quant + frame(0xC2, side, side, 1) + dc_table + scan(1) + bytes(49000)
+    entries = [(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
+               (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, side), (279, 4, 1, len(strip))]
+    tif = b"II*\0" + le32(8 + len(strip)) + strip + le16(len(entries)) + \
+        b"".join(struct.pack("<HHII", *e) for e in entries) + le32(0)
+    yield "progressive-cut.tif", tif, 2100, "jpeg"
+    header = le32(0xC6D3D0C5, 32 + len(tif), 2, 0, 0, 32, len(tif)) + b"\xff\xff\0\0"
+    yield "progressive-cut.eps", header + tif + b"%!", 2100, "jpeg"
+
+    # Arithmetic-coded frames over a few zero bytes of scan, to the sizes
+    # given.
+    def arithmetic(marker, width, height, components, size, end=b"\xff\xd9"):
+        head = b"\xff\xd8" + quant + frame(marker, width, height, components) + scan(components)
+        return head + bytes(size - len(head) - len(end)) + end
+    yield "arithmetic-grey-16384.jpg", arithmetic(0xC9, side, side, 1, 202), 600, "jpeg"
+    yield "arithmetic-rgb-8192.jpg", arithmetic(0xC9, 8192, 8192, 3, 212), 600, "jpeg"
+    yield "arithmetic-progressive-cut.jpg", arithmetic(0xCA, 8192, 8192, 3, 400, b""), 600, "jpeg"
+
+
 FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
-            photo_cd, tiff, platform_formats, lengths_and_codes, metafile_drawing, paintshop_pro_channels]
+            photo_cd, tiff, platform_formats, lengths_and_codes, metafile_drawing, paintshop_pro_channels, jpeg_data]
 
 
 def main():
