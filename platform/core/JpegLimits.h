@@ -13,9 +13,9 @@
 namespace jpeglimits {
 
 // Arithmetic coding has no floor of bits a block: a flat picture of any
-// size takes a few hundred bytes. Photographs coded so take far fewer than
-// 4096 pixels a byte (at most about 400 at quality 5, about 1,200 blurred
-// past recognition), so a byte may stand for that many.
+// size takes a few hundred bytes. A photograph coded so takes at most about
+// 400 pixels a byte at quality 5, one nearly black about 2,000 at quality
+// 10; a byte may stand for twice that.
 constexpr uint64_t kArithmeticPixelsPerByte = 4096;
 
 // The fewest bits the frame's Huffman-coded data can take: a complete file
