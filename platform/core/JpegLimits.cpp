@@ -39,7 +39,7 @@ uint64_t FewestBits(const jpeg_decompress_struct& cinfo) {
 bool Backed(const jpeg_decompress_struct& cinfo, uint64_t bytes, uint64_t freePixels) {
     if (!cinfo.arith_code) return FewestBits(cinfo) <= 8 * bytes;
     const uint64_t pixels = uint64_t(cinfo.image_width) * cinfo.image_height;
-    return pixels <= freePixels || pixels - freePixels <= kArithmeticPixelsPerByte * bytes;
+    return pixels <= freePixels || 3 * pixels + CoefficientBytes(cinfo) <= kArithmeticBytesPerByte * bytes;
 }
 
 uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {

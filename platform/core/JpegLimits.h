@@ -14,9 +14,16 @@ namespace jpeglimits {
 
 // Arithmetic coding has no floor of bits a block: a flat picture of any
 // size takes a few hundred bytes. A photograph coded so takes at most about
-// 400 pixels a byte at quality 5, one nearly black about 2,000 at quality
-// 10; a byte may stand for twice that.
-constexpr uint64_t kArithmeticPixelsPerByte = 4096;
+// 390 pixels a byte at quality 5 (240 progressive, whose coefficients are
+// held beside the picture while it is read), and far fewer at any quality a
+// photograph is kept at; a byte may stand for about twice that, counted in
+// the memory it makes a load hold: the picture at 3 bytes a pixel and the
+// coefficients, together at most this many bytes a byte of the data (768
+// grey or colour pixels a byte, 460 of a progressive grey file).
+constexpr uint64_t kArithmeticBytesPerByte = 2304;
+// The pixels a byte of arithmetic-coded data stands for at the most, when
+// nothing but its frame marker is known.
+constexpr uint64_t kArithmeticPixelsPerByte = kArithmeticBytesPerByte / 3;
 
 // The fewest bits the frame's Huffman-coded data can take: a complete file
 // codes at least the DC coefficient of every 8 x 8 block of every component
@@ -24,8 +31,9 @@ constexpr uint64_t kArithmeticPixelsPerByte = 4096;
 uint64_t FewestBits(const jpeg_decompress_struct& cinfo);
 
 // Whether `bytes` of the file or strip can hold the frame: Huffman-coded
-// data at least FewestBits, arithmetic-coded data no more pixels than
-// kArithmeticPixelsPerByte a byte beyond `freePixels`.
+// data at least FewestBits; arithmetic-coded data `freePixels` pixels, or a
+// picture and coefficients of no more than kArithmeticBytesPerByte bytes a
+// byte.
 bool Backed(const jpeg_decompress_struct& cinfo, uint64_t bytes, uint64_t freePixels);
 
 // The bytes of libjpeg's whole-image coefficient arrays for the frame: a

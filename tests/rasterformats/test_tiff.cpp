@@ -146,7 +146,7 @@ Bytes GreyFrame(uint8_t frame, int width, int height, size_t size) {
 
 // The strip table's bound follows the coding the strip's frame marker
 // gives: a bit a block for Huffman data in the file's layout (YCbCr halved
-// both ways: 6 blocks for 256 pixels of 3 bytes), 4096 pixels a byte for
+// both ways: 6 blocks for 256 pixels of 3 bytes), 768 pixels a byte for
 // arithmetic data. The stream stays where it was.
 TEST(TIFF, JPEGStripTableBoundFollowsTheStripsCoding) {
     TImageProperties p;
@@ -160,7 +160,7 @@ TEST(TIFF, JPEGStripTableBoundFollowsTheStripsCoding) {
     huffman.SetPosition(1);
     EXPECT_EQ(TTIFFJPEGDecoder::MostUnpacked(huffman, p, 3, 1000), 1000 * 512 * 4 / 6 * 3);
     EXPECT_EQ(huffman.Position(), 1);
-    EXPECT_EQ(TTIFFJPEGDecoder::MostUnpacked(arithmetic, p, 3, 1000), 1000 * 4096 * 3);
+    EXPECT_EQ(TTIFFJPEGDecoder::MostUnpacked(arithmetic, p, 3, 1000), 1000 * 768 * 3);
     p.BytesPerRow = 100;
     p.SamplesPerPixel = 1;
     p.YCbCrSubSampling.clear();
