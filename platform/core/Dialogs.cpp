@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 namespace {
 std::mutex handlerMutex;
@@ -36,6 +37,7 @@ TPictureWarningHandler& WarningHandler() {
     return handler;
 }
 std::atomic<uint64_t> lastLoad{0};
+thread_local TPictureWarningCapture* capture = nullptr;
 }  // namespace
 
 TPictureWarningHandler SetPictureWarningHandler(TPictureWarningHandler handler) {
@@ -48,6 +50,10 @@ TPictureWarningHandler SetPictureWarningHandler(TPictureWarningHandler handler) 
 uint64_t NewPictureLoad() { return ++lastLoad; }
 
 void PictureWarning(uint64_t load, const std::string& text) {
+    if (capture != nullptr) {
+        capture->warnings_.push_back({load, text});
+        return;
+    }
     TPictureWarningHandler handler;
     {
         std::lock_guard lock(handlerMutex);
@@ -56,3 +62,9 @@ void PictureWarning(uint64_t load, const std::string& text) {
     if (handler) handler(load, text);
     else MessageBoxA(text, "Warning", MB_OK | MB_ICONWARNING);
 }
+
+TPictureWarningCapture::TPictureWarningCapture() : outer_(capture) { capture = this; }
+
+TPictureWarningCapture::~TPictureWarningCapture() { capture = outer_; }
+
+std::vector<TPictureWarningCapture::TWarning> TPictureWarningCapture::Take() { return std::exchange(warnings_, {}); }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 constexpr unsigned MB_OK = 0x0;
 constexpr unsigned MB_ICONWARNING = 0x30;
@@ -34,3 +35,25 @@ using TPictureWarningHandler = std::function<void(uint64_t load, const std::stri
 TPictureWarningHandler SetPictureWarningHandler(TPictureWarningHandler handler);
 uint64_t NewPictureLoad();
 void PictureWarning(uint64_t load, const std::string& text);
+
+// While one lives, the warnings of loads on the thread that made it are
+// kept here instead of going to the handler: a load on a worker thread,
+// whose picture may never be shown, has them reported with its picture
+// (PictureWarning on the window thread) or not at all.
+class TPictureWarningCapture {
+public:
+    struct TWarning {
+        uint64_t load;
+        std::string text;
+    };
+    TPictureWarningCapture();
+    ~TPictureWarningCapture();
+    TPictureWarningCapture(const TPictureWarningCapture&) = delete;
+    TPictureWarningCapture& operator=(const TPictureWarningCapture&) = delete;
+    std::vector<TWarning> Take();
+
+private:
+    TPictureWarningCapture* outer_;
+    std::vector<TWarning> warnings_;
+    friend void PictureWarning(uint64_t load, const std::string& text);
+};

@@ -364,6 +364,7 @@ void TPicture::SetGraphic(const TGraphic* graphic) {
         copy = graphic->ClassType().create();
         copy->Assign(graphic);
         copy->OnChange = [this](TObject*) { Changed(); };
+        copy->OnProgress = ProgressRelay();
     }
     graphic_ = std::move(copy);
     Changed();
@@ -373,6 +374,7 @@ TBitmap& TPicture::Bitmap() {
     if (graphic_ == nullptr || !graphic_->InheritsFrom(TBitmap::StaticClass())) {
         graphic_ = std::make_unique<TBitmap>();
         graphic_->OnChange = [this](TObject*) { Changed(); };
+        graphic_->OnProgress = ProgressRelay();
         Changed();
     }
     return static_cast<TBitmap&>(*graphic_);
@@ -387,6 +389,7 @@ void TPicture::LoadFromFile(const std::string& fileName) {
     if (cls == nullptr || cls->create == nullptr)
         throw EInvalidGraphic(Format("Unknown picture file extension (%s)", ext.empty() ? "." : ext.c_str()));
     std::unique_ptr<TGraphic> graphic = cls->create();
+    graphic->OnProgress = ProgressRelay();
     graphic->LoadFromFile(fileName);
     graphic->OnChange = [this](TObject*) { Changed(); };
     graphic_ = std::move(graphic);
@@ -411,4 +414,11 @@ void TPicture::Assign(const TPersistent* source) {
 
 void TPicture::Changed() {
     if (OnChange) OnChange(this);
+}
+
+TProgressEvent TPicture::ProgressRelay() {
+    return [this](TObject* sender, TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect,
+                  const std::string& msg) {
+        if (OnProgress) OnProgress(sender, stage, percent, redrawNow, rect, msg);
+    };
 }

@@ -523,8 +523,13 @@ public:
     static std::string GraphicFilter(const TGraphicClass& base);
 
     TNotifyEvent OnChange;
+    // The graphic's progress reports (a load's rows, for one), passed on;
+    // one that raises ends the work that reported.
+    TProgressEvent OnProgress;
 
 private:
     void Changed();
+    // What the picture's graphic reports to it.
+    TProgressEvent ProgressRelay();
     std::unique_ptr<TGraphic> graphic_;
 };

@@ -21,7 +21,11 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <iterator>
+#include <mutex>
+#include <thread>
 
 #include "platform/forms/Forms.h"
 #include "platform/forms/Printer.h"
@@ -94,7 +98,8 @@ int HandOver(const QString& program, const QStringList& arguments, int waitMs) {
 // The open dialog's preview: the selected picture file drawn into the
 // label's own area over the dialog's background, drawn again whenever an
 // animation moves on. A file the picture registry cannot read shows
-// "(no preview)" with the reader's message under it.
+// "(no preview)" with the reader's message under it. Files are read off
+// the window thread: the pane stays empty until the picture is in.
 class TPreviewLabel final : public QLabel {
 public:
     explicit TPreviewLabel(QWidget* parent) : QLabel(parent) {
@@ -117,6 +122,15 @@ public:
                 Refresh();
             });
         };
+        preview_->OnLoaded = [this](std::exception_ptr error) {
+            if (error) {
+                Try([&] { std::rethrow_exception(error); });
+                return;
+            }
+            const TPoint size = preview_->PictureSize();
+            setToolTip(QString("%1 x %2").arg(size.X).arg(size.Y));
+            Refresh();
+        };
     }
 
     void Select(const QString& path) {
@@ -127,10 +141,7 @@ public:
         selected_ = file;
         clear();
         setToolTip(QString());
-        if (!Try([&] { preview_->Select(S(file)); }) || !preview_->HasPicture()) return;
-        const TPoint size = preview_->PictureSize();
-        setToolTip(QString("%1 x %2").arg(size.X).arg(size.Y));
-        Refresh();
+        preview_->SelectInBackground(S(file));
     }
 
 private:
@@ -372,18 +383,142 @@ TPicturePreview::TPicturePreview(int32_t width, int32_t height, TColor backdrop)
     bitmap_.SetSize(std::max(width, 0), std::max(height, 0));
 }
 
-TPicturePreview::~TPicturePreview() = default;
+// One background read of a picture file for a preview. The reading thread
+// fills picture or error and warnings before it hands the read to the
+// window thread; owner belongs to the window thread alone.
+struct TPreviewRead {
+    std::string fileName;
+    std::atomic<bool> abandoned{false};
+    std::atomic<bool> finished{false};
+    std::unique_ptr<TPicture> picture;
+    std::exception_ptr error;
+    std::vector<TPictureWarningCapture::TWarning> warnings;
+    TPicturePreview* owner = nullptr;
+};
+
+// On the window thread: the read's outcome to its preview, unless it was
+// abandoned meanwhile.
+void FinishPreviewRead(const std::shared_ptr<TPreviewRead>& read) {
+    TPicturePreview* preview = read->owner;
+    if (preview == nullptr) return;
+    preview->reading_ = nullptr;
+    read->owner = nullptr;
+    if (!read->error) preview->Show(std::move(read->picture));
+    const std::vector<TPictureWarningCapture::TWarning> warnings = std::move(read->warnings);
+    if (preview->OnLoaded) preview->OnLoaded(read->error);
+    // Told once the picture stands in the pane, as a load on this thread
+    // would have told them.
+    for (const auto& w : warnings) PictureWarning(w.load, w.text);
+}
+
+namespace {
+
+void ReadPicture(const std::shared_ptr<TPreviewRead>& read) {
+    {
+        TPictureWarningCapture warnings;
+        try {
+            auto picture = std::make_unique<TPicture>();
+            // A read nobody waits for any more stops at its next report.
+            picture->OnProgress = [&read](TObject*, TProgressStage stage, uint8_t, bool, const TRect&,
+                                          const std::string&) {
+                if (stage == TProgressStage::psRunning && read->abandoned.load()) throw EAbort("");
+            };
+            picture->LoadFromFile(read->fileName);
+            picture->OnProgress = nullptr;
+            read->picture = std::move(picture);
+        } catch (...) {
+            read->error = std::current_exception();
+        }
+        read->warnings = warnings.Take();
+    }
+    // The application, when there is one, lives until every read's thread
+    // is joined (WaitForPreviewReads).
+    if (QCoreApplication* app = QCoreApplication::instance(); app != nullptr && !read->abandoned.load())
+        QMetaObject::invokeMethod(app, [read] { FinishPreviewRead(read); }, Qt::QueuedConnection);
+    read->finished.store(true);
+}
+
+// The thread of every read started, kept until it is joined: when a later
+// read starts, once it has finished, or at the end, abandoned.
+class TPreviewReaders {
+public:
+    ~TPreviewReaders() { WaitForAll(); }
+
+    void Start(const std::shared_ptr<TPreviewRead>& read) {
+        std::vector<TRunning> done;
+        {
+            std::lock_guard lock(mutex_);
+            const auto over = std::stable_partition(running_.begin(), running_.end(),
+                                                    [](const TRunning& r) { return !r.read->finished.load(); });
+            std::move(over, running_.end(), std::back_inserter(done));
+            running_.erase(over, running_.end());
+            running_.push_back({read, std::thread([read] { ReadPicture(read); })});
+        }
+        for (TRunning& r : done) r.thread.join();  // they have only to return
+    }
+
+    void WaitForAll() {
+        std::vector<TRunning> all;
+        {
+            std::lock_guard lock(mutex_);
+            all.swap(running_);
+        }
+        for (TRunning& r : all) r.read->abandoned.store(true);
+        for (TRunning& r : all) r.thread.join();
+    }
+
+private:
+    struct TRunning {
+        std::shared_ptr<TPreviewRead> read;
+        std::thread thread;
+    };
+    std::mutex mutex_;
+    std::vector<TRunning> running_;
+};
+
+TPreviewReaders& Readers() {
+    static TPreviewReaders readers;
+    return readers;
+}
+
+}  // namespace
+
+void WaitForPreviewReads() { Readers().WaitForAll(); }
+
+TPicturePreview::~TPicturePreview() { Abandon(); }
+
+void TPicturePreview::Abandon() {
+    if (!reading_) return;
+    reading_->abandoned.store(true);
+    reading_->owner = nullptr;
+    reading_ = nullptr;
+}
+
+void TPicturePreview::Show(std::unique_ptr<TPicture> picture) {
+    picture->OnChange = [this](TObject*) {
+        if (OnChange) OnChange();
+    };
+    picture_ = std::move(picture);
+}
 
 void TPicturePreview::Select(const std::string& fileName) {
+    Abandon();
     picture_.reset();
     own_.ReleaseImage();
     if (fileName.empty()) return;
     auto picture = std::make_unique<TPicture>();
     picture->LoadFromFile(fileName);
-    picture->OnChange = [this](TObject*) {
-        if (OnChange) OnChange();
-    };
-    picture_ = std::move(picture);
+    Show(std::move(picture));
+}
+
+void TPicturePreview::SelectInBackground(const std::string& fileName) {
+    Select("");
+    if (fileName.empty()) return;
+    auto read = std::make_shared<TPreviewRead>();
+    read->fileName = fileName;
+    read->owner = this;
+    reading_ = read;
+    Readers().Start(read);
 }
 
 TPoint TPicturePreview::PictureSize() const {

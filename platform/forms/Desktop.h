@@ -6,6 +6,7 @@
 #pragma once
 
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -93,6 +94,8 @@ std::unique_ptr<IDesktop> CreateQtDesktop();
 // The platform calls the program makes.
 void ShowMessage(const std::string& text);
 
+struct TPreviewRead;
+
 // What the open dialog's preview shows: the picture file selected, read
 // through the picture registry and kept for as long as it is selected,
 // drawn into a width x height bitmap (32 bits per pixel), fitted keeping
@@ -113,6 +116,15 @@ public:
     // fileName ("" for none). Raises the reader's exception when the file
     // cannot be read, leaving the preview empty.
     void Select(const std::string& fileName);
+    // As Select, with the file read on a thread of its own, so that a slow
+    // file holds nothing up: the picture shown before goes at once, and
+    // once the read is over, OnLoaded runs on the window thread with the
+    // picture in place (nullptr) or the reader's exception. Another
+    // selection, or the preview's end, abandons the read: it stops at its
+    // reader's next progress report where the reader makes them, and
+    // nothing of it is shown or reported, its warnings included.
+    void SelectInBackground(const std::string& fileName);
+    bool Reading() const { return reading_ != nullptr; }
     bool HasPicture() const { return picture_ != nullptr; }
     // The picture's own size.
     TPoint PictureSize() const;
@@ -120,13 +132,23 @@ public:
     const TBitmap& Render();
 
     std::function<void()> OnChange;
+    std::function<void(std::exception_ptr error)> OnLoaded;
 
 private:
+    friend void FinishPreviewRead(const std::shared_ptr<TPreviewRead>& read);
+    void Abandon();
+    void Show(std::unique_ptr<TPicture> picture);
+
     TBitmap bitmap_;
     TBitmap own_;  // the picture at its own size over the backdrop
     TColor backdrop_;
     std::unique_ptr<TPicture> picture_;
+    std::shared_ptr<TPreviewRead> reading_;
 };
+
+// Abandons every preview's background read and waits for their threads,
+// so that none outlives the application (which calls it at its end).
+void WaitForPreviewReads();
 
 // The preview of one file at once, as a bitmap of its own.
 std::unique_ptr<TBitmap> PreviewBitmap(const std::string& fileName, int32_t width, int32_t height, TColor backdrop,

@@ -1041,6 +1041,8 @@ TApplication::TApplication(int& argc, char** argv) {
 
 TApplication::~TApplication() {
     DestroyForms();
+    // A preview's read still running hands its outcome to the application.
+    WaitForPreviewReads();
     modalLevel_.reset();
     ReleasePrinter();
     SetApplicationExceptionHandler(std::move(previousExceptionHandler_));

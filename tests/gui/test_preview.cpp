@@ -9,8 +9,10 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QTimer>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
 
 #include "gif/GIFPicture.h"
 #include "platform/forms/Desktop.h"
@@ -218,12 +220,133 @@ TEST(OpenPreview, TheDialogShowsItsFirstFileAtOnceAndWhyAnotherCannotBeShown) {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         auto* preview = dialog->findChild<QLabel*>("preview");
-        EXPECT_EQ(preview->toolTip(), "364 x 384");
+        EXPECT_TRUE(RunLoopUntil([&] { return preview->toolTip() == "364 x 384"; }));
         EXPECT_FALSE(Shown(preview).isNull());
         emit dialog->currentChanged(QString::fromStdString(damaged));
+        EXPECT_TRUE(RunLoopUntil([&] { return !preview->text().isEmpty(); }));
         EXPECT_EQ(preview->text().toStdString(), "(no preview)\n\n" + reason);
         dialog->reject();
     });
     std::string name = QUILLARC_SAMPLE;
     EXPECT_FALSE(CreateQtDesktop()->OpenPictureDialog("All files|*.*", name));
+}
+
+namespace {
+
+// ".slowpic" files hold a byte n: a load waits until gate n opens (one on
+// the window thread would hang, so it is counted instead), then reports a
+// row, where an abandoned read stops, and gives a (10 + n) x 5 picture.
+std::mutex slowMutex;
+std::condition_variable slowChanged;
+bool started[3], opened[3], stopped[3];
+int windowThreadLoads = 0;
+
+class TSlowGraphic : public TBitmap {
+    QUILLARC_DECLARE_GRAPHIC(TSlowGraphic)
+public:
+    void LoadFromStream(TStream& stream) override {
+        uint8_t n = 0;
+        stream.ReadBuffer(&n, 1);
+        std::unique_lock lock(slowMutex);
+        started[n] = stopped[n] = true;
+        slowChanged.notify_all();
+        windowThreadLoads += IsMainThread();
+        slowChanged.wait(lock, [&] { return opened[n] || IsMainThread(); });
+        lock.unlock();
+        Progress(this, TProgressStage::psRunning, 50, false, TRect{}, "");
+        stopped[n] = false;
+        SetSize(10 + n, 5);
+    }
+};
+QUILLARC_DEFINE_GRAPHIC(TSlowGraphic, TBitmap)
+
+std::string SlowFile(int n) { return ::testing::TempDir() + "/gate" + std::to_string(n) + ".slowpic"; }
+void Open(int n) {
+    std::lock_guard lock(slowMutex);
+    opened[n] = true;
+    slowChanged.notify_all();
+}
+void WaitStarted(int n) {
+    std::unique_lock lock(slowMutex);
+    slowChanged.wait(lock, [&] { return started[n]; });
+}
+
+// The format and its files for one test; at the end no read is left.
+struct TSlowFiles {
+    TSlowFiles() {
+        windows_test::EnsureApplication();
+        TPicture::RegisterFileFormat("slowpic", "Slow", TSlowGraphic::StaticClass());
+        for (uint8_t n = 0; n < 3; ++n) {
+            started[n] = opened[n] = stopped[n] = false;
+            TFileStream(SlowFile(n), fmCreate).WriteBuffer(&n, 1);
+        }
+    }
+    ~TSlowFiles() {
+        for (int n = 0; n < 3; ++n) Open(n);
+        WaitForPreviewReads();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(windowThreadLoads, 0);
+    }
+    testpics::RegistryGuard registry;
+};
+
+}  // namespace
+
+TEST(OpenPreview, ASlowReadLeavesTheWindowLoopFreeAndANewerSelectionWins) {
+    TSlowFiles files;
+    TPicturePreview preview(40, 40, clLime);
+    int loaded = 0;
+    preview.OnLoaded = [&](std::exception_ptr error) { loaded += error ? 100 : 1; };
+    preview.SelectInBackground(SlowFile(0));
+    WaitStarted(0);
+    bool ran = false;
+    QTimer::singleShot(0, [&] { ran = true; });
+    EXPECT_TRUE(RunLoopUntil([&] { return ran && preview.Reading(); }));
+    preview.SelectInBackground(SlowFile(1));
+    Open(1);
+    EXPECT_TRUE(RunLoopUntil([&] { return loaded == 1; }));
+    Open(0);  // the older read ends after the newer one
+    WaitForPreviewReads();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(loaded, 1);
+    EXPECT_EQ(preview.PictureSize().X, 11);
+    EXPECT_TRUE(stopped[0]);
+}
+
+TEST(OpenPreview, TheDialogClosesWhileAReadRuns) {
+    TSlowFiles files;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        WaitStarted(0);  // the file it opens on
+        EXPECT_TRUE(Shown(dialog->findChild<QLabel*>("preview")).isNull());
+        dialog->reject();
+    });
+    std::string name = SlowFile(0);
+    EXPECT_FALSE(CreateQtDesktop()->OpenPictureDialog("All files|*.*", name));
+    Open(0);
+    WaitForPreviewReads();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(stopped[0]);
+}
+
+// A damaged JPEG strip's warning box comes with the picture, and never for
+// a read abandoned before it was shown.
+TEST(OpenPreview, AReadsWarningsAreToldWithItsPictureOnly) {
+    windows_test::EnsureApplication();
+    testpics::CodecsRegistered codecs;
+    auto* desktop = new TScriptedDesktop;
+    auto previous = SetDesktop(std::unique_ptr<IDesktop>(desktop));
+    TPicturePreview preview(40, 40, clLime);
+    for (const bool abandon : {true, false}) {
+        preview.SelectInBackground(std::string(QUILLARC_GENERATED_DATA) + "/tiff/warning-jpeg-cut.tif");
+        if (abandon) preview.Select("");
+        EXPECT_TRUE(RunLoopUntil([&] { return !preview.Reading(); }));
+    }
+    WaitForPreviewReads();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(preview.HasPicture());
+    ASSERT_EQ(desktop->messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop->messageBoxes[0].caption, "Warning");
+    SetDesktop(std::move(previous));
 }
