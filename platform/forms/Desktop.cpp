@@ -293,6 +293,12 @@ public:
         const QRect r = s->availableGeometry();
         return Bounds(r.x(), r.y(), r.width(), r.height());
     }
+    TRect WorkAreaAt(const TPoint& point) const override {
+        QScreen* s = QGuiApplication::screenAt(QPoint(point.X, point.Y));
+        if (s == nullptr) return WorkArea();
+        const QRect r = s->availableGeometry();
+        return Bounds(r.x(), r.y(), r.width(), r.height());
+    }
 };
 
 std::unique_ptr<IDesktop>& DesktopSlot() {
@@ -303,6 +309,7 @@ std::unique_ptr<IDesktop>& DesktopSlot() {
 }  // namespace
 
 TRect IDesktop::WorkArea() const { return Rect(0, 0, ScreenWidth(), ScreenHeight()); }
+TRect IDesktop::WorkAreaAt(const TPoint&) const { return WorkArea(); }
 
 namespace {
 

@@ -83,6 +83,9 @@ public:
     // The part of that screen windows may cover (without the desktop's
     // panels); the whole screen unless a desktop says otherwise.
     virtual TRect WorkArea() const;
+    // The work area of the screen that holds point, or WorkArea when no
+    // screen does (or the desktop knows only the one).
+    virtual TRect WorkAreaAt(const TPoint& point) const;
 };
 
 // The desktop in use (the Qt one unless a test installed another).

@@ -728,7 +728,9 @@ TPoint PlaceOnArea(const TRect& bounds, const TRect& area) {
 }
 
 void TForm::KeepOnScreen() {
-    const TRect area = Desktop().WorkArea();
+    // The screen under the window's centre keeps it, so that a window moved
+    // to another screen stays there; one on no screen goes to the primary.
+    const TRect area = Desktop().WorkAreaAt({Left() + Width() / 2, Top() + Height() / 2});
     // A form the person may resize is made small enough for the area; a
     // fixed one keeps its size.
     const bool sizeable = borderStyle_ == bsSizeable || borderStyle_ == bsSizeToolWin;

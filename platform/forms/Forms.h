@@ -911,9 +911,10 @@ public:
     // OnClose decides: caHide (the default) hides, caNone keeps it open;
     // closing the main form ends the application's Run.
     void Close();
-    // Moves the form, if need be, so that it lies wholly on the desktop's
-    // work area, a sizeable one made smaller where it is larger than the
-    // area (Show and a resize of a showing form do it).
+    // Moves the form, if need be, so that it lies wholly on the work area of
+    // the screen under its centre (the primary one's when no screen is), a
+    // sizeable one made smaller where it is larger than the area (Show and
+    // a resize of a showing form do it).
     void KeepOnScreen();
     std::string Caption() const override { return caption_; }
     void SetCaption(const std::string& caption) override;
