@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -72,6 +74,7 @@ public:
     // tells whether it has never been written.
     uint8_t* Take(size_t capacity, size_t& got, bool& fresh) {
         std::vector<Block> stale;
+        uint8_t* p = nullptr;
         {
             std::lock_guard lock(mutex_);
             // The smallest idle block that fits without wasting much.
@@ -88,23 +91,28 @@ public:
                 idleBytes_ -= b.capacity;
                 got = b.capacity;
                 fresh = false;
-                return b.data;
-            }
-            // A new mapping is needed: idle blocks too small for this request
-            // are left over from pictures of other sizes; let them go first
-            // rather than hold them beside it.
-            for (size_t i = 0; i < idle_.size();) {
-                if (idle_[i].capacity < capacity) {
-                    stale.push_back(idle_[i]);
-                    idleBytes_ -= idle_[i].capacity;
-                    idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
-                } else {
-                    ++i;
+                p = b.data;
+            } else {
+                // A new mapping is needed: idle blocks too small for this
+                // request are left over from pictures of other sizes; let
+                // them go first rather than hold them beside it.
+                for (size_t i = 0; i < idle_.size();) {
+                    if (idle_[i].capacity < capacity) {
+                        stale.push_back(idle_[i]);
+                        idleBytes_ -= idle_[i].capacity;
+                        idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
+                    } else {
+                        ++i;
+                    }
                 }
             }
+            // Without the pool's thread (none could be started) the blocks
+            // idle past their life go back here instead.
+            if (!StartReaper()) TakeDue(pixmem::IdleLife(), stale);
         }
         for (const Block& b : stale) munmap(b.data, b.capacity);
-        uint8_t* p = MapBlock(capacity);
+        if (p != nullptr) return p;
+        p = MapBlock(capacity);
         if (p == nullptr) {
             ReturnIdle(std::chrono::milliseconds(0));  // one more try with everything idle given back
             p = MapBlock(capacity);
@@ -114,21 +122,29 @@ public:
         return p;
     }
 
-    void Give(uint8_t* data, size_t capacity) {
-        std::vector<Block> evicted;
+    // Runs where nothing may be raised (a block's last owner letting go in
+    // a destructor): a block the list has no room for goes back at once.
+    void Give(uint8_t* data, size_t capacity) noexcept {
         {
-            std::lock_guard lock(mutex_);
-            idle_.push_back({data, capacity, Clock::now()});
-            idleBytes_ += capacity;
-            while (idleBytes_ > kMaxIdleBytes && !idle_.empty()) {
-                evicted.push_back(idle_.front());
-                idleBytes_ -= idle_.front().capacity;
-                idle_.erase(idle_.begin());
+            std::unique_lock lock(mutex_);
+            try {
+                idle_.push_back({data, capacity, Now()});
+            } catch (const std::bad_alloc&) {
+                lock.unlock();
+                munmap(data, capacity);
+                return;
             }
-            if (!reaper_.joinable()) reaper_ = std::thread([this] { Reap(); });
+            idleBytes_ += capacity;
+            while (idleBytes_ > kMaxIdleBytes) {
+                const Block oldest = idle_.front();
+                idle_.erase(idle_.begin());
+                idleBytes_ -= oldest.capacity;
+                lock.unlock();
+                munmap(oldest.data, oldest.capacity);
+                lock.lock();
+            }
         }
         wake_.notify_one();
-        for (const Block& b : evicted) munmap(b.data, b.capacity);
     }
 
     size_t IdleBytes() {
@@ -147,16 +163,7 @@ public:
         std::vector<Block> old;
         {
             std::lock_guard lock(mutex_);
-            const Clock::time_point cut = Clock::now() - age;
-            for (size_t i = 0; i < idle_.size();) {
-                if (idle_[i].idleSince <= cut) {
-                    old.push_back(idle_[i]);
-                    idleBytes_ -= idle_[i].capacity;
-                    idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
-                } else {
-                    ++i;
-                }
-            }
+            TakeDue(age, old);
         }
         size_t bytes = 0;
         for (const Block& b : old) {
@@ -166,37 +173,97 @@ public:
         return bytes;
     }
 
-private:
-    // The pool's thread: sleeps until the oldest idle block has been idle
-    // for the idle life, then gives back every block that has. It lives as
-    // long as the process (the pool is never destroyed).
-    void Reap() {
+    void SetClock(Clock::time_point (*now)()) {
+        std::lock_guard lock(mutex_);
+        clock_ = now;
+    }
+
+    // Has the pool's thread look at the idle blocks once more, by the clock
+    // as it reads now, and waits until it has; the bytes it gave back
+    // meanwhile.
+    size_t AwaitCheck() {
         std::unique_lock lock(mutex_);
-        for (;;) {
-            if (idle_.empty()) {
-                wake_.wait(lock);
-                continue;
-            }
-            Clock::time_point due = idle_.front().idleSince;
-            for (const Block& b : idle_) due = std::min(due, b.idleSince);
-            const std::chrono::milliseconds life = pixmem::IdleLife();
-            due += life;
-            if (Clock::now() < due) {
-                wake_.wait_until(lock, due);
-                continue;
-            }
+        if (!reaper_.joinable()) {
             lock.unlock();
-            ReturnIdle(life);
-            lock.lock();
+            return ReturnIdle(pixmem::IdleLife());  // as the next block taken would
+        }
+        const uint64_t round = roundsBegun_ + 1;
+        const size_t before = reaped_;
+        roundsWanted_ = std::max(roundsWanted_, round);
+        wake_.notify_one();
+        checked_.wait(lock, [&] { return roundsDone_ >= round; });
+        return reaped_ - before;
+    }
+
+private:
+    Clock::time_point Now() const { return clock_ != nullptr ? clock_() : Clock::now(); }
+
+    // Moves the blocks idle for at least `age` to out; mutex_ held.
+    void TakeDue(std::chrono::milliseconds age, std::vector<Block>& out) {
+        const Clock::time_point cut = Now() - age;
+        for (size_t i = 0; i < idle_.size();) {
+            if (idle_[i].idleSince <= cut) {
+                out.push_back(idle_[i]);
+                idleBytes_ -= idle_[i].capacity;
+                idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
         }
     }
 
+    // The pool's thread starts with the first block taken, where a failure
+    // to start it can be handled, and is tried again with every later one.
+    // Whether it runs; mutex_ held.
+    bool StartReaper() {
+        if (reaper_.joinable()) return true;
+        try {
+            reaper_ = std::thread([this] { Reap(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    // The pool's thread: sleeps until the oldest idle block has been idle
+    // for the idle life, then gives back every block that has. It lives as
+    // long as the process (the pool is never destroyed). Each look at the
+    // blocks is counted, for AwaitCheck.
+    void Reap() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            const uint64_t round = ++roundsBegun_;
+            const std::chrono::milliseconds life = pixmem::IdleLife();
+            const Clock::time_point now = Now();
+            Clock::time_point due = Clock::time_point::max();
+            for (const Block& b : idle_) due = std::min(due, b.idleSince + life);
+            const bool release = due <= now;
+            if (release) {
+                lock.unlock();
+                const size_t bytes = ReturnIdle(life);
+                lock.lock();
+                reaped_ += bytes;
+            }
+            roundsDone_ = round;
+            checked_.notify_all();
+            // After a release the next due time is worked out afresh.
+            if (release || roundsWanted_ > round) continue;
+            if (due == Clock::time_point::max())
+                wake_.wait(lock);
+            else
+                wake_.wait_for(lock, due - now);
+        }
+    }
 
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable checked_;  // a look of the pool's thread is done
     std::thread reaper_;
     std::vector<Block> idle_;  // oldest first
     size_t idleBytes_ = 0;
+    Clock::time_point (*clock_)() = nullptr;  // the steady clock unless a test sets one
+    uint64_t roundsBegun_ = 0, roundsDone_ = 0, roundsWanted_ = 0;
+    size_t reaped_ = 0;  // bytes the pool's thread gave back
 };
 
 // Never destroyed: bitmaps in static storage may give their blocks back
@@ -375,6 +442,8 @@ void SetIdleLife(std::chrono::milliseconds life) {
 
 size_t IdleBytes() { return ThePool().IdleBytes(); }
 size_t ReturnIdle(std::chrono::milliseconds age) { return ThePool().ReturnIdle(age); }
+void SetIdleClock(std::chrono::steady_clock::time_point (*now)()) { ThePool().SetClock(now); }
+size_t AwaitIdleCheck() { return ThePool().AwaitCheck(); }
 
 void ForRows(int32_t rows, size_t bytes, const std::function<void(int32_t begin, int32_t end)>& body) {
     if (rows <= 0) return;

@@ -84,7 +84,7 @@ constexpr size_t kPooledBytes = size_t(1) << 20;
 
 // An idle block that no bitmap has taken again for IdleLife (2 s unless
 // set otherwise) goes back to the system; a thread of the pool's sees to
-// it. A batch or a conversion reuses its blocks within a fraction of that,
+// it (or, when no thread can be started, the next block taken). A batch or a conversion reuses its blocks within a fraction of that,
 // while a program left with a small picture after a large one does not
 // keep the memory.
 std::chrono::milliseconds IdleLife();
@@ -114,5 +114,11 @@ void Fill(uint8_t* dst, uint8_t value, size_t bytes);
 void SetUnzeroedFill(int pattern);
 void ResetPeakBytes();
 size_t PeakBytes();
+// The pool's clock, so that a test ages idle blocks without waiting for
+// them (nullptr: the steady clock again); and a look of the pool's thread
+// at the idle blocks, by that clock as it reads now, waited for: the bytes
+// it gave back meanwhile.
+void SetIdleClock(std::chrono::steady_clock::time_point (*now)());
+size_t AwaitIdleCheck();
 
 }  // namespace pixmem

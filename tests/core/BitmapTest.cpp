@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -384,21 +385,33 @@ TEST(Bitmap, SharedPixelsAreCopiedForTheFirstWriterOnly) {
     EXPECT_EQ(d.Pixel(1, 0), RGB(9, 9, 9));
 }
 
+namespace {
+std::atomic<std::chrono::steady_clock::time_point> poolNow;
+std::chrono::steady_clock::time_point PoolNow() { return poolNow.load(); }
+}  // namespace
+
+// The pool's thread gives a block back once it has been idle for 2 s, not
+// before: a batch or a conversion reuses its blocks within that time.
 TEST(PixelPool, IdleBlocksGoBackToTheSystem) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "blocks are plain heap memory under AddressSanitizer";
 #endif
-    const auto life = pixmem::IdleLife();
-    pixmem::SetIdleLife(std::chrono::hours(1));  // the pool's thread keeps out of the way
+    ASSERT_EQ(pixmem::IdleLife(), std::chrono::seconds(2));
+    pixmem::ReturnIdle(std::chrono::milliseconds(0));  // what earlier tests left
+    poolNow = std::chrono::steady_clock::now();
+    pixmem::SetIdleClock(&PoolNow);
     {
         TBitmap big;
         big.NewImage(1000, 1000, TPixelFormat::pf32bit);
     }
     EXPECT_GE(pixmem::IdleBytes(), size_t(4000000));
-    EXPECT_EQ(pixmem::ReturnIdle(std::chrono::hours(1)), 0u);  // kept for the next picture
-    EXPECT_GE(pixmem::ReturnIdle(std::chrono::milliseconds(0)), size_t(4000000));
+    poolNow = poolNow.load() + std::chrono::milliseconds(1999);
+    EXPECT_EQ(pixmem::AwaitIdleCheck(), 0u);
+    EXPECT_GE(pixmem::IdleBytes(), size_t(4000000));
+    poolNow = poolNow.load() + std::chrono::milliseconds(1);
+    EXPECT_GE(pixmem::AwaitIdleCheck(), size_t(4000000));
     EXPECT_EQ(pixmem::IdleBytes(), 0u);
-    pixmem::SetIdleLife(life);
+    pixmem::SetIdleClock(nullptr);
 }
 
 // The first writer's copy gives the windows their chance to paint, and a
