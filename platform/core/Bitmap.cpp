@@ -7,6 +7,7 @@
 #include "platform/core/BmpFormat.h"
 #include "platform/core/Graphics.h"
 #include "platform/core/PixelRows.h"
+#include "platform/core/Progress.h"
 
 int BitsPerPixel(TPixelFormat format) {
     switch (format) {
@@ -109,7 +110,9 @@ void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat format, boo
 
 void TBitmap::ReplaceBlock(int64_t bytes) {
     // The old block goes first, so that the pool can hand it back for the
-    // new one; should no block be had, the bitmap is left empty.
+    // new one; should no block be had, the bitmap is left empty. Until the
+    // caller has set the new size the block does not match it: callers hold
+    // the paints back (progress::TPulseLater) from here until then.
     pixels_.Clear();
     try {
         pixels_ = Block(bytes, false);
@@ -121,6 +124,7 @@ void TBitmap::ReplaceBlock(int64_t bytes) {
 
 void TBitmap::NewImage(int32_t width, int32_t height, TPixelFormat format) {
     CheckSize(width, height);
+    const progress::TPulseLater later;
     const int32_t stride = StrideFor(width, format);
     ReplaceBlock(static_cast<int64_t>(stride) * height);
     ShapeNewImage(width, height, stride, format);
@@ -342,7 +346,9 @@ void TBitmap::Assign(const TPersistent* source) {
     }
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(source)) {
         // Same size: the copy goes into our own block (unless that is shared,
-        // which would be copied first only to be overwritten).
+        // which would be copied first only to be overwritten). A paint the
+        // copy lets through waits until the size goes with the block.
+        const progress::TPulseLater later;
         if (pixels_.size() != bitmap->pixels_.size() || pixels_.Shared()) ReplaceBlock(static_cast<int64_t>(bitmap->pixels_.size()));
         pixmem::Copy(pixels_.data(), bitmap->pixels_.data(), bitmap->pixels_.size());
         width_ = bitmap->width_;
@@ -399,6 +405,7 @@ void TBitmap::AssignShared(const TBitmap& source) {
 bool TBitmap::AssignConverted(const TBitmap& src, TPixelFormat format) {
     if (&src == this || !IsWordFormat(format)) return false;
     if (src.format_ != TPixelFormat::pf24bit && !IsWordFormat(src.format_)) return false;
+    const progress::TPulseLater later;  // as in Assign
     if (IsWordFormat(src.format_)) {
         TBitmap::Assign(&src);
         format_ = format;

@@ -439,3 +439,44 @@ TEST(Bitmap, APaintDuringTheFirstWritersCopyMayShare) {
     sharedSource.ReleaseImage();
     sharedByPaint.ReleaseImage();
 }
+
+// A new block, a copy and a widening let the windows paint, and a paint
+// reads the pane being changed: it sees the old picture or the new one,
+// never a block with the other one's size.
+namespace {
+struct TPane : TBitmap {
+    using TBitmap::AssignConverted;
+    size_t BlockBytes() const { return pixels_.size(); }
+};
+const TPane* paintedPane = nullptr;
+int panePaints = 0, tornPaints = 0;
+uint8_t paintedSum = 0;
+void PaintThePane() {
+    ++panePaints;
+    const TPane& pane = *paintedPane;
+    if (size_t(pane.RowBytes()) * size_t(pane.Height()) != pane.BlockBytes()) {
+        ++tornPaints;
+        return;
+    }
+    // Every row's last byte, as a paint reads them (AddressSanitizer sees
+    // a read past the block).
+    for (int32_t y = 0; y < pane.Height(); ++y) paintedSum += pane.ScanLine(y)[pane.RowBytes() - 1];
+}
+}  // namespace
+
+TEST(Bitmap, APaintDuringAReallocationSeesTheBlockWithItsSize) {
+    TPane pane;
+    paintedPane = &pane;
+    pane.NewImage(2000, 1000, TPixelFormat::pf32bit);
+    TBitmap smaller, wider;
+    smaller.NewImage(1200, 1000, TPixelFormat::pf32bit);  // copied on the threads
+    wider.NewImage(1500, 1000, TPixelFormat::pf24bit);
+    progress::SetPulse(&PaintThePane);
+    pane.Assign(&smaller);
+    pane.NewImage(2500, 1000, TPixelFormat::pf32bit);
+    pane.AssignConverted(wider, TPixelFormat::pf32bit);
+    progress::SetPulse(nullptr);
+    EXPECT_GE(panePaints, 2);
+    EXPECT_EQ(tornPaints, 0);
+    EXPECT_EQ(pane.Width(), 1500);
+}
