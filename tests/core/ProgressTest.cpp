@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/core/Parallel.h"
@@ -14,8 +16,17 @@ struct TRecordingBar : IProgressBar {
     void SetPosition(int32_t position) override { shown.push_back(position); }
 };
 
-int pulses = 0;
-void CountPulse() { ++pulses; }
+// Pulses and the threads they ran on.
+std::mutex pulseMutex;
+std::vector<std::thread::id> pulseThreads;
+void CountPulse() {
+    std::lock_guard lock(pulseMutex);
+    pulseThreads.push_back(std::this_thread::get_id());
+}
+size_t Pulses() {
+    std::lock_guard lock(pulseMutex);
+    return pulseThreads.size();
+}
 
 }  // namespace
 
@@ -51,19 +62,20 @@ TEST(RunProgress, TheBarMovesForwardThroughThePlannedPasses) {
 TEST(RunProgress, RowsWithoutASinkPulseOnTheCallingThread) {
     const int saved = par::ThreadCount();
     progress::SetPulse(&CountPulse);
-    for (int threads : {1, 4}) {
+    for (int threads = 1; threads <= par::AvailableCpus(); ++threads) {
         par::SetThreadCount(threads);
-        pulses = 0;
+        pulseThreads.clear();
         par::ForRows(400, [](int32_t, int32_t) {});
-        EXPECT_GE(pulses, 1) << threads;
-        EXPECT_LE(pulses, threads * 4) << threads;
-        pulses = 0;
+        EXPECT_GE(Pulses(), 1u) << threads;
+        EXPECT_LE(Pulses(), size_t(threads) * 4) << threads;
+        for (std::thread::id id : pulseThreads) EXPECT_EQ(id, std::this_thread::get_id()) << threads;
+        pulseThreads.clear();
         par::ForRows(400, [](int32_t, int32_t) {}, [](int32_t) {});
-        EXPECT_EQ(pulses, 0) << "a sink decides itself";
+        EXPECT_EQ(Pulses(), 0u) << "a sink decides itself";
     }
     progress::SetPulse(nullptr);
-    pulses = 0;
+    pulseThreads.clear();
     par::ForRows(400, [](int32_t, int32_t) {});
-    EXPECT_EQ(pulses, 0);
+    EXPECT_EQ(Pulses(), 0u);
     par::SetThreadCount(saved);
 }
