@@ -431,8 +431,10 @@ void TJPEGImage::Assign(const TPersistent* source) {
 
 void TJPEGImage::AssignTo(TPersistent* dest) const {
     if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
-        // The base class's copy: a derived bitmap's Assign would come back here.
-        bitmap->TBitmap::Assign(bitmap_.get());
+        // The pixels shared, not copied: a preview or a conversion that only
+        // reads them holds one picture, not two; either side's first write
+        // takes its own copy.
+        bitmap->AssignShared(*bitmap_);
         bitmap->SetPixelFormat(TPixelFormat::pf24bit);
         return;
     }

@@ -431,7 +431,7 @@ def jpeg_data():
     # Padding does not help: 64 KB may make a picture of 3 bytes a pixel of
     # 2,304 bytes a byte at the most, and the file at that bound loads.
     yield "arithmetic-grey-padded.jpg", arithmetic(0xC9, side, side, 1, 65000), 600, "jpeg"
-    yield "arithmetic-grey-densest.jpg", arithmetic(0xC9, 8192, 6000, 1, 65000), 4700, "jpeg"
+    yield "arithmetic-grey-densest.jpg", arithmetic(0xC9, 8192, 6000, 1, 65000), 2400, "jpeg"
 
 
 FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
