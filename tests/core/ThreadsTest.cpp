@@ -130,8 +130,9 @@ TEST(Timing, TimeGetTimeMoves) {
     const uint32_t start = timeGetTime();
     Sleep(15);
     const uint32_t elapsed = timeGetTime() - start;  // unsigned: survives the wrap
+    // A busy machine may sleep far longer; only the lower bound is sure.
     EXPECT_GE(elapsed, 14u);
-    EXPECT_LT(elapsed, 5000u);
+    EXPECT_LT(elapsed, 0x80000000u);
 }
 
 TEST(Thread, AStepThatWaitsForAnotherThreadRunsTheStepsQueuedBehindIt) {
