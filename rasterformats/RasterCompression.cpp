@@ -141,26 +141,57 @@ int64_t TPackbitsRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int6
                                     int64_t unpackedSize) {
     if (source == nullptr || dest == nullptr) return 0;
     const uint8_t* s = source;
-    const uint8_t* const end = s + std::max<int64_t>(packedSize, 0);
+    Start();
+    return Continue(s, s + std::max<int64_t>(packedSize, 0), dest, unpackedSize);
+}
+
+int64_t TPackbitsRLEDecoder::Continue(const uint8_t*& source, const uint8_t* end, uint8_t* dest, int64_t room) {
+    const uint8_t* s = source;
     uint8_t* d = dest;
-    int64_t left = unpackedSize;
-    while (left > 0 && s < end) {
-        const auto header = static_cast<int8_t>(*s++);
-        if (header >= 0) {
-            const int64_t n = std::min<int64_t>({header + 1, left, end - s});
+    uint8_t* const stop = dest + std::max<int64_t>(room, 0);
+    for (;;) {
+        if (runHeader_) {
+            if (s == end) break;
+            value_ = *s++;
+            runHeader_ = false;
+        }
+        if (run_ > 0) {
+            const int64_t n = std::min<int64_t>(run_, stop - d);
+            std::memset(d, value_, static_cast<size_t>(n));
+            d += n;
+            run_ -= n;
+        } else if (literal_ > 0) {
+            const int64_t n = std::min<int64_t>({literal_, stop - d, end - s});
             std::memcpy(d, s, static_cast<size_t>(n));
             s += n;
             d += n;
-            left -= n;
+            literal_ -= n;
+        }
+        if (d == stop || s == end) break;
+        const auto header = static_cast<int8_t>(*s++);
+        // Far from both ends a packet goes in one copy of its largest size,
+        // the bytes behind it written over by the packets after it.
+        const bool roomy = stop - d >= 128 && end - s >= 128;
+        if (header >= 0) {
+            if (roomy) {
+                std::memcpy(d, s, 128);
+                d += header + 1;
+                s += header + 1;
+            } else {
+                literal_ = header + 1;
+            }
         } else if (header != -128) {
-            if (s >= end) break;
-            const int64_t n = std::min<int64_t>(1 - header, left);
-            std::memset(d, *s++, static_cast<size_t>(n));
-            d += n;
-            left -= n;
+            if (roomy) {
+                std::memset(d, *s++, 128);
+                d += 1 - header;
+            } else {
+                run_ = 1 - header;
+                runHeader_ = true;
+            }
         }
     }
-    return unpackedSize - std::max<int64_t>(left, 0);
+    source = s;
+    return d - dest;
 }
 
 // ------------------------------------------------------------ ZSoft Paintbrush

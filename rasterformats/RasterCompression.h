@@ -67,10 +67,25 @@ private:
 
 // PackBits (TIFF, Photoshop): header 0..127 copies header + 1 bytes, -1..-127
 // repeats the next byte 1 - header times, -128 does nothing. Moves nothing.
+// Room past the bytes written may have been written to.
 class TPackbitsRLEDecoder : public TDecoder {
 public:
     const char* ClassName() const override { return "TPackbitsRLEDecoder"; }
     int64_t Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize, int64_t unpackedSize) override;
+
+    // The same data handed over in pieces and unpacked into room that comes
+    // in pieces, with the bytes Decode gives for all of it at once: Start,
+    // then Continue with each piece of data, as often as there is room.
+    // Continue moves source past the bytes taken and returns the bytes
+    // written; a packet that either end cuts goes on in the next call, so
+    // one that the last piece cuts is cut there, as Decode cuts it.
+    void Start() { literal_ = run_ = 0, runHeader_ = false; }
+    int64_t Continue(const uint8_t*& source, const uint8_t* end, uint8_t* dest, int64_t room);
+
+private:
+    int64_t literal_ = 0, run_ = 0;  // bytes of the current packet still to come
+    bool runHeader_ = false;         // a run's header taken, its byte not yet
+    uint8_t value_ = 0;
 };
 
 // ZSoft Paintbrush: a byte with both top bits set repeats the next byte

@@ -178,3 +178,31 @@ TEST(Decoders, TargaEncoding) {
         }
     }
 }
+
+// PackBits data handed over in pieces, into room that comes in pieces,
+// gives the bytes of one call over all of it, wherever the pieces end:
+// inside a literal, between a run's header and its byte, at the end.
+TEST(Decoders, PackBitsInPiecesAsInOneCall) {
+    std::mt19937 random(11);
+    for (int trial = 0; trial < 200; ++trial) {
+        Bytes packed(1 + random() % 900);
+        for (auto& b : packed) b = static_cast<uint8_t>(random() % 4 == 0 ? 0x80 + random() % 128 : random());
+        const size_t room = 1 + random() % 3000;
+        TPackbitsRLEDecoder whole, pieces;
+        const Result expected = Unpack(whole, packed, room);
+        Bytes got(room, 0xEE);
+        pieces.Start();
+        const uint8_t* in = packed.data();
+        const uint8_t* end = in;
+        int64_t done = 0;
+        while (done < int64_t(room)) {
+            if (in == end) end = std::min<const uint8_t*>(end + 1 + random() % 300, packed.data() + packed.size());
+            const int64_t band = std::min<int64_t>(1 + random() % 200, int64_t(room) - done);
+            const int64_t n = pieces.Continue(in, end, got.data() + done, band);
+            done += n;
+            if (n == 0 && in == packed.data() + packed.size()) break;
+        }
+        ASSERT_EQ(done, expected.units) << trial;
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + done, expected.output.begin())) << trial;
+    }
+}
