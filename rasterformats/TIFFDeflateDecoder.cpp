@@ -2,6 +2,8 @@
 
 #include <libdeflate.h>
 
+#include "platform/core/LoadWork.h"
+
 TTIFFDeflateDecoder::TTIFFDeflateDecoder() : zlib_(1, true) {}
 
 TTIFFDeflateDecoder::~TTIFFDeflateDecoder() {
@@ -18,7 +20,9 @@ void TTIFFDeflateDecoder::EndDecode() { zlib_.EndDecode(); }
 
 int64_t TTIFFDeflateDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t packedSize,
                                     int64_t unpackedSize) {
-    if (fast_ != nullptr && source != nullptr && dest != nullptr && packedSize > 0 && unpackedSize > 0) {
+    const bool tried = fast_ != nullptr && !CutShort && source != nullptr && dest != nullptr && packedSize > 0 &&
+                       unpackedSize > 0;
+    if (tried) {
         size_t taken = 0, written = 0;
         // libdeflate checks the header as zlib does, and the checksum, which
         // zlib only reports after writing every byte; a stream it reads whole
@@ -30,5 +34,9 @@ int64_t TTIFFDeflateDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int6
             return static_cast<int64_t>(written);
         }
     }
-    return zlib_.Decode(source, dest, packedSize, unpackedSize);
+    const uint8_t* const from = source;
+    const int64_t written = zlib_.Decode(source, dest, packedSize, unpackedSize);
+    // Bytes libdeflate has been through already count again.
+    if (tried) loadwork::AddDecodedBytes(static_cast<uint64_t>(source - from));
+    return written;
 }
