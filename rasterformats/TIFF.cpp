@@ -1,28 +1,16 @@
 #include "rasterformats/TIFF.h"
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cstring>
 #include <exception>
-#include <functional>
-#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "platform/core/Dialogs.h"
-#include "platform/core/Parallel.h"
-#include "platform/core/PixelBuffer.h"
-#include "platform/core/Simd.h"
-#include "rasterformats/FaxDecoders.h"
 #include "rasterformats/RasterStrings.h"
-#include "rasterformats/TIFFDeflateDecoder.h"
-#include "rasterformats/ThunderDecoder.h"
 #include "rasterformats/TIFFJPEGDecoder.h"
+#include "rasterformats/TIFFStrips.h"
 
 namespace {
 
@@ -150,80 +138,6 @@ TColorLayout SchemeFor(uint32_t photometric, uint32_t samples) {
         case 8: return TColorLayout::csCIELab;
         default: return TColorLayout::csNone;
     }
-}
-
-// The horizontal-difference predictor on 16-bit samples, in the file's
-// byte order; stride is the samples of a pixel.
-void UndoPredictor16(uint8_t* row, int64_t pixels, int64_t stride, bool bigEndian) {
-    const int64_t hi = bigEndian ? 0 : 1, lo = 1 - hi;
-    for (int64_t i = stride; i < pixels * stride; ++i) {
-        uint8_t* w = row + 2 * i;
-        const uint8_t* v = w - 2 * stride;
-        const uint32_t sum = ((w[hi] << 8 | w[lo]) + (v[hi] << 8 | v[lo])) & 0xFFFF;
-        w[hi] = static_cast<uint8_t>(sum >> 8);
-        w[lo] = static_cast<uint8_t>(sum);
-    }
-}
-
-void UndoPredictor8(uint8_t* row, int64_t pixels, int64_t stride) {
-    if (pixels < 2) return;
-    switch (stride) {
-        case 1: UndoPredictor1(row, pixels - 1); break;
-        case 3: UndoPredictor3(row, pixels - 1); break;
-        case 4: UndoPredictor4(row, pixels - 1); break;
-        default:
-            for (int64_t i = stride; i < pixels * stride; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
-            break;
-    }
-}
-
-#if QUILLARC_X86
-// The leading pixels of a row with red and blue traded, 8 at a time;
-// returns the pixels done, the rest are the caller's. Each step loads its
-// 24 bytes as two halves of 16 (the 4 bytes behind each half come along
-// unused) and stores just those 24, so that no load waits on a store that
-// covers it only in part.
-QUILLARC_AVX2 int64_t SwapRedBlue3Avx2(uint8_t* row, int64_t count) {
-    const __m256i order = _mm256_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15,
-                                           2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
-    const __m256i pack = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
-    int64_t i = 0;
-    for (; i + 10 <= count; i += 8) {
-        uint8_t* p = row + 3 * i;
-        const __m256i halves = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 12),
-                                                   reinterpret_cast<const __m128i*>(p));
-        const __m256i swapped = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(halves, order), pack);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(swapped));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 16), _mm256_extracti128_si256(swapped, 1));
-    }
-    return i;
-}
-
-QUILLARC_AVX2 int64_t SwapRedBlue4Avx2(uint8_t* row, int64_t count) {
-    const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,
-                                           2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-    int64_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        auto* p = reinterpret_cast<__m256i*>(row + 4 * i);
-        _mm256_storeu_si256(p, _mm256_shuffle_epi8(_mm256_loadu_si256(p), order));
-    }
-    return i;
-}
-#endif
-
-// Bytes whose first pixel sits in the least significant bit (fill order
-// 2) turned the usual way round.
-void ReverseBits(uint8_t* data, int64_t count) {
-    static const auto table = [] {
-        std::array<uint8_t, 256> t{};
-        for (int i = 0; i < 256; ++i) {
-            int r = 0;
-            for (int b = 0; b < 8; ++b) r |= ((i >> b) & 1) << (7 - b);
-            t[size_t(i)] = static_cast<uint8_t>(r);
-        }
-        return t;
-    }();
-    for (int64_t i = 0; i < count; ++i) data[i] = table[data[i]];
 }
 
 }  // namespace
@@ -401,100 +315,21 @@ bool TTIFFGraphic::ReadImageInfo(TStream& stream, int index) {
     return true;
 }
 
-namespace {
-
-// How a decoded row becomes a row of the bitmap.
-enum class TRowForm : uint8_t {
-    Copy,     // the same bytes
-    SwapRB3,  // 8-bit RGB to blue, green, red: red and blue trade places
-    SwapRB4,  // 8-bit RGBA to blue, green, red, alpha
-    Convert,  // through the colour manager, from a row of its own
-};
-
-}  // namespace
-
 // What the steps of a load find out and hand on to the next.
 struct TTIFFGraphic::TPlan {
-    int32_t width = 0, height = 0;
-    uint8_t bits = 0, samples = 0;
+    TTIFFStripFormat format;
     bool compressed = false;  // any scheme but "none"
     bool jpeg = false;
     bool fax = false;  // the CCITT schemes, which turn their bits themselves
-    bool reversed = false;  // fill order 2
-    bool predictor = false;
-    int64_t bytesPerRow = 0;  // of the data, not of the bitmap
-    TPixelFormat format = TPixelFormat::pfDevice;
+    TPixelFormat pixelFormat = TPixelFormat::pfDevice;
     TRowForm form = TRowForm::Convert;
-
-    // Where a strip starts, its bytes in the stream and the rows it holds.
-    struct Strip {
-        int64_t start, length, rows, firstRow;
-        const uint8_t* data;  // its bytes, once read
-    };
-    std::vector<Strip> strips;
-    int64_t rowsCovered = 0;  // rows the strips reach, from the top
-    // The distinct places strips start, and the bytes taken from each.
-    std::vector<int64_t> starts, extent;
+    std::optional<TTIFFStrips> strips;
 };
 
 namespace {
 
-// Red and blue traded in place in `count` pixels of 3 or 4 bytes.
-void SwapRedBlue(uint8_t* row, int64_t count, int pixelBytes) {
-    int64_t i = 0;
-#if QUILLARC_X86
-    if (simd::Avx2()) i = pixelBytes == 3 ? SwapRedBlue3Avx2(row, count) : SwapRedBlue4Avx2(row, count);
-#endif
-    for (uint8_t* p = row + i * pixelBytes; i < count; ++i, p += pixelBytes) std::swap(p[0], p[2]);
-}
-
-// The rows of a strip that the colour manager converts, and packed bytes
-// read or turned: blocks kept from strip to strip of a run and never
-// cleared (every byte used is written first).
-class TStripScratch {
-public:
-    uint8_t* Rows(int64_t size) { return Fit(rows_, rowsSize_, size); }
-    uint8_t* Packed(int64_t size) { return Fit(packed_, packedSize_, size); }
-
-private:
-    static uint8_t* Fit(std::unique_ptr<uint8_t[]>& block, int64_t& capacity, int64_t size) {
-        if (size > capacity) {
-            block.reset();
-            block.reset(new uint8_t[static_cast<size_t>(size)]);
-            capacity = size;
-        }
-        return block.get();
-    }
-    std::unique_ptr<uint8_t[]> rows_, packed_;
-    int64_t rowsSize_ = 0, packedSize_ = 0;
-};
-
 [[noreturn]] void Refuse(const char* message) { RaiseInvalidGraphicFmt(message, kTIFFName); }
 [[noreturn]] void NotSupported(const char* what) { throw EInvalidGraphic(Format(raster::kNotSupported, what, kTIFFName)); }
-
-// The most `bytes` bytes of a strip can unpack to under the scheme. A
-// PackBits run of two bytes gives 128; deflate gives at most 258 bytes for
-// two bits; a fax line takes at least a byte (an end-of-line code has 12
-// bits, a modified Huffman line starts on a fresh byte); a ThunderScan byte
-// puts at most 63 pixels of 4 bits; JPEG data, what its coding allows (the
-// frame header of the strip at `start` tells).
-int64_t MostUnpacked(TStream& stream, const TImageProperties& p, int64_t start, int64_t bytes) {
-    const TCompressionType scheme = p.Compression;
-    const int64_t bytesPerRow = p.BytesPerRow;
-    int64_t factor = 1;
-    switch (scheme) {
-        case TCompressionType::ctPackedBits: factor = 64; break;
-        case TCompressionType::ctLZ77: factor = 1032; break;
-        case TCompressionType::ctFax3:
-        case TCompressionType::ctFaxRLE:
-        case TCompressionType::ctFaxRLEW: factor = bytesPerRow; break;
-        case TCompressionType::ctThunderscan: factor = 32; break;
-        case TCompressionType::ctJPEG: return TTIFFJPEGDecoder::MostUnpacked(stream, p, start, bytes);
-        default: break;
-    }
-    const int64_t most = raster::CheckedMul(bytes, factor);
-    return most < 0 ? INT64_MAX : most;
-}
 
 // The fewest and most samples a pixel of the colour scheme is read from:
 // grey one, or two (the second dropped); a palette index, and its alpha
@@ -515,13 +350,6 @@ std::pair<uint8_t, uint8_t> SamplesFor(TColorLayout scheme, bool alpha) {
         default: return {1, 255};
     }
 }
-
-// Rows the file holds no bytes for (strips past its end, rows no strip
-// reaches) read as zero, but they may not be what makes a small file a
-// large picture: they may come to at most three times what the file's
-// bytes can stand for, beyond the first mebibyte.
-constexpr int64_t kUnbackedFactor = 3;
-constexpr int64_t kUnbackedLeeway = int64_t(1) << 20;
 
 }  // namespace
 
@@ -557,21 +385,25 @@ bool TTIFFGraphic::Probe(TStream& stream, TPlan& plan) {
     }
     // Group 3 data coded in two dimensions (T4 options bit 0) is not read.
     if (p.Compression == TCompressionType::ctFax3 && (faxOptions_ & 1)) NotSupported(raster::kCompressionScheme);
-    plan.width = p.Width;
-    plan.height = p.Height;
-    plan.bits = p.BitsPerSample;
-    plan.samples = p.SamplesPerPixel;
+    TTIFFStripFormat& f = plan.format;
+    f.scheme = p.Compression;
+    f.width = p.Width;
+    f.height = p.Height;
+    f.bits = p.BitsPerSample;
+    f.samples = p.SamplesPerPixel;
+    f.faxOptions = faxOptions_;
+    f.reversed = p.Options & ioReversed;
+    f.bigEndian = BigEndian();
     plan.compressed = p.Compression != TCompressionType::ctNone;
     plan.jpeg = p.Compression == TCompressionType::ctJPEG;
     plan.fax = p.Compression == TCompressionType::ctFax3 || p.Compression == TCompressionType::ctFaxRLE ||
                p.Compression == TCompressionType::ctFaxRLEW;
-    plan.reversed = p.Options & ioReversed;
     // Separate planes of several samples would be read as if interleaved.
-    if (p.PlanarConfiguration == 2 && plan.samples > 1) NotSupported(raster::kSeparatePlanes);
-    plan.bytesPerRow = (int64_t(plan.bits) * plan.samples * plan.width + 7) / 8;
-    p.BytesPerRow = static_cast<int32_t>(plan.bytesPerRow);
+    if (p.PlanarConfiguration == 2 && f.samples > 1) NotSupported(raster::kSeparatePlanes);
+    f.bytesPerRow = (int64_t(f.bits) * f.samples * f.width + 7) / 8;
+    p.BytesPerRow = static_cast<int32_t>(f.bytesPerRow);
     // The predictor is defined on whole 8- and 16-bit samples.
-    plan.predictor = plan.compressed && p.Predictor == 2 && (plan.bits == 8 || plan.bits == 16);
+    f.predictor = plan.compressed && p.Predictor == 2 && (f.bits == 8 || f.bits == 16);
     return true;
 }
 
@@ -579,62 +411,18 @@ void TTIFFGraphic::ReadStripTable(TStream& stream, TPlan& plan) {
     TImageProperties& p = ImageProperties;
     const std::vector<uint32_t> offsets = Integers(stream, tagStripOffsets);
     const std::vector<uint32_t> byteCounts = Integers(stream, tagStripByteCounts);
-    // Packed strips need their lengths.
-    if (offsets.empty() || (plan.compressed && byteCounts.size() < offsets.size())) Refuse(raster::kInvalidImage);
-
-    // Rows run on from strip to strip, and strips past the last row are not
-    // read. A strip that starts past the end of the stream is empty.
-    std::vector<TPlan::Strip>& strips = plan.strips;
-    const int64_t streamSize = stream.Size();
-    int64_t rowIndex = 0;
-    for (size_t i = 0; i < offsets.size() && rowIndex < plan.height; ++i) {
-        const uint32_t stripRows = p.RowsPerStrip[std::min(i, p.RowsPerStrip.size() - 1)];
-        const int64_t rows = std::min<int64_t>(stripRows, int64_t(plan.height) - rowIndex);
-        if (rows == 0) continue;
-        const int64_t start = basePosition_ + offsets[i];
-        const int64_t available = start < streamSize ? streamSize - start : 0;
-        const int64_t length = std::min<int64_t>(plan.compressed ? byteCounts[i] : rows * plan.bytesPerRow, available);
-        strips.push_back(TPlan::Strip{start, length, rows, rowIndex, nullptr});
-        rowIndex += rows;
-    }
-    plan.rowsCovered = rowIndex;
-    p.StripCount = static_cast<int32_t>(strips.size());
-
-    // Each stretch of the stream belongs to one strip: a strip ends where
-    // the next one begins (strips that overlap are cut there, strips that
-    // start at the same place share their bytes), so no more than the
-    // stream is ever read or held.
-    std::vector<int64_t>& starts = plan.starts;
-    for (const TPlan::Strip& strip : strips)
-        if (strip.length > 0) starts.push_back(strip.start);
-    std::sort(starts.begin(), starts.end());
-    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-    plan.extent.assign(starts.size(), 0);
-    for (TPlan::Strip& strip : strips) {
-        if (strip.length == 0) continue;
-        const size_t k = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) - starts.begin());
-        if (k + 1 < starts.size()) strip.length = std::min(strip.length, starts[k + 1] - strip.start);
-        plan.extent[k] = std::max(plan.extent[k], strip.length);
-    }
-
-    // What the bytes can stand for, each stretch of the stream counted once,
-    // for the rows of the strips that start there: a claim they cannot back
-    // is refused before anything is allocated.
-    std::vector<int64_t> rowsAt(starts.size(), 0);
-    for (const TPlan::Strip& strip : strips)
-        if (strip.length > 0)
-            rowsAt[static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) - starts.begin())] +=
-                strip.rows;
-    int64_t backed = 0;
-    for (size_t k = 0; k < starts.size(); ++k)
-        backed += std::min(rowsAt[k] * plan.bytesPerRow, MostUnpacked(stream, p, starts[k], plan.extent[k]));
-    const int64_t claimed = int64_t(plan.height) * plan.bytesPerRow;
-    if (claimed - backed > kUnbackedFactor * backed + kUnbackedLeeway) Refuse(raster::kInvalidImage);
+    // JPEG data stands for what its coding allows: the frame header of the
+    // strip tells.
+    const auto mostOfJPEG = [&](int64_t start, int64_t bytes) {
+        return TTIFFJPEGDecoder::MostUnpacked(stream, p, start, bytes);
+    };
+    plan.strips.emplace(plan.format, offsets, byteCounts, p.RowsPerStrip, basePosition_, stream.Size(), mostOfJPEG);
+    p.StripCount = plan.strips->Count();
 }
 
 void TTIFFGraphic::SetUpColours(TStream& stream, TPlan& plan) {
     TImageProperties& p = ImageProperties;
-    const uint8_t bits = plan.bits, samples = plan.samples;
+    const uint8_t bits = plan.format.bits, samples = plan.format.samples;
     TColorManager& cm = ColorManager();
     const TColorLayout scheme = p.ColorScheme;
     const bool colour = scheme == TColorLayout::csRGB || scheme == TColorLayout::csRGBA ||
@@ -699,9 +487,9 @@ void TTIFFGraphic::SetUpColours(TStream& stream, TPlan& plan) {
     else if (bits == 8 && samples == 4 && source == TColorLayout::csRGBA && target == TColorLayout::csBGRA)
         plan.form = TRowForm::SwapRB4;
 
-    plan.format = source == TColorLayout::csGrayAlpha ? TPixelFormat::pf8bit : cm.PixelFormatFor(1);
-    if (plan.format == TPixelFormat::pfCustom) Refuse(raster::kInvalidColorFormat);
-    SetReaderPixelFormat(plan.format);
+    plan.pixelFormat = source == TColorLayout::csGrayAlpha ? TPixelFormat::pf8bit : cm.PixelFormatFor(1);
+    if (plan.pixelFormat == TPixelFormat::pfCustom) Refuse(raster::kInvalidColorFormat);
+    SetReaderPixelFormat(plan.pixelFormat);
     progressRect_.Right = p.Width;
 
     if (target == TColorLayout::csIndexed) {
@@ -725,232 +513,41 @@ void TTIFFGraphic::SetUpColours(TStream& stream, TPlan& plan) {
     }
 }
 
-void TTIFFGraphic::ReadStripBytes(TStream& stream, TPlan& plan, TPixelBuffer& all) {
-    const std::vector<int64_t>& starts = plan.starts;
-    const std::vector<int64_t>& extent = plan.extent;
-    int64_t total = 0;
-    for (int64_t e : extent) total += e;
-    if (total == 0) return;
-    std::vector<int64_t> placed(starts.size());
-    // Strips that lie side by side come in one piece.
-    const int64_t span = starts.back() + extent.back() - starts.front();
-    if (span <= total + total / 4 + 65536) {
-        all = TPixelBuffer::Allocate(static_cast<size_t>(span), false);
-        stream.SetPosition(starts.front());
-        stream.ReadBuffer(all.data(), span);
-        for (size_t k = 0; k < starts.size(); ++k) placed[k] = starts[k] - starts.front();
-    } else {
-        all = TPixelBuffer::Allocate(static_cast<size_t>(total), false);
-        int64_t at = 0;
-        for (size_t k = 0; k < starts.size(); ++k) {
-            stream.SetPosition(starts[k]);
-            stream.ReadBuffer(all.data() + at, extent[k]);
-            placed[k] = at;
-            at += extent[k];
-        }
-    }
-    for (TPlan::Strip& strip : plan.strips)
-        if (strip.length > 0)
-            strip.data = all.data() +
-                         placed[static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), strip.start) -
-                                                    starts.begin())];
-}
-
-std::unique_ptr<TDecoder> TTIFFGraphic::MakeDecoder(const TPlan& plan, TImageProperties& properties) const {
-    const TImageProperties& p = ImageProperties;
-    switch (p.Compression) {
-        case TCompressionType::ctPackedBits: return std::make_unique<TPackbitsRLEDecoder>();
-        case TCompressionType::ctFax3:
-            return std::make_unique<TCCITTFax3Decoder>(int32_t(faxOptions_), plan.reversed, false, plan.width);
-        case TCompressionType::ctFaxRLE:
-        case TCompressionType::ctFaxRLEW:
-            return std::make_unique<TCCITTMHDecoder>(int32_t(faxOptions_), plan.reversed,
-                                                     p.Compression == TCompressionType::ctFaxRLEW, plan.width);
-        // A deflate stream of its own in every strip.
-        case TCompressionType::ctLZ77: return std::make_unique<TTIFFDeflateDecoder>();
-        case TCompressionType::ctJPEG: return std::make_unique<TTIFFJPEGDecoder>(properties);
-        case TCompressionType::ctThunderscan: return std::make_unique<TThunderDecoder>(plan.width);
-        default: return nullptr;
-    }
-}
-
 void TTIFFGraphic::DecodeStrips(TStream& stream, TPlan& plan) {
     TImageProperties& p = ImageProperties;
-    TColorManager& cm = ColorManager();
-    const int32_t width = plan.width, height = plan.height;
-    const uint8_t bits = plan.bits, samples = plan.samples;
+    const TTIFFStripFormat& f = plan.format;
     if (plan.jpeg) {
         uint32_t count = 0;
         if (const TIFDEntry* tables = Find(tagJPEGTables)) p.JPEGTables = RawValues(stream, *tables, count);
     }
 
-    NewImage(width, height, plan.format);
-    const int64_t stride = RowBytes();
-    const int64_t rowBytes = plan.bytesPerRow;
-    const bool packedTarget = BitsPerPixel(plan.format) < 8;
-    const bool direct = plan.form != TRowForm::Convert;
+    NewImage(f.width, f.height, plan.pixelFormat);
+    TTIFFStrips::TTarget target;
+    target.pixels = ScanLine(0);
+    target.stride = RowBytes();
+    target.form = plan.form;
+    target.packed = BitsPerPixel(plan.pixelFormat) < 8;
     // The bytes of a row the bitmap's format fills; the rest of the row is
     // padding, which is zero, as every byte of a picture is.
-    const int64_t used = direct ? rowBytes : (int64_t(width) * BitsPerPixel(plan.format) + 7) / 8;
+    target.used = plan.form != TRowForm::Convert ? f.bytesPerRow
+                                                 : (int64_t(f.width) * BitsPerPixel(plan.pixelFormat) + 7) / 8;
     EndProgress();
     StartProgress(raster::kTransfering);
     // The converter is chosen now, before rows are converted on several
     // threads (and a pair of layouts without one is refused here).
+    TColorManager& cm = ColorManager();
     cm.ConvertPixels(nullptr, 0, nullptr, 0, 0);
 
-    // Where the strips' bytes come from: a memory stream's own block; from
-    // a file, strips that share no bytes are read by the threads that
-    // decode them, each through a handle of its own; otherwise all strips'
-    // bytes are read before they are decoded, each stretch of the stream once.
-    std::vector<TPlan::Strip>& strips = plan.strips;
-    int64_t total = 0, sum = 0;
-    for (int64_t e : plan.extent) total += e;
-    for (const TPlan::Strip& strip : strips) sum += strip.length;
-    auto* memory = dynamic_cast<TMemoryStream*>(&stream);
-    auto* file = memory == nullptr && sum == total ? dynamic_cast<TFileStream*>(&stream) : nullptr;
-    TPixelBuffer all;
-    if (memory != nullptr) {
-        for (TPlan::Strip& strip : strips)
-            if (strip.length > 0) strip.data = memory->Memory() + strip.start;
-    } else if (file == nullptr) {
-        ReadStripBytes(stream, plan, all);
-    }
-
-    // Fill order 2 holds for all data but JPEG strips; the fax decoders
-    // turn their bits themselves.
-    const bool reverseData = plan.reversed && !plan.fax && !plan.jpeg;
-    // JPEG strips come out at the bitmap's row distance, straight into its
-    // rows; other data a row after the other.
-    const int64_t pitch = direct && plan.jpeg ? stride : rowBytes;
-
-    // One strip into its rows of the bitmap. Its bytes, read here or before,
-    // stay as they are (strips may share them).
-    auto decodeStrip = [&](size_t index, TStripScratch& scratch, TFileStream* own, TDecoder* decoder,
-                           TImageProperties& properties) {
-        const TPlan::Strip& strip = strips[index];
-        uint8_t* const first = ScanLine(static_cast<int32_t>(strip.firstRow));
-        const int64_t size = strip.rows * pitch;
-        // Direct rows unpack where they end up; others into rows of their
-        // own, from where the colour manager takes them.
-        uint8_t* rows = direct ? first : scratch.Rows(size);
-        int64_t got = 0;
-        if (strip.length > 0) {
-            const uint8_t* packed = strip.data;
-            if (decoder == nullptr && direct && own != nullptr) {
-                // Stored rows read straight into the bitmap.
-                got = std::min(strip.length, size);
-                own->SetPosition(strip.start);
-                own->ReadBuffer(rows, got);
-                if (reverseData) ReverseBits(rows, got);
-            } else {
-                if (own != nullptr) {
-                    uint8_t* read = scratch.Packed(strip.length);
-                    own->SetPosition(strip.start);
-                    own->ReadBuffer(read, strip.length);
-                    if (reverseData) ReverseBits(read, strip.length);
-                    packed = read;
-                } else if (reverseData) {
-                    uint8_t* turned = scratch.Packed(strip.length);
-                    std::memcpy(turned, packed, static_cast<size_t>(strip.length));
-                    ReverseBits(turned, strip.length);
-                    packed = turned;
-                }
-                if (decoder != nullptr) {
-                    properties.StripIndex = static_cast<int32_t>(index);
-                    properties.RowIndex = static_cast<uint32_t>(strip.firstRow);
-                    uint8_t* out = rows;
-                    got = decoder->Decode(packed, out, strip.length, size);
-                } else if (!direct && strip.length >= size) {
-                    // Stored rows are converted where they lie (nothing
-                    // writes to them: the predictor goes with compressed
-                    // data only).
-                    rows = const_cast<uint8_t*>(packed);
-                    got = size;
-                } else {
-                    got = std::min(strip.length, size);
-                    std::memcpy(rows, packed, static_cast<size_t>(got));
-                }
-            }
-        }
-        // What the data does not cover is zero.
-        if (got < size) std::memset(rows + got, 0, static_cast<size_t>(size - got));
-        // Rows unpacked side by side move apart to the bitmap's row distance,
-        // the last first.
-        if (direct && pitch != stride)
-            for (int64_t r = strip.rows - 1; r > 0; --r) std::memmove(first + r * stride, first + r * pitch, size_t(pitch));
-        for (int64_t r = 0; r < strip.rows; ++r) {
-            uint8_t* line = first + r * stride;
-            uint8_t* row = direct ? line : rows + r * pitch;
-            if (plan.predictor) {
-                if (bits == 8) UndoPredictor8(row, width, samples);
-                else UndoPredictor16(row, width, samples, BigEndian());
-            }
-            switch (plan.form) {
-                case TRowForm::Copy: break;
-                case TRowForm::SwapRB3: SwapRedBlue(line, width, 3); break;
-                case TRowForm::SwapRB4: SwapRedBlue(line, width, 4); break;
-                case TRowForm::Convert:
-                    if (packedTarget) std::memset(line, 0, size_t(stride));
-                    cm.ConvertPixels(row, size_t(rowBytes), line, size_t(stride), static_cast<uint32_t>(width));
-                    break;
-            }
-            std::memset(line + used, 0, size_t(stride - used));
-        }
-    };
-
-    // Strips decode on several threads, each run of strips with a decoder
-    // of its own. What a strip raises, and its warnings, wait until all are
-    // done; then the warnings go out in strip order, and the first strip
-    // that failed fails the load, as if the strips had been read in order.
-    std::vector<std::exception_ptr> errors(strips.size());
-    std::vector<std::vector<std::string>> warnings(strips.size());
-    std::atomic<int64_t> rowsDone{0};
-    int64_t rowsReported = 0;
-    auto reportRows = [&] {
-        const int64_t done = rowsDone.load();
-        while (rowsReported < done) RowProgress(static_cast<int32_t>(++rowsReported), height);
-    };
-    // Fax strips with end-of-line codes decode on several threads each: when
-    // there are too few strips to keep the threads busy, the strips go one
-    // after another.
-    const auto count = static_cast<int32_t>(strips.size());
-    const bool stripsInTurn = p.Compression == TCompressionType::ctFax3 && count < 2 * par::ThreadCount();
-    auto decodeRun = [&](int32_t begin, int32_t end) {
-        TImageProperties properties = plan.jpeg ? p : TImageProperties{};
-        properties.BytesPerRow = static_cast<int32_t>(pitch);
-        std::unique_ptr<TDecoder> decoder;
-        std::unique_ptr<TFileStream> own;
-        TStripScratch scratch;
-        size_t current = static_cast<size_t>(begin);
-        try {
-            if (file != nullptr) own = std::make_unique<TFileStream>(file->FileName(), fmOpenRead | fmShareDenyWrite);
-            decoder = MakeDecoder(plan, properties);
-            if (auto* j = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
-                j->OnWarning = [&](const std::string& text) { warnings[current].push_back(text); };
-            if (auto* f = dynamic_cast<TCCITTFax3Decoder*>(decoder.get())) f->Pieces = stripsInTurn;
-            if (decoder) decoder->BeginDecode();
-            for (; current < static_cast<size_t>(end); ++current) {
-                decodeStrip(current, scratch, own.get(), decoder.get(), properties);
-                rowsDone += strips[current].rows;
-            }
-            if (decoder) decoder->EndDecode();
-        } catch (...) {
-            errors[std::min(current, static_cast<size_t>(end) - 1)] = std::current_exception();
-        }
-    };
-    if (stripsInTurn)
-        decodeRun(0, count);
-    else
-        par::ForRows(count, decodeRun, [&](int32_t) { reportRows(); });
-    reportRows();
+    int64_t reported = 0;
+    const TTIFFStrips::TOutcome outcome = plan.strips->Decode(stream, target, cm, p, [&](int64_t done) {
+        while (reported < done) RowProgress(static_cast<int32_t>(++reported), f.height);
+    });
     const uint64_t load = NewPictureLoad();
-    for (size_t i = 0; i < strips.size(); ++i) {
-        for (const std::string& text : warnings[i]) PictureWarning(load, text);
-        if (errors[i]) std::rethrow_exception(errors[i]);
-    }
+    for (const std::string& text : outcome.warnings) PictureWarning(load, text);
+    if (outcome.error) std::rethrow_exception(outcome.error);
     // Rows no strip reached are zero.
-    for (int32_t y = static_cast<int32_t>(plan.rowsCovered); y < height; ++y)
-        std::memset(ScanLine(y), 0, size_t(stride));
+    for (int32_t y = static_cast<int32_t>(plan.strips->RowsCovered()); y < f.height; ++y)
+        std::memset(ScanLine(y), 0, size_t(target.stride));
     EndProgress();
 }
 

@@ -10,8 +10,6 @@
 
 #include "rasterformats/RasterGraphic.h"
 
-class TPixelBuffer;
-
 class TTIFFGraphic : public TRasterGraphic {
     QUILLARC_DECLARE_RASTER_GRAPHIC(TTIFFGraphic)
 public:
@@ -48,10 +46,8 @@ private:
     void ReadStripTable(TStream& stream, TPlan& plan);
     // The colour manager's sides, the pixel format and the palette.
     void SetUpColours(TStream& stream, TPlan& plan);
-    // The bitmap, the strips' bytes, and the strips decoded into its rows.
+    // The bitmap, and the strips decoded into its rows.
     void DecodeStrips(TStream& stream, TPlan& plan);
-    void ReadStripBytes(TStream& stream, TPlan& plan, TPixelBuffer& all);
-    std::unique_ptr<TDecoder> MakeDecoder(const TPlan& plan, TImageProperties& properties) const;
 
     // The directory's entries, sorted by tag; false when the directory is
     // not in the stream.

@@ -202,16 +202,25 @@ TEST(TIFF, JPEGStripTooShortForItsBlocksIsRefused) {
 TEST(TIFF, StripsDecodeTheSameOnAnyNumberOfThreads) {
     const int threads = par::ThreadCount();
     for (const char* name : {"tc-rgb-zip2-r3.tif", "tc-rgb-jpeg-ycbcr.tif", "tc-rgb-packbits-r1.tif", "tc-g3-lsb-r5.fax",
-                             "thunder-30-r4.tif", "warning-jpeg-cut.tif", "im-rgba-packbits-mm.tif"}) {
+                             "thunder-30-r4.tif", "warning-jpeg-cut.tif", "im-rgba-packbits-mm.tif", "im-big-none.tif",
+                             "im-big-packbits.tif", "im-big-zip.tif", "im-big-gray16.tif",
+                             "tc-big-gray-packbits-lsb.tif", "h-strips-starting-together.tif"}) {
         SCOPED_TRACE(name);
         std::vector<rastertest::Rgba> pictures;
         std::vector<std::vector<std::string>> texts;
-        for (int n : {1, 3, 8, 0}) {
+        // Last, from memory rather than from the file.
+        for (int n : {1, 3, 8, 0, -1}) {
             simd::AllowAvx2(n != 0);
             par::SetThreadCount(std::max(n, 1));
             WarningRecorder recorder;
             TTIFFGraphic graphic;
-            graphic.LoadFromFile(kDir + "/" + name);
+            if (n >= 0) {
+                graphic.LoadFromFile(kDir + "/" + name);
+            } else {
+                TMemoryStream stream;
+                stream.LoadFromFile(kDir + "/" + name);
+                graphic.LoadFromStream(stream);
+            }
             pictures.push_back(rastertest::Expand(graphic));
             texts.emplace_back();
             for (const auto& w : recorder.warnings) texts.back().push_back(w.second);

@@ -148,6 +148,14 @@ for name, source, reference, options in [
     if reference:
         reference(name)
 expect("im-lzw.tif", "refuse", COMPRESSION)
+# Strips of hundreds of kilobytes, which the reader unpacks band by band;
+# rows of 801 pixels end in padding in the picture.
+run("convert", "photo.ppm", "-resize", "801x200!", "big.ppm")
+for name, options, reference in [("im-big-none.tif", [], libtiff), ("im-big-packbits.tif", ["-compress", "RLE"], libtiff),
+                                 ("im-big-zip.tif", ["-compress", "Zip"], libtiff),
+                                 ("im-big-gray16.tif", ["-type", "Grayscale", "-depth", "16"], magick)]:
+    run("convert", "big.ppm", "-compress", "None", *options, "-define", "tiff:rows-per-strip=200", name)
+    reference(name)
 # CMYK by the reader's formula on the samples Pillow reads.
 cmyk = Image.open("im-cmyk.tif")
 assert cmyk.mode == "CMYK"
@@ -183,6 +191,8 @@ def cut_first_strip(data):
 
 patch("warning-jpeg-cut.tif", cut_first_strip)
 tiffcp("tc-bilevel-packbits-lsb.tif", "bilevel.tif", "-f", "lsb2msb", "-c", "packbits")
+run("convert", "big.ppm", "-compress", "None", "-type", "Grayscale", "big-gray.tif")
+tiffcp("tc-big-gray-packbits-lsb.tif", "big-gray.tif", "-f", "lsb2msb", "-c", "packbits", "-r", "200")
 tiffcp("tc-rgb-zip2-r3.tif", "im-rgb.tif", "-c", "zip:2", "-r", "3")
 tiffcp("tc-rgb-zip-lsb.tif", "im-rgb.tif", "-f", "lsb2msb", "-c", "zip")
 tiffcp("tc-gray16-zip2-mm.tif", "im-gray16-mm.tif", "-B", "-c", "zip:2", reference=magick)
@@ -333,6 +343,14 @@ hand("h-strip-past-the-end.tif", tiff_bytes({**rgb, 278: (4, [1]), 273: (4, [8, 
 # read one after another; each gives its rows.
 hand("h-strips-sharing-bytes.tif", tiff_bytes({**image(2, 3, 3, 8, 2, 32773), 278: (4, [1]), 273: (4, [8, 8, 8]),
                                                279: (4, [900, 900, 900])}, [literal(row)]), "exact", 2, 3, two_rows * 2)
+# Strips that start together: those of the same count and rows take the
+# first one's rows, the others decode on their own (the last, shorter
+# strip; a strip that stops after the first row).
+other = bytes([70, 80, 90, 100, 110, 120])
+pairs = [row[:3], row[3:], other[:3], other[3:]]
+hand("h-strips-starting-together.tif", tiff_bytes({**image(2, 7, 3, 8, 2, 32773), 278: (4, [2]), 273: (4, [8] * 4),
+                                                   279: (4, [900, 7, 900, 900])}, [literal(row + other)]), "exact", 2,
+     7, pairs + pairs[:2] + [(0, 0, 0)] * 2 + pairs + pairs[:2])
 # Pictures the file's bytes cannot back, refused before anything is
 # allocated: one stored strip past the end, rows no strip reaches, packed
 # strips too short for their rows whatever they hold, and a stretch of
