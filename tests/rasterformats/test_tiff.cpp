@@ -234,6 +234,34 @@ TEST(TIFF, StripsDecodeTheSameOnAnyNumberOfThreads) {
     par::SetThreadCount(threads);
 }
 
+// Strips that share their bytes decode them once, strips that overlap are
+// cut where the next one starts, and strips that start together but end
+// apart may not decode the same bytes over and over: a load's work stays
+// within the file's bytes twice over, however many strips name them.
+TEST(TIFF, StripsDecodeSharedBytesOnce) {
+    const std::string dir = rastertest::GeneratedDir("hostile");
+    for (const auto& [name, outcome] : {std::pair{"strips-one-stretch-deflate.tif", "1 x 16316, 0"},
+                                       {"strips-one-stretch-sound.tif", "1 x 16316, 7"},
+                                       {"strips-one-stretch-jpeg.tif", "8 x 65264, 128"},
+                                       {"strips-shifted.tif", "1 x 4000, 0"},
+                                       {"strips-ending-apart.tif", raster::kInvalidImage}}) {
+        SCOPED_TRACE(name);
+        loadwork::Reset();
+        std::string got;
+        try {
+            TTIFFGraphic graphic;
+            graphic.LoadFromFile(dir + "/" + name);
+            got = std::to_string(graphic.Width()) + " x " + std::to_string(graphic.Height()) + ", " +
+                  std::to_string(graphic.ScanLine(graphic.Height() - 1)[0]);
+        } catch (const Exception& e) {
+            got = e.Message();
+        }
+        EXPECT_EQ(got, Format(outcome, "TIF/TIFF"));
+        std::ifstream file(dir + "/" + name, std::ios::binary | std::ios::ate);
+        EXPECT_LE(loadwork::DecodedBytes(), 2 * uint64_t(file.tellg()));
+    }
+}
+
 // Row padding and the rows of a strip past the end come out zero, whatever
 // the pixel pool's block held: loads into blocks filled with other bytes
 // give the same rows, byte for byte.

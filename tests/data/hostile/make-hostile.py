@@ -434,8 +434,86 @@ def jpeg_data():
     yield "arithmetic-grey-densest.jpg", arithmetic(0xC9, 8192, 6000, 1, 65000), 2400, "jpeg"
 
 
+def tiff_strip_work():
+    """TIFF strips that share their bytes, or overlap them, over 32 KB of
+    data that is as slow to decode as data gets: a load's work may grow with
+    the file, never with strips x bytes. Offsets and byte counts are short
+    values; where they are the same, one table serves as both."""
+    def strips(compression, width, rows, offsets, counts, data, data_at):
+        n = len(offsets)
+        tables = 8 + 2 + 9 * 12 + 4
+        counts_at = tables if offsets == counts else tables + 2 * n
+        entries = [(256, 4, 1, width), (257, 4, 1, rows * n), (258, 3, 1, 8), (259, 3, 1, compression),
+                   (262, 3, 1, 1), (273, 3, n, tables), (277, 3, 1, 1), (278, 4, 1, rows), (279, 3, n, counts_at)]
+        head = b"II*\0" + le32(8) + le16(len(entries)) + b"".join(struct.pack("<HHII", *e) for e in entries) + le32(0)
+        head += le16(*offsets) + (b"" if counts_at == tables else le16(*counts))
+        assert len(head) <= data_at
+        return head.ljust(data_at, b"\0") + data
+
+    class Bits:
+        def __init__(self):
+            self.data, self.value, self.count = bytearray(b"\x78\x01"), 0, 0  # a zlib header
+
+        def put(self, value, count, huffman=False):
+            for i in range(count):
+                self.value |= (value >> (count - 1 - i if huffman else i) & 1) << self.count
+                self.count += 1
+                if self.count == 8:
+                    self.data.append(self.value)
+                    self.value, self.count = 0, 0
+
+    def empty_block(bits):
+        """A dynamic-Huffman block of no data, 90 bits: its one code ends it."""
+        bits.put(0b100, 3)
+        bits.put(0, 10)                      # 257 literal/length codes, 1 distance code
+        bits.put(14, 4)                      # 18 code length codes
+        for symbol in (16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1):
+            bits.put(1 if symbol in (1, 18) else 0, 3)
+        bits.put(1, 1), bits.put(127, 7)     # 138 zero lengths
+        bits.put(1, 1), bits.put(107, 7)     # 118 more: none before the end code
+        bits.put(0, 1), bits.put(0, 1)       # the end code and the distance code of length 1
+        bits.put(0, 1)                       # the end of the block
+
+    def deflate(size, literal=None):
+        """size bytes of empty blocks; with a literal, a stream that ends with
+        it (then the checksum and zeros)."""
+        bits = Bits()
+        while len(bits.data) + 20 < size:
+            empty_block(bits)
+        if literal is None:
+            return bytes(bits.data[:size]).ljust(size, b"\0")
+        bits.put(0b011, 3)                   # the last block, fixed codes
+        bits.put(0x30 + literal, 8, True), bits.put(0, 7, True)
+        bits.put(0, -bits.count % 8)
+        return (bytes(bits.data) + be32(zlib.adler32(bytes([literal])))).ljust(size, b"\0")
+
+    def progressive_jpeg(size):
+        """An 8 x 4 grey JPEG of as many first DC scans as fit: each decodes
+        the picture again."""
+        frame = b"\xff\xc2" + be16(11) + bytes([8]) + be16(4, 8) + bytes([1, 1, 0x11, 0])
+        tables = b"\xff\xdb" + be16(67) + bytes([0]) + bytes([1] * 64) + \
+            b"\xff\xc4" + be16(20) + bytes([0, 1]) + bytes(15) + bytes([0])
+        scan = b"\xff\xda" + be16(8) + bytes([1, 1, 0, 0, 0, 0]) + b"\x7f"
+        start = b"\xff\xd8" + tables + frame
+        return (start + scan * ((size - len(start) - 2) // len(scan)) + b"\xff\xd9").ljust(size, b"\0")
+
+    # Every strip names the same 32 KB, offset and count one value.
+    n = (32766 - 134) // 2
+    at = 134 + 2 * n
+    yield "strips-one-stretch-deflate.tif", strips(8, 1, 1, [at] * n, [at] * n, deflate(at), at), 64
+    yield "strips-one-stretch-sound.tif", strips(8, 1, 1, [at] * n, [at] * n, deflate(at, 7), at), 64
+    yield "strips-one-stretch-jpeg.tif", strips(7, 8, 4, [at] * n, [at] * n, progressive_jpeg(at), at), 64, "jpeg"
+    # Strips a byte apart that each claim the rest, and strips that start
+    # together but end a byte apart.
+    n, size = 4000, 32768
+    at = 134 + 4 * n
+    yield "strips-shifted.tif", strips(8, 1, 1, [at + i for i in range(n)], [size] * n, deflate(size), at), 64
+    yield "strips-ending-apart.tif", strips(8, 1, 1, [at] * n, [size - i for i in range(n)], deflate(size), at), 64
+
+
 FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
-            photo_cd, tiff, platform_formats, lengths_and_codes, metafile_drawing, paintshop_pro_channels, jpeg_data]
+            photo_cd, tiff, platform_formats, lengths_and_codes, metafile_drawing, paintshop_pro_channels, jpeg_data,
+            tiff_strip_work]
 
 
 def main():
