@@ -204,7 +204,8 @@ TEST(TIFF, StripsDecodeTheSameOnAnyNumberOfThreads) {
     for (const char* name : {"tc-rgb-zip2-r3.tif", "tc-rgb-jpeg-ycbcr.tif", "tc-rgb-packbits-r1.tif", "tc-g3-lsb-r5.fax",
                              "thunder-30-r4.tif", "warning-jpeg-cut.tif", "im-rgba-packbits-mm.tif", "im-big-none.tif",
                              "im-big-packbits.tif", "im-big-zip.tif", "im-big-gray16.tif",
-                             "tc-big-gray-packbits-lsb.tif", "h-strips-starting-together.tif"}) {
+                             "tc-big-gray-packbits-lsb.tif", "h-strips-starting-together.tif", "tc-gray-zip2.tif",
+                             "tc-rgba-zip2-mm.tif"}) {
         SCOPED_TRACE(name);
         std::vector<rastertest::Rgba> pictures;
         std::vector<std::vector<std::string>> texts;

@@ -195,6 +195,8 @@ run("convert", "big.ppm", "-compress", "None", "-type", "Grayscale", "big-gray.t
 tiffcp("tc-big-gray-packbits-lsb.tif", "big-gray.tif", "-f", "lsb2msb", "-c", "packbits", "-r", "200")
 tiffcp("tc-rgb-zip2-r3.tif", "im-rgb.tif", "-c", "zip:2", "-r", "3")
 tiffcp("tc-rgb-zip-lsb.tif", "im-rgb.tif", "-f", "lsb2msb", "-c", "zip")
+tiffcp("tc-gray-zip2.tif", "gray8.tif", "-c", "zip:2")
+tiffcp("tc-rgba-zip2-mm.tif", "im-rgba-packbits-mm.tif", "-c", "zip:2", reference=magick)
 tiffcp("tc-gray16-zip2-mm.tif", "im-gray16-mm.tif", "-B", "-c", "zip:2", reference=magick)
 # The older code of deflate, 32946, put in place of 8 (tiffset would drop
 # the predictor with the codec).
