@@ -319,7 +319,8 @@ class TTIFFStrips::TWorker {
 public:
     TWorker(const TTIFFStrips& strips, const TJob& job) : s_(strips), f_(strips.format_), job_(job) {}
 
-    void Begin();
+    // The decoder's set-up; its warnings go with the run's first piece.
+    void Begin(std::vector<std::string>& warnings);
     // Rows [row, row + rows) of a strip: part of a stored strip, or all of
     // a packed one.
     void Run(int32_t strip, int64_t row, int64_t rows, std::vector<std::string>& warnings);
@@ -346,7 +347,8 @@ private:
     std::vector<std::string>* warnings_ = nullptr;
 };
 
-void TTIFFStrips::TWorker::Begin() {
+void TTIFFStrips::TWorker::Begin(std::vector<std::string>& warnings) {
+    warnings_ = &warnings;
     if (!job_.fileName.empty()) own_ = std::make_unique<TFileStream>(job_.fileName, fmOpenRead | fmShareDenyWrite);
     if (f_.scheme == TCompressionType::ctJPEG) properties_ = *job_.properties;
     properties_.BytesPerRow = static_cast<int32_t>(job_.pitch);
@@ -610,7 +612,7 @@ TTIFFStrips::TOutcome TTIFFStrips::Decode(TStream& stream, const TTarget& target
         TWorker worker(*this, job);
         auto current = static_cast<size_t>(begin);
         try {
-            worker.Begin();
+            worker.Begin(warnings[current]);
             for (; current < static_cast<size_t>(end); ++current) {
                 const TPiece& piece = pieces[current];
                 worker.Run(piece.strip, piece.row, piece.rows, warnings[current]);
