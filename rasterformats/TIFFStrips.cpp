@@ -28,12 +28,15 @@ namespace {
 
 [[noreturn]] void Refuse() { RaiseInvalidGraphicFmt(raster::kInvalidImage, "TIF/TIFF"); }
 
-// Rows are unpacked, undone and converted in bands of about this many bytes,
-// and read from a file in pieces of about four bands, so that each step
-// finds the bytes of the step before it still in the cache, however large
-// the strip, with few reads.
+// Packed rows are unpacked, undone and converted in bands of about this
+// many bytes, so that each step finds the bytes of the step before it still
+// in the cache, however large the strip; stored rows go in pieces of four
+// bands, read straight into the bitmap. Packed bytes are read from a file
+// a mebibyte at a time: the system copies a file's bytes out faster in
+// large reads than in many small ones.
 constexpr int64_t kBandBytes = int64_t(64) << 10;
-constexpr int64_t kReadBytes = 4 * kBandBytes;
+constexpr int64_t kPieceBytes = 4 * kBandBytes;
+constexpr int64_t kReadBytes = int64_t(1) << 20;
 
 // Packed strips may put at most twice the bytes they take in the file,
 // and 64 KiB, through the decoders: strips that start at the same place and
@@ -192,25 +195,29 @@ void ReverseBits(uint8_t* data, int64_t count) {
     for (int64_t i = 0; i < count; ++i) data[i] = table[data[i]];
 }
 
-// Rows that the colour manager converts, and packed bytes read or turned:
-// blocks kept from strip to strip of a run and never cleared (every byte
-// used is written first).
+// Rows that the colour manager converts, packed bytes turned, and bytes
+// read from the file: blocks kept from strip to strip of a run and never
+// cleared (every byte used is written first).
 class TStripScratch {
 public:
-    uint8_t* Rows(int64_t size) { return Fit(rows_, rowsSize_, size); }
-    uint8_t* Packed(int64_t size) { return Fit(packed_, packedSize_, size); }
+    uint8_t* Rows(int64_t size) { return Fit(rows_, size); }
+    uint8_t* Turned(int64_t size) { return Fit(turned_, size); }
+    uint8_t* Read(int64_t size) { return Fit(read_, size); }
 
 private:
-    static uint8_t* Fit(std::unique_ptr<uint8_t[]>& block, int64_t& capacity, int64_t size) {
-        if (size > capacity) {
-            block.reset();
-            block.reset(new uint8_t[static_cast<size_t>(size)]);
-            capacity = size;
+    struct TBlock {
+        std::unique_ptr<uint8_t[]> data;
+        int64_t capacity = 0;
+    };
+    static uint8_t* Fit(TBlock& block, int64_t size) {
+        if (size > block.capacity) {
+            block.data.reset();
+            block.data.reset(new uint8_t[static_cast<size_t>(size)]);
+            block.capacity = size;
         }
-        return block.get();
+        return block.data.get();
     }
-    std::unique_ptr<uint8_t[]> rows_, packed_;
-    int64_t rowsSize_ = 0, packedSize_ = 0;
+    TBlock rows_, turned_, read_;
 };
 
 }  // namespace
@@ -252,12 +259,14 @@ TTIFFStrips::TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint3
     starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
     extent_.assign(starts_.size(), 0);
     std::vector<int64_t> rowsAt(starts_.size(), 0);
+    std::vector<int32_t> stripsAt(starts_.size(), 0);
     for (TStrip& strip : strips_) {
         if (strip.length == 0) continue;
         const auto k = static_cast<size_t>(std::lower_bound(starts_.begin(), starts_.end(), strip.start) - starts_.begin());
         if (k + 1 < starts_.size()) strip.length = std::min(strip.length, starts_[k + 1] - strip.start);
         extent_[k] = std::max(extent_[k], strip.length);
         rowsAt[k] += strip.rows;
+        ++stripsAt[k];
     }
 
     // What the bytes can stand for, each stretch of the stream counted once,
@@ -284,6 +293,10 @@ TTIFFStrips::TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint3
     for (size_t i = 0; i < strips_.size(); ++i) {
         TStrip& strip = strips_[i];
         if (strip.length == 0) continue;
+        if (stripsAt[size_t(std::lower_bound(starts_.begin(), starts_.end(), strip.start) - starts_.begin())] == 1) {
+            if (packed) decoded += strip.length;
+            continue;
+        }
         const int64_t jpegRows = format.scheme == TCompressionType::ctJPEG
                                      ? std::min<int64_t>(rowsPerStrip[std::min(i, rowsPerStrip.size() - 1)],
                                                          int64_t(format.height) - strip.firstRow)
@@ -317,22 +330,30 @@ struct TTIFFStrips::TJob {
 // One thread's run of pieces, with a decoder and scratch blocks of its own.
 class TTIFFStrips::TWorker {
 public:
-    TWorker(const TTIFFStrips& strips, const TJob& job) : s_(strips), f_(strips.format_), job_(job) {}
+    TWorker(const TTIFFStrips& strips, const TJob& job, int64_t runEnd)
+        : s_(strips), f_(strips.format_), job_(job), runEnd_(runEnd) {}
 
     // The decoder's set-up; its warnings go with the run's first piece.
     void Begin(std::vector<std::string>& warnings);
-    // Rows [row, row + rows) of a strip: part of a stored strip, or all of
-    // a packed one.
-    void Run(int32_t strip, int64_t row, int64_t rows, std::vector<std::string>& warnings);
+    // Rows [row, row + rows) from a strip on: all of a packed strip; stored
+    // rows, `have` bytes of them there, which may run on into the strips
+    // after it.
+    void Run(int32_t strip, int64_t row, int64_t rows, int64_t have, std::vector<std::string>& warnings);
     void End() {
         if (decoder_) decoder_->EndDecode();
     }
 
 private:
     uint8_t* Line(int64_t row) const { return job_.target.pixels + row * job_.target.stride; }
-    // count bytes of a strip's data from `from` on into dest.
-    void Fetch(int32_t index, int64_t from, int64_t count, uint8_t* dest);
-    void Stored(int32_t index, int64_t row, int64_t rows);
+    // count bytes of a strip's data from `from` on, valid until the next
+    // call: from memory where they lie; from the file through a window read
+    // ahead up to the end of the run's strips, so that strips that follow
+    // one another in the file come in one read.
+    const uint8_t* Bytes(int32_t index, int64_t from, int64_t count);
+    // The same bytes turned where the fill order asks for it, in a block of
+    // their own.
+    const uint8_t* Packed(int32_t index, int64_t from, int64_t count);
+    void Stored(int32_t index, int64_t row, int64_t rows, int64_t have);
     void PackBits(int32_t index);
     void Whole(int32_t index);
     void Finish(uint8_t* rows, uint8_t* first, int64_t count);
@@ -344,6 +365,8 @@ private:
     std::unique_ptr<TDecoder> decoder_;
     std::unique_ptr<TFileStream> own_;
     TStripScratch scratch_;
+    int64_t windowStart_ = 0, windowSize_ = 0;
+    int64_t runEnd_ = 0;  // where the bytes of the run's strips end in the file
     std::vector<std::string>* warnings_ = nullptr;
 };
 
@@ -379,37 +402,53 @@ void TTIFFStrips::TWorker::Begin(std::vector<std::string>& warnings) {
     if (decoder_) decoder_->BeginDecode();
 }
 
-void TTIFFStrips::TWorker::Run(int32_t strip, int64_t row, int64_t rows, std::vector<std::string>& warnings) {
+void TTIFFStrips::TWorker::Run(int32_t strip, int64_t row, int64_t rows, int64_t have,
+                               std::vector<std::string>& warnings) {
     warnings_ = &warnings;
-    if (!decoder_) Stored(strip, row, rows);
+    if (!decoder_) Stored(strip, row, rows, have);
     else if (f_.scheme == TCompressionType::ctPackedBits) PackBits(strip);
     else Whole(strip);
 }
 
-void TTIFFStrips::TWorker::Fetch(int32_t index, int64_t from, int64_t count, uint8_t* dest) {
-    if (count <= 0) return;
-    if (own_) {
-        own_->SetPosition(s_.strips_[size_t(index)].start + from);
-        own_->ReadBuffer(dest, count);
-    } else {
-        std::memcpy(dest, job_.data[size_t(index)] + from, static_cast<size_t>(count));
-    }
+const uint8_t* TTIFFStrips::TWorker::Bytes(int32_t index, int64_t from, int64_t count) {
+    if (!own_) return job_.data[size_t(index)] + from;
+    const int64_t at = s_.strips_[size_t(index)].start + from;
+    if (at >= windowStart_ && at + count <= windowStart_ + windowSize_)
+        return scratch_.Read(windowSize_) + (at - windowStart_);
+    windowStart_ = at;
+    windowSize_ = std::max(count, std::min(kReadBytes, runEnd_ - at));
+    uint8_t* window = scratch_.Read(windowSize_);
+    own_->SetPosition(at);
+    own_->ReadBuffer(window, windowSize_);
+    return window;
 }
 
-void TTIFFStrips::TWorker::Stored(int32_t index, int64_t row, int64_t rows) {
+const uint8_t* TTIFFStrips::TWorker::Packed(int32_t index, int64_t from, int64_t count) {
+    const uint8_t* bytes = Bytes(index, from, count);
+    if (!job_.reverse) return bytes;
+    uint8_t* turned = scratch_.Turned(count);
+    std::memcpy(turned, bytes, static_cast<size_t>(count));
+    ReverseBits(turned, count);
+    return turned;
+}
+
+void TTIFFStrips::TWorker::Stored(int32_t index, int64_t row, int64_t rows, int64_t have) {
     const TStrip& strip = s_.strips_[size_t(index)];
     const int64_t size = rows * f_.bytesPerRow, from = row * f_.bytesPerRow;
-    const int64_t have = std::clamp<int64_t>(strip.length - from, 0, size);
     uint8_t* const first = Line(strip.firstRow + row);
-    uint8_t* data;
-    if (!job_.direct && !own_ && !job_.reverse && have == size) {
+    uint8_t* data = job_.direct ? first : scratch_.Rows(size);
+    if (have == 0) {
+    } else if (job_.direct && own_ && have >= kPieceBytes / 2) {
+        // Large pieces are read straight into the rows.
+        own_->SetPosition(strip.start + from);
+        own_->ReadBuffer(first, have);
+        if (job_.reverse) ReverseBits(first, have);
+    } else if (!job_.direct && have == size) {
         // Converted where they lie: nothing writes to stored rows (the
         // predictor goes with packed data only).
-        data = const_cast<uint8_t*>(job_.data[size_t(index)] + from);
+        data = const_cast<uint8_t*>(Packed(index, from, have));
     } else {
-        data = job_.direct ? first : scratch_.Rows(size);
-        Fetch(index, from, have, data);
-        if (job_.reverse) ReverseBits(data, have);
+        std::memcpy(data, Packed(index, from, have), static_cast<size_t>(have));
     }
     // What the data does not cover is zero.
     std::memset(data + have, 0, static_cast<size_t>(size - have));
@@ -422,6 +461,7 @@ void TTIFFStrips::TWorker::PackBits(int32_t index) {
     decoder.Start();
     loadwork::AddDecodedBytes(static_cast<uint64_t>(strip.length));
     const int64_t band = std::max<int64_t>(1, kBandBytes / f_.bytesPerRow);
+    // From memory as it lies, else a piece at a time.
     const bool inPlace = !own_ && !job_.reverse;
     const uint8_t *in = nullptr, *end = nullptr;
     int64_t fed = 0;  // packed bytes handed to the decoder
@@ -433,14 +473,7 @@ void TTIFFStrips::TWorker::PackBits(int32_t index) {
         while (got < size) {
             if (in == end && fed < strip.length) {
                 const int64_t count = inPlace ? strip.length : std::min(kReadBytes, strip.length - fed);
-                if (inPlace) {
-                    in = job_.data[size_t(index)];
-                } else {
-                    uint8_t* piece = scratch_.Packed(count);
-                    Fetch(index, fed, count, piece);
-                    if (job_.reverse) ReverseBits(piece, count);
-                    in = piece;
-                }
+                in = Packed(index, fed, count);
                 end = in + count;
                 fed += count;
             }
@@ -461,13 +494,7 @@ void TTIFFStrips::TWorker::Whole(int32_t index) {
     uint8_t* const rows = job_.direct ? first : scratch_.Rows(size);
     int64_t got = 0;
     if (strip.length > 0) {
-        const uint8_t* packed = job_.data.empty() ? nullptr : job_.data[size_t(index)];
-        if (own_ || job_.reverse) {
-            uint8_t* read = scratch_.Packed(strip.length);
-            Fetch(index, 0, strip.length, read);
-            if (job_.reverse) ReverseBits(read, strip.length);
-            packed = read;
-        }
+        const uint8_t* packed = Packed(index, 0, strip.length);
         properties_.StripIndex = index;
         properties_.RowIndex = static_cast<uint32_t>(strip.firstRow);
         if (auto* deflate = dynamic_cast<TTIFFDeflateDecoder*>(decoder_.get()))
@@ -575,25 +602,44 @@ TTIFFStrips::TOutcome TTIFFStrips::Decode(TStream& stream, const TTarget& target
                                           starts_.begin())];
     }
 
-    // Stored strips go in bands, each a piece of work of its own; other
-    // strips whole. Strips that repeat an earlier one wait for it.
+    // Stored rows go in bands, each a piece of work of its own: a large
+    // strip's rows in several, small strips whose bytes follow one another
+    // whole in the file in one. Packed strips go whole. Strips that repeat
+    // an earlier one wait for it.
     struct TPiece {
         int32_t strip;
-        int64_t row, rows;
+        int64_t row, rows, have;
     };
     std::vector<TPiece> pieces;
     std::vector<int32_t> repeats;
-    const int64_t band = f.bytesPerRow > 0 ? std::max<int64_t>(1, kReadBytes / f.bytesPerRow) : 1;
+    const int64_t band = f.bytesPerRow > 0 ? std::max<int64_t>(1, kPieceBytes / f.bytesPerRow) : 1;
+    size_t open = SIZE_MAX;  // the piece the next strip may join
     for (size_t i = 0; i < strips_.size(); ++i) {
         const TStrip& strip = strips_[i];
         if (strip.repeats >= 0) {
             repeats.push_back(int32_t(i));
-        } else if (f.scheme == TCompressionType::ctNone) {
-            for (int64_t row = 0; row < strip.rows; row += band)
-                pieces.push_back(TPiece{int32_t(i), row, std::min(band, strip.rows - row)});
-        } else {
-            pieces.push_back(TPiece{int32_t(i), 0, strip.rows});
+            continue;
         }
+        if (f.scheme != TCompressionType::ctNone) {
+            pieces.push_back(TPiece{int32_t(i), 0, strip.rows, strip.length});
+            continue;
+        }
+        if (open != SIZE_MAX) {
+            TPiece& piece = pieces[open];
+            const TStrip& last = strips_[i - 1];
+            if (strip.start == last.start + last.length && last.length == last.rows * f.bytesPerRow &&
+                last.repeats < 0 && piece.rows + strip.rows <= band) {
+                piece.rows += strip.rows;
+                piece.have += strip.length;
+                continue;
+            }
+        }
+        for (int64_t row = 0; row < strip.rows; row += band) {
+            const int64_t rows = std::min(band, strip.rows - row);
+            pieces.push_back(TPiece{int32_t(i), row, rows,
+                                    std::clamp<int64_t>(strip.length - row * f.bytesPerRow, 0, rows * f.bytesPerRow)});
+        }
+        open = strip.rows < band ? pieces.size() - 1 : SIZE_MAX;
     }
 
     // Pieces decode on several threads, each run of pieces with a decoder
@@ -609,13 +655,18 @@ TTIFFStrips::TOutcome TTIFFStrips::Decode(TStream& stream, const TTarget& target
     const bool inTurn = f.scheme == TCompressionType::ctFax3 && count < 2 * par::ThreadCount();
     job.faxPieces = inTurn;
     auto run = [&](int32_t begin, int32_t end) {
-        TWorker worker(*this, job);
+        int64_t runEnd = 0;
+        for (int32_t k = begin; k < end; ++k) {
+            const TStrip& strip = strips_[size_t(pieces[size_t(k)].strip)];
+            runEnd = std::max(runEnd, strip.start + strip.length);
+        }
+        TWorker worker(*this, job, runEnd);
         auto current = static_cast<size_t>(begin);
         try {
             worker.Begin(warnings[current]);
             for (; current < static_cast<size_t>(end); ++current) {
                 const TPiece& piece = pieces[current];
-                worker.Run(piece.strip, piece.row, piece.rows, warnings[current]);
+                worker.Run(piece.strip, piece.row, piece.rows, piece.have, warnings[current]);
                 done += pieces[current].rows;
             }
             worker.End();
