@@ -657,8 +657,8 @@ TTIFFStrips::TOutcome TTIFFStrips::Decode(TStream& stream, const TTarget& target
     auto run = [&](int32_t begin, int32_t end) {
         int64_t runEnd = 0;
         for (int32_t k = begin; k < end; ++k) {
-            const TStrip& strip = strips_[size_t(pieces[size_t(k)].strip)];
-            runEnd = std::max(runEnd, strip.start + strip.length);
+            const TPiece& piece = pieces[size_t(k)];
+            runEnd = std::max(runEnd, strips_[size_t(piece.strip)].start + piece.row * f.bytesPerRow + piece.have);
         }
         TWorker worker(*this, job, runEnd);
         auto current = static_cast<size_t>(begin);
@@ -667,7 +667,7 @@ TTIFFStrips::TOutcome TTIFFStrips::Decode(TStream& stream, const TTarget& target
             for (; current < static_cast<size_t>(end); ++current) {
                 const TPiece& piece = pieces[current];
                 worker.Run(piece.strip, piece.row, piece.rows, piece.have, warnings[current]);
-                done += pieces[current].rows;
+                done += piece.rows;
             }
             worker.End();
         } catch (...) {
