@@ -39,8 +39,9 @@ public:
     // (needed for packed strips only) and rows per strip (the last value
     // goes on for the strips after it). Raises the invalid-format message
     // for a table without offsets, packed strips without their counts, a
-    // picture the strips' bytes cannot back, or strips that would put more
-    // than twice the bytes they take in the file through the decoders.
+    // picture the strips' bytes cannot back, or packed strips that would put
+    // more than twice the bytes they take in the file, and 64 KiB, through
+    // the decoders.
     // mostOfJPEG(start, bytes) gives the most bytes of rows the JPEG data
     // of a strip can decode to.
     TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint32_t>& offsets,
