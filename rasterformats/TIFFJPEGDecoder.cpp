@@ -89,6 +89,7 @@ struct TTIFFJPEGDecoder::TState {
     // The pools' memory, permanent and per image; libjpeg's own manager
     // keeps what the virtual arrays of progressive strips need.
     TArena arenas[JPOOL_NUMPOOLS];
+    jpeglimits::TScanWatch scans;
     void (*freePool)(j_common_ptr, int) = nullptr;  // libjpeg's own
     bool created = false;
     uint16_t horizontalSubsampling = 1, verticalSubsampling = 1;
@@ -329,6 +330,7 @@ int64_t TTIFFJPEGDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int64_t
     if (stride <= 0 || unpackedSize % stride != 0) RaiseCompressionError(raster::kJPEGFractionalScanline);
     if (!jpeglimits::Backed(c, s.source.size, 0)) RaiseCompressionError(raster::kJPEGStripTooShort);
     jpeglimits::WatchArrays(c);
+    s.scans.Install(c, s.source.size, false);
 
     // The colour space follows the photometric interpretation: RGB and
     // grey strips are what most scanners and tools write.

@@ -52,7 +52,8 @@ struct MemorySource {
 void EmitMessage(j_common_ptr cinfo, int level) {
     if (level >= 0) return;
     auto* src = reinterpret_cast<MemorySource*>(reinterpret_cast<j_decompress_ptr>(cinfo)->src);
-    if (cinfo->is_decompressor && src != nullptr && src->hitEnd && cinfo->err->msg_code == JWRN_HIT_MARKER)
+    if (cinfo->is_decompressor && src != nullptr && src->hitEnd && cinfo->err->msg_code == JWRN_HIT_MARKER &&
+        !jpeglimits::TScanWatch::Cut(*reinterpret_cast<j_decompress_ptr>(cinfo)))
         ERREXIT(cinfo, JERR_INPUT_EOF);
 }
 void OutputMessage(j_common_ptr) {}
@@ -244,6 +245,8 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
         throw EInvalidGraphic(Format("JPEG image is not valid: %u x %u pixels in %zu bytes",
                                      cinfo.image_width, cinfo.image_height, size));
     jpeglimits::WatchArrays(cinfo);
+    jpeglimits::TScanWatch scans;
+    scans.Install(cinfo, size, true);
 
     bool adobeCmyk = false;
     switch (cinfo.jpeg_color_space) {
@@ -269,7 +272,7 @@ void Decode(const uint8_t* data, size_t size, bool grayscale, TBitmap& bitmap, s
     jpeg_start_decompress(&cinfo);
     // A multi-scan file has been read whole by now: one cut short is
     // refused before its picture is allocated.
-    if (src.hitEnd && !ProgressionComplete(cinfo))
+    if (src.hitEnd && !ProgressionComplete(cinfo) && !jpeglimits::TScanWatch::Cut(cinfo))
         throw EInvalidGraphic("JPEG image is not valid: the file is cut short");
 
     const uint32_t width = cinfo.output_width;

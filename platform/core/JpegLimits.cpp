@@ -1,6 +1,9 @@
 #include "platform/core/JpegLimits.h"
 
 #include <atomic>
+#include <type_traits>
+
+#include <jerror.h>
 
 #include "platform/core/LoadWork.h"
 
@@ -67,6 +70,48 @@ void WatchArrays(jpeg_decompress_struct& cinfo) {
     // arrays too: row buffers, some of them a few hundred rows deep.
     const uint64_t before = (uint64_t(16) << 20) + uint64_t(cinfo.image_width) * cinfo.num_components * 256;
     mem.max_memory_to_use = static_cast<long>(CoefficientBytes(cinfo) + before);
+}
+
+namespace {
+const char* const kMessages[] = {kTooManyScansText};
+}  // namespace
+
+static_assert(std::is_standard_layout_v<TScanWatch>, "libjpeg's progress pointer is the watch's address");
+
+void TScanWatch::Install(jpeg_decompress_struct& cinfo, uint64_t bytes, bool cut) {
+    allowed_ = 16 * FewestBits(cinfo) + 512 * bytes;
+    visited_ = 0;
+    scan_ = 0;
+    cut_ = cut;
+    ended_ = false;
+    progress_.progress_monitor = Monitor;
+    cinfo.progress = &progress_;
+    cinfo.err->addon_message_table = kMessages;
+    cinfo.err->first_addon_message = cinfo.err->last_addon_message = kTooManyScans;
+}
+
+// Called before each row of blocks libjpeg reads while it takes in a
+// multi-scan file; a new scan counts the blocks of its components.
+void TScanWatch::Monitor(j_common_ptr common) {
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    auto* self = reinterpret_cast<TScanWatch*>(cinfo->progress);
+    if (cinfo->input_scan_number == self->scan_) return;
+    self->scan_ = cinfo->input_scan_number;
+    uint64_t blocks = 0;
+    for (int i = 0; i < cinfo->comps_in_scan; ++i)
+        blocks += uint64_t(cinfo->cur_comp_info[i]->width_in_blocks) * cinfo->cur_comp_info[i]->height_in_blocks;
+    loadwork::AddScanBlocks(blocks);
+    self->visited_ += blocks;
+    if (self->visited_ <= self->allowed_ || self->ended_) return;
+    if (!self->cut_) ERREXIT(cinfo, kTooManyScans);
+    // The source's next read finds its end.
+    cinfo->src->next_input_byte += cinfo->src->bytes_in_buffer;
+    cinfo->src->bytes_in_buffer = 0;
+    self->ended_ = true;
+}
+
+bool TScanWatch::Cut(const jpeg_decompress_struct& cinfo) {
+    return cinfo.progress != nullptr && reinterpret_cast<const TScanWatch*>(cinfo.progress)->ended_;
 }
 
 }  // namespace jpeglimits

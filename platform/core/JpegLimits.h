@@ -49,4 +49,38 @@ uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo);
 // allocates beyond. Call after the header is read, before decompressing.
 void WatchArrays(jpeg_decompress_struct& cinfo);
 
+// libjpeg's code for data whose scans would take more work than its bytes
+// pay for (see TScanWatch), and the text it formats to.
+constexpr int kTooManyScans = 1000;
+constexpr const char* kTooManyScansText = "More scans than the data can pay for";
+
+// Holds the scans a file is read through before its rows (a progressive
+// one, or one whose components come in scans of their own) to work its
+// bytes pay for. Each scan goes over every block of its components, however
+// few bytes it takes (an end-of-band run passes over 32,767 blocks in a few
+// bits), so a small file repeating its scans would be as slow as their
+// count. A load may visit the frame's blocks 16 times over, and 512 blocks
+// a byte of the data beyond that. A complete file's scans visit its blocks
+// once each for every coefficient band and bit it refines: libjpeg's own
+// progressions take 6 to 10 scans. Past the allowance the watch either
+// raises kTooManyScans, or, with `cut` set, ends the data there: the
+// picture is what the scans before have made (later scans only refine it),
+// and Cut() tells the source's end from a file cut short. The watch lives
+// as long as the decompressor uses it.
+class TScanWatch {
+public:
+    void Install(jpeg_decompress_struct& cinfo, uint64_t bytes, bool cut);
+    // Whether the watch of the decompressor (one installed, or none) has
+    // ended its data.
+    static bool Cut(const jpeg_decompress_struct& cinfo);
+
+private:
+    static void Monitor(j_common_ptr cinfo);
+
+    jpeg_progress_mgr progress_{};  // first: libjpeg hands back its address
+    uint64_t allowed_ = 0, visited_ = 0;
+    int scan_ = 0;
+    bool cut_ = false, ended_ = false;
+};
+
 }  // namespace jpeglimits

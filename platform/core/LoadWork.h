@@ -13,8 +13,10 @@ void Reset();
 void AddDecodedBytes(uint64_t bytes);
 void AddDrawnPixels(uint64_t pixels);
 void AddCoefficientBytes(uint64_t bytes);  // whole-image arrays libjpeg asks for
+void AddScanBlocks(uint64_t blocks);       // blocks libjpeg's scans go over
 uint64_t DecodedBytes();
 uint64_t DrawnPixels();
 uint64_t CoefficientBytes();
+uint64_t ScanBlocks();
 
 }  // namespace loadwork

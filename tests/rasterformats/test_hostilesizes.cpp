@@ -86,3 +86,25 @@ TEST(HostileSizes, MetafilesDrawNoMoreThanTheirFilesAllow) {
     }
     EXPECT_GT(drawn, 4u * uint64_t(kMaxMetafilePixels));  // the file drawn to its allowance is among them
 }
+
+// A progressive file repeating one AC scan 750 times goes over its 262,144
+// blocks 751 times; the load stops taking scans at 16 passes and 512 blocks
+// a byte (the one that passes it counted), and shows what the scans before
+// made: the repeats change nothing, so every pixel is the flat grey.
+TEST(HostileSizes, RepeatedJpegScansStopAtWhatTheirBytesPayFor) {
+    testpics::CodecsRegistered codecs;
+    const std::string file = rastertest::GeneratedDir("hostile") + "/progressive-repeated-scans.jpg";
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    loadwork::Reset();
+    TPicture picture;
+    picture.LoadFromFile(file);
+    const uint64_t blocks = 4096 * 4096 / 64;
+    EXPECT_LE(loadwork::ScanBlocks(), 16 * blocks + 512 * uint64_t(info.st_size) + blocks);
+    EXPECT_GT(loadwork::ScanBlocks(), 16 * blocks);
+    TBitmap shown;
+    shown.Assign(picture.Graphic());
+    ASSERT_EQ(shown.Width(), 4096);
+    for (int32_t y : {0, 2047, 4095})
+        for (int32_t x : {0, 3001, 4095}) EXPECT_EQ(shown.Pixel(x, y), shown.Pixel(0, 0));
+}

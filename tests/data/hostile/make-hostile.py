@@ -433,6 +433,26 @@ def jpeg_data():
     yield "arithmetic-grey-padded.jpg", arithmetic(0xC9, side, side, 1, 65000), 600, "jpeg"
     yield "arithmetic-grey-densest.jpg", arithmetic(0xC9, 8192, 6000, 1, 65000), 2400, "jpeg"
 
+    # A progressive grey file of 4096 x 4096 whose one AC scan is repeated
+    # 750 times: each repeat takes 40 bytes (16 end-of-band runs of 16,384
+    # blocks) but goes over all 262,144 blocks again.
+    def bits_to_bytes(bits):
+        bits += "1" * (-len(bits) % 8)
+        data = bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+        return data.replace(b"\xff", b"\xff\x00")
+
+    def one_code(table_class, symbol):
+        return segment(0xC4, bytes([table_class << 4, 1]) + bytes(15) + bytes([symbol]))
+    side, blocks = 4096, 4096 * 4096 // 64
+    ac_scan = segment(0xDA, bytes([1, 1, 0x00, 1, 63, 0])) + bits_to_bytes(("0" + "0" * 14) * (blocks // 16384))
+    repeated = b"\xff\xd8" + quant + frame(0xC2, side, side, 1) + one_code(0, 0) + one_code(1, 0xE0) + \
+        segment(0xDA, bytes([1, 1, 0x00, 0, 0, 0])) + bits_to_bytes("0" * blocks) + ac_scan * 750 + b"\xff\xd9"
+    yield "progressive-repeated-scans.jpg", repeated, 900, "jpeg"
+    entries = [(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
+               (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, side), (279, 4, 1, len(repeated))]
+    yield "progressive-repeated-scans.tif", b"II*\0" + le32(8 + len(repeated)) + repeated + le16(len(entries)) + \
+        b"".join(struct.pack("<HHII", *e) for e in entries) + le32(0), 900, "jpeg"
+
 
 def tiff_strip_work():
     """TIFF strips that share their bytes, or overlap them, over 32 KB of
