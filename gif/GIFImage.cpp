@@ -75,7 +75,11 @@ void TGIFPicture::ChargeFramePixels(int64_t before, int64_t after) {
 }
 
 void TGIFPicture::ChargeLoadedFrame(int64_t pixels, int64_t backed) {
-    if (!ClaimBacked(loadedPixels_ + pixels, loadedBacked_ + backed)) RaiseGIFError("Premature end of data");
+    // Only the last frame of a file can be cut short: the pixels no data
+    // stands for come to one frame's largest size at the most over the whole
+    // picture, however many frames claim them.
+    const int64_t claimed = loadedPixels_ + pixels, paid = loadedBacked_ + backed;
+    if (!ClaimBacked(claimed, paid) || claimed - paid > kGIFMaxFramePixels) RaiseGIFError("Premature end of data");
     loadedPixels_ += pixels;
     loadedBacked_ += backed;
 }

@@ -943,7 +943,8 @@ public:
     // A frame read from a file: its pixels and the most its image data could
     // make. Frames whose data cannot make enough of them are refused with
     // "Premature end of data" before their pixels are allocated (see
-    // ClaimBacked: the frames read so far count together).
+    // ClaimBacked: the frames read so far count together, and the pixels
+    // their data cannot make come to kGIFMaxFramePixels at the most).
     void ChargeLoadedFrame(int64_t pixels, int64_t backed);
 
 protected:

@@ -42,6 +42,11 @@ constexpr int64_t kReadBytes = int64_t(1) << 20;
 // and 64 KiB, through the decoders: strips that start at the same place and
 // differ in length or rows each decode those bytes again.
 constexpr int64_t kMostDecodedShare = 2;
+// Deflate's most: no scheme here unpacks a byte of the file to more bytes
+// of rows (fax rows of up to 8,256 pixels, JPEG of up to 344 colour pixels
+// a byte). A small picture is taken whatever its file holds.
+constexpr int64_t kMostUnpackedPerByte = 1032;
+constexpr int64_t kUnbackedRowBytes = int64_t(1) << 20;
 constexpr int64_t kDecodedLeeway = int64_t(64) << 10;
 
 // The most `bytes` bytes of a strip can unpack to under the scheme. A
@@ -282,6 +287,11 @@ TTIFFStrips::TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint3
             backed += bytes / bytesPerRow * format.width + bytes % bytesPerRow * format.width / bytesPerRow;
         }
         if (!ClaimBacked(int64_t(format.width) * format.height, backed)) Refuse();
+        // Rows read as black make a cut file whole, not a small file large:
+        // with them the picture still comes to no more than the most any
+        // scheme here unpacks the file's bytes to.
+        const int64_t most = raster::CheckedMul(streamSize, kMostUnpackedPerByte);
+        if (most >= 0 && int64_t(format.height) * bytesPerRow > most + kUnbackedRowBytes) Refuse();
     }
 
     // Strips with the same bytes and rows give the same rows: a later one

@@ -531,9 +531,44 @@ def tiff_strip_work():
     yield "strips-ending-apart.tif", strips(8, 1, 1, [at] * n, [size - i for i in range(n)], deflate(size), at), 64
 
 
+def unbacked_rows():
+    """Pictures whose data is as dense as it gets, then cut: the rows or
+    frames no data stands for may make a cut file whole, not a small file
+    large. A TIFF of deflate data for 1,000 rows of 65,535 whose other 3,000
+    rows lie past the end of the file; four GIF frames of 8192 x 8192, each
+    of 10 KB of the longest codes LZW makes."""
+    rows = 1000
+    data = zlib.compress(bytes(W * rows), 9)
+    past = [0x7FFFFFF0 + i for i in range(3)]
+    offsets, counts = [8] + past, [len(data)] + [100] * 3
+    table = 8 + len(data) + 2 + 11 * 12 + 4
+    entries = [(256, 4, 1, W), (257, 4, 1, 4 * rows), (258, 3, 1, 8), (259, 3, 1, 8), (262, 3, 1, 1),
+               (273, 4, 4, table), (277, 3, 1, 1), (278, 4, 1, rows), (279, 4, 4, table + 16), (284, 3, 1, 1),
+               (317, 3, 1, 1)]
+    yield "deflate-rows-past-the-end.tif", b"II*\0" + le32(8 + len(data)) + data + le16(len(entries)) + \
+        b"".join(struct.pack("<HHII", *e) for e in entries) + le32(0) + le32(*offsets) + le32(*counts), 1100
+
+    # Codes that each add one to the longest string until the table is
+    # full, then the longest again and again.
+    codes, width = [(256, 9), (0, 9)], 9
+    for code in range(258, 4096):
+        codes.append((code, width))
+        if code + 1 == 1 << width and width < 12:
+            width += 1
+    codes += [(4095, 12)] * 4400
+    value, shift = 0, 0
+    for code, w in codes:
+        value |= code << shift
+        shift += w
+    lzw = value.to_bytes((shift + 7) // 8, "little")
+    blocks = b"".join(bytes([len(lzw[i:i + 255])]) + lzw[i:i + 255] for i in range(0, len(lzw), 255)) + b"\0"
+    frame = b"," + le16(0, 0, 8192, 8192) + b"\0\x08" + blocks
+    yield "four-cut-frames.gif", b"GIF89a" + le16(8192, 8192) + b"\xf7\0\0" + bytes(768) + frame * 4 + b";", 1400
+
+
 FAMILIES = [targa, portable_maps, sgi, autodesk, pcx, dr_halo, alias_wavefront, photoshop, paintshop_pro, png,
             photo_cd, tiff, platform_formats, lengths_and_codes, metafile_drawing, paintshop_pro_channels, jpeg_data,
-            tiff_strip_work]
+            tiff_strip_work, unbacked_rows]
 
 
 def main():
