@@ -360,6 +360,13 @@ private:
     // ahead up to the end of the run's strips, so that strips that follow
     // one another in the file come in one read.
     const uint8_t* Bytes(int32_t index, int64_t from, int64_t count);
+    // How many bytes from `from` on the window holds already; a window's
+    // worth where it holds none.
+    int64_t Held(int32_t index, int64_t from) const {
+        const int64_t at = s_.strips_[size_t(index)].start + from;
+        return own_ && at >= windowStart_ && at < windowStart_ + windowSize_ ? windowStart_ + windowSize_ - at
+                                                                             : kReadBytes;
+    }
     // The same bytes turned where the fill order asks for it, in a block of
     // their own.
     const uint8_t* Packed(int32_t index, int64_t from, int64_t count);
@@ -482,7 +489,8 @@ void TTIFFStrips::TWorker::PackBits(int32_t index) {
         int64_t got = 0;
         while (got < size) {
             if (in == end && fed < strip.length) {
-                const int64_t count = inPlace ? strip.length : std::min(kReadBytes, strip.length - fed);
+                // What the window holds goes first, so that no byte is read twice.
+                const int64_t count = inPlace ? strip.length : std::min(Held(index, fed), strip.length - fed);
                 in = Packed(index, fed, count);
                 end = in + count;
                 fed += count;
