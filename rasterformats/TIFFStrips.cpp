@@ -200,6 +200,16 @@ void ReverseBits(uint8_t* data, int64_t count) {
     for (int64_t i = 0; i < count; ++i) data[i] = table[data[i]];
 }
 
+// Where `start` is among the distinct starts, in order. Strips mostly
+// follow one another in the file: the place after the last one found is
+// tried first.
+size_t StartIndex(const std::vector<int64_t>& starts, int64_t start, size_t& last) {
+    if (last + 1 < starts.size() && starts[last + 1] == start) return ++last;
+    if (last >= starts.size() || starts[last] != start)
+        last = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), start) - starts.begin());
+    return last;
+}
+
 // Rows that the colour manager converts, packed bytes turned, and bytes
 // read from the file: blocks kept from strip to strip of a run and never
 // cleared (every byte used is written first).
@@ -265,9 +275,10 @@ TTIFFStrips::TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint3
     extent_.assign(starts_.size(), 0);
     std::vector<int64_t> rowsAt(starts_.size(), 0);
     std::vector<int32_t> stripsAt(starts_.size(), 0);
+    size_t last = 0;
     for (TStrip& strip : strips_) {
         if (strip.length == 0) continue;
-        const auto k = static_cast<size_t>(std::lower_bound(starts_.begin(), starts_.end(), strip.start) - starts_.begin());
+        const size_t k = StartIndex(starts_, strip.start, last);
         if (k + 1 < starts_.size()) strip.length = std::min(strip.length, starts_[k + 1] - strip.start);
         extent_[k] = std::max(extent_[k], strip.length);
         rowsAt[k] += strip.rows;
@@ -300,10 +311,11 @@ TTIFFStrips::TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint3
     std::map<std::tuple<int64_t, int64_t, int64_t, int64_t>, int32_t> first;
     int64_t decoded = 0, taken = 0;
     for (int64_t e : extent_) taken += e;
+    last = 0;
     for (size_t i = 0; i < strips_.size(); ++i) {
         TStrip& strip = strips_[i];
         if (strip.length == 0) continue;
-        if (stripsAt[size_t(std::lower_bound(starts_.begin(), starts_.end(), strip.start) - starts_.begin())] == 1) {
+        if (stripsAt[StartIndex(starts_, strip.start, last)] == 1) {
             if (packed) decoded += strip.length;
             continue;
         }
@@ -613,11 +625,9 @@ TTIFFStrips::TOutcome TTIFFStrips::Decode(TStream& stream, const TTarget& target
             }
             block = all.data();
         }
+        size_t last = 0;
         for (size_t i = 0; i < strips_.size(); ++i)
-            if (strips_[i].length > 0)
-                job.data[i] = block + placed[static_cast<size_t>(
-                                          std::lower_bound(starts_.begin(), starts_.end(), strips_[i].start) -
-                                          starts_.begin())];
+            if (strips_[i].length > 0) job.data[i] = block + placed[StartIndex(starts_, strips_[i].start, last)];
     }
 
     // Stored rows go in bands, each a piece of work of its own: a large
