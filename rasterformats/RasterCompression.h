@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "platform/core/Classes.h"
+#include "platform/core/Simd.h"
 #include "platform/core/SysUtils.h"
 
 QUILLARC_EXCEPTION(EGraphicCompression, Exception)
@@ -81,6 +82,17 @@ public:
     // one that the last piece cuts is cut there, as Decode cuts it.
     void Start() { literal_ = run_ = 0, runHeader_ = false; }
     int64_t Continue(const uint8_t*& source, const uint8_t* end, uint8_t* dest, int64_t room);
+#if QUILLARC_X86
+    // Continue into 8-bit RGB pixels kept blue first, as a bitmap keeps
+    // them: the bytes Continue and then a trade of red and blue in each
+    // pixel give, in one pass. Byte q of the unpacked bytes, counted from
+    // `pixels`, which starts a pixel, goes to q + 2, q or q - 2 as it is the
+    // first, second or third of its pixel. Goes on from byte `at` up to
+    // `stop` at most, which ends a pixel, and returns the bytes unpacked;
+    // the places of the bytes after them, up to `stop`, may have been written
+    // to. Only where simd::Avx2().
+    int64_t ContinueTraded(const uint8_t*& source, const uint8_t* end, uint8_t* pixels, int64_t at, int64_t stop);
+#endif
 
 private:
     int64_t literal_ = 0, run_ = 0;  // bytes of the current packet still to come

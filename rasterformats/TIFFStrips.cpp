@@ -396,6 +396,7 @@ private:
     TStripScratch scratch_;
     int64_t windowStart_ = 0, windowSize_ = 0;
     int64_t runEnd_ = 0;  // where the bytes of the run's strips end in the file
+    bool traded_ = false;  // PackBits RGB unpacked with red and blue traded
     std::vector<std::string>* warnings_ = nullptr;
 };
 
@@ -405,7 +406,12 @@ void TTIFFStrips::TWorker::Begin(std::vector<std::string>& warnings) {
     if (f_.scheme == TCompressionType::ctJPEG) properties_ = *job_.properties;
     properties_.BytesPerRow = static_cast<int32_t>(job_.pitch);
     switch (f_.scheme) {
-        case TCompressionType::ctPackedBits: decoder_ = std::make_unique<TPackbitsRLEDecoder>(); break;
+        case TCompressionType::ctPackedBits:
+            decoder_ = std::make_unique<TPackbitsRLEDecoder>();
+            // Red and blue trade places as the bytes are unpacked, unless
+            // the predictor must see the file's order first.
+            traded_ = job_.target.form == TRowForm::SwapRB3 && !f_.predictor && simd::Avx2();
+            break;
         case TCompressionType::ctFax3: {
             auto fax = std::make_unique<TCCITTFax3Decoder>(int32_t(f_.faxOptions), f_.reversed, false, f_.width);
             fax->Pieces = job_.faxPieces;
@@ -507,10 +513,21 @@ void TTIFFStrips::TWorker::PackBits(int32_t index) {
                 end = in + count;
                 fed += count;
             }
+#if QUILLARC_X86
+            const int64_t n = traded_ ? decoder.ContinueTraded(in, end, out, got, size)
+                                      : decoder.Continue(in, end, out + got, size - got);
+#else
             const int64_t n = decoder.Continue(in, end, out + got, size - got);
+#endif
             got += n;
             // A run the last band cut goes on with no more data.
             if (n == 0 && in == end && fed == strip.length) break;
+        }
+        // Traded, the bytes a pixel the data cut short lacks are its first.
+        if (traded_ && got % 3 != 0) {
+            const int64_t pixel = got - got % 3;
+            std::memset(out + pixel, 0, static_cast<size_t>(pixel + 3 - got));
+            got = pixel + 3;
         }
         std::memset(out + got, 0, static_cast<size_t>(size - got));
         Finish(out, first, rows);
@@ -556,7 +573,9 @@ void TTIFFStrips::TWorker::Finish(uint8_t* rows, uint8_t* first, int64_t count) 
         }
         switch (job_.target.form) {
             case TRowForm::Copy: break;
-            case TRowForm::SwapRB3: SwapRedBlue(line, f_.width, 3); break;
+            case TRowForm::SwapRB3:
+                if (!traded_) SwapRedBlue(line, f_.width, 3);
+                break;
             case TRowForm::SwapRB4: SwapRedBlue(line, f_.width, 4); break;
             case TRowForm::Convert:
                 if (job_.target.packed) std::memset(line, 0, size_t(stride));

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/core/Simd.h"
 #include "rasterformats/RasterCompression.h"
 
 namespace {
@@ -206,3 +207,36 @@ TEST(Decoders, PackBitsInPiecesAsInOneCall) {
         EXPECT_TRUE(std::equal(got.begin(), got.begin() + done, expected.output.begin())) << trial;
     }
 }
+
+#if QUILLARC_X86
+// Unpacked into RGB pixels kept blue first, in pieces of data and of whole
+// pixels, each byte of the data lands where Decode and a trade of red and
+// blue would put it, wherever the pieces end: inside a pixel too. Pictures
+// of 1 pixel, 7, 35 and up to 700; buffers of their exact sizes.
+TEST(Decoders, PackBitsTradedAsUnpackedThenTraded) {
+    if (!simd::Avx2()) GTEST_SKIP() << "no AVX2";
+    std::mt19937 random(12);
+    for (int trial = 0; trial < 300; ++trial) {
+        Bytes packed(1 + random() % 1500);
+        for (auto& b : packed) b = static_cast<uint8_t>(random() % 4 == 0 ? 0x80 + random() % 128 : random());
+        const int64_t pixels = trial < 3 ? std::vector<int64_t>{1, 7, 35}[size_t(trial)] : 1 + random() % 700;
+        TPackbitsRLEDecoder whole, pieces;
+        const Result expected = Unpack(whole, packed, size_t(3 * pixels));
+        Bytes got(size_t(3 * pixels));
+        pieces.Start();
+        const uint8_t* in = packed.data();
+        const uint8_t* end = in;
+        int64_t done = 0;
+        while (done < 3 * pixels) {
+            if (in == end) end = std::min<const uint8_t*>(end + 1 + random() % 400, packed.data() + packed.size());
+            const int64_t stop = std::min<int64_t>(done - done % 3 + 3 * (1 + random() % 100), 3 * pixels);
+            const int64_t n = pieces.ContinueTraded(in, end, got.data(), done, stop);
+            done += n;
+            if (n == 0 && in == packed.data() + packed.size()) break;
+        }
+        ASSERT_EQ(done, expected.units) << trial;
+        for (int64_t q = 0; q < done; ++q)
+            ASSERT_EQ(got[size_t(q - q % 3 + 2 - q % 3)], expected.output[size_t(q)]) << trial << " byte " << q;
+    }
+}
+#endif

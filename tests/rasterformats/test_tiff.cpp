@@ -205,7 +205,9 @@ TEST(TIFF, StripsDecodeTheSameOnAnyNumberOfThreads) {
                              "thunder-30-r4.tif", "warning-jpeg-cut.tif", "im-rgba-packbits-mm.tif", "im-big-none.tif",
                              "im-big-packbits.tif", "im-big-zip.tif", "im-big-gray16.tif",
                              "tc-big-gray-packbits-lsb.tif", "h-strips-starting-together.tif", "tc-gray-zip2.tif",
-                             "tc-rgba-zip2-mm.tif", "tc-rgb-mm-r7.tif", "pool-rgb-1001.tif"}) {
+                             "tc-rgba-zip2-mm.tif", "tc-rgb-mm-r7.tif", "pool-rgb-1001.tif", "im-rgb-packbits-rps5.tif",
+                             "tc-rgb-packbits-1x1.tif", "tc-rgb-packbits-1x9.tif", "tc-rgb-packbits-9x1.tif",
+                             "tc-rgb-packbits-7x5.tif", "h-packbits-cut-in-a-pixel.tif", "r2t-rgb-lsb-packbits.tif"}) {
         SCOPED_TRACE(name);
         std::vector<rastertest::Rgba> pictures;
         std::vector<std::vector<std::string>> texts;

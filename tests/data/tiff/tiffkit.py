@@ -174,6 +174,11 @@ def tiffcp(name, source, *options, reference=libtiff):
 
 
 tiffcp("tc-rgb-packbits-r1.tif", "im-rgb.tif", "-c", "packbits", "-r", "1")
+# RGB PackBits pictures of a pixel, a column, a row and 7 x 5.
+for w, h in [(1, 1), (1, 9), (9, 1), (7, 5)]:
+    run("convert", "photo.ppm", "-crop", "%dx%d+20+10" % (w, h), "+repage", "-compress", "None", "small.tif")
+    tiffcp("tc-rgb-packbits-%dx%d.tif" % (w, h), "small.tif", "-c", "packbits", "-r", "1")
+os.remove("small.tif")
 tiffcp("tc-rgb-mm-r7.tif", "im-rgb.tif", "-B", "-c", "none", "-r", "7")
 tiffcp("tc-rgb-jpeg-ycbcr.tif", "im-rgb.tif", "-c", "jpeg", "-r", "16", reference=magick)
 tiffcp("tc-gray-jpeg.tif", "gray8.tif", "-c", "jpeg", "-r", "16", reference=magick)
@@ -345,6 +350,9 @@ hand("h-strip-past-the-end.tif", tiff_bytes({**rgb, 278: (4, [1]), 273: (4, [8, 
 # read one after another; each gives its rows.
 hand("h-strips-sharing-bytes.tif", tiff_bytes({**image(2, 3, 3, 8, 2, 32773), 278: (4, [1]), 273: (4, [8, 8, 8]),
                                                279: (4, [900, 900, 900])}, [literal(row)]), "exact", 2, 3, two_rows * 2)
+# PackBits data that ends inside a pixel: the pixel keeps what it has.
+hand("h-packbits-cut-in-a-pixel.tif", tiff_bytes(packed, [literal(row + row)[:11]]), "exact", 2, 2,
+     two_rows[:3] + [(40, 0, 0)])
 # Strips that start together: those of the same count and rows take the
 # first one's rows, the others decode on their own (the last, shorter
 # strip; a strip that stops after the first row).
