@@ -201,39 +201,43 @@ int64_t TPackbitsRLEDecoder::Continue(const uint8_t*& source, const uint8_t* end
 #if QUILLARC_X86
 namespace {
 
-// Where byte q of RGB pixels goes when they are kept blue first.
-inline int64_t Traded(int64_t q) {
-    const int64_t first = q - q % 3;
-    return 2 * first + 2 - q;
-}
-
-// n bytes from s as bytes p on of the pixels, traded: one at a time up to
-// the next pixel, then five pixels a step of 16 bytes. With room (the
-// caller sees to 160 bytes to read and to write from p) the steps go on
-// over the pixel the bytes end in, and what they write past the bytes the
-// next packets write over; without, the steps stay within the n bytes and
-// the last few go one at a time.
+// n bytes from s as bytes p on of the pixels, traded (the first byte of a
+// pixel goes to its third place, the third to its first): those of the
+// pixel p is inside, then five pixels a step of 16 bytes, then a pixel at a
+// time. With room (the caller sees to 160 bytes to read and to write from
+// p) the steps go on over the pixel the bytes end in, and what they write
+// past the bytes the next packets write over; without, they stay within
+// the n bytes.
 QUILLARC_AVX2 inline void PutTraded(uint8_t* pixels, int64_t p, const uint8_t* s, int64_t n, bool roomy) {
     const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-    for (; n > 0 && p % 3 != 0; ++p, ++s, --n) pixels[Traded(p)] = *s;
+    if (const int64_t inside = p % 3; inside != 0 && n > 0) {
+        if (inside == 1) pixels[p] = *s++, ++p, --n;
+        if (n > 0) pixels[p - 2] = *s++, ++p, --n;
+    }
     for (; roomy ? n > 0 : n >= 16; p += 15, s += 15, n -= 15)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + p),
                          _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), order));
-    for (; n > 0; ++p, ++s, --n) pixels[Traded(p)] = *s;
+    for (; n >= 3; p += 3, s += 3, n -= 3) pixels[p] = s[2], pixels[p + 1] = s[1], pixels[p + 2] = s[0];
+    if (n > 0) pixels[p + 2] = s[0];
+    if (n > 1) pixels[p + 1] = s[1];
 }
 
 // n bytes of `value` as bytes p on: within whole pixels, traded or not is
 // all one. With room, one fill of 144 bytes from the first whole pixel
 // covers them.
 QUILLARC_AVX2 inline void FillTraded(uint8_t* pixels, int64_t p, uint8_t value, int64_t n, bool roomy) {
-    for (; n > 0 && p % 3 != 0; ++p, --n) pixels[Traded(p)] = value;
+    if (const int64_t inside = p % 3; inside != 0 && n > 0) {
+        if (inside == 1) pixels[p] = value, ++p, --n;
+        if (n > 0) pixels[p - 2] = value, ++p, --n;
+    }
     if (roomy) {
         std::memset(pixels + p, value, 144);
         return;
     }
     const int64_t whole = n - n % 3;
     std::memset(pixels + p, value, static_cast<size_t>(whole));
-    for (p += whole, n -= whole; n > 0; ++p, --n) pixels[Traded(p)] = value;
+    if (n > whole) pixels[p + whole + 2] = value;
+    if (n > whole + 1) pixels[p + whole + 1] = value;
 }
 
 }  // namespace
