@@ -45,6 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A larger logical screen is taken only when its frames' data backs
     // it, which the frames a failed load left need not do.
     if (gif.FramePixels() > 4000000 || int64_t(gif.Width()) * gif.Height() > int64_t(4096) * 4096) return 0;
+    // A screen of width or height 0 takes frame 0's extent, and a frame
+    // without pixels is not written: the file written then takes the first
+    // written frame's extent, a screen its data may not back.
+    const TGIFHeader& header = gif.Header();
+    if ((header.Width() == 0 || header.Height() == 0) && gif.Images()[0]->IsEmpty()) return 0;
     TMemoryStream saved;
     try {
         gif.Encoding = static_cast<TGIFEncoding>(size % 2);
