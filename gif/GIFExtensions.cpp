@@ -246,8 +246,18 @@ const TGIFExtensionClass& TGIFApplicationExtension::StaticClass() {
 
 void TGIFApplicationExtension::SaveToStream(TStream& stream) {
     TGIFExtension::SaveToStream(stream);
-    WriteOneByte(stream, 11);
-    stream.WriteBuffer(identifier_.data(), 11);
+    const bool asRead = identifierSize_ != 11 && AppExtensionRegistry().FindIdentifier(identifier_) != nullptr;
+    if (!asRead) {
+        WriteOneByte(stream, 11);
+        stream.WriteBuffer(identifier_.data(), 11);
+    } else {
+        // A block of 10 bytes: its data's first size byte is the
+        // identifier's last.
+        WriteOneByte(stream, identifierSize_);
+        stream.WriteBuffer(identifier_.data(), identifierSize_ == 10 ? 10 : 11);
+        if (!identifierExtra_.empty())
+            stream.WriteBuffer(identifierExtra_.data(), static_cast<int64_t>(identifierExtra_.size()));
+    }
     SaveAppData(stream);
 }
 
@@ -259,8 +269,11 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream) {
     ReadExact(stream, identifier_.data(), 11);
     // A block of 10 bytes lends its first data sub-block's size byte to the
     // identifier and is read again from that byte; a longer one has its
-    // extra identifier bytes passed over.
-    stream.Seek(size - 11, TSeekOrigin::soCurrent);
+    // extra identifier bytes passed over (kept only to be written back).
+    identifierSize_ = static_cast<uint8_t>(size);
+    identifierExtra_.assign(size > 11 ? size_t(size - 11) : 0, 0);
+    if (size == 10) stream.Seek(-1, TSeekOrigin::soCurrent);
+    if (!identifierExtra_.empty()) ReadExact(stream, identifierExtra_.data(), int64_t(identifierExtra_.size()));
     LoadAppData(stream);
 }
 

@@ -560,6 +560,15 @@ public:
 
 protected:
     Identifier identifier_{};
+
+private:
+    // The identifier block as read when its size was not 11 (10, or more
+    // with bytes after the identifier). Such a block is read as an unknown
+    // application's whatever its identifier; written with size 11, one
+    // whose identifier a known application has would be read back as that
+    // application's, whose data it need not hold, so it is written as read.
+    uint8_t identifierSize_ = 11;
+    std::vector<uint8_t> identifierExtra_;
 };
 
 // One data sub-block of an application block.

@@ -55,6 +55,11 @@ TEST(GIFExtensions, BlocksReadAsTheirFieldsAndWriteInTheirOwnSizes) {
         // identifier and is written back with size 11.
         {"\x21\xFF\x0A" "ABCDEFGHIJ\x01z\x00"s, "\x21\xFF\x0B" "ABCDEFGHIJ\x01\x01z\x00"s},
         {x300, ""},
+        // Such blocks whose identifier the loop block has are written as read:
+        // with size 11 they would read back as loop blocks, and these data
+        // ("Invalid GIF data" for a loop sub-block of 1 byte) not load.
+        {"\x21\xFF\x0C" "NETSCAPE2.0+\x01\x01\x00"s, ""},
+        {"\x21\xFF\x0A" "NETSCAPE2.\x30"s + std::string(48, '\x01') + "\x01\x01\x00"s, ""},
     };
     OneFrame p;
     std::vector<TGIFExtension*> read;
@@ -86,13 +91,13 @@ TEST(GIFExtensions, BlocksReadAsTheirFieldsAndWriteInTheirOwnSizes) {
 
     // The frame keeps them in file order, and "89a" with them; the first
     // control block gives the frame its transparency until it is deleted.
-    EXPECT_EQ(p.frame->Extensions().Count(), 6);
+    EXPECT_EQ(p.frame->Extensions().Count(), 8);
     EXPECT_EQ(p.frame->RequiredVersion(), gv89a);
     EXPECT_EQ(p.frame->GraphicControlExtension(), gce);
     EXPECT_TRUE(p.frame->Transparent());
     delete read[1];
     delete gce;
-    EXPECT_EQ(p.frame->Extensions().Count(), 4);
+    EXPECT_EQ(p.frame->Extensions().Count(), 6);
     EXPECT_FALSE(p.frame->Transparent());
     EXPECT_EQ(p.frame->GraphicControlExtension(), nullptr);
 }
