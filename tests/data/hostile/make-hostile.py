@@ -47,6 +47,17 @@ def le32(*v):
     return struct.pack("<%dI" % len(v), *v)
 
 
+def sub_blocks(data):
+    """GIF data sub-blocks of up to 255 bytes, without the terminator."""
+    return b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
+
+
+def tiff_after(data, entries, extra=b""):
+    """Little-endian TIFF: data at 8, then one IFD; entries (tag, type, count, value)."""
+    return b"II*\0" + le32(8 + len(data)) + data + le16(len(entries)) + \
+        b"".join(struct.pack("<HHII", *e) for e in entries) + le32(0) + extra
+
+
 def rows_within(row_bytes, fixed=0):
     """How many rows of row_bytes fit in a file below the limit."""
     return (LIMIT - fixed - 4096) // row_bytes
@@ -285,8 +296,6 @@ def lengths_and_codes():
         return b"GIF89a" + le16(8192, 8192) + bytes([0xF0, 0, 0]) + bytes(6) + b"".join(
             b"," + le16(0, 0, 8192, 8192) + bytes([0, size]) + data + b"\0" for size, data in frames) + b";"
 
-    def sub_blocks(data):
-        return b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
     codes = sub_blocks(bytes(1519))
     yield "code-size-1.gif", gif([(1, codes)]), 600
     yield "code-size-1-frames.gif", gif([(1, sub_blocks(bytes(1750)))] * 4), 600
@@ -412,10 +421,11 @@ def jpeg_data():
     # A 16384 x 16384 grey progressive file whose DC scan is cut after 49 KB.
     side = 16384
     strip = b"\xff\xd8" + quant + frame(0xC2, side, side, 1) + dc_table + scan(1) + bytes(49000)
-    entries = [(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
-               (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, side), (279, 4, 1, len(strip))]
-    tif = b"II*\0" + le32(8 + len(strip)) + strip + le16(len(entries)) + \
-        b"".join(struct.pack("<HHII", *e) for e in entries) + le32(0)
+
+    def grey_tiff(side, strip):  # one JPEG strip of a grey picture
+        return tiff_after(strip, [(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
+                                  (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, side), (279, 4, 1, len(strip))])
+    tif = grey_tiff(side, strip)
     yield "progressive-cut.tif", tif, 2100, "jpeg"
     header = le32(0xC6D3D0C5, 32 + len(tif), 2, 0, 0, 32, len(tif)) + b"\xff\xff\0\0"
     yield "progressive-cut.eps", header + tif + b"%!", 2100, "jpeg"
@@ -448,10 +458,7 @@ def jpeg_data():
     repeated = b"\xff\xd8" + quant + frame(0xC2, side, side, 1) + one_code(0, 0) + one_code(1, 0xE0) + \
         segment(0xDA, bytes([1, 1, 0x00, 0, 0, 0])) + bits_to_bytes("0" * blocks) + ac_scan * 750 + b"\xff\xd9"
     yield "progressive-repeated-scans.jpg", repeated, 900, "jpeg"
-    entries = [(256, 4, 1, side), (257, 4, 1, side), (258, 3, 1, 8), (259, 3, 1, 7), (262, 3, 1, 1),
-               (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, side), (279, 4, 1, len(repeated))]
-    yield "progressive-repeated-scans.tif", b"II*\0" + le32(8 + len(repeated)) + repeated + le16(len(entries)) + \
-        b"".join(struct.pack("<HHII", *e) for e in entries) + le32(0), 900, "jpeg"
+    yield "progressive-repeated-scans.tif", grey_tiff(side, repeated), 900, "jpeg"
 
 
 def tiff_strip_work():
@@ -545,8 +552,7 @@ def unbacked_rows():
     entries = [(256, 4, 1, W), (257, 4, 1, 4 * rows), (258, 3, 1, 8), (259, 3, 1, 8), (262, 3, 1, 1),
                (273, 4, 4, table), (277, 3, 1, 1), (278, 4, 1, rows), (279, 4, 4, table + 16), (284, 3, 1, 1),
                (317, 3, 1, 1)]
-    yield "deflate-rows-past-the-end.tif", b"II*\0" + le32(8 + len(data)) + data + le16(len(entries)) + \
-        b"".join(struct.pack("<HHII", *e) for e in entries) + le32(0) + le32(*offsets) + le32(*counts), 1100
+    yield "deflate-rows-past-the-end.tif", tiff_after(data, entries, le32(*offsets) + le32(*counts)), 1100
 
     # Codes that each add one to the longest string until the table is
     # full, then the longest again and again.
@@ -561,8 +567,7 @@ def unbacked_rows():
         value |= code << shift
         shift += w
     lzw = value.to_bytes((shift + 7) // 8, "little")
-    blocks = b"".join(bytes([len(lzw[i:i + 255])]) + lzw[i:i + 255] for i in range(0, len(lzw), 255)) + b"\0"
-    frame = b"," + le16(0, 0, 8192, 8192) + b"\0\x08" + blocks
+    frame = b"," + le16(0, 0, 8192, 8192) + b"\0\x08" + sub_blocks(lzw) + b"\0"
     yield "four-cut-frames.gif", b"GIF89a" + le16(8192, 8192) + b"\xf7\0\0" + bytes(768) + frame * 4 + b";", 1400
 
 
