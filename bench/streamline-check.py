@@ -42,6 +42,9 @@ import sys
 import tempfile
 from multiprocessing import Pool
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "gif"))
+import gifkit  # noqa: E402
+
 OPTIONS = ["crop", "merge", "cleanup", "colormap", "reduce", "all"]
 TOOLS = ["ImageMagick", "giflib", "gifsicle"]
 
@@ -181,12 +184,6 @@ def run(command):
     return subprocess.run(command, capture_output=True)
 
 
-def sub_blocks_end(data, at):
-    while data[at]:
-        at += data[at] + 1
-    return at + 1
-
-
 def with_control_blocks(data):
     """The file with a control block saying nothing (delay 0, disposal 0, no
     transparent colour) before each image that has none, or None when it
@@ -195,31 +192,19 @@ def with_control_blocks(data):
     gives a block only the image after it, as browsers, giflib and gifsicle
     read it."""
     try:
-        out = bytearray(data[:13])
-        at = 13
-        if data[10] & 0x80:
-            at += 3 << ((data[10] & 7) + 1)
-            out += data[13:at]
-        seen = False
-        while data[at] != 0x3B:
-            if data[at] == 0x21:
-                end = sub_blocks_end(data, at + 2)
-                seen |= data[at + 1] == 0xF9
-            elif data[at] == 0x2C:
-                if not seen:
-                    out += control_block(0, 0, None)
-                seen = False
-                end = at + 10
-                if data[at + 9] & 0x80:
-                    end += 3 << ((data[at + 9] & 7) + 1)
-                end = sub_blocks_end(data, end + 1)
-            else:
-                return None
-            out += data[at:end]
-            at = end
-        return bytes(out + b";")
-    except IndexError:
+        head, blocks, tail = gifkit.parse(data)
+    except (IndexError, SystemExit):
         return None
+    out, seen = [], False
+    for block in blocks:
+        if block[0] == "ext":
+            seen |= block[1][1] == 0xF9
+        else:
+            if not seen:
+                out.append(("raw", control_block(0, 0, None), None))
+            seen = False
+        out.append(block)
+    return gifkit.join(head, out, tail)
 
 
 def imagemagick_view(path, scratch):

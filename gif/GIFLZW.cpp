@@ -467,15 +467,13 @@ int64_t gifcodec::MostLzwPixels(TStream& stream, int64_t wanted) {
     // Refused here as the decoder would refuse them, before the frame's
     // pixels are allocated.
     if (minimumCodeSize == 0 || minimumCodeSize > 11) RaiseGIFError("Invalid GIF data");
-    int64_t most = 0;
-    if (minimumCodeSize > 0) {
-        int64_t bytes = 0;
-        for (int n = ReadOneByte(stream); n > 0 && most < wanted; n = ReadOneByte(stream)) {
-            const int64_t held = std::min<int64_t>(n, size - stream.Position());
-            bytes += held;
-            stream.Seek(held, TSeekOrigin::soCurrent);
-            most = MostPixelsOfCodes(bytes, minimumCodeSize);
-        }
+    // At the end of the stream (-1) no block follows either.
+    int64_t most = 0, bytes = 0;
+    for (int n = ReadOneByte(stream); n > 0 && most < wanted; n = ReadOneByte(stream)) {
+        const int64_t held = std::min<int64_t>(n, size - stream.Position());
+        bytes += held;
+        stream.Seek(held, TSeekOrigin::soCurrent);
+        most = MostPixelsOfCodes(bytes, minimumCodeSize);
     }
     stream.SetPosition(start);
     return std::min(most, wanted);

@@ -28,6 +28,12 @@ constexpr int64_t kMaxDeflateRatio = 1032;
 uint32_t BigEndian32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t BigEndian16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 
+// A chunk of `length` bytes, its CRC after them, in the `left` bytes after
+// its header. A length that does not fit in 31 bits or runs past the end of
+// the stream is no chunk: skipping it would go backwards or nowhere, and
+// reading it would size a buffer from a bare claim.
+bool ChunkFits(uint32_t length, int64_t left) { return length <= 0x7FFFFFFFu && int64_t(length) + 4 <= left; }
+
 struct PaletteDeleter {
     void operator()(TPaletteObject* p) const { DeleteObject(p); }
 };
@@ -264,10 +270,7 @@ bool TPNGGraphic::ReadChunkHeader(TStream& stream) {
     s.length = BigEndian32(header);
     std::memcpy(s.type, header + 4, 4);
     s.crc = static_cast<uint32_t>(crc32(0, s.type, 4));
-    // A length that does not fit in 31 bits or runs past the end of the
-    // stream is no chunk: skipping it would go backwards or nowhere, and
-    // reading it would size a buffer from a bare claim.
-    if (s.length > 0x7FFFFFFFu || int64_t(s.length) + 4 > BytesLeft(stream))
+    if (!ChunkFits(s.length, BytesLeft(stream)))
         RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
     s.haveChunk = true;
     return true;
@@ -405,7 +408,7 @@ int64_t TPNGGraphic::IDATBytes(TStream& stream) {
         // A length the stream cannot hold refuses the file when its header
         // is read; here, before the picture is sized from it.
         const uint32_t length = BigEndian32(header);
-        if (length > 0x7FFFFFFFu || next + 12 + int64_t(length) > size)
+        if (!ChunkFits(length, size - (next + 8)))
             RaiseInvalidGraphicFmt(raster::kInvalidImage, kFormatName);
         if ((BigEndian32(header + 4) & 0xDFDFDFDF) != 0x49444154) break;
         total += length;

@@ -413,8 +413,8 @@ void TTIFFGraphic::ReadStripTable(TStream& stream, TPlan& plan) {
     const std::vector<uint32_t> byteCounts = Integers(stream, tagStripByteCounts);
     // JPEG data stands for what its coding allows: the frame header of the
     // strip tells.
-    const auto mostOfJPEG = [&](int64_t start, int64_t bytes) {
-        return TTIFFJPEGDecoder::MostUnpacked(stream, p, start, bytes);
+    const auto mostOfJPEG = [&](int64_t start, int64_t bytes, int64_t enough) {
+        return TTIFFJPEGDecoder::MostUnpacked(stream, p, start, bytes, enough);
     };
     plan.strips.emplace(plan.format, offsets, byteCounts, p.RowsPerStrip, basePosition_, stream.Size(), mostOfJPEG);
     p.StripCount = plan.strips->Count();

@@ -373,25 +373,26 @@ void TTIFFJPEGDecoder::EndDecode() {
     s.created = false;
 }
 
-int64_t TTIFFJPEGDecoder::MostUnpacked(TStream& stream, const TImageProperties& p, int64_t start, int64_t bytes) {
+int64_t TTIFFJPEGDecoder::MostUnpacked(TStream& stream, const TImageProperties& p, int64_t start, int64_t bytes,
+                                       int64_t enough) {
     if (p.Width <= 0 || bytes <= 0) return 0;
+    const auto rowBytes = [&](int64_t pixels) {
+        const int64_t most = raster::CheckedMul(pixels, p.BytesPerRow);
+        return most < 0 ? INT64_MAX : most / p.Width;
+    };
+    // A unit of 8h x 8v pixels holds h x v blocks of the first component
+    // and one of each other; libjpeg takes factors of 1 to 4.
+    const bool interleaved = p.PlanarConfiguration != 2;
+    const std::vector<uint8_t>& sub = p.YCbCrSubSampling;
+    const int64_t h = interleaved && !sub.empty() ? std::clamp<int64_t>(sub[0], 1, 4) : 1;
+    const int64_t v = interleaved && sub.size() > 1 ? std::clamp<int64_t>(sub[1], 1, 4) : 1;
+    const int64_t components = interleaved ? std::max<int64_t>(p.SamplesPerPixel, 1) : 1;
+    const int64_t huffman = rowBytes(bytes * 8 * 64 * h * v / (h * v + components - 1));
+    // Arithmetic coding's bound is the larger: it matters only below enough.
+    if (huffman >= enough) return huffman;
     const int64_t position = stream.Position();
     stream.SetPosition(start);
     const uint8_t marker = FrameMarker(stream, bytes);
     stream.SetPosition(position);
-    int64_t pixels = 0;
-    if (marker >= 0xC9) {
-        pixels = bytes * int64_t(jpeglimits::kArithmeticPixelsPerByte);
-    } else {
-        // A unit of 8h x 8v pixels holds h x v blocks of the first
-        // component and one of each other; libjpeg takes factors of 1 to 4.
-        const bool interleaved = p.PlanarConfiguration != 2;
-        const std::vector<uint8_t>& sub = p.YCbCrSubSampling;
-        const int64_t h = interleaved && !sub.empty() ? std::clamp<int64_t>(sub[0], 1, 4) : 1;
-        const int64_t v = interleaved && sub.size() > 1 ? std::clamp<int64_t>(sub[1], 1, 4) : 1;
-        const int64_t components = interleaved ? std::max<int64_t>(p.SamplesPerPixel, 1) : 1;
-        pixels = bytes * 8 * 64 * h * v / (h * v + components - 1);
-    }
-    const int64_t most = raster::CheckedMul(pixels, p.BytesPerRow);
-    return most < 0 ? INT64_MAX : most / p.Width;
+    return marker >= 0xC9 ? rowBytes(bytes * int64_t(jpeglimits::kArithmeticPixelsPerByte)) : huffman;
 }

@@ -39,8 +39,10 @@ public:
     // block of every component, in the layout Decode holds strips to;
     // arithmetic-coded data (the strip's frame marker says which) at most
     // jpeglimits::kArithmeticPixelsPerByte pixels a byte. The stream's
-    // position is kept.
-    static int64_t MostUnpacked(TStream& stream, const TImageProperties& properties, int64_t start, int64_t bytes);
+    // position is kept. The frame marker is read only where the Huffman
+    // bound falls short of `enough`, the bytes the caller asks about.
+    static int64_t MostUnpacked(TStream& stream, const TImageProperties& properties, int64_t start, int64_t bytes,
+                                int64_t enough = INT64_MAX);
 
     // Where warnings go instead of the picture warnings (of a load of the
     // decoder's own), when set: a reader that decodes on several threads

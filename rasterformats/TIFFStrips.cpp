@@ -186,8 +186,8 @@ void SwapRedBlue(uint8_t* row, int64_t count, int pixelBytes) {
 }
 
 // Bytes whose first pixel sits in the least significant bit (fill order
-// 2) turned the usual way round.
-void ReverseBits(uint8_t* data, int64_t count) {
+// 2) turned the usual way round, from `from` to `to` (which may be the same).
+void ReverseBits(const uint8_t* from, uint8_t* to, int64_t count) {
     static const auto table = [] {
         std::array<uint8_t, 256> t{};
         for (int i = 0; i < 256; ++i) {
@@ -197,7 +197,7 @@ void ReverseBits(uint8_t* data, int64_t count) {
         }
         return t;
     }();
-    for (int64_t i = 0; i < count; ++i) data[i] = table[data[i]];
+    for (int64_t i = 0; i < count; ++i) to[i] = table[from[i]];
 }
 
 // Where `start` is among the distinct starts, in order. Strips mostly
@@ -242,7 +242,7 @@ private:
 TTIFFStrips::TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint32_t>& offsets,
                          const std::vector<uint32_t>& byteCounts, const std::vector<uint32_t>& rowsPerStrip,
                          int64_t base, int64_t streamSize,
-                         const std::function<int64_t(int64_t start, int64_t bytes)>& mostOfJPEG)
+                         const std::function<int64_t(int64_t start, int64_t bytes, int64_t enough)>& mostOfJPEG)
     : format_(format) {
     const bool packed = format.scheme != TCompressionType::ctNone;
     const int64_t bytesPerRow = format.bytesPerRow;
@@ -292,7 +292,7 @@ TTIFFStrips::TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint3
         int64_t backed = 0;
         for (size_t k = 0; k < starts_.size(); ++k) {
             const int64_t most = format.scheme == TCompressionType::ctJPEG
-                                     ? mostOfJPEG(starts_[k], extent_[k])
+                                     ? mostOfJPEG(starts_[k], extent_[k], rowsAt[k] * bytesPerRow)
                                      : MostUnpacked(format.scheme, extent_[k], bytesPerRow);
             const int64_t bytes = std::min(rowsAt[k] * bytesPerRow, most);
             backed += bytes / bytesPerRow * format.width + bytes % bytesPerRow * format.width / bytesPerRow;
@@ -462,8 +462,7 @@ const uint8_t* TTIFFStrips::TWorker::Packed(int32_t index, int64_t from, int64_t
     const uint8_t* bytes = Bytes(index, from, count);
     if (!job_.reverse) return bytes;
     uint8_t* turned = scratch_.Turned(count);
-    std::memcpy(turned, bytes, static_cast<size_t>(count));
-    ReverseBits(turned, count);
+    ReverseBits(bytes, turned, count);
     return turned;
 }
 
@@ -477,7 +476,7 @@ void TTIFFStrips::TWorker::Stored(int32_t index, int64_t row, int64_t rows, int6
         // Large pieces are read straight into the rows.
         own_->SetPosition(strip.start + from);
         own_->ReadBuffer(first, have);
-        if (job_.reverse) ReverseBits(first, have);
+        if (job_.reverse) ReverseBits(first, first, have);
     } else if (!job_.direct && have == size) {
         // Converted where they lie: nothing writes to stored rows (the
         // predictor goes with packed data only).

@@ -42,11 +42,13 @@ public:
     // picture the strips' bytes cannot back, or packed strips that would put
     // more than twice the bytes they take in the file, and 64 KiB, through
     // the decoders.
-    // mostOfJPEG(start, bytes) gives the most bytes of rows the JPEG data
-    // of a strip can decode to.
+    // mostOfJPEG(start, bytes, enough) gives the most bytes of rows the
+    // JPEG data of a strip can decode to, or any figure of `enough` or more
+    // when it is that much.
     TTIFFStrips(const TTIFFStripFormat& format, const std::vector<uint32_t>& offsets,
                 const std::vector<uint32_t>& byteCounts, const std::vector<uint32_t>& rowsPerStrip, int64_t base,
-                int64_t streamSize, const std::function<int64_t(int64_t start, int64_t bytes)>& mostOfJPEG);
+                int64_t streamSize,
+                const std::function<int64_t(int64_t start, int64_t bytes, int64_t enough)>& mostOfJPEG);
     ~TTIFFStrips();
 
     int32_t Count() const { return static_cast<int32_t>(strips_.size()); }

@@ -289,14 +289,16 @@ public:
     }
     TRect WorkArea() const override {
         QScreen* s = QGuiApplication::primaryScreen();
-        if (s == nullptr) return IDesktop::WorkArea();
-        const QRect r = s->availableGeometry();
-        return Bounds(r.x(), r.y(), r.width(), r.height());
+        return s ? Available(*s) : IDesktop::WorkArea();
     }
     TRect WorkAreaAt(const TPoint& point) const override {
         QScreen* s = QGuiApplication::screenAt(QPoint(point.X, point.Y));
-        if (s == nullptr) return WorkArea();
-        const QRect r = s->availableGeometry();
+        return s ? Available(*s) : WorkArea();
+    }
+
+private:
+    static TRect Available(const QScreen& screen) {
+        const QRect r = screen.availableGeometry();
         return Bounds(r.x(), r.y(), r.width(), r.height());
     }
 };
