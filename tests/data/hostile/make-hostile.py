@@ -338,11 +338,11 @@ def metafile_drawing():
     def wmf(records, side, placeable=False):
         head = b""
         if placeable:
-            words = struct.unpack("<10H", le32(0x9AC6CDD7) + le16(0, 0, 0, side, side, 96) + le32(0))
+            head = le32(0x9AC6CDD7) + le16(0, 0, 0, side, side, 96) + le32(0)
             checksum = 0
-            for word in words:
+            for word in struct.unpack("<10H", head):
                 checksum ^= word
-            head = le32(0x9AC6CDD7) + le16(0, 0, 0, side, side, 96) + le32(0) + le16(checksum)
+            head += le16(checksum)
         else:
             records = [wmf_record(0x020C, [side, side])] + records
         body = b"".join(records) + wmf_record(0, [])
